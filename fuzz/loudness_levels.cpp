@@ -1,0 +1,50 @@
+// Fuzzes the identification exports and qn_loudness_from_levels: any status
+// is one of the eleven, outputs are untouched on failure and finite and
+// non-negative on success.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "carve.h"
+#include "quarnelo.h"
+#include "support/alloc_hook.h"
+
+namespace {
+constexpr double sentinel = -7.25;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    carver in(data, size);
+
+    const char *text = qn_status_string(in.take<int32_t>());
+    QN_FUZZ_ASSERT(text != nullptr && std::strlen(text) > 0);
+
+    const uint64_t count = in.flag() ? 28 : in.take<uint64_t>();
+    const qn_sound_field field = in.flag() ? static_cast<qn_sound_field>(in.range(0, 1)) : in.take<int32_t>();
+    const bool with_specific = in.flag();
+    const uint64_t capacity = in.flag() ? (with_specific ? 240 + in.range(0, 16) : 0) : in.range(0, 300);
+    const bool null_levels = (in.take<uint8_t>() & 31u) == 0;
+    qn_test_fail_allocation_at(in.flag() ? 0 : -1, true);  // the call must not need the heap
+
+    std::vector<double> levels(28);
+    for (double &l : levels) l = in.value(-150.0, 160.0);
+
+    double loudness = sentinel;
+    std::vector<double> specific(with_specific ? capacity : 0, sentinel);
+    const qn_status s = qn_loudness_from_levels(null_levels ? nullptr : levels.data(), count, field,
+                                                &loudness, with_specific ? specific.data() : nullptr,
+                                                capacity);
+    qn_test_fail_allocation_at(-1);
+    QN_FUZZ_ASSERT(known_status(s));
+    if (s != QN_STATUS_SUCCESS) {
+        QN_FUZZ_ASSERT(loudness == sentinel);
+        for (double v : specific) QN_FUZZ_ASSERT(v == sentinel);
+        return 0;
+    }
+    QN_FUZZ_ASSERT(std::isfinite(loudness));
+    for (std::size_t k = 0; k < specific.size(); ++k) {
+        if (k < 240) QN_FUZZ_ASSERT(std::isfinite(specific[k]) && specific[k] >= 0);
+        else QN_FUZZ_ASSERT(specific[k] == sentinel);
+    }
+    return 0;
+}

@@ -1,0 +1,194 @@
+/*
+ * quarnelo.h - libquarnelo, psychoacoustic sound-quality metrics.
+ *
+ * Copyright (c) 2026 The libquarnelo developers.
+ * SPDX-License-Identifier: BSD-3-Clause
+ *
+ * This header is the manual of the library. It is valid C99 and C++.
+ *
+ * Conventions that hold for every function below:
+ *
+ *  - Signals are arrays of double-precision sound-pressure samples in pascal
+ *    at exactly 48000 Hz; every other rate is refused. Signals are never
+ *    modified.
+ *  - Counts and capacities are uint64_t and counted in doubles (or in frames
+ *    where a function says so). `*_count` is what the caller gives,
+ *    `*_capacity` is the room the caller provides. A larger capacity is
+ *    accepted; elements beyond what is written are left untouched.
+ *  - Every computing function returns a qn_status. Arguments are checked in
+ *    the documented order and the first failing check decides the status.
+ *    On failure nothing is written, except where a function states otherwise
+ *    (frame counts).
+ *  - The library keeps no state between calls, starts no threads, prints
+ *    nothing and never keeps a pointer after returning. Any function may be
+ *    called from any number of threads at once, provided concurrent calls do
+ *    not share output arrays.
+ *  - All texts and constant arrays returned are static, owned by the
+ *    library and never freed by the caller.
+ */
+#ifndef QUARNELO_H
+#define QUARNELO_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------
+ * Export and attribute macros
+ * ---------------------------------------------------------------------- */
+
+#if defined(_WIN32) && defined(QUARNELO_SHARED_BUILD)
+#  define QN_API __declspec(dllexport)
+#elif defined(_WIN32) && defined(QUARNELO_SHARED)
+#  define QN_API __declspec(dllimport)
+#elif defined(__GNUC__) || defined(__clang__)
+#  define QN_API __attribute__((visibility("default")))
+#else
+#  define QN_API
+#endif
+
+/* Status-returning functions warn when their result is ignored. Pointer
+ * arguments are deliberately not marked nonnull: the library tests them. */
+#if defined(__GNUC__) || defined(__clang__)
+#  define QN_NODISCARD __attribute__((warn_unused_result))
+#else
+#  define QN_NODISCARD
+#endif
+
+/* ------------------------------------------------------------------------
+ * Version
+ *
+ * The compile-time version of this header. qn_version_string() and
+ * qn_abi_version() report the version of the library actually loaded.
+ * ---------------------------------------------------------------------- */
+
+#define QN_VERSION_MAJOR 0
+#define QN_VERSION_MINOR 2
+#define QN_VERSION_PATCH 2
+#define QN_VERSION_STRING "0.2.2"
+/* One number for comparisons: 10000 * major + 100 * minor + patch. */
+#define QN_VERSION_NUMBER \
+    (QN_VERSION_MAJOR * 10000 + QN_VERSION_MINOR * 100 + QN_VERSION_PATCH)
+/* The ABI number; it is the major version of the shared library's soname
+ * (libquarnelo.so.1). */
+#define QN_ABI_VERSION 1
+
+/* ------------------------------------------------------------------------
+ * Statuses
+ *
+ * Frozen for ABI 1: the values and their messages never change.
+ * ---------------------------------------------------------------------- */
+
+typedef int32_t qn_status;
+
+enum {
+    QN_STATUS_SUCCESS = 0,             /* "success" */
+    QN_STATUS_NULL_POINTER = 1,        /* "null pointer" */
+    QN_STATUS_INVALID_ARGUMENT = 2,    /* "invalid argument" */
+    QN_STATUS_INVALID_SAMPLE_RATE = 3, /* "invalid sample rate" */
+    QN_STATUS_INVALID_SOUND_FIELD = 4, /* "invalid sound field" */
+    QN_STATUS_NON_FINITE_INPUT = 5,    /* "input contains NaN or infinity" */
+    QN_STATUS_INPUT_TOO_SHORT = 6,     /* "input is too short" */
+    QN_STATUS_OUTPUT_TOO_SMALL = 7,    /* "output buffer is too small" */
+    QN_STATUS_SIZE_OVERFLOW = 8,       /* "size calculation overflow" */
+    QN_STATUS_ALLOCATION_FAILED = 9,   /* "memory allocation failed" */
+    QN_STATUS_NUMERICAL_FAILURE = 10   /* "numerical calculation failed" */
+};
+
+/* ------------------------------------------------------------------------
+ * Sound field
+ *
+ * The listening condition of the loudness functions. Any value other than
+ * these two is refused with QN_STATUS_INVALID_SOUND_FIELD.
+ * ---------------------------------------------------------------------- */
+
+typedef int32_t qn_sound_field;
+
+enum {
+    QN_SOUND_FIELD_FREE = 0,   /* frontal free field */
+    QN_SOUND_FIELD_DIFFUSE = 1 /* diffuse field: adds the diffuse-field
+                                  correction of the loudness model */
+};
+
+/* The only sample rate the library accepts, in hertz. */
+#define QN_SAMPLE_RATE 48000
+
+/* Lengths of the fixed-size arrays. */
+#define QN_THIRD_OCTAVE_BANDS 28 /* band levels, 25 Hz ... 12.5 kHz */
+#define QN_BARK_POINTS 240       /* specific loudness, 0.1 ... 24 Bark */
+
+/* ------------------------------------------------------------------------
+ * Identification
+ * ---------------------------------------------------------------------- */
+
+/* The ABI number of the loaded library: always 1 for this major version.
+ * Hosts that load the library at run time compare it with QN_ABI_VERSION. */
+QN_API int32_t qn_abi_version(void);
+
+/* The version of the loaded library as text: "0.2.2". Never null. */
+QN_API const char *qn_version_string(void);
+
+/* The message of a status, lower case without a final full stop, e.g.
+ * qn_status_string(QN_STATUS_OUTPUT_TOO_SMALL) is
+ * "output buffer is too small". Every value outside 0 ... 10, negative
+ * values included, gives "unknown status". Never null. */
+QN_API const char *qn_status_string(qn_status status);
+
+/* ------------------------------------------------------------------------
+ * Axes
+ * ---------------------------------------------------------------------- */
+
+/* The 28 nominal third-octave centre frequencies in hertz, ascending:
+ * 25, 31.5, 40, ... 10000, 12500. Index 16 is 1000 Hz. These label the
+ * band levels taken by qn_loudness_from_levels. Every call returns the same
+ * pointer. */
+QN_API const double *qn_third_octave_centres_hz(void);
+
+/* The 240 critical-band rates in Bark that label every specific-loudness
+ * array: index k holds the double nearest to (k + 1) / 10, that is 0.1,
+ * 0.2, ... 24.0. Every call returns the same pointer. */
+QN_API const double *qn_bark_axis(void);
+
+/* ------------------------------------------------------------------------
+ * Loudness (ISO 532-1, Zwicker method)
+ * ---------------------------------------------------------------------- */
+
+/* Stationary loudness from 28 third-octave band levels.
+ *
+ * levels          read: 28 band sound pressure levels in dB re 20 uPa, in
+ *                 the order of qn_third_octave_centres_hz (25 Hz first).
+ * level_count     must be 28.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * loudness        written: the total loudness in sone.
+ * specific        written when not null: 240 values of specific loudness
+ *                 in sone/Bark on qn_bark_axis; only the first 240
+ *                 elements are touched. Pass null when not wanted.
+ * specific_capacity
+ *                 room at `specific` in doubles: 0 with a null pointer,
+ *                 at least 240 otherwise.
+ *
+ * Checks, in order:
+ *  1. levels or loudness null                      QN_STATUS_NULL_POINTER
+ *  2. level_count is not 28                        QN_STATUS_INVALID_ARGUMENT
+ *  3. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  4. specific null with a non-zero capacity, or
+ *     non-null with a capacity below 240           QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. the levels from index 0 to 27, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     above 120 dB in a band of 250 Hz or below
+ *     (index 0 ... 10)                             QN_STATUS_INVALID_ARGUMENT
+ *     Bands of 315 Hz and above have no upper limit.
+ *  6. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. Uses no heap
+ * memory. */
+QN_API QN_NODISCARD qn_status qn_loudness_from_levels(
+    const double *levels, uint64_t level_count, qn_sound_field field,
+    double *loudness, double *specific, uint64_t specific_capacity);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* QUARNELO_H */

@@ -1,0 +1,41 @@
+// Argument checks shared by every export, and the overflow-checked size
+// product that every allocation size goes through.
+#ifndef QN_FRAME_CHECKS_H
+#define QN_FRAME_CHECKS_H
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+#include "quarnelo.h"
+
+// True for every finite double, zero and subnormals included; false for NaN
+// and both infinities (a NaN fails every comparison).
+inline bool qn_is_finite(double x) noexcept { return std::fabs(x) <= DBL_MAX; }
+
+// True for the two sound fields the library knows. Negative values, seen as
+// unsigned, are large and so refused too.
+inline bool qn_check_sound_field(qn_sound_field field) noexcept {
+    return static_cast<uint32_t>(field) < 2u;
+}
+
+// Every size of the library stays below 2^60 elements, so that any later
+// product with a small element size fits in 64 bits.
+inline constexpr uint64_t qn_max_count = (uint64_t{1} << 60) - 1;
+
+// Validates a signal: pointer, length, rate, size bound, then every sample
+// from index 0 upwards. The first failing test decides.
+qn_status qn_check_signal(const double *samples, uint64_t count,
+                          int32_t sample_rate) noexcept;
+
+// a * b into *result when the exact product fits in 64 bits; false (and
+// nothing written) on overflow or a null result pointer.
+inline bool qn_mul_size(uint64_t a, uint64_t b, uint64_t *result) noexcept {
+    if (result == nullptr) return false;
+    uint64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product)) return false;
+    *result = product;
+    return true;
+}
+
+#endif

@@ -1,0 +1,1 @@
+quarnelo_add_sources(axes.cpp checks.cpp identity.cpp)

@@ -1,0 +1,21 @@
+// Internal steps of the Zwicker loudness model, shared by the stationary
+// and time-varying methods and by the Aures tonality.
+#ifndef QN_LOUDNESS_LOUDNESS_H
+#define QN_LOUDNESS_LOUDNESS_H
+
+#include <cstdint>
+
+#include "quarnelo.h"
+
+inline constexpr int qn_core_band_count = 21;
+
+// 28 third-octave levels (dB) to 21 core-loudness values (sone/Bark); the
+// last is always 0. No checks: the caller validated levels and field.
+void qn_core_loudness(const double *levels, qn_sound_field field, double *core) noexcept;
+
+// 21 core-loudness values to the 240-point specific-loudness pattern
+// (sone/Bark, 0.1 Bark apart). Returns its integral, the total loudness in
+// sone, unrounded and unclamped.
+double qn_specific_loudness(const double *core, double *specific) noexcept;
+
+#endif

@@ -1,0 +1,1 @@
+quarnelo_add_sources(zwicker.cpp from_levels.cpp)

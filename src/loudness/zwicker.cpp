@@ -1,0 +1,110 @@
+// Core loudness and specific-loudness pattern of the Zwicker model.
+#include <cmath>
+
+#include "frame/axes.h"
+#include "loudness/loudness.h"
+#include "loudness/zwicker_tables.h"
+
+using namespace qn_zwicker;
+
+void qn_core_loudness(const double *levels, qn_sound_field field, double *core) noexcept {
+    // Low-frequency correction: each band below 315 Hz is weighted by the
+    // row of the level range it falls in; the weight depends on the level
+    // because equal-loudness contours flatten as the level rises.
+    double intensity[low_band_count];
+    for (int i = 0; i < low_band_count; ++i) {
+        int j = 0;
+        while (j < level_range_count - 1 && levels[i] > range_limit_db[j] - low_weight_db[j][i]) ++j;
+        intensity[i] = std::pow(10.0, (levels[i] + low_weight_db[j][i]) * 0.1);
+    }
+
+    // The three lowest critical bands gather 6, 3 and 2 third-octave bands.
+    const double group_sum[3] = {
+        intensity[0] + intensity[1] + intensity[2] + intensity[3] + intensity[4] + intensity[5],
+        intensity[6] + intensity[7] + intensity[8],
+        intensity[9] + intensity[10],
+    };
+
+    const bool diffuse = field == QN_SOUND_FIELD_DIFFUSE;
+    for (int c = 0; c < 20; ++c) {
+        double excitation;
+        if (c < 3) {
+            excitation = group_sum[c] > 0 ? 10.0 * std::log10(group_sum[c]) : -120.0;
+        } else {
+            excitation = levels[c + 8];
+        }
+        excitation -= transmission_db[c];
+        if (diffuse) excitation += diffuse_db[c];
+
+        double value = 0;
+        if (excitation > threshold_db[c]) {
+            const double corrected = excitation - band_correction_db[c];
+            const double factor =
+                c < 3 ? grouped_core_factor[c] : 0.0635 * std::pow(10.0, 0.025 * threshold_db[c]);
+            value = factor *
+                    (std::pow(0.25 * std::pow(10.0, (corrected - threshold_db[c]) * 0.1) + 0.75, 0.25) -
+                     1.0);
+            if (value < 0) value = 0;
+        }
+        core[c] = value;
+    }
+    core[20] = 0;
+
+    // The lowest band is over-estimated at low loudness; this factor tames it.
+    const double k = 0.4 + 0.32 * std::pow(core[0], 0.2);
+    if (k <= 1) core[0] *= k;
+}
+
+double qn_specific_loudness(const double *core, double *specific) noexcept {
+    // The pattern is a chain of segments (z1, n1) -> (z2, n2): flat where a
+    // band's core loudness lifts it, falling along the level-dependent upper
+    // flank where it lies below the preceding band.
+    constexpr int points = static_cast<int>(qn_bark_point_count);
+    double z1 = 0, n1 = 0, total = 0;
+    int k = 0;
+    for (int c = 0; c < core_band_count; ++c) {
+        const double upper = upper_limit_bark[c];
+        const int column = c < 1 ? 0 : (c - 1 > 7 ? 7 : c - 1);
+        const double value = core[c];
+        while (z1 < upper - 1e-12) {
+            double z2, n2, start;
+            if (value >= n1) {
+                z2 = upper;
+                n2 = value;
+                start = value;
+            } else {
+                int r = loudness_range_count - 1;
+                for (int rr = 0; rr < loudness_range_count - 1; ++rr) {
+                    if (n1 > loudness_range[rr] + 1e-12) {
+                        r = rr;
+                        break;
+                    }
+                }
+                const double slope = upper_slope[r][column];
+                const double floor_value = value > loudness_range[r] ? value : loudness_range[r];
+                const double z_end = z1 + (n1 - floor_value) / slope;
+                if (upper < z_end) {
+                    z2 = upper;
+                    n2 = n1 - (upper - z1) * slope;
+                } else {
+                    z2 = z_end;
+                    n2 = floor_value;
+                }
+                start = n1;
+            }
+            // A point within 1e-10 of the segment end belongs to this segment.
+            while (k < points) {
+                const double zk = static_cast<double>(k + 1) * 0.1;
+                if (!(zk <= z2 + 1e-10)) break;
+                double sample = z2 > z1 ? start + (zk - z1) / (z2 - z1) * (n2 - start) : n2;
+                specific[k] = sample < 0 ? 0 : sample;
+                ++k;
+            }
+            total += (z2 - z1) * (n2 + start) * 0.5;
+            z1 = z2;
+            n1 = n2;
+        }
+    }
+    for (; k < points; ++k) specific[k] = 0;
+    return total;
+}

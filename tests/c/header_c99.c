@@ -1,0 +1,40 @@
+/* Compiled as strict C99 against the public header: proves the header is C
+ * and that every export links and answers from C. */
+#include <stdio.h>
+#include <string.h>
+
+#include "quarnelo.h"
+
+static int failures = 0;
+
+static void expect(int condition, const char *what) {
+    if (!condition) {
+        fprintf(stderr, "header_c99: %s\n", what);
+        ++failures;
+    }
+}
+
+int main(void) {
+    double levels[QN_THIRD_OCTAVE_BANDS];
+    double specific[QN_BARK_POINTS];
+    double loudness = -1.0;
+    qn_status status;
+    qn_sound_field field = QN_SOUND_FIELD_DIFFUSE;
+    int i;
+
+    expect(qn_abi_version() == QN_ABI_VERSION, "abi version");
+    expect(strcmp(qn_version_string(), QN_VERSION_STRING) == 0, "version string");
+    expect(QN_VERSION_NUMBER == 202, "version number");
+    expect(strcmp(qn_status_string(QN_STATUS_SUCCESS), "success") == 0, "status text");
+    expect(qn_third_octave_centres_hz()[16] == 1000.0, "third-octave axis");
+    expect(qn_bark_axis()[239] == 24.0, "bark axis");
+
+    for (i = 0; i < QN_THIRD_OCTAVE_BANDS; ++i) levels[i] = 60.0;
+    status = qn_loudness_from_levels(levels, QN_THIRD_OCTAVE_BANDS, field, &loudness, specific,
+                                     QN_BARK_POINTS);
+    expect(status == QN_STATUS_SUCCESS, "loudness from levels status");
+    expect(loudness > 33.86 && loudness < 33.87, "loudness from levels value");
+
+    if (failures == 0) printf("header_c99: all exports answer from C99\n");
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,19 @@
+#!/bin/sh
+# Compares the functions the shared library exports with the functions the
+# public header declares (the QN_API lines). Any difference fails.
+set -eu
+lib=$1
+header=$2
+tmp=${TMPDIR:-/tmp}/qn-exports.$$
+trap 'rm -f "$tmp".*' EXIT
+
+# Every defined dynamic symbol except the version node itself (type A).
+nm -D --defined-only "$lib" | awk '$2 != "A" { sub(/@.*/, "", $3); print $3 }' | sort -u >"$tmp.exported"
+grep -E '^QN_API' "$header" | grep -oE 'qn_[a-z0-9_]+\(' | tr -d '(' | sort -u >"$tmp.declared"
+
+if ! cmp -s "$tmp.exported" "$tmp.declared"; then
+    echo "exported (<) and declared (>) functions differ:"
+    diff "$tmp.exported" "$tmp.declared" || true
+    exit 1
+fi
+echo "$(wc -l <"$tmp.declared") functions exported, exactly those of the header"

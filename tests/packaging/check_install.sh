@@ -1,0 +1,37 @@
+#!/bin/sh
+# Installs the build into a scratch prefix and builds a small consumer
+# against it twice: with find_package(quarnelo) and with pkg-config.
+set -eu
+build=$1
+consumer=$2
+work=$3
+cc=$4
+
+rm -rf "$work"
+mkdir -p "$work"
+prefix="$work/prefix"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+
+echo "== find_package(quarnelo)"
+cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_C_COMPILER="$cc" >"$work/configure.log"
+cmake --build "$work/cmake-build" >"$work/build.log"
+"$work/cmake-build/consumer"
+if [ -x "$work/cmake-build/consumer_static" ]; then
+    "$work/cmake-build/consumer_static"
+fi
+
+echo "== pkg-config quarnelo"
+pcdir=$(dirname "$(find "$prefix" -name quarnelo.pc | head -n 1)")
+export PKG_CONFIG_PATH="$pcdir"
+libdir=$(pkg-config --variable=libdir quarnelo)
+# shellcheck disable=SC2046
+"$cc" -std=c99 -o "$work/pc-consumer" "$consumer/consumer.c" $(pkg-config --cflags --libs quarnelo)
+LD_LIBRARY_PATH="$libdir" "$work/pc-consumer"
+if [ -f "$libdir/libquarnelo.a" ]; then
+    # shellcheck disable=SC2046
+    "$cc" -std=c99 -o "$work/pc-consumer-static" "$consumer/consumer.c" \
+        $(pkg-config --cflags quarnelo) "$libdir/libquarnelo.a" \
+        $(pkg-config --static --libs quarnelo | sed 's/-lquarnelo//')
+    "$work/pc-consumer-static"
+fi
