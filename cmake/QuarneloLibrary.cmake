@@ -28,6 +28,7 @@ function(quarnelo_library_settings target)
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fvisibility-inlines-hidden>
     -fvisibility=hidden -ffp-contract=off -fno-math-errno
     -Wall -Wextra -Wpedantic -Wconversion -Wshadow
+    -Wno-psabi  # 32-byte vectors between internal inline functions only
     $<$<BOOL:${QUARNELO_WERROR}>:-Werror>)
   target_compile_definitions(${target} PRIVATE QUARNELO_SHARED_BUILD)
 endfunction()

@@ -187,6 +187,127 @@ QN_API QN_NODISCARD qn_status qn_loudness_from_levels(
     const double *levels, uint64_t level_count, qn_sound_field field,
     double *loudness, double *specific, uint64_t specific_capacity);
 
+/* Stationary loudness of a signal: the signal runs through the 28 third-
+ * octave band filters of ISO 532-1 (filters starting from rest, no settling
+ * time removed), the mean power of each band gives its level, and the levels
+ * give loudness as in qn_loudness_from_levels.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples; at least 256.
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * loudness        written: the total loudness in sone.
+ * specific        written when not null: 240 values in sone/Bark on
+ *                 qn_bark_axis. Pass null when not wanted.
+ * specific_capacity
+ *                 room at `specific`: 0 with a null pointer, else >= 240.
+ *
+ * Checks, in order:
+ *  1. loudness null                                QN_STATUS_NULL_POINTER
+ *  2. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  3. specific null with a non-zero capacity, or
+ *     non-null with a capacity below 240           QN_STATUS_OUTPUT_TOO_SMALL
+ *  4. samples null                                 QN_STATUS_NULL_POINTER
+ *     sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ *     sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *     sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ *     a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ *  6. as qn_loudness_from_levels with the 28 band levels; in particular a
+ *     band level above 120 dB at 250 Hz or below  QN_STATUS_INVALID_ARGUMENT
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. Uses no heap
+ * memory. */
+QN_API QN_NODISCARD qn_status qn_loudness_stationary(
+    const double *samples, uint64_t sample_count, int32_t sample_rate, qn_sound_field field,
+    double *loudness, double *specific, uint64_t specific_capacity);
+
+/* Number of frames of qn_loudness_time for a signal: one frame every 96
+ * samples (2 ms) from sample 0, (sample_count - 1) / 96 + 1 in all. Reads no
+ * samples.
+ *
+ * Checks, in order: frame_count null QN_STATUS_NULL_POINTER; sample_rate not
+ * 48000 QN_STATUS_INVALID_SAMPLE_RATE; sample_count above 2^60 - 1
+ * QN_STATUS_SIZE_OVERFLOW; sample_count 0 QN_STATUS_INPUT_TOO_SHORT.
+ * *frame_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_loudness_time_frame_count(uint64_t sample_count,
+                                                           int32_t sample_rate,
+                                                           uint64_t *frame_count);
+
+/* Time-varying loudness (ISO 532-1, method for arbitrary signals): the
+ * third-octave filters at the full rate with smoothed band powers, a
+ * loudness step every 0.5 ms with the nonlinear temporal decay of core
+ * loudness, and the temporal weighting of the total. Frame f belongs to
+ * sample 96 f (time f * 2 ms); the first frame is at sample 0. The method
+ * starts from rest: the first frames show the filters settling.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples, at least 1.
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * loudness        written: F values in sone, the weighted total loudness of
+ *                 each frame, F = (sample_count - 1) / 96 + 1
+ *                 (qn_loudness_time_frame_count).
+ * loudness_capacity  room at `loudness` in doubles, at least F.
+ * specific        written: F * 240 values in sone/Bark, frame-major (frame f
+ *                 at index 240 f), the instantaneous specific loudness of
+ *                 each frame (after the decay, before the weighting, which
+ *                 acts on the total only). Required.
+ * specific_capacity  room at `specific` in doubles, at least F * 240.
+ * frame_count     written: the number of frames, F, on success; F also
+ *                 with QN_STATUS_OUTPUT_TOO_SMALL, so a first call with
+ *                 small capacities learns the sizes; 0 after any other
+ *                 failure.
+ *
+ * Checks, in order:
+ *  1. frame_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *frame_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ *  5. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  6. loudness or specific null                    QN_STATUS_NULL_POINTER
+ *  7. F * 241 doubles not below 2^60 elements, or
+ *     their size in bytes overflows                QN_STATUS_SIZE_OVERFLOW
+ *  8. loudness_capacity < F or
+ *     specific_capacity < F * 240 (*frame_count = F) QN_STATUS_OUTPUT_TOO_SMALL
+ *  9. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ * 10. no memory for F * 241 doubles of work        QN_STATUS_ALLOCATION_FAILED
+ * 11. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. Outputs are written only on success (beyond
+ * F and F * 240 values nothing is touched). One heap block of F * 241
+ * doubles is used during the call. */
+QN_API QN_NODISCARD qn_status qn_loudness_time(
+    const double *samples, uint64_t sample_count, int32_t sample_rate, qn_sound_field field,
+    double *loudness, uint64_t loudness_capacity, double *specific, uint64_t specific_capacity,
+    uint64_t *frame_count);
+
+/* ------------------------------------------------------------------------
+ * Sharpness (DIN 45692)
+ * ---------------------------------------------------------------------- */
+
+/* Sharpness in acum of a specific-loudness pattern of 240 values on
+ * qn_bark_axis (sone/Bark), such as the output of qn_loudness_from_levels,
+ * qn_loudness_stationary or one frame of qn_loudness_time. The result does
+ * not depend on the scale of the pattern; an all-zero pattern has
+ * sharpness 0.
+ *
+ * specific        read: 240 finite, non-negative values.
+ * count           must be 240.
+ * sharpness       written: the sharpness in acum.
+ *
+ * Checks, in order:
+ *  1. specific or sharpness null                   QN_STATUS_NULL_POINTER
+ *  2. count is not 240                             QN_STATUS_INVALID_ARGUMENT
+ *  3. the values from index 0 to 239, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ *  4. a non-finite or negative result              QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_sharpness_din(const double *specific, uint64_t count,
+                                               double *sharpness);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

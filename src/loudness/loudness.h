@@ -18,4 +18,13 @@ void qn_core_loudness(const double *levels, qn_sound_field field, double *core) 
 // sone, unrounded and unclamped.
 double qn_specific_loudness(const double *core, double *specific) noexcept;
 
+// The same total without the pattern: the integral needs only the segment
+// ends, so this skips the 240 samples.
+double qn_total_loudness(const double *core) noexcept;
+
+// One step of the nonlinear temporal decay of one core band: `output` and
+// `second` are the band's two decay states (0 at rest), `input` the core
+// loudness; updates both states and returns the new output state.
+double qn_loudness_decay_step(double *output, double *second, double input) noexcept;
+
 #endif

@@ -39,9 +39,7 @@ void qn_core_loudness(const double *levels, qn_sound_field field, double *core) 
         double value = 0;
         if (excitation > threshold_db[c]) {
             const double corrected = excitation - band_correction_db[c];
-            const double factor =
-                c < 3 ? grouped_core_factor[c] : 0.0635 * std::pow(10.0, 0.025 * threshold_db[c]);
-            value = factor *
+            value = core_factor[c] *
                     (std::pow(0.25 * std::pow(10.0, (corrected - threshold_db[c]) * 0.1) + 0.75, 0.25) -
                      1.0);
             if (value < 0) value = 0;
@@ -55,10 +53,14 @@ void qn_core_loudness(const double *levels, qn_sound_field field, double *core) 
     if (k <= 1) core[0] *= k;
 }
 
-double qn_specific_loudness(const double *core, double *specific) noexcept {
-    // The pattern is a chain of segments (z1, n1) -> (z2, n2): flat where a
-    // band's core loudness lifts it, falling along the level-dependent upper
-    // flank where it lies below the preceding band.
+namespace {
+
+// The pattern is a chain of segments (z1, n1) -> (z2, n2): flat where a
+// band's core loudness lifts it, falling along the level-dependent upper
+// flank where it lies below the preceding band. The total integrates the
+// segments, so it needs no samples; WithPattern also writes the 240 samples.
+template <bool WithPattern>
+double specific_loudness(const double *core, double *specific) noexcept {
     constexpr int points = static_cast<int>(qn_bark_point_count);
     double z1 = 0, n1 = 0, total = 0;
     int k = 0;
@@ -92,19 +94,31 @@ double qn_specific_loudness(const double *core, double *specific) noexcept {
                 }
                 start = n1;
             }
-            // A point within 1e-10 of the segment end belongs to this segment.
-            while (k < points) {
-                const double zk = static_cast<double>(k + 1) * 0.1;
-                if (!(zk <= z2 + 1e-10)) break;
-                double sample = z2 > z1 ? start + (zk - z1) / (z2 - z1) * (n2 - start) : n2;
-                specific[k] = sample < 0 ? 0 : sample;
-                ++k;
+            if constexpr (WithPattern) {
+                // A point within 1e-10 of the segment end belongs to this segment.
+                while (k < points) {
+                    const double zk = static_cast<double>(k + 1) * 0.1;
+                    if (!(zk <= z2 + 1e-10)) break;
+                    const double sample = z2 > z1 ? start + (zk - z1) / (z2 - z1) * (n2 - start) : n2;
+                    specific[k] = sample < 0 ? 0 : sample;
+                    ++k;
+                }
             }
             total += (z2 - z1) * (n2 + start) * 0.5;
             z1 = z2;
             n1 = n2;
         }
     }
-    for (; k < points; ++k) specific[k] = 0;
+    if constexpr (WithPattern) {
+        for (; k < points; ++k) specific[k] = 0;
+    }
     return total;
 }
+
+}  // namespace
+
+double qn_specific_loudness(const double *core, double *specific) noexcept {
+    return specific_loudness<true>(core, specific);
+}
+
+double qn_total_loudness(const double *core) noexcept { return specific_loudness<false>(core, nullptr); }

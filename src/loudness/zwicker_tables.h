@@ -42,10 +42,15 @@ inline constexpr double threshold_db[20] = {30, 18, 12, 8, 7, 6, 5, 4, 3, 3, 3, 
 inline constexpr double band_correction_db[20] = {
     -0.25, -0.6, -0.8, -0.8, -0.5, 0, 0.5, 1.1, 1.5, 1.7, 1.8, 1.8, 1.7, 1.6, 1.4, 1.2, 0.8, 0.5, 0, -0.5};
 
-// 0.0635 * 10^(0.025 * threshold) for the three grouped bands (thresholds
-// 30, 18, 12 dB), kept as the constants the model was published with.
-inline constexpr double grouped_core_factor[3] = {0.3570867414958717, 0.17896731613529282,
-                                                  0.12669915700052387};
+// The scale of each band's core loudness, 0.0635 * 10^(0.025 * threshold),
+// as constants: the model publishes the first three this way, and keeping
+// all twenty spares the time-varying method seventeen powers per step.
+inline constexpr double core_factor[20] = {
+    0.3570867414958717,  0.17896731613529282, 0.12669915700052387, 0.10064071772128072,
+    0.09501096416199653, 0.0896961340835449,  0.08467861094237107, 0.07994176364892962,
+    0.07546989144225068, 0.07546989144225068, 0.07546989144225068, 0.07546989144225068,
+    0.07546989144225068, 0.07546989144225068, 0.07546989144225068, 0.07546989144225068,
+    0.07546989144225068, 0.07546989144225068, 0.07546989144225068, 0.07546989144225068};
 
 // Upper limit of each critical band on the critical-band rate, Bark.
 inline constexpr double upper_limit_bark[core_band_count] = {

@@ -1,5 +1,6 @@
 /* Compiled as strict C99 against the public header: proves the header is C
  * and that every export links and answers from C. */
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -34,6 +35,27 @@ int main(void) {
                                      QN_BARK_POINTS);
     expect(status == QN_STATUS_SUCCESS, "loudness from levels status");
     expect(loudness > 33.86 && loudness < 33.87, "loudness from levels value");
+
+    {
+        /* 1000 samples of a 1 kHz tone, 0.1 Pa peak. */
+        static double tone[1000];
+        static double frames_loudness[11];
+        static double frames_specific[11 * QN_BARK_POINTS];
+        uint64_t frames = 0;
+        double sharpness = -1.0;
+        for (i = 0; i < 1000; ++i) tone[i] = 0.1 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_loudness_stationary(tone, 1000, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, &loudness,
+                                        specific, QN_BARK_POINTS);
+        expect(status == QN_STATUS_SUCCESS && loudness > 0.0, "stationary loudness");
+        status = qn_sharpness_din(specific, QN_BARK_POINTS, &sharpness);
+        expect(status == QN_STATUS_SUCCESS && sharpness > 0.0, "sharpness");
+        status = qn_loudness_time_frame_count(1000, QN_SAMPLE_RATE, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 11, "time frame count");
+        status = qn_loudness_time(tone, 1000, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, frames_loudness, 11,
+                                  frames_specific, 11 * QN_BARK_POINTS, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 11 && frames_loudness[10] > 0.0,
+               "time-varying loudness");
+    }
 
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;

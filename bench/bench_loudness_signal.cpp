@@ -1,0 +1,96 @@
+// Stationary and time-varying loudness of 60 s of signal, and sharpness,
+// with the straightforward scalar method alongside for the speed-up.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "loudness/filter_bank.h"
+#include "quarnelo.h"
+#include "support/reference_loudness.h"
+#include "support/signals.h"
+
+namespace {
+
+// Tone over pink noise, 70 dB or so: every band busy.
+const std::vector<double> &signal_60s() {
+    static const std::vector<double> x = [] {
+        const std::size_t n = 60 * 48000;
+        auto noise = qn_test::pink_noise(0.05, n, 42);
+        const auto tone = qn_test::am_tone(1000, 70, 1.0, 0.1, n);
+        for (std::size_t i = 0; i < n; ++i) noise[i] += tone[i];
+        return noise;
+    }();
+    return x;
+}
+
+void set_realtime(benchmark::State &state, std::size_t samples) {
+    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(samples) / 48000.0,
+                                                      benchmark::Counter::kIsIterationInvariantRate);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * samples));
+}
+
+double minimum(const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); }
+
+}  // namespace
+
+// Virtual machines are noisy: with --benchmark_repetitions the minimum is
+// the figure to read.
+#define QN_MIN_STATISTIC ComputeStatistics("min", minimum)
+
+static void BM_LoudnessStationary60s(benchmark::State &state) {
+    const auto &x = signal_60s();
+    double loudness = 0, specific[240];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qn_loudness_stationary(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE,
+                                                        &loudness, specific, 240));
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_LoudnessStationary60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+
+static void BM_ThirdOctaveLevelsScalar60s(benchmark::State &state) {
+    const auto &x = signal_60s();
+    for (auto _ : state) {
+        auto levels = qn_test::reference_third_octave_levels(x.data(), x.size(), 0);
+        benchmark::DoNotOptimize(levels.data());
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_ThirdOctaveLevelsScalar60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+
+static void BM_LoudnessTime60s(benchmark::State &state) {
+    const auto &x = signal_60s();
+    uint64_t frames = 0;
+    if (qn_loudness_time_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return;
+    std::vector<double> loudness(frames), specific(frames * 240);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE,
+                                                  loudness.data(), frames, specific.data(), specific.size(),
+                                                  &frames));
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_LoudnessTime60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+
+static void BM_LoudnessTimeScalar60s(benchmark::State &state) {
+    const auto &x = signal_60s();
+    for (auto _ : state) {
+        auto r = qn_test::reference_loudness_time(x.data(), x.size(), QN_SOUND_FIELD_FREE);
+        benchmark::DoNotOptimize(r.loudness.data());
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_LoudnessTimeScalar60s)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+static void BM_SharpnessDin(benchmark::State &state) {
+    std::vector<double> specific(240);
+    for (int k = 0; k < 240; ++k) specific[k] = 1.0 + (k % 17) * 0.1;
+    double s = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qn_sharpness_din(specific.data(), 240, &s));
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SharpnessDin);

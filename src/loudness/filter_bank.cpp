@@ -1,0 +1,118 @@
+// The third-octave filter bank. The 28 bands are independent, so four
+// neighbouring bands share one vector of four doubles: every lane does
+// exactly the arithmetic of its band in scalar code, in the same order, so
+// the results are the same bit for bit whatever the vector width. The
+// signal is read in blocks that stay in cache while all seven band groups
+// run over them.
+#include "loudness/filter_bank.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "frame/checks.h"
+#include "loudness/third_octave_tables.h"
+
+namespace {
+
+using namespace qn_third_octave;
+
+// Any x86-64 has 16-byte vectors of two doubles; processors with AVX2 have
+// 32-byte vectors of four.
+typedef double v2d __attribute__((vector_size(16)));
+typedef double v4d __attribute__((vector_size(32)));
+
+// The coefficients lane by lane (band-major), ready to load as vectors.
+struct lane_tables {
+    double gain[band_count];
+    double a1[section_count][band_count];
+    double a2[section_count][band_count];
+};
+
+constexpr lane_tables make_lane_tables() {
+    lane_tables t{};
+    for (int b = 0; b < band_count; ++b) {
+        t.gain[b] = bands[b].gain;
+        for (int s = 0; s < section_count; ++s) {
+            t.a1[s][b] = a1(b, s);
+            t.a2[s][b] = a2(b, s);
+        }
+    }
+    return t;
+}
+
+alignas(32) constexpr lane_tables coefficients = make_lane_tables();
+
+constexpr std::size_t block_samples = 128;  // filter outputs of a block: 28 KiB
+
+namespace plain {
+using vec = v2d;
+#define QN_FUSED 0
+#define QN_TARGET
+#include "loudness/filter_bank_kernels.inc"
+#undef QN_TARGET
+#undef QN_FUSED
+}  // namespace plain
+
+namespace fused {
+using vec = v4d;
+#define QN_FUSED 1
+#define QN_TARGET [[gnu::target("avx2,fma")]]
+#include "loudness/filter_bank_kernels.inc"
+#undef QN_TARGET
+#undef QN_FUSED
+}  // namespace fused
+
+bool has_avx2_fma() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+
+bool use_fused(qn_filter_kernel kernel) {
+    return kernel == qn_filter_kernel::fused || (kernel == qn_filter_kernel::automatic && has_avx2_fma());
+}
+
+}  // namespace
+
+bool qn_filter_kernel_available(qn_filter_kernel kernel) noexcept {
+    return kernel != qn_filter_kernel::fused || has_avx2_fma();
+}
+
+qn_status qn_third_octave_levels_with(qn_filter_kernel kernel, const double *samples, uint64_t count,
+                                      uint64_t skip, double *levels) noexcept {
+    if (samples == nullptr || levels == nullptr) return QN_STATUS_NULL_POINTER;
+    if (count < 256) return QN_STATUS_INPUT_TOO_SHORT;
+    if (skip >= count) return QN_STATUS_INVALID_ARGUMENT;
+
+    alignas(32) double sums[band_count];
+    const bool ok = use_fused(kernel) ? fused::levels_power_sums(samples, count, skip, sums)
+                                      : plain::levels_power_sums(samples, count, skip, sums);
+    if (!ok) return QN_STATUS_NUMERICAL_FAILURE;
+    const double averaged = static_cast<double>(count - skip);
+    for (int b = 0; b < band_count; ++b)
+        levels[b] = 10.0 * (std::log10(sums[b] / averaged + 1e-12) + qn_level_offset);
+    return QN_STATUS_SUCCESS;
+}
+
+qn_status qn_third_octave_levels(const double *samples, uint64_t count, uint64_t skip,
+                                 double *levels) noexcept {
+    return qn_third_octave_levels_with(qn_filter_kernel::automatic, samples, count, skip, levels);
+}
+
+void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept {
+    std::memset(bank, 0, sizeof *bank);
+    for (int b = 0; b < band_count; ++b) {
+        // Time constant 2 / (3 fc) s, with fc the exact base-10 band centre
+        // limited to 1 kHz, so that no band smooths over less than 2/3 ms.
+        const double centre = 1000.0 * std::pow(10.0, (b - 16) / 10.0);
+        const double fc = centre < 1000.0 ? centre : 1000.0;
+        bank->a[b] = std::exp(-1.0 / (48000.0 * 2.0 / (3.0 * fc)));
+        bank->b[b] = 1.0 - bank->a[b];
+    }
+}
+
+bool qn_smoothed_bank_run_with(qn_filter_kernel kernel, qn_smoothed_bank *bank, const double *samples,
+                               std::size_t count) noexcept {
+    return use_fused(kernel) ? fused::smoothed_run(bank, samples, count) : plain::smoothed_run(bank, samples, count);
+}
+
+bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept {
+    return qn_smoothed_bank_run_with(qn_filter_kernel::automatic, bank, samples, count);
+}

@@ -1,0 +1,59 @@
+// The 28-band third-octave filter bank of the Zwicker loudness model, for
+// the stationary method (band levels of a whole signal) and for the
+// time-varying method (filtered and smoothed band powers, sample by sample).
+#ifndef QN_LOUDNESS_FILTER_BANK_H
+#define QN_LOUDNESS_FILTER_BANK_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quarnelo.h"
+
+inline constexpr int qn_filter_band_count = 28;
+
+// Mean-square level 10 log10(p^2 + 1e-12) + 93.9794 dB re 20 uPa; the 1e-12
+// keeps silence finite (about -26 dB).
+inline constexpr double qn_level_offset = 9.397940008672037;  // -log10((20 uPa)^2)
+
+// Band levels (dB) of a signal: the mean power of each filter output from
+// sample `skip` on. Checks: null pointers QN_STATUS_NULL_POINTER, count
+// below 256 QN_STATUS_INPUT_TOO_SHORT, skip not below count
+// QN_STATUS_INVALID_ARGUMENT; a non-finite power sum
+// QN_STATUS_NUMERICAL_FAILURE. The rate and the samples are the caller's to
+// check. `levels` (28 doubles) is written only on success.
+qn_status qn_third_octave_levels(const double *samples, uint64_t count, uint64_t skip,
+                                 double *levels) noexcept;
+
+// The loops that run: fused ones with AVX2 and FMA where the processor has
+// them, else baseline ones for any x86-64. Both give the same bits; tests
+// pin each in turn.
+enum class qn_filter_kernel { automatic, baseline, fused };
+
+bool qn_filter_kernel_available(qn_filter_kernel kernel) noexcept;
+
+// qn_third_octave_levels with a chosen kernel (which must be available).
+qn_status qn_third_octave_levels_with(qn_filter_kernel kernel, const double *samples, uint64_t count,
+                                      uint64_t skip, double *levels) noexcept;
+
+// Running state of the filter bank with the three-stage power smoothing of
+// the time-varying method, band-major so that neighbouring bands share a
+// vector. All zero is the state at rest.
+struct qn_smoothed_bank {
+    alignas(32) double w1[3][qn_filter_band_count];  // w[n-1] of sections 1-3
+    alignas(32) double w2[3][qn_filter_band_count];  // w[n-2] of sections 1-3
+    alignas(32) double s[3][qn_filter_band_count];   // smoothing stages 1-3
+    alignas(32) double a[qn_filter_band_count];      // smoothing feedback
+    alignas(32) double b[qn_filter_band_count];      // smoothing input, 1 - a
+};
+
+// Resets the state and sets the per-band smoothing coefficients (time
+// constant 2 / (3 fc), fc the exact band centre limited to 1 kHz).
+void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept;
+
+// Runs `count` samples through the bank and the smoothing. False when the
+// squared output of any band was not finite at any of those samples.
+bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept;
+bool qn_smoothed_bank_run_with(qn_filter_kernel kernel, qn_smoothed_bank *bank, const double *samples,
+                               std::size_t count) noexcept;
+
+#endif

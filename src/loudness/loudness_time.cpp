@@ -1,0 +1,225 @@
+// Time-varying loudness: the filter bank at the full rate with smoothed band
+// powers, a loudness step every 24 samples (0.5 ms) with the nonlinear decay
+// of core loudness and the temporal weighting of the total, and an output
+// frame every 96 samples (2 ms).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "frame/alloc.h"
+#include "frame/axes.h"
+#include "frame/checks.h"
+#include "loudness/filter_bank.h"
+#include "loudness/loudness.h"
+
+namespace {
+
+constexpr uint64_t step_samples = 24;   // one loudness step per 0.5 ms
+constexpr uint64_t frame_samples = 96;  // one output frame per 2 ms
+constexpr int sub_steps = 24;           // decay and weighting run at the full rate
+
+// Decay constants at 48 kHz: the release of the output state (15 ms), the
+// slow rise of the second state (75 ms), and the coupling of the two
+// (time constants 5, 15 and 75 ms).
+constexpr double release_factor = 0.9986120751709083;
+constexpr double slow_rise_factor = 0.9997222607988971;
+constexpr double cross_uu = 0.9952889868502801;
+constexpr double cross_uv = 0.0005541688716910173;
+constexpr double cross_vu = 0.00027708443584550837;
+constexpr double cross_vv = 0.9997223378238083;
+
+// Temporal weighting of the total: a 70 ms and a 3.5 ms low-pass, mixed.
+constexpr double slow_feedback = 0.9997024252365363, slow_input = 0.0002975747634637038;
+constexpr double fast_feedback = 0.9940652993697221, fast_input = 0.0059347006302779;
+constexpr double slow_mix = 0.53, fast_mix = 0.47;
+
+// j / 24 for j = 1 ... 23, each the double nearest to the ratio.
+struct ratio_table {
+    double r[sub_steps];
+};
+constexpr ratio_table make_ratios() {
+    ratio_table t{};
+    for (int j = 0; j < sub_steps; ++j) t.r[j] = static_cast<double>(j) / 24.0;
+    return t;
+}
+constexpr ratio_table ratios = make_ratios();
+
+// The decay of all 21 core bands at once, several bands to a vector. Each
+// lane selects among the results of the four cases exactly as the scalar
+// step branches, so every band's states are those of qn_loudness_decay_step.
+constexpr int decay_padded = 24;  // 21 bands and three idle lanes
+static_assert(decay_padded >= qn_core_band_count);
+
+struct decay_state {
+    alignas(32) double u[decay_padded];
+    alignas(32) double v[decay_padded];
+    alignas(32) double previous[decay_padded];
+};
+
+typedef double v2d __attribute__((vector_size(16)));
+typedef double v4d __attribute__((vector_size(32)));
+
+namespace plain {
+using vec = v2d;
+#define QN_TARGET
+#include "loudness/decay_kernels.inc"
+#undef QN_TARGET
+}  // namespace plain
+
+namespace wide {
+using vec = v4d;
+#define QN_TARGET [[gnu::target("avx2")]]
+#include "loudness/decay_kernels.inc"
+#undef QN_TARGET
+}  // namespace wide
+
+void decay_advance(decay_state &d, const double *core, bool first, double *decayed) {
+    if (__builtin_cpu_supports("avx2")) {
+        wide::decay_advance(d, core, first, decayed);
+    } else {
+        plain::decay_advance(d, core, first, decayed);
+    }
+}
+
+struct weighting_state {
+    double slow = 0, fast = 0, previous = 0;
+
+    void advance(double total, bool first) {
+        if (!first) {
+            for (int j = 1; j < sub_steps; ++j) filter(previous + (total - previous) * ratios.r[j]);
+        }
+        filter(total);
+        previous = total;
+    }
+    void filter(double input) {
+        slow = slow_feedback * slow + slow_input * input;
+        fast = fast_feedback * fast + fast_input * input;
+    }
+    double output() const { return slow_mix * slow + fast_mix * fast; }
+};
+
+// Runs the whole method over a validated signal into `loudness` (frames
+// doubles) and `specific` (frames * 240). False on a numerical failure.
+bool compute(const double *x, uint64_t count, qn_sound_field field, uint64_t frames, double *loudness,
+             double *specific) noexcept {
+    qn_smoothed_bank bank;
+    qn_smoothed_bank_init(&bank);
+    decay_state decay{};
+    weighting_state weighting;
+    alignas(32) double core[decay_padded] = {};
+    alignas(32) double decayed[decay_padded] = {};
+    double levels[qn_filter_band_count];
+    double pattern[qn_bark_point_count];
+
+    // Sample 0 opens the first step; every later step closes 24 samples.
+    uint64_t n = 0;
+    uint64_t take = 1;
+    while (n < count) {
+        const uint64_t len = std::min(take, count - n);
+        if (!qn_smoothed_bank_run(&bank, x + n, static_cast<std::size_t>(len))) return false;
+        n += len;
+        take = step_samples;
+        const uint64_t last = n - 1;
+        if (last % step_samples != 0) break;  // a partial step at the end has no loudness step
+
+        for (int b = 0; b < qn_filter_band_count; ++b)
+            levels[b] = 10.0 * (std::log10(bank.s[2][b] + 1e-12) + qn_level_offset);
+        qn_core_loudness(levels, field, core);
+        for (int k = 0; k < qn_core_band_count; ++k) {
+            if (!qn_is_finite(core[k])) return false;
+        }
+        const bool first = last == 0;
+        decay_advance(decay, core, first, decayed);
+
+        const bool frame = last % frame_samples == 0;
+        const double total = frame ? qn_specific_loudness(decayed, pattern) : qn_total_loudness(decayed);
+        weighting.advance(total, first);
+        if (!qn_is_finite(total) || !qn_is_finite(weighting.fast) || !qn_is_finite(weighting.slow))
+            return false;
+        if (frame) {
+            const uint64_t f = last / frame_samples;
+            if (f >= frames) return false;  // cannot happen: frames covers every multiple of 96
+            loudness[f] = weighting.output();
+            std::memcpy(specific + f * qn_bark_point_count, pattern, sizeof pattern);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+double qn_loudness_decay_step(double *output, double *second, double input) noexcept {
+    const double u = *output, v = *second, x = input;
+    double un, vn;
+    if (u > x) {
+        if (u > v) {
+            vn = cross_vu * u + cross_vv * v;
+            un = cross_uu * u + cross_uv * v;
+            un = std::max(un, x);
+            vn = std::min(un, vn);
+        } else {
+            un = std::max(release_factor * u, x);
+            vn = un;
+        }
+    } else if (x > v) {
+        un = x;
+        vn = x + (v - x) * slow_rise_factor;
+    } else {
+        un = x;
+        vn = x;
+    }
+    *output = un;
+    *second = vn;
+    return un;
+}
+
+extern "C" {
+
+QN_API qn_status qn_loudness_time_frame_count(uint64_t sample_count, int32_t sample_rate,
+                                              uint64_t *frame_count) {
+    if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
+    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
+    if (sample_count > qn_max_count) return QN_STATUS_SIZE_OVERFLOW;
+    if (sample_count == 0) return QN_STATUS_INPUT_TOO_SHORT;
+    *frame_count = (sample_count - 1) / frame_samples + 1;
+    return QN_STATUS_SUCCESS;
+}
+
+QN_API qn_status qn_loudness_time(const double *samples, uint64_t sample_count, int32_t sample_rate,
+                                  qn_sound_field field, double *loudness, uint64_t loudness_capacity,
+                                  double *specific, uint64_t specific_capacity,
+                                  uint64_t *frame_count) {
+    if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
+    *frame_count = 0;
+    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
+    if (sample_count > qn_max_count) return QN_STATUS_SIZE_OVERFLOW;
+    if (sample_count == 0) return QN_STATUS_INPUT_TOO_SHORT;
+    if (!qn_check_sound_field(field)) return QN_STATUS_INVALID_SOUND_FIELD;
+    if (loudness == nullptr || specific == nullptr) return QN_STATUS_NULL_POINTER;
+
+    const uint64_t frames = (sample_count - 1) / frame_samples + 1;
+    uint64_t specific_values = 0, block_values = 0, block_bytes = 0;
+    if (!qn_mul_size(frames, qn_bark_point_count, &specific_values) ||
+        !qn_mul_size(frames, qn_bark_point_count + 1, &block_values) ||
+        !qn_mul_size(block_values, sizeof(double), &block_bytes) || block_values > qn_max_count)
+        return QN_STATUS_SIZE_OVERFLOW;
+    if (loudness_capacity < frames || specific_capacity < specific_values) {
+        *frame_count = frames;
+        return QN_STATUS_OUTPUT_TOO_SMALL;
+    }
+    const qn_status signal = qn_check_signal(samples, sample_count, sample_rate);
+    if (signal != QN_STATUS_SUCCESS) return signal;
+
+    // The loudness values, then the patterns, frame by frame.
+    qn_heap_array<double> block = qn_alloc_array<double>(block_values);
+    if (block == nullptr) return QN_STATUS_ALLOCATION_FAILED;
+    if (!compute(samples, sample_count, field, frames, block.get(), block.get() + frames))
+        return QN_STATUS_NUMERICAL_FAILURE;
+
+    std::memcpy(loudness, block.get(), static_cast<std::size_t>(frames) * sizeof(double));
+    std::memcpy(specific, block.get() + frames, static_cast<std::size_t>(specific_values) * sizeof(double));
+    *frame_count = frames;
+    return QN_STATUS_SUCCESS;
+}
+
+}  // extern "C"

@@ -1,0 +1,246 @@
+// Check orders, capacities, frame counts and untouched outputs of the
+// signal loudness functions and of sharpness.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "quarnelo.h"
+#include "support/alloc_hook.h"
+#include "support/expect.h"
+#include "support/signals.h"
+
+using qn_test::sentinel;
+using qn_test::sentinel_buffer;
+using qn_test::untouched;
+
+namespace {
+constexpr double k_nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double k_inf = std::numeric_limits<double>::infinity();
+constexpr uint64_t k_too_many = uint64_t{1} << 60;
+}  // namespace
+
+TEST(LoudnessStationaryApi, CheckOrder) {
+    const auto x = qn_test::sine(1000, 0.1, 1000);
+    auto with_nan = x;
+    with_nan.back() = k_nan;
+    const auto loud_low = qn_test::sine(100, 300.0, 4800);  // far above 120 dB at 100 Hz
+    double out = sentinel;
+    std::vector<double> spec(240);
+    struct Case {
+        const char *what;
+        const double *samples;
+        uint64_t count;
+        int32_t rate;
+        qn_sound_field field;
+        double *loudness;
+        double *specific;
+        uint64_t capacity;
+        qn_status expected;
+    };
+    const Case cases[] = {
+        {"null loudness first", nullptr, 0, 44100, 7, nullptr, nullptr, 9, QN_STATUS_NULL_POINTER},
+        {"field before capacity", nullptr, 0, 44100, 2, &out, nullptr, 9, QN_STATUS_INVALID_SOUND_FIELD},
+        {"capacity before signal", nullptr, 0, 44100, 0, &out, nullptr, 9, QN_STATUS_OUTPUT_TOO_SMALL},
+        {"capacity 239", x.data(), 1000, 48000, 0, &out, spec.data(), 239, QN_STATUS_OUTPUT_TOO_SMALL},
+        {"null samples", nullptr, 1000, 48000, 0, &out, nullptr, 0, QN_STATUS_NULL_POINTER},
+        {"count 0", x.data(), 0, 44100, 0, &out, nullptr, 0, QN_STATUS_INPUT_TOO_SHORT},
+        {"rate 44100", x.data(), 1000, 44100, 0, &out, nullptr, 0, QN_STATUS_INVALID_SAMPLE_RATE},
+        {"count 2^60", x.data(), k_too_many, 48000, 0, &out, nullptr, 0, QN_STATUS_SIZE_OVERFLOW},
+        {"NaN last", with_nan.data(), 1000, 48000, 0, &out, nullptr, 0, QN_STATUS_NON_FINITE_INPUT},
+        {"NaN before short", with_nan.data(), 1000, 48000, 0, &out, nullptr, 0, QN_STATUS_NON_FINITE_INPUT},
+        {"255 samples", x.data(), 255, 48000, 0, &out, nullptr, 0, QN_STATUS_INPUT_TOO_SHORT},
+        {"band above 120 dB", loud_low.data(), 4800, 48000, 0, &out, nullptr, 0, QN_STATUS_INVALID_ARGUMENT},
+        {"256 samples", x.data(), 256, 48000, 0, &out, nullptr, 0, QN_STATUS_SUCCESS},
+        {"with pattern", x.data(), 1000, 48000, 1, &out, spec.data(), 240, QN_STATUS_SUCCESS},
+    };
+    for (const Case &c : cases) {
+        out = sentinel;
+        EXPECT_EQ(qn_loudness_stationary(c.samples, c.count, c.rate, c.field, c.loudness, c.specific, c.capacity),
+                  c.expected)
+            << c.what;
+        if (c.expected != QN_STATUS_SUCCESS) {
+            EXPECT_EQ(out, sentinel) << c.what;
+        }
+    }
+}
+
+TEST(LoudnessStationaryApi, FailuresWriteNothingAndSuccessWrites240) {
+    const auto x = qn_test::sine(1000, 0.1, 2000);
+    auto spec = sentinel_buffer(500);
+    double out = sentinel;
+    EXPECT_EQ(qn_loudness_stationary(x.data(), 255, 48000, 0, &out, spec.data(), 500), QN_STATUS_INPUT_TOO_SHORT);
+    EXPECT_TRUE(untouched(spec));
+    ASSERT_EQ(qn_loudness_stationary(x.data(), 2000, 48000, 0, &out, spec.data(), 500), QN_STATUS_SUCCESS);
+    EXPECT_TRUE(untouched(spec, 240));
+    EXPECT_GT(out, 0.0);
+}
+
+TEST(LoudnessTimeApi, FrameCounts) {
+    struct Case {
+        uint64_t count;
+        int32_t rate;
+        qn_status status;
+        uint64_t frames;
+    };
+    const Case cases[] = {
+        {1, 48000, QN_STATUS_SUCCESS, 1},           {96, 48000, QN_STATUS_SUCCESS, 1},
+        {97, 48000, QN_STATUS_SUCCESS, 2},          {48000, 48000, QN_STATUS_SUCCESS, 500},
+        {k_too_many - 1, 48000, QN_STATUS_SUCCESS, (k_too_many - 2) / 96 + 1},
+        {0, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},   {k_too_many, 48000, QN_STATUS_SIZE_OVERFLOW, 0},
+        {0, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0}, {k_too_many, 0, QN_STATUS_INVALID_SAMPLE_RATE, 0},
+    };
+    for (const Case &c : cases) {
+        uint64_t frames = 777;
+        EXPECT_EQ(qn_loudness_time_frame_count(c.count, c.rate, &frames), c.status) << c.count;
+        EXPECT_EQ(frames, c.status == QN_STATUS_SUCCESS ? c.frames : 777u) << c.count;
+    }
+    EXPECT_EQ(qn_loudness_time_frame_count(10, 44100, nullptr), QN_STATUS_NULL_POINTER);
+}
+
+TEST(LoudnessTimeApi, CheckOrderAndFrameCountAfterFailure) {
+    const auto x = qn_test::sine(1000, 0.1, 1000);  // 11 frames
+    auto with_inf = x;
+    with_inf[500] = -k_inf;
+    std::vector<double> n(11), s(11 * 240);
+    struct Case {
+        const char *what;
+        const double *samples;
+        uint64_t count;
+        int32_t rate;
+        qn_sound_field field;
+        double *loudness;
+        uint64_t loudness_capacity;
+        double *specific;
+        uint64_t specific_capacity;
+        qn_status expected;
+        uint64_t frames_after;
+    };
+    const Case cases[] = {
+        {"rate first", nullptr, 0, 44100, 5, nullptr, 0, nullptr, 0, QN_STATUS_INVALID_SAMPLE_RATE, 0},
+        {"count 2^60", nullptr, k_too_many, 48000, 5, nullptr, 0, nullptr, 0, QN_STATUS_SIZE_OVERFLOW, 0},
+        {"count 0", nullptr, 0, 48000, 5, nullptr, 0, nullptr, 0, QN_STATUS_INPUT_TOO_SHORT, 0},
+        {"field", nullptr, 1000, 48000, 5, nullptr, 0, nullptr, 0, QN_STATUS_INVALID_SOUND_FIELD, 0},
+        {"null loudness", nullptr, 1000, 48000, 0, nullptr, 11, s.data(), 2640, QN_STATUS_NULL_POINTER, 0},
+        {"null specific, capacity 0", x.data(), 1000, 48000, 0, n.data(), 11, nullptr, 0, QN_STATUS_NULL_POINTER, 0},
+        // F * 241 doubles reach 2^60 elements long before the byte count overflows.
+        {"work block bound", x.data(), k_too_many - 1, 48000, 0, n.data(), 11, s.data(), 2640,
+         QN_STATUS_SIZE_OVERFLOW, 0},
+        {"loudness capacity F-1", nullptr, 1000, 48000, 0, n.data(), 10, s.data(), 2640, QN_STATUS_OUTPUT_TOO_SMALL, 11},
+        {"specific capacity short", nullptr, 1000, 48000, 0, n.data(), 11, s.data(), 2639, QN_STATUS_OUTPUT_TOO_SMALL, 11},
+        {"null samples", nullptr, 1000, 48000, 0, n.data(), 11, s.data(), 2640, QN_STATUS_NULL_POINTER, 0},
+        {"infinite sample", with_inf.data(), 1000, 48000, 0, n.data(), 11, s.data(), 2640, QN_STATUS_NON_FINITE_INPUT, 0},
+        {"valid", x.data(), 1000, 48000, 1, n.data(), 11, s.data(), 2640, QN_STATUS_SUCCESS, 11},
+    };
+    for (const Case &c : cases) {
+        uint64_t frames = 999;
+        std::fill(n.begin(), n.end(), sentinel);
+        std::fill(s.begin(), s.end(), sentinel);
+        EXPECT_EQ(qn_loudness_time(c.samples, c.count, c.rate, c.field, c.loudness, c.loudness_capacity, c.specific,
+                                   c.specific_capacity, &frames),
+                  c.expected)
+            << c.what;
+        EXPECT_EQ(frames, c.frames_after) << c.what;
+        if (c.expected != QN_STATUS_SUCCESS) {
+            EXPECT_TRUE(untouched(n) && untouched(s)) << c.what << ": outputs written";
+        }
+    }
+    EXPECT_EQ(qn_loudness_time(x.data(), 1000, 48000, 0, n.data(), 11, s.data(), 2640, nullptr),
+              QN_STATUS_NULL_POINTER);
+}
+
+TEST(LoudnessTimeApi, LargerCapacitiesAreLeftUntouched) {
+    const auto x = qn_test::sine(2000, 0.2, 96 * 3 + 1);  // 4 frames
+    auto n = sentinel_buffer(10);
+    auto s = sentinel_buffer(10 * 240);
+    uint64_t frames = 0;
+    ASSERT_EQ(qn_loudness_time(x.data(), x.size(), 48000, 0, n.data(), n.size(), s.data(), s.size(), &frames),
+              QN_STATUS_SUCCESS);
+    EXPECT_EQ(frames, 4u);
+    EXPECT_TRUE(untouched(n, 4));
+    EXPECT_TRUE(untouched(s, 4 * 240));
+    EXPECT_FALSE(untouched(n));
+}
+
+TEST(LoudnessTimeApi, AllocationFailureIsAStatus) {
+    const auto x = qn_test::sine(1000, 0.1, 4800);
+    std::vector<double> n(50), s(50 * 240);
+    uint64_t frames = 5;
+    {
+        qn_test_allocation_failure fail(0);
+        EXPECT_EQ(qn_loudness_time(x.data(), x.size(), 48000, 0, n.data(), 50, s.data(), s.size(), &frames),
+                  QN_STATUS_ALLOCATION_FAILED);
+    }
+    EXPECT_EQ(frames, 0u);
+    const int64_t live = qn_test_live_allocations();
+    qn_test_fail_allocation_at(-1);
+    ASSERT_EQ(qn_loudness_time(x.data(), x.size(), 48000, 0, n.data(), 50, s.data(), s.size(), &frames),
+              QN_STATUS_SUCCESS);
+    EXPECT_EQ(qn_test_allocation_count(), 1) << "one working block per call";
+    EXPECT_EQ(qn_test_live_allocations(), live) << "and it is released";
+}
+
+TEST(LoudnessTimeApi, OverflowingFilterIsANumericalFailure) {
+    std::vector<double> x(2000);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = (i % 2 ? 1 : -1) * 1e300;
+    std::vector<double> n(21, sentinel), s(21 * 240, sentinel);
+    uint64_t frames = 7;
+    EXPECT_EQ(qn_loudness_time(x.data(), x.size(), 48000, 0, n.data(), 21, s.data(), s.size(), &frames),
+              QN_STATUS_NUMERICAL_FAILURE);
+    EXPECT_EQ(frames, 0u);
+    EXPECT_TRUE(untouched(n) && untouched(s));
+}
+
+TEST(SharpnessApi, CheckOrder) {
+    std::vector<double> good(240, 1.0);
+    auto negative_then_nan = good;
+    negative_then_nan[5] = -1;
+    negative_then_nan[100] = k_nan;
+    auto nan_then_negative = good;
+    nan_then_negative[5] = k_nan;
+    nan_then_negative[100] = -1;
+    auto negative_zero = good;
+    negative_zero[7] = -0.0;
+    auto infinite = good;
+    infinite[239] = k_inf;
+    double out = sentinel;
+    struct Case {
+        const char *what;
+        const double *specific;
+        uint64_t count;
+        double *sharpness;
+        qn_status expected;
+    };
+    const Case cases[] = {
+        {"null input", nullptr, 5, &out, QN_STATUS_NULL_POINTER},
+        {"null output", good.data(), 5, nullptr, QN_STATUS_NULL_POINTER},
+        {"count 239", good.data(), 239, &out, QN_STATUS_INVALID_ARGUMENT},
+        {"count 241", good.data(), 241, &out, QN_STATUS_INVALID_ARGUMENT},
+        {"negative before NaN", negative_then_nan.data(), 240, &out, QN_STATUS_INVALID_ARGUMENT},
+        {"NaN before negative", nan_then_negative.data(), 240, &out, QN_STATUS_NON_FINITE_INPUT},
+        {"infinite last", infinite.data(), 240, &out, QN_STATUS_NON_FINITE_INPUT},
+        {"negative zero is zero", negative_zero.data(), 240, &out, QN_STATUS_SUCCESS},
+        {"valid", good.data(), 240, &out, QN_STATUS_SUCCESS},
+    };
+    for (const Case &c : cases) {
+        out = sentinel;
+        EXPECT_EQ(qn_sharpness_din(c.specific, c.count, c.sharpness), c.expected) << c.what;
+        if (c.expected != QN_STATUS_SUCCESS) {
+            EXPECT_EQ(out, sentinel) << c.what;
+        } else {
+            EXPECT_TRUE(std::isfinite(out) && out > 0) << c.what;
+        }
+    }
+}
+
+TEST(SharpnessApi, ExtremeValuesStayFinite) {
+    std::vector<double> specific(240, 0.0);
+    specific[0] = std::numeric_limits<double>::max();
+    specific[239] = std::numeric_limits<double>::max();
+    specific[100] = std::numeric_limits<double>::denorm_min();
+    double s = 0;
+    ASSERT_EQ(qn_sharpness_din(specific.data(), 240, &s), QN_STATUS_SUCCESS);
+    EXPECT_TRUE(std::isfinite(s));
+    EXPECT_GT(s, 0.11 * 12.0);
+}
