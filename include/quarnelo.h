@@ -308,6 +308,59 @@ QN_API QN_NODISCARD qn_status qn_loudness_time(
 QN_API QN_NODISCARD qn_status qn_sharpness_din(const double *specific, uint64_t count,
                                                double *sharpness);
 
+/* ------------------------------------------------------------------------
+ * Roughness (Daniel & Weber)
+ * ---------------------------------------------------------------------- */
+
+/* Number of roughness frames of a signal: 200 ms frames (9600 samples)
+ * every 100 ms (4800 samples), frame k covering samples 4800 k ...
+ * 4800 k + 9599; samples after the last whole frame are not analysed.
+ * (sample_count - 9600) / 4800 + 1 frames in all. Reads no samples.
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2147483647                QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count below 9600                      QN_STATUS_INPUT_TOO_SHORT
+ * *frame_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_roughness_frame_count(uint64_t sample_count, int32_t sample_rate,
+                                                       uint64_t *frame_count);
+
+/* Roughness after Daniel & Weber (1997) in asper, one value per frame (see
+ * qn_roughness_frame_count): the audible spectral components of each
+ * windowed frame excite 47 overlapping critical-band channels; the band-pass
+ * weighted envelope of each channel gives its modulation depth; depth,
+ * the correlation with the channels two below and two above, and a weight
+ * over the critical-band rate give the specific roughness, summed over the
+ * channels. A 1 kHz tone of 60 dB, fully amplitude-modulated at 70 Hz, has
+ * about 1 asper. Every value is finite and not negative.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: 9600 ... 2147483647.
+ * sample_rate     must be 48000.
+ * out             written: one value per frame, asper; only the first
+ *                 *frame_count elements are touched.
+ * capacity        room at `out` in doubles.
+ * frame_count     written: the number of frames, on success and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL (so capacity 0 asks for it).
+ *
+ * Checks, in order:
+ *  1. samples, out or frame_count null             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2147483647                QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count below 9600                      QN_STATUS_INPUT_TOO_SHORT
+ *  5. capacity below the number of frames          QN_STATUS_OUTPUT_TOO_SMALL
+ *     (before any sample is read; *frame_count receives the number)
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ *  8. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure but 5, `out` and
+ * *frame_count hold what they held before. Working memory does not grow
+ * with the length of the signal, beyond one double per frame. */
+QN_API QN_NODISCARD qn_status qn_roughness_dw(const double *samples, uint64_t sample_count,
+                                              int32_t sample_rate, double *out, uint64_t capacity,
+                                              uint64_t *frame_count);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -57,6 +57,20 @@ int main(void) {
                "time-varying loudness");
     }
 
+    {
+        /* 9600 samples of a 1 kHz tone, 70 Hz modulated: one roughness frame. */
+        static double am[9600];
+        double roughness = -1.0;
+        uint64_t frames = 0;
+        for (i = 0; i < 9600; ++i)
+            am[i] = 0.028 * (1.0 + sin(6.283185307179586 * 70.0 * i / 48000.0)) *
+                    sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_roughness_frame_count(9600, QN_SAMPLE_RATE, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 1, "roughness frame count");
+        status = qn_roughness_dw(am, 9600, QN_SAMPLE_RATE, &roughness, 1, &frames);
+        expect(status == QN_STATUS_SUCCESS && roughness > 0.5 && roughness < 2.0, "roughness");
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,33 @@
+// The Daniel & Weber roughness engine, entered once per analysis by the
+// framed-analysis driver.
+#ifndef QN_ROUGHNESS_DW_ENGINE_H
+#define QN_ROUGHNESS_DW_ENGINE_H
+
+#include <cstdint>
+
+// Roughness in asper of every frame (N = 0.2 fs samples, hop N / 2) of a
+// signal of n samples. `frames` holds the capacity of `out` in frames on
+// entry and the number of frames on return (written as soon as it is known).
+// Returns that number, or
+//   -1  the capacity is smaller than the number of frames,
+//   -2  a memory request, an FFT plan or an FFT execution failed,
+//   -3  fewer samples than one frame,
+//   -5  a value that must be finite was not.
+int32_t qn_roughness_dw_core(const double *samples, int32_t n, double *out, int32_t *frames, double fs) noexcept;
+
+struct qn_dw_setup;
+
+// The share of one spectral component (its bin, level in dB and critical-
+// band rate) in each of the 47 channels, by channel index: 1 in the one or
+// two channels nearest to it, else its excitation at the channel's edge
+// nearest to it relative to its own amplitude, 0 where that excitation is
+// below the channel's threshold. All 47 factors are written; the channel
+// indices of the first and last non-zero one go to *first and *last.
+void qn_dw_channel_factors(const qn_dw_setup &setup, int bin, double level, double rate, double *factors,
+                           int *first, int *last) noexcept;
+
+// First sample of frame f, in 64-bit arithmetic so that it cannot overflow
+// for any frame of a signal of up to 2^31 - 1 samples.
+inline constexpr int64_t qn_dw_frame_start(int32_t frame, int64_t hop) { return int64_t{frame} * hop; }
+
+#endif

@@ -1,0 +1,1 @@
+quarnelo_add_sources(dw_setup.cpp dw_engine.cpp framed.cpp)
