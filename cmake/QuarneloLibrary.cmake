@@ -32,3 +32,16 @@ function(quarnelo_library_settings target)
     $<$<BOOL:${QUARNELO_WERROR}>:-Werror>)
   target_compile_definitions(${target} PRIVATE QUARNELO_SHARED_BUILD)
 endfunction()
+
+# A copy of the library objects built with the given instrumentation and the
+# failure-switch allocator.
+function(quarnelo_instrumented_library name flags)
+  add_library(${name} STATIC ${QUARNELO_SOURCES} "${PROJECT_SOURCE_DIR}/tests/support/alloc_hook.cpp")
+  quarnelo_library_settings(${name})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/include" "${PROJECT_SOURCE_DIR}/src"
+                                            "${PROJECT_SOURCE_DIR}/tests")
+  target_compile_options(${name} PUBLIC ${flags})
+  target_link_options(${name} PUBLIC ${flags})
+  target_link_libraries(${name} PUBLIC ${QUARNELO_LINK_LIBRARIES} m)
+endfunction()
+

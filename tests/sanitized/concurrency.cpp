@@ -1,0 +1,86 @@
+// Every analysis from several threads at once must give the serial results
+// bit for bit: the library shares no mutable state. Built twice: plainly,
+// and under ThreadSanitizer, which also catches races that happen to give
+// the right numbers.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "quarnelo.h"
+
+namespace {
+
+std::vector<double> test_signal(std::size_t n, double carrier, double seed) {
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / 48000.0;
+        x[i] = 0.05 * (1.0 + std::sin(2 * M_PI * 70 * t)) * std::sin(2 * M_PI * carrier * t) +
+               0.01 * std::sin(2 * M_PI * (seed * 37.0 + 200.0) * t);
+    }
+    return x;
+}
+
+// All results of one signal, concatenated.
+std::vector<double> analyse(const std::vector<double> &x) {
+    std::vector<double> all;
+    double loudness = 0, specific[240];
+    if (qn_loudness_stationary(x.data(), x.size(), 48000, QN_SOUND_FIELD_DIFFUSE, &loudness, specific, 240) !=
+        QN_STATUS_SUCCESS)
+        return {};
+    all.push_back(loudness);
+    all.insert(all.end(), specific, specific + 240);
+    double sharpness = 0;
+    if (qn_sharpness_din(specific, 240, &sharpness) != QN_STATUS_SUCCESS) return {};
+    all.push_back(sharpness);
+
+    uint64_t frames = 0;
+    if (qn_loudness_time_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> n(frames), s(frames * 240);
+    if (qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), n.size(), s.data(), s.size(),
+                         &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), n.begin(), n.end());
+    all.insert(all.end(), s.begin(), s.end());
+
+    if (qn_roughness_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> r(frames);
+    if (qn_roughness_dw(x.data(), x.size(), 48000, r.data(), r.size(), &frames) != QN_STATUS_SUCCESS) return {};
+    all.insert(all.end(), r.begin(), r.end());
+
+    double levels[28];
+    for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;
+    if (qn_loudness_from_levels(levels, 28, QN_SOUND_FIELD_FREE, &loudness, nullptr, 0) != QN_STATUS_SUCCESS)
+        return {};
+    all.push_back(loudness);
+    return all;
+}
+
+}  // namespace
+
+int main() {
+    constexpr int threads = 4;
+    std::vector<std::vector<double>> signals;
+    for (int t = 0; t < threads; ++t) signals.push_back(test_signal(19200, 500.0 + 400.0 * t, t));
+
+    std::vector<std::vector<double>> serial;
+    for (const auto &x : signals) serial.push_back(analyse(x));
+
+    std::vector<std::vector<double>> parallel(threads);
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) pool.emplace_back([&, t] { parallel[t] = analyse(signals[t]); });
+    for (auto &th : pool) th.join();
+
+    int failures = 0;
+    for (int t = 0; t < threads; ++t) {
+        if (serial[t].empty() || serial[t].size() != parallel[t].size() ||
+            std::memcmp(serial[t].data(), parallel[t].data(), serial[t].size() * sizeof(double)) != 0) {
+            std::printf("thread %d: results differ from the serial run\n", t);
+            ++failures;
+        }
+    }
+    std::printf("%d threads, %zu values each, %s\n", threads, serial[0].size(),
+                failures == 0 ? "identical to serial" : "DIFFERENT");
+    return failures == 0 ? 0 : 1;
+}
