@@ -26,7 +26,7 @@ test: build
 
 # The main job on a built-in default.
 demo: build
-	$(BUILD_DIR)/examples/levels_demo
+	$(BUILD_DIR)/tools/cli/quarnelo demo
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUARNELO_BUILD_BENCH=ON \

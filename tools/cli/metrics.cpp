@@ -1,0 +1,198 @@
+#include "metrics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace qcli {
+
+namespace {
+
+constexpr double frame_seconds_loudness = 96.0 / 48000.0;  // 2 ms
+
+std::vector<double> bark_axis_values() {
+    const double *z = qn_bark_axis();
+    return std::vector<double>(z, z + QN_BARK_POINTS);
+}
+
+double mean_of(const std::vector<double> &v) {
+    return v.empty() ? 0.0 : std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+}
+
+void add_pattern_values(const std::vector<double> &specific, metric_result &out) {
+    const auto peak = std::max_element(specific.begin(), specific.end());
+    out.values.push_back({"specific_peak", *peak, "sone/Bark"});
+    out.values.push_back({"specific_peak_rate", qn_bark_axis()[peak - specific.begin()], "Bark"});
+}
+
+bool loudness_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
+    const auto *s = ctx.stationary_loudness(error);
+    if (!s) return false;
+    out.values.push_back({"loudness", s->loudness, "sone"});
+    add_pattern_values(s->specific, out);
+    if (with_series) out.series_list.push_back({"specific_loudness", "sone/Bark", {{"rate", "Bark", bark_axis_values()}}, s->specific});
+    return true;
+}
+
+std::vector<double> frame_times(std::size_t frames, double first, double step) {
+    std::vector<double> t(frames);
+    for (std::size_t f = 0; f < frames; ++f) t[f] = first + static_cast<double>(f) * step;
+    return t;
+}
+
+bool loudness_time_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
+    const auto *t = ctx.time_varying_loudness(error);
+    if (!t) return false;
+    out.values.push_back({"max", *std::max_element(t->loudness.begin(), t->loudness.end()), "sone"});
+    out.values.push_back({"n5", exceeded_percent(t->loudness, 5), "sone"});
+    out.values.push_back({"n10", exceeded_percent(t->loudness, 10), "sone"});
+    out.values.push_back({"mean", mean_of(t->loudness), "sone"});
+    if (with_series) {
+        const auto times = frame_times(t->loudness.size(), 0.0, frame_seconds_loudness);
+        out.series_list.push_back({"loudness", "sone", {{"time", "s", times}}, t->loudness});
+        out.series_list.push_back(
+            {"specific_loudness", "sone/Bark", {{"time", "s", times}, {"rate", "Bark", bark_axis_values()}}, t->specific});
+    }
+    return true;
+}
+
+bool sharpness_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
+    const auto *s = ctx.stationary_loudness(error);
+    if (!s) return false;
+    double value = 0;
+    qn_status status = qn_sharpness_din(s->specific.data(), QN_BARK_POINTS, &value);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("sharpness", status);
+        return false;
+    }
+    out.values.push_back({"sharpness", value, "acum"});
+    const auto *t = ctx.time_varying_loudness(error);
+    if (!t) return false;
+    std::vector<double> per_frame(t->loudness.size());
+    for (std::size_t f = 0; f < per_frame.size(); ++f) {
+        status = qn_sharpness_din(&t->specific[f * QN_BARK_POINTS], QN_BARK_POINTS, &per_frame[f]);
+        if (status != QN_STATUS_SUCCESS) {
+            error = status_message("sharpness", status);
+            return false;
+        }
+    }
+    out.values.push_back({"mean_per_frame", mean_of(per_frame), "acum"});
+    if (with_series)
+        out.series_list.push_back(
+            {"sharpness", "acum", {{"time", "s", frame_times(per_frame.size(), 0.0, frame_seconds_loudness)}}, per_frame});
+    return true;
+}
+
+bool roughness_dw_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
+    uint64_t frames = 0;
+    qn_status status = qn_roughness_frame_count(ctx.count(), QN_SAMPLE_RATE, &frames);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("roughness-dw", status);
+        return false;
+    }
+    std::vector<double> r(frames);
+    status = qn_roughness_dw(ctx.samples(), ctx.count(), QN_SAMPLE_RATE, r.data(), r.size(), &frames);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("roughness-dw", status);
+        return false;
+    }
+    out.values.push_back({"mean", mean_of(r), "asper"});
+    out.values.push_back({"max", *std::max_element(r.begin(), r.end()), "asper"});
+    // Frames are 200 ms long and 100 ms apart; each value belongs to its
+    // frame's centre.
+    if (with_series) out.series_list.push_back({"roughness", "asper", {{"time", "s", frame_times(r.size(), 0.1, 0.1)}}, r});
+    return true;
+}
+
+}  // namespace
+
+const channel_context::stationary *channel_context::stationary_loudness(std::string &error) {
+    if (!stationary_ && stationary_error_.empty()) {
+        stationary s;
+        const qn_status status =
+            qn_loudness_stationary(samples_, count_, QN_SAMPLE_RATE, field_, &s.loudness, s.specific.data(), 240);
+        if (status == QN_STATUS_SUCCESS) stationary_ = std::move(s);
+        else stationary_error_ = status_message("loudness", status);
+    }
+    error = stationary_error_;
+    return stationary_ ? &*stationary_ : nullptr;
+}
+
+const channel_context::time_varying *channel_context::time_varying_loudness(std::string &error) {
+    if (!time_ && time_error_.empty()) {
+        uint64_t frames = 0;
+        qn_status status = qn_loudness_time_frame_count(count_, QN_SAMPLE_RATE, &frames);
+        if (status == QN_STATUS_SUCCESS) {
+            time_varying t{std::vector<double>(frames), std::vector<double>(frames * QN_BARK_POINTS)};
+            status = qn_loudness_time(samples_, count_, QN_SAMPLE_RATE, field_, t.loudness.data(), t.loudness.size(),
+                                      t.specific.data(), t.specific.size(), &frames);
+            if (status == QN_STATUS_SUCCESS) time_ = std::move(t);
+        }
+        if (status != QN_STATUS_SUCCESS) time_error_ = status_message("loudness-time", status);
+    }
+    error = time_error_;
+    return time_ ? &*time_ : nullptr;
+}
+
+const std::vector<metric> &metric_table() {
+    static const std::vector<metric> table = {
+        {"loudness", "stationary loudness (ISO 532-1), sone, and its specific-loudness peak", 256, true,
+         loudness_metric},
+        {"loudness-time", "time-varying loudness (ISO 532-1): max, N5, N10, mean, sone", 1, true, loudness_time_metric},
+        {"sharpness", "sharpness (DIN 45692) of the stationary pattern and mean over 2 ms frames, acum", 256, true,
+         sharpness_metric},
+        {"roughness-dw", "roughness (Daniel & Weber): mean and max over 200 ms frames, asper", 9600, false,
+         roughness_dw_metric},
+    };
+    return table;
+}
+
+const metric *find_metric(const std::string &name) {
+    for (const metric &m : metric_table())
+        if (name == m.name) return &m;
+    return nullptr;
+}
+
+double exceeded_percent(std::vector<double> values, double percent) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const double n = static_cast<double>(values.size());
+    std::size_t rank = static_cast<std::size_t>(std::ceil((1.0 - percent / 100.0) * n));
+    if (rank < 1) rank = 1;
+    if (rank > values.size()) rank = values.size();
+    return values[rank - 1];
+}
+
+bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,
+                   std::string &error) {
+    double loudness = 0;
+    std::vector<double> specific(QN_BARK_POINTS);
+    qn_status status =
+        qn_loudness_from_levels(levels.data(), levels.size(), field, &loudness, specific.data(), specific.size());
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("loudness", status);
+        return false;
+    }
+    double sharpness = 0;
+    status = qn_sharpness_din(specific.data(), specific.size(), &sharpness);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("sharpness", status);
+        return false;
+    }
+    out.values.push_back({"loudness", loudness, "sone"});
+    add_pattern_values(specific, out);
+    out.values.push_back({"sharpness", sharpness, "acum"});
+    if (with_series) {
+        const double *hz = qn_third_octave_centres_hz();
+        out.series_list.push_back(
+            {"band_level", "dB", {{"frequency", "Hz", std::vector<double>(hz, hz + QN_THIRD_OCTAVE_BANDS)}}, levels});
+        out.series_list.push_back({"specific_loudness", "sone/Bark", {{"rate", "Bark", bark_axis_values()}}, specific});
+    }
+    return true;
+}
+
+std::string status_message(const char *metric, qn_status status) {
+    return std::string(metric) + ": " + qn_status_string(status);
+}
+
+}  // namespace qcli

@@ -1,0 +1,401 @@
+// The quarnelo tool run as a user runs it, on files the test writes: its JSON
+// values against direct library calls on the same samples, and its answers
+// to bad input.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <soxr.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "quarnelo.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct run_result {
+    int status = -1;
+    std::string out, err;
+};
+
+fs::path scratch() {
+    static const fs::path dir = [] {
+        fs::path d = fs::temp_directory_path() / ("quarnelo-cli-test-" + std::to_string(getpid()));
+        fs::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+std::string quoted(const std::string &s) { return "'" + s + "'"; }
+
+run_result run(const std::string &arguments) {
+    const fs::path err = scratch() / "stderr.txt";
+    const std::string command = quoted(QUARNELO_CLI) + " " + arguments + " 2>" + quoted(err.string());
+    run_result r;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+    const int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream e(err);
+    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+    return r;
+}
+
+// A tone at `carrier` Hz modulated at 70 Hz plus a second tone, peak below
+// full scale; channel c is shifted in level so channels differ.
+std::vector<double> test_signal(int rate, int channels, double seconds) {
+    const std::size_t frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> x(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        for (int c = 0; c < channels; ++c) {
+            const double gain = 0.3 / (1 + c);
+            x[i * channels + c] = gain * (0.5 * (1 + std::sin(2 * std::numbers::pi * 70 * t)) *
+                                              std::sin(2 * std::numbers::pi * 1000 * t) +
+                                          0.2 * std::sin(2 * std::numbers::pi * (3000 + 500 * c) * t));
+        }
+    }
+    return x;
+}
+
+fs::path write_audio(const std::string &name, int format, int rate, int channels, const std::vector<double> &x) {
+    const fs::path path = scratch() / name;
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    EXPECT_NE(f, nullptr) << name << ": " << sf_strerror(nullptr);
+    if (f) {
+        sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        sf_writef_double(f, x.data(), static_cast<sf_count_t>(x.size() / channels));
+        sf_close(f);
+    }
+    return path;
+}
+
+// The file as the library sees it: decoded to doubles, calibrated, at 48 kHz.
+std::vector<std::vector<double>> pascal_channels(const fs::path &path, double pa_per_unit) {
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<double> inter(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_double(f, inter.data(), info.frames);
+    sf_close(f);
+    std::vector<std::vector<double>> chans(static_cast<std::size_t>(info.channels));
+    for (sf_count_t i = 0; i < info.frames; ++i)
+        for (int c = 0; c < info.channels; ++c) chans[c].push_back(inter[i * info.channels + c]);
+    for (auto &x : chans) {
+        if (info.samplerate != 48000) {
+            std::vector<double> out(static_cast<std::size_t>(x.size() * 48000.0 / info.samplerate + 1));
+            std::size_t done = 0;
+            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+            const soxr_quality_spec_t q = soxr_quality_spec(SOXR_VHQ, 0);
+            EXPECT_EQ(soxr_oneshot(info.samplerate, 48000, 1, x.data(), x.size(), nullptr, out.data(), out.size(),
+                                   &done, &io, &q, nullptr),
+                      nullptr);
+            out.resize(done);
+            x.swap(out);
+        }
+        for (double &v : x) v *= pa_per_unit;
+    }
+    return chans;
+}
+
+struct expected_values {
+    double loudness, peak, n5, n10, max_time, mean_time, sharpness, sharpness_mean, rough_mean, rough_max;
+};
+
+expected_values library_values(const std::vector<double> &x) {
+    expected_values e{};
+    std::vector<double> spec(240);
+    EXPECT_EQ(qn_loudness_stationary(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, &e.loudness, spec.data(), 240),
+              QN_STATUS_SUCCESS);
+    e.peak = *std::max_element(spec.begin(), spec.end());
+    EXPECT_EQ(qn_sharpness_din(spec.data(), 240, &e.sharpness), QN_STATUS_SUCCESS);
+    uint64_t frames = 0;
+    EXPECT_EQ(qn_loudness_time_frame_count(x.size(), 48000, &frames), QN_STATUS_SUCCESS);
+    std::vector<double> n(frames), s(frames * 240);
+    EXPECT_EQ(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), frames, s.data(), s.size(),
+                               &frames),
+              QN_STATUS_SUCCESS);
+    std::vector<double> sorted = n;
+    std::sort(sorted.begin(), sorted.end());
+    // The loudness exceeded 5 % / 10 % of the time, nearest rank.
+    e.n5 = sorted[static_cast<std::size_t>(std::ceil(0.95 * frames)) - 1];
+    e.n10 = sorted[static_cast<std::size_t>(std::ceil(0.90 * frames)) - 1];
+    e.max_time = sorted.back();
+    double sum = 0, sharp_sum = 0;
+    for (uint64_t f = 0; f < frames; ++f) {
+        sum += n[f];
+        double sf = 0;
+        EXPECT_EQ(qn_sharpness_din(&s[f * 240], 240, &sf), QN_STATUS_SUCCESS);
+        sharp_sum += sf;
+    }
+    e.mean_time = sum / frames;
+    e.sharpness_mean = sharp_sum / frames;
+    EXPECT_EQ(qn_roughness_frame_count(x.size(), 48000, &frames), QN_STATUS_SUCCESS);
+    std::vector<double> r(frames);
+    EXPECT_EQ(qn_roughness_dw(x.data(), x.size(), 48000, r.data(), frames, &frames), QN_STATUS_SUCCESS);
+    double rs = 0;
+    for (double v : r) rs += v;
+    e.rough_mean = rs / frames;
+    e.rough_max = *std::max_element(r.begin(), r.end());
+    return e;
+}
+
+double value(const nlohmann::json &channel, const char *metric, const char *quantity) {
+    return channel.at("metrics").at(metric).at(quantity).at("value").get<double>();
+}
+
+::testing::AssertionResult close(double got, double expected) {
+    if (std::fabs(got - expected) <= 1e-12 * std::fabs(expected) + 1e-300) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got " << got << ", expected " << expected;
+}
+
+}  // namespace
+
+TEST(CliAnalyze, JsonEqualsTheLibraryOnEveryFormat) {
+    struct Case {
+        const char *name;
+        int format, rate, channels;
+        std::string calibration;  // tool options
+        double pa_per_unit;
+    };
+    const double full_scale_94 = 20e-6 * std::pow(10.0, 94 / 20.0) * std::sqrt(2.0);
+    const Case cases[] = {
+        {"pcm16_mono_48k.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, "", 1.0},
+        {"pcm24_stereo_44k1.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, 2, "--pa-per-unit 0.5", 0.5},
+        {"float_stereo_96k.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 96000, 2, "--full-scale-spl 94", full_scale_94},
+        {"pcm16_mono_48k.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 1, "--full-scale-spl 94", full_scale_94},
+        {"double_mono_48k.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 1, "--pa-per-unit 2", 2.0},
+        {"pcm32_stereo_44k1.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100, 2, "", 1.0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = write_audio(c.name, c.format, c.rate, c.channels, test_signal(c.rate, c.channels, 1.0));
+        const run_result r = run("analyze --format json " + c.calibration + " " + quoted(path.string()));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto doc = nlohmann::json::parse(r.out);
+        const auto &file = doc.at("files").at(0);
+        EXPECT_EQ(file.at("channels").get<int>(), c.channels);
+        EXPECT_EQ(file.at("resampled_to_48k").get<bool>(), c.rate != 48000);
+        if (c.rate != 48000) EXPECT_NE(r.err.find("resampling"), std::string::npos) << "a notice on stderr";
+        const auto channels = pascal_channels(path, c.pa_per_unit);
+        ASSERT_EQ(file.at("results").size(), channels.size());
+        for (std::size_t ch = 0; ch < channels.size(); ++ch) {
+            const auto &jc = file.at("results").at(ch);
+            EXPECT_FALSE(jc.at("calibration").get<std::string>().empty());
+            EXPECT_TRUE(jc.at("errors").empty());
+            const expected_values e = library_values(channels[ch]);
+            EXPECT_TRUE(close(value(jc, "loudness", "loudness"), e.loudness));
+            EXPECT_TRUE(close(value(jc, "loudness", "specific_peak"), e.peak));
+            EXPECT_TRUE(close(value(jc, "loudness-time", "n5"), e.n5));
+            EXPECT_TRUE(close(value(jc, "loudness-time", "n10"), e.n10));
+            EXPECT_TRUE(close(value(jc, "loudness-time", "max"), e.max_time));
+            EXPECT_TRUE(close(value(jc, "loudness-time", "mean"), e.mean_time));
+            EXPECT_TRUE(close(value(jc, "sharpness", "sharpness"), e.sharpness));
+            EXPECT_TRUE(close(value(jc, "sharpness", "mean_per_frame"), e.sharpness_mean));
+            EXPECT_TRUE(close(value(jc, "roughness-dw", "mean"), e.rough_mean));
+            EXPECT_TRUE(close(value(jc, "roughness-dw", "max"), e.rough_max));
+        }
+    }
+}
+
+TEST(CliAnalyze, SeriesChannelsMetricsAndCsv) {
+    const fs::path path = write_audio("series.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2,
+                                      test_signal(48000, 2, 0.5));
+    const run_result r = run("analyze --format json --series --channel 2 --metrics loudness-time,roughness-dw " +
+                             quoted(path.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    const auto &results = doc.at("files").at(0).at("results");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results.at(0).at("channel").get<int>(), 2);
+    const auto &metrics = results.at(0).at("metrics");
+    EXPECT_FALSE(metrics.contains("loudness"));
+    const auto &times = metrics.at("loudness-time").at("series").at("loudness").at("axes").at(0);
+    EXPECT_EQ(times.at("unit").get<std::string>(), "s");
+    EXPECT_EQ(times.at("values").size(), (24000u - 1) / 96 + 1);
+    EXPECT_DOUBLE_EQ(times.at("values").at(1).get<double>(), 0.002);
+    const auto &pattern = metrics.at("loudness-time").at("series").at("specific_loudness");
+    EXPECT_EQ(pattern.at("axes").at(1).at("unit").get<std::string>(), "Bark");
+    EXPECT_EQ(pattern.at("values").at(0).size(), 240u);
+    const auto &rough = metrics.at("roughness-dw").at("series").at("roughness");
+    EXPECT_EQ(rough.at("values").size(), 4u);
+    EXPECT_DOUBLE_EQ(rough.at("axes").at(0).at("values").at(0).get<double>(), 0.1) << "frame centres";
+
+    const run_result csv = run("analyze --format csv --metrics loudness " + quoted(path.string()));
+    ASSERT_EQ(csv.status, 0);
+    EXPECT_EQ(csv.out.rfind("file,channel,calibration,metric,quantity", 0), 0u);
+    EXPECT_NE(csv.out.find(",1,pa-per-unit 1,loudness,loudness,"), std::string::npos);
+    EXPECT_NE(csv.out.find(",2,pa-per-unit 1,loudness,loudness,"), std::string::npos);
+
+    const fs::path out_file = scratch() / "out.json";
+    const run_result to_file = run("analyze --output " + quoted(out_file.string()) + " " + quoted(path.string()));
+    ASSERT_EQ(to_file.status, 0);
+    EXPECT_TRUE(to_file.out.empty());
+    std::ifstream in(out_file);
+    nlohmann::json parsed;
+    EXPECT_NO_THROW(parsed = nlohmann::json::parse(in)) << "JSON when not on a terminal";
+    EXPECT_EQ(parsed.value("tool", ""), "quarnelo");
+}
+
+TEST(CliAnalyze, CalibratorRecording) {
+    // A 1 kHz calibrator at 94 dB recorded at half of full scale.
+    std::vector<double> cal(48000);
+    for (int i = 0; i < 48000; ++i) cal[i] = 0.5 * std::sin(2 * std::numbers::pi * 1000 * i / 48000.0);
+    const fs::path cal_path = write_audio("calibrator.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, cal);
+    const fs::path path = write_audio("measured.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                                      test_signal(48000, 1, 0.5));
+    const run_result r = run("analyze --format json --metrics loudness --cal-file " + quoted(cal_path.string()) +
+                             " --cal-spl 94 " + quoted(path.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto jc = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
+    EXPECT_NE(jc.at("calibration").get<std::string>().find("calibrator"), std::string::npos);
+    const double factor = 20e-6 * std::pow(10.0, 94 / 20.0) / (0.5 / std::sqrt(2.0));
+    const auto x = pascal_channels(path, factor)[0];
+    double loudness = 0;
+    ASSERT_EQ(qn_loudness_stationary(x.data(), x.size(), 48000, 0, &loudness, nullptr, 0), QN_STATUS_SUCCESS);
+    EXPECT_NEAR(value(jc, "loudness", "loudness"), loudness, 1e-6 * loudness);
+}
+
+TEST(CliAnalyze, BadInputNamesTheFileAndTheOthersStillRun) {
+    const fs::path good = write_audio("good.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                      test_signal(48000, 1, 0.5));
+    const fs::path empty = write_audio("empty.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, {});
+    const fs::path short_file = write_audio("short.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                            test_signal(48000, 1, 0.1));
+    std::vector<double> with_nan = test_signal(48000, 1, 0.5);
+    with_nan[1000] = std::numeric_limits<double>::quiet_NaN();
+    const fs::path nan_file = write_audio("nan.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, with_nan);
+    const fs::path text = scratch() / "text.wav";
+    std::ofstream(text) << "this is not audio\n";
+    const fs::path truncated = write_audio("truncated.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                           test_signal(48000, 1, 0.5));
+    fs::resize_file(truncated, fs::file_size(truncated) / 2);
+    const fs::path truncated_flac = write_audio("truncated.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 1,
+                                                test_signal(48000, 1, 0.5));
+    fs::resize_file(truncated_flac, fs::file_size(truncated_flac) / 2);
+    const fs::path missing = scratch() / "missing.wav";
+
+    struct Case {
+        fs::path path;
+        const char *reason;  // a word of the message on stderr
+    };
+    const Case cases[] = {{empty, "no samples"},     {short_file, "needs at least 0.2 s"},
+                          {nan_file, "NaN"},         {text, "cannot read"},
+                          {missing, "cannot read"}, {truncated, "truncated"},
+                          {truncated_flac, "truncated"}};
+    std::string arguments = "analyze --format json -j 2 " + quoted(good.string());
+    for (const Case &c : cases) arguments += " " + quoted(c.path.string());
+    const run_result r = run(arguments);
+    EXPECT_EQ(r.status, 1);
+    for (const Case &c : cases) {
+        const std::string line_start = "quarnelo: " + c.path.string() + ": ";
+        const auto at = r.err.find(line_start);
+        ASSERT_NE(at, std::string::npos) << c.path << " not named in:\n" << r.err;
+        const std::string line = r.err.substr(at, r.err.find('\n', at) - at);
+        EXPECT_NE(line.find(c.reason), std::string::npos) << line;
+    }
+    const auto doc = nlohmann::json::parse(r.out);
+    ASSERT_EQ(doc.at("files").size(), 8u) << "every file reported, in the order given";
+    EXPECT_EQ(doc.at("files").at(0).at("file").get<std::string>(), good.string());
+    EXPECT_TRUE(doc.at("files").at(0).at("results").at(0).at("errors").empty()) << "the good file still analysed";
+    // The short file has its other metrics.
+    EXPECT_TRUE(doc.at("files").at(2).at("results").at(0).at("metrics").contains("loudness"));
+    EXPECT_EQ(doc.at("files").at(6).at("file").get<std::string>(), truncated.string());
+    EXPECT_TRUE(doc.at("files").at(6).contains("error"));
+}
+
+TEST(CliAnalyze, ResamplingCanBeRefused) {
+    const fs::path path = write_audio("at44k1.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
+                                      test_signal(44100, 1, 0.3));
+    const run_result r = run("analyze --no-resample --format json " + quoted(path.string()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("44100 Hz"), std::string::npos) << r.err;
+}
+
+TEST(CliUsage, ErrorsExitTwoHelpAndVersionZero) {
+    struct Case {
+        const char *arguments;
+        int status;
+    };
+    const Case cases[] = {
+        {"", 2},
+        {"analyze", 2},
+        {"analyze --bogus x.wav", 2},
+        {"analyze --metrics nosuch x.wav", 2},
+        {"analyze --field outdoor x.wav", 2},
+        {"analyze --channel zero x.wav", 2},
+        {"analyze --pa-per-unit -1 x.wav", 2},
+        {"analyze --cal-file c.wav x.wav", 2},
+        {"analyze --pa-per-unit 2 --full-scale-spl 90 x.wav", 2},
+        {"levels 1,2,3", 2},
+        {"--help", 0},
+        {"analyze --help", 0},
+        {"--version", 0},
+    };
+    for (const Case &c : cases) {
+        const run_result r = run(c.arguments);
+        EXPECT_EQ(r.status, c.status) << "quarnelo " << c.arguments << "\n" << r.err;
+        if (c.status == 2) EXPECT_FALSE(r.err.empty()) << c.arguments << ": usage errors go to stderr";
+    }
+    const run_result v = run("--version");
+    EXPECT_NE(v.out.find(qn_version_string()), std::string::npos);
+    EXPECT_NE(run("--help").out.find("analyze"), std::string::npos);
+}
+
+TEST(CliLevels, FromArgumentsAndCsv) {
+    std::vector<double> levels(28, 60.0);
+    std::string list;
+    for (int i = 0; i < 28; ++i) list += (i ? "," : "") + std::string("60");
+    const run_result r = run("levels --format json " + list);
+    ASSERT_EQ(r.status, 0) << r.err;
+    double loudness = 0;
+    std::vector<double> spec(240);
+    ASSERT_EQ(qn_loudness_from_levels(levels.data(), 28, 0, &loudness, spec.data(), 240), QN_STATUS_SUCCESS);
+    double sharpness = 0;
+    ASSERT_EQ(qn_sharpness_din(spec.data(), 240, &sharpness), QN_STATUS_SUCCESS);
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_TRUE(close(doc.at("levels").at("loudness").at("value").get<double>(), loudness));
+    EXPECT_TRUE(close(doc.at("levels").at("sharpness").at("value").get<double>(), sharpness));
+
+    const fs::path csv = scratch() / "levels.csv";
+    {
+        std::ofstream out(csv);
+        out << "frequency_hz,level_db\n";
+        const double *hz = qn_third_octave_centres_hz();
+        for (int i = 0; i < 28; ++i) out << hz[i] << "," << 60 << "\n";
+    }
+    const run_result from_csv = run("levels --format json --field diffuse --csv " + quoted(csv.string()));
+    ASSERT_EQ(from_csv.status, 0) << from_csv.err;
+    ASSERT_EQ(qn_loudness_from_levels(levels.data(), 28, 1, &loudness, nullptr, 0), QN_STATUS_SUCCESS);
+    EXPECT_TRUE(close(nlohmann::json::parse(from_csv.out).at("levels").at("loudness").at("value").get<double>(),
+                      loudness));
+
+    std::string too_loud = "130";
+    for (int i = 1; i < 28; ++i) too_loud += ",60";
+    const run_result refused = run("levels " + too_loud);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("invalid argument"), std::string::npos) << refused.err;
+}
+
+TEST(CliDemo, PrintsEveryMetric) {
+    const run_result r = run("demo");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char *metric : {"loudness", "loudness-time", "sharpness", "roughness-dw", "asper", "sone", "acum"})
+        EXPECT_NE(r.out.find(metric), std::string::npos) << metric;
+}
