@@ -143,9 +143,9 @@ void BM_FftwComplex(benchmark::State &state) {
 void BM_FftwReal(benchmark::State &state) {
     const auto n = static_cast<int>(state.range(0));
     auto *real = static_cast<double *>(fftw_malloc(sizeof(double) * static_cast<std::size_t>(n)));
-    auto *spec = static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(n / 2 + 1)));
-    fftw_plan fwd = fftw_plan_dft_r2c_1d(n, real, spec, FFTW_ESTIMATE);
-    fftw_plan bwd = fftw_plan_dft_c2r_1d(n, spec, real, FFTW_ESTIMATE);
+    auto *spectrum = static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(n / 2 + 1)));
+    fftw_plan fwd = fftw_plan_dft_r2c_1d(n, real, spectrum, FFTW_ESTIMATE);
+    fftw_plan bwd = fftw_plan_dft_c2r_1d(n, spectrum, real, FFTW_ESTIMATE);
     const std::vector<double> init = bench_signal(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) real[i] = init[static_cast<std::size_t>(i)];
     const double inv = 1.0 / n;
@@ -157,7 +157,7 @@ void BM_FftwReal(benchmark::State &state) {
     }
     fftw_destroy_plan(fwd);
     fftw_destroy_plan(bwd);
-    fftw_free(spec);
+    fftw_free(spectrum);
     fftw_free(real);
     state.SetItemsProcessed(2 * state.iterations() * state.range(0));
 }
