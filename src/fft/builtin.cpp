@@ -51,6 +51,21 @@ struct aligned_block {
     }
 };
 
+// A buffer that a pass reads while it writes another one must not sit at
+// the same offset within a page as that other one: every load would then
+// look like it might depend on the store just made to the same low address
+// bits, and the processor waits (on large, page-aligned blocks a Stockham
+// pass runs at half speed). Such buffers get a page of room, and are placed
+// half a page away from their partner.
+constexpr uint64_t k_room = (4096 + 32) / sizeof(double);
+
+double *place_apart(double *room, const double *partner) {
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(room) + 31) & ~uintptr_t{31};
+    const uintptr_t target = ((reinterpret_cast<uintptr_t>(partner) + 2048) % 4096) & ~uintptr_t{31};
+    const uintptr_t offset = (target - start % 4096) % 4096;
+    return reinterpret_cast<double *>(start + offset);
+}
+
 // A table of roots that lives for the making of one plan.
 struct temp_roots {
     qn_heap_array<double> table;
@@ -199,7 +214,7 @@ struct core {
     std::size_t conv = 0;      // convolution length
     double *chirp = nullptr;   // e^(-i pi k^2 / n), k < n
     double *kernel = nullptr;  // transform of the conjugate chirp, divided by conv
-    double *buf_a = nullptr;   // conv complex each
+    double *buf_a = nullptr;   // conv complex each, half a page apart
     double *buf_b = nullptr;
 };
 
@@ -241,7 +256,7 @@ bool core_make(core *c, uint64_t n, const qn_fft_kernels *kernels, const qn_fft_
     const uint64_t chirp_at = layout.add(n, 2);
     const uint64_t kernel_at = layout.add(conv, 2);
     const uint64_t a_at = layout.add(conv, 2);
-    const uint64_t b_at = layout.add(conv, 2);
+    const uint64_t b_at = layout.add(2 * conv + k_room);
     if (!layout.ok || !c->block.make(layout.total)) return false;
     temp_roots conv_roots;
     if (!conv_roots.make(conv)) return false;
@@ -256,7 +271,7 @@ bool core_make(core *c, uint64_t n, const qn_fft_kernels *kernels, const qn_fft_
     c->chirp = base + chirp_at;
     c->kernel = base + kernel_at;
     c->buf_a = base + a_at;
-    c->buf_b = base + b_at;
+    c->buf_b = place_apart(base + b_at, c->buf_a);
 
     // chirp[k] = e^(-2 pi i (k^2 mod 2n) / (2n)); the square is carried
     // along exactly in integers.
@@ -355,7 +370,7 @@ void plan_delete(T *plan) {
 
 struct qn_fft_builtin_cplan {
     core c;
-    aligned_block work;  // the second buffer of a Stockham core
+    aligned_block work;  // room for the second buffer of a Stockham core, placed per call
 };
 
 struct qn_fft_builtin_rplan {
@@ -363,8 +378,8 @@ struct qn_fft_builtin_rplan {
     core c;  // of n / 2 for even n, of n for odd n
     aligned_block block;
     double *twiddles = nullptr;  // even n: e^(-2 pi i k / n), k <= n / 4
-    double *scratch = nullptr;   // even n: n doubles; odd n: 2 n
-    double *work = nullptr;      // odd n: 2 n
+    double *scratch = nullptr;   // even n: room for n doubles, placed per call; odd n: 2 n
+    double *work = nullptr;      // odd n: 2 n, half a page from scratch
 };
 
 bool qn_fft_builtin_has_avx2() noexcept { return __builtin_cpu_supports("avx2") != 0; }
@@ -375,7 +390,7 @@ qn_fft_builtin_cplan *qn_fft_builtin_cplan_make(std::size_t n, qn_fft_simd simd)
     qn_fft_builtin_cplan *plan = plan_new<qn_fft_builtin_cplan>();
     if (plan == nullptr) return nullptr;
     if (!core_make(&plan->c, n, kernels, nullptr) ||
-        (plan->c.kind == core_kind::stockham && !plan->work.make(2 * uint64_t{n}))) {
+        (plan->c.kind == core_kind::stockham && !plan->work.make(2 * uint64_t{n} + k_room))) {
         plan_delete(plan);
         return nullptr;
     }
@@ -390,13 +405,13 @@ std::size_t qn_fft_builtin_cplan_length(const qn_fft_builtin_cplan *plan) noexce
 
 bool qn_fft_builtin_cforward(qn_fft_builtin_cplan *plan, double *data, double scale) noexcept {
     if (plan == nullptr || data == nullptr) return false;
-    core_run(plan->c, data, data, plan->work.base, scale, true);
+    core_run(plan->c, data, data, place_apart(plan->work.base, data), scale, true);
     return true;
 }
 
 bool qn_fft_builtin_cbackward(qn_fft_builtin_cplan *plan, double *data, double scale) noexcept {
     if (plan == nullptr || data == nullptr) return false;
-    core_run(plan->c, data, data, plan->work.base, scale, false);
+    core_run(plan->c, data, data, place_apart(plan->work.base, data), scale, false);
     return true;
 }
 
@@ -411,7 +426,7 @@ qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n, qn_fft_simd simd)
         const uint64_t h = n / 2;
         block_layout layout;
         const uint64_t twiddle_at = layout.add(h / 2 + 1, 2);
-        const uint64_t scratch_at = layout.add(n);
+        const uint64_t scratch_at = layout.add(n + k_room);
         temp_roots roots;
         ok = layout.ok && plan->block.make(layout.total) && roots.make(n) &&
              core_make(&plan->c, h, kernels, &roots.roots);
@@ -423,12 +438,12 @@ qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n, qn_fft_simd simd)
     } else {
         block_layout layout;
         const uint64_t scratch_at = layout.add(n, 2);
-        const uint64_t work_at = layout.add(n, 2);
+        const uint64_t work_at = layout.add(2 * n + k_room);
         ok = layout.ok && plan->block.make(layout.total) &&
              core_make(&plan->c, n, kernels, nullptr);
         if (ok) {
             plan->scratch = plan->block.base + scratch_at;
-            plan->work = plan->block.base + work_at;
+            plan->work = place_apart(plan->block.base + work_at, plan->scratch);
         }
     }
     if (!ok) {
@@ -449,8 +464,9 @@ bool qn_fft_builtin_rforward(qn_fft_builtin_rplan *plan, double *data, double sc
     const std::size_t n = plan->n;
     if (n % 2 == 0) {
         // The samples, two at a time, are n / 2 complex values already.
-        core_run(plan->c, data, plan->scratch, data, 1.0, true);
-        plan->c.kernels->real_post(plan->scratch, data, plan->twiddles, n / 2, scale);
+        double *z = place_apart(plan->scratch, data);
+        core_run(plan->c, data, z, data, 1.0, true);
+        plan->c.kernels->real_post(z, data, plan->twiddles, n / 2, scale);
         return true;
     }
     double *z = plan->scratch;
@@ -468,8 +484,9 @@ bool qn_fft_builtin_rbackward(qn_fft_builtin_rplan *plan, double *data, double s
     if (plan == nullptr || data == nullptr) return false;
     const std::size_t n = plan->n;
     if (n % 2 == 0) {
-        plan->c.kernels->real_pre(data, plan->scratch, plan->twiddles, n / 2, scale);
-        core_run(plan->c, plan->scratch, data, plan->scratch, 1.0, false);
+        double *z = place_apart(plan->scratch, data);
+        plan->c.kernels->real_pre(data, z, plan->twiddles, n / 2, scale);
+        core_run(plan->c, z, data, z, 1.0, false);
         return true;
     }
     // The whole Hermitian spectrum, then a complex transform.

@@ -47,7 +47,8 @@ struct qn_fft_stockham {
 struct qn_fft_kernels {
     // The transform of `in` into `out`, scaled, using `work` (n complex) as
     // the second buffer of the ping-pong. `in` may be `out` or `work`; its
-    // contents are destroyed either way.
+    // contents are destroyed either way. The last pass (m = 1) may run with
+    // x == y.
     void (*run)(const qn_fft_stockham *plan, const double *in, double *out, double *work,
                 double scale, bool forward) noexcept;
     // Real forward transform of length 2 h from the complex transform `z`

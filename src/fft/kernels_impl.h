@@ -304,29 +304,24 @@ void run_pass(const qn_fft_pass &ps, const double *x, double *y, double scale) {
     }
 }
 
-void copy_complex(const double *from, double *to, std::size_t n) {
-    for (std::size_t i = 0; i < 2 * n; ++i) to[i] = from[i];
-}
-
 // Passes alternate between `out` and `work` so that the last one writes
-// `out`; the scale rides on the last pass. When the first pass would have
-// to write over its own input, the input moves to the other buffer first.
+// `out`; the scale rides on the last pass. When that schedule would make the
+// first pass write over its own input, the last pass runs in place instead
+// (it has no twiddles: each butterfly reads and writes the same r values),
+// and the others alternate one step shifted. No pass copies.
 template <bool Fwd>
 void run_passes(const qn_fft_stockham *plan, const double *in, double *out, double *work,
                 double scale) {
     const std::size_t count = plan->pass_count;
+    const bool clash = in == ((count - 1) % 2 == 0 ? out : work);
+    const std::size_t alternating = clash ? count - 1 : count;
     const double *src = in;
-    double *first = (count - 1) % 2 == 0 ? out : work;
-    if (src == first) {
-        double *other = first == out ? work : out;
-        copy_complex(src, other, plan->n);
-        src = other;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        double *dst = (count - 1 - i) % 2 == 0 ? out : work;
+    for (std::size_t i = 0; i < alternating; ++i) {
+        double *dst = (alternating - 1 - i) % 2 == 0 ? out : work;
         run_pass<Fwd>(plan->passes[i], src, dst, i + 1 == count ? scale : 1.0);
         src = dst;
     }
+    if (clash) run_pass<Fwd>(plan->passes[count - 1], src, out, scale);
 }
 
 void run(const qn_fft_stockham *plan, const double *in, double *out, double *work, double scale,
@@ -354,8 +349,13 @@ void real_post(const double *z, double *out, const double *tw, std::size_t h,
             const cv2 o = mul_neg_i(a - b) * half;
             const cv2 wv = cv2::load(tw + 2 * k);
             const cv2 t = cmul(o, dup_re(wv), dup_im(wv));
-            store(out + 2 * k - 1, e + t);
-            store(out + 2 * (h - k - 1) - 1, reverse(conj(e - t)));
+            // The packed outputs sit one double off the pairs; halves are
+            // stored apart rather than as stores across cache lines.
+            const cv2 lo = e + t, hi = conj(e - t);
+            store_lo(out + 2 * k - 1, lo);
+            store_hi(out + 2 * k + 1, lo);
+            store_lo(out + 2 * (h - k) - 1, hi);
+            store_hi(out + 2 * (h - k - 1) - 1, hi);
         }
     }
 #endif

@@ -3,7 +3,18 @@
 # QUARNELO_WITH_FFTW is on.
 quarnelo_add_sources(roots.cpp builtin.cpp kernels_sse2.cpp kernels_avx2.cpp)
 if(QUARNELO_WITH_FFTW)
+  # Debian's libfftw3-dev. libfftw3_threads provides the planner lock
+  # (fftw_make_planner_thread_safe) that keeps concurrent plan making safe.
+  find_path(QUARNELO_FFTW3_INCLUDE_DIR fftw3.h)
+  find_library(QUARNELO_FFTW3_LIBRARY fftw3)
+  find_library(QUARNELO_FFTW3_THREADS_LIBRARY fftw3_threads)
+  if(NOT QUARNELO_FFTW3_INCLUDE_DIR OR NOT QUARNELO_FFTW3_LIBRARY OR NOT QUARNELO_FFTW3_THREADS_LIBRARY)
+    message(FATAL_ERROR "QUARNELO_WITH_FFTW needs FFTW 3 with its threads library "
+                        "(Debian: apt-get install libfftw3-dev)")
+  endif()
   quarnelo_add_sources(backend_fftw.cpp)
+  # Plain names: they also go into quarnelo.pc as -lfftw3_threads -lfftw3.
+  quarnelo_add_link_libraries(fftw3_threads fftw3)
 else()
   quarnelo_add_sources(backend_builtin.cpp)
 endif()

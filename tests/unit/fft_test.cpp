@@ -230,6 +230,10 @@ std::vector<std::size_t> small_lengths() {
 const std::vector<std::size_t> k_primes = {67, 97, 127, 251, 257, 509, 1021, 2039, 4093};
 const std::vector<std::size_t> k_prime_powers = {121, 125, 169, 243, 343, 625,  729,
                                                  1331, 2187, 2197, 2401, 3125, 4096, 4489};
+// Mixed factors: generic radices in the middle of the passes, with an even
+// (98, 154, 2310, 30030) and an odd (1155) number of interleaved transforms.
+const std::vector<std::size_t> k_composites = {96,   98,   100,  154,  360,  1000,  1155,
+                                               2310, 4800, 6000, 6561, 10240, 30030};
 // The lengths the analyses use.
 const std::vector<std::size_t> k_library = {512,  1024, 2048,  4096,  8192,  16384,
                                             32768, 9600, 12000, 19200, 24000};
@@ -285,6 +289,10 @@ TEST(FftComplex, PrimePowersMatchNaiveDft) {
     check_complex_lengths("complex prime powers", k_prime_powers, false);
 }
 
+TEST(FftComplex, CompositeLengthsMatchReference) {
+    check_complex_lengths("complex composites", k_composites, true);
+}
+
 TEST(FftComplex, LibraryLengthsMatchReference) {
     check_complex_lengths("complex library lengths", k_library, true);
 }
@@ -317,6 +325,7 @@ TEST(FftComplex, RoundTripRestoresInput) {
     std::vector<std::size_t> lengths = small_lengths();
     lengths.insert(lengths.end(), k_primes.begin(), k_primes.end());
     lengths.insert(lengths.end(), k_prime_powers.begin(), k_prime_powers.end());
+    lengths.insert(lengths.end(), k_composites.begin(), k_composites.end());
     lengths.insert(lengths.end(), k_library.begin(), k_library.end());
     for (const complex_engine &e : complex_engines()) {
         for (std::size_t n : lengths) {
@@ -543,12 +552,17 @@ TEST(FftPlans, LengthZeroAndNullArguments) {
     EXPECT_FALSE(qn_fft_rbackward(r.get(), nullptr, 1.0));
 }
 
-// Lengths that could never be allocated are refused, quickly.
+// Lengths that could never be allocated are refused before anything is
+// requested (a request that the heap refuses is the allocation-failure test's
+// business).
 TEST(FftPlans, HugeLengthsAreRefused) {
-    for (std::size_t n : {SIZE_MAX, SIZE_MAX / 2, std::size_t{1} << 62, std::size_t{1} << 56,
-                          (std::size_t{1} << 55) + 1}) {
+    for (std::size_t n : {SIZE_MAX, SIZE_MAX / 2, std::size_t{1} << 62, std::size_t{1} << 56}) {
+        qn_test_allocation_failure none(-1);
         EXPECT_EQ(qn_fft_cplan_make(n), nullptr) << n;
         EXPECT_EQ(qn_fft_rplan_make(n), nullptr) << n;
+        EXPECT_EQ(qn_fft_builtin_cplan_make(n), nullptr) << n;
+        EXPECT_EQ(qn_fft_builtin_rplan_make(n), nullptr) << n;
+        EXPECT_EQ(qn_test_allocation_count(), 0) << n;
     }
 }
 
@@ -680,7 +694,8 @@ TEST(FftBuiltin, Sse2AndAvx2GiveTheSameBits) {
     const real_engine r_sse = builtin_real<qn_fft_simd::sse2>("SSE2");
     const real_engine r_avx = builtin_real<qn_fft_simd::avx2>("AVX2");
     std::vector<std::size_t> lengths = small_lengths();
-    for (std::size_t n : {67, 134, 1000, 1001, 4096, 9600, 12000, 16384, 24000}) lengths.push_back(n);
+    for (std::size_t n : {67, 98, 134, 1000, 1001, 1155, 4096, 9600, 12000, 16384, 24000, 30030})
+        lengths.push_back(n);
     for (std::size_t n : lengths) {
         const std::vector<double> x = random_values(2 * n, n);
         const std::vector<double> xr(x.begin(), x.begin() + n);
