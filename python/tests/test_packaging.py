@@ -1,7 +1,9 @@
-"""The package as users get it: `pip install` offline from the source tree."""
+"""The package as users get it: `pip install` offline from the source tree,
+and the README's example run as it stands."""
 
 import importlib.util
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -36,3 +38,14 @@ def test_pip_install_offline(tmp_path):
     where, value = result.stdout.split()
     assert where.startswith(str(target)) and float(value) > 0
 
+
+def test_readme_example_runs(tmp_path, monkeypatch, capsys):
+    pytest.importorskip("matplotlib")
+    text = (PROJECT / "README.md").read_text()
+    m = re.search(r"<!-- example:python -->\s*```python\n(.*?)\n```\s*<!-- /example:python -->",
+                  text, flags=re.S)
+    assert m, "README.md has no Python example between <!-- example:python --> markers"
+    monkeypatch.chdir(tmp_path)
+    exec(compile(m.group(1), "README.md example", "exec"), {"__name__": "readme"})
+    out = capsys.readouterr().out
+    assert "sone" in out and "acum" in out
