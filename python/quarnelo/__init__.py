@@ -1,0 +1,78 @@
+"""quarnelo: psychoacoustic sound-quality metrics for numpy.
+
+A thin layer over the C library libquarnelo. Signals are 1-D arrays of
+sound pressure in pascal sampled at 48000 Hz; results are numpy arrays in
+small dataclasses that carry their axes (frame times in s, critical-band
+rate in Bark, frequencies in Hz).
+
+>>> import numpy as np, quarnelo
+>>> t = np.arange(48000) / 48000
+>>> tone = 0.02 * np.sqrt(2) * np.sin(2 * np.pi * 1000 * t)   # 60 dB SPL
+>>> quarnelo.loudness(tone).loudness                         # doctest: +SKIP
+4.0...
+
+Metrics
+-------
+loudness_from_levels, loudness, loudness_time
+    Loudness after ISO 532-1:2017 (Zwicker method), in sone.
+sharpness
+    Sharpness after DIN 45692:2009, in acum.
+
+Every failure raises :class:`QuarneloError` (or one of its subclasses)
+with the library's status and message. Plots are in :mod:`quarnelo.plot`
+(matplotlib); ``python3 -m quarnelo report FILE`` writes a report figure.
+"""
+
+from ._errors import (
+    AllocationError,
+    InputTooShortError,
+    InvalidArgumentError,
+    InvalidSampleRateError,
+    InvalidSoundFieldError,
+    NonFiniteInputError,
+    NumericalFailureError,
+    QuarneloError,
+)
+from ._library import lib as _lib
+from ._library import path as library_path
+from ._metrics import (
+    BARK_POINTS,
+    SAMPLE_RATE,
+    THIRD_OCTAVE_BANDS,
+    Loudness,
+    LoudnessTime,
+    SharpnessTime,
+    bark_axis,
+    loudness,
+    loudness_from_levels,
+    loudness_time,
+    sharpness,
+    third_octave_centres_hz,
+)
+
+__version__ = "0.2.2"
+__libquarnelo_version__ = _lib.qn_version_string().decode("ascii")
+
+__all__ = [
+    "AllocationError",
+    "BARK_POINTS",
+    "InputTooShortError",
+    "InvalidArgumentError",
+    "InvalidSampleRateError",
+    "InvalidSoundFieldError",
+    "Loudness",
+    "LoudnessTime",
+    "NonFiniteInputError",
+    "NumericalFailureError",
+    "QuarneloError",
+    "SAMPLE_RATE",
+    "SharpnessTime",
+    "THIRD_OCTAVE_BANDS",
+    "bark_axis",
+    "library_path",
+    "loudness",
+    "loudness_from_levels",
+    "loudness_time",
+    "sharpness",
+    "third_octave_centres_hz",
+]

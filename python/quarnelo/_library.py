@@ -1,0 +1,171 @@
+"""Finding, loading and declaring libquarnelo.
+
+The library is a plain C shared object reached through ctypes, so this one
+package serves every Python 3 and every build of the library with ABI 1.
+ctypes releases the GIL for the duration of each foreign call, so analyses
+running in several threads run in parallel.
+"""
+
+import ctypes
+import ctypes.util
+import os
+import pathlib
+
+from . import _errors
+
+ABI_VERSION = 1
+SONAME = "libquarnelo.so.1"
+
+# Argument and result types, named after the C types of quarnelo.h.
+_status = ctypes.c_int32          # qn_status
+_field = ctypes.c_int32           # qn_sound_field
+_int32 = ctypes.c_int32
+_uint64 = ctypes.c_uint64
+_doubles = ctypes.POINTER(ctypes.c_double)   # double * and const double *
+_uint64_out = ctypes.POINTER(ctypes.c_uint64)
+_text = ctypes.c_char_p           # const char *
+
+# Every function of quarnelo.h, in the header's order: name, result type,
+# argument types. A test compares this table with the header itself.
+DECLARATIONS = (
+    # Identification
+    ("qn_abi_version", _int32, ()),
+    ("qn_version_string", _text, ()),
+    ("qn_status_string", _text, (_status,)),
+    # Axes
+    ("qn_third_octave_centres_hz", _doubles, ()),
+    ("qn_bark_axis", _doubles, ()),
+    # Loudness (ISO 532-1)
+    ("qn_loudness_from_levels", _status,
+     (_doubles, _uint64, _field, _doubles, _doubles, _uint64)),
+    ("qn_loudness_stationary", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _doubles, _uint64)),
+    ("qn_loudness_time_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_loudness_time", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    # Sharpness (DIN 45692)
+    ("qn_sharpness_din", _status, (_doubles, _uint64, _doubles)),
+)
+
+
+def _package_dir():
+    return pathlib.Path(__file__).resolve().parent
+
+
+def candidates(environ=None, package_dir=None):
+    """The places searched for the library, in order, as (label, path) pairs.
+
+    1. the file named by the ``QUARNELO_LIBRARY`` environment variable;
+    2. ``libquarnelo.so.1`` beside the package (where an install puts it);
+    3. the build tree of a source checkout (``build/src`` of the project);
+    4. the system's library path, as the dynamic loader searches it.
+
+    A path of None stands for the dynamic loader's own search.
+    """
+    environ = os.environ if environ is None else environ
+    package_dir = _package_dir() if package_dir is None else pathlib.Path(package_dir)
+    found = []
+    override = environ.get("QUARNELO_LIBRARY")
+    if override:
+        found.append(("QUARNELO_LIBRARY", override))
+    found.append(("beside the package", str(package_dir / SONAME)))
+    found.append(("the build tree", str(package_dir.parent.parent / "build" / "src" / SONAME)))
+    found.append(("the system's library path", None))
+    return found
+
+
+def load(environ=None, package_dir=None, system=True):
+    """Load the library from the first place that has it.
+
+    Returns ``(handle, path)``. A ``QUARNELO_LIBRARY`` that cannot be loaded
+    is an error of its own: the caller asked for that file. When no place has
+    the library, the ImportError lists every place and why it failed.
+    """
+    tried = []
+    for label, path in candidates(environ, package_dir):
+        if label == "QUARNELO_LIBRARY":
+            try:
+                return ctypes.CDLL(path), path
+            except OSError as exc:
+                raise ImportError(
+                    f"quarnelo: QUARNELO_LIBRARY is {path!r}, which cannot be loaded: {exc}"
+                ) from None
+        if path is not None:
+            if not os.path.exists(path):
+                tried.append(f"{label}: {path} (no such file)")
+                continue
+            try:
+                return ctypes.CDLL(path), path
+            except OSError as exc:
+                tried.append(f"{label}: {path} ({exc})")
+                continue
+        if not system:
+            continue
+        names = [SONAME]
+        found = ctypes.util.find_library("quarnelo")
+        if found and found not in names:
+            names.append(found)
+        for name in names:
+            try:
+                return ctypes.CDLL(name), name
+            except OSError as exc:
+                tried.append(f"{label}: {name} ({exc})")
+    places = "\n  ".join(["QUARNELO_LIBRARY: not set"] + tried)
+    raise ImportError(
+        f"quarnelo: {SONAME} not found. Looked in:\n  {places}\n"
+        "Build the library (make in the project) or set QUARNELO_LIBRARY to its path."
+    )
+
+
+def declare(handle, path):
+    """Check the ABI of a loaded library and set every function's types."""
+    try:
+        abi = handle.qn_abi_version
+    except AttributeError:
+        raise ImportError(f"quarnelo: {path} is not libquarnelo (no qn_abi_version)") from None
+    abi.restype = _int32
+    abi.argtypes = ()
+    version = abi()
+    if version != ABI_VERSION:
+        raise ImportError(
+            f"quarnelo: {path} has ABI version {version}; this package needs {ABI_VERSION}"
+        )
+    for name, restype, argtypes in DECLARATIONS:
+        try:
+            function = getattr(handle, name)
+        except AttributeError:
+            raise ImportError(
+                f"quarnelo: {path} lacks {name}; the library is older than this package"
+            ) from None
+        function.restype = restype
+        function.argtypes = argtypes
+    return handle
+
+
+lib, path = load()
+declare(lib, path)
+
+
+def status_string(status):
+    """The library's message for a status ("unknown status" outside 0 ... 10)."""
+    return lib.qn_status_string(int(status)).decode("ascii")
+
+
+def error(status, function=None, detail=None):
+    """The exception for a status, carrying the library's message."""
+    return _errors.error_class(status)(status, status_string(status), function, detail)
+
+
+def check(status, function, detail=None):
+    """Raise the exception of a status that is not success."""
+    if status != _errors.SUCCESS:
+        raise error(status, function, detail)
+
+
+def doubles(array):
+    """A ``double *`` to the data of a C-contiguous float64 array."""
+    # The library reads as many doubles as the count passed beside the
+    # pointer; a buffer of another layout would let it read past the end.
+    if array.dtype != "float64" or not array.flags.c_contiguous:
+        raise TypeError("internal: a C-contiguous float64 array is required")
+    return array.ctypes.data_as(_doubles)

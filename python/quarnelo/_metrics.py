@@ -1,0 +1,307 @@
+"""The metrics: one function per family of the C interface.
+
+Each function validates what only Python can (shapes, dtypes, the sample
+rate), hands contiguous float64 buffers to the library, turns a failing
+status into an exception and returns numpy arrays in a small dataclass that
+carries the axes they lie on.
+"""
+
+import ctypes
+from dataclasses import dataclass
+
+import numpy as np
+
+from . import _errors, _inputs
+from ._library import check, doubles, error, lib
+
+SAMPLE_RATE = _inputs.SAMPLE_RATE
+THIRD_OCTAVE_BANDS = 28
+BARK_POINTS = 240
+
+# Time-varying loudness has one frame every 96 samples (2 ms) from sample 0.
+LOUDNESS_TIME_HOP = 96
+
+
+def _constant_axis(pointer, count):
+    # The library owns these arrays for its whole life; keep a read-only copy
+    # so no caller can change the axes every result shares.
+    axis = np.ctypeslib.as_array(pointer, shape=(count,)).copy()
+    axis.setflags(write=False)
+    return axis
+
+
+_BARK = _constant_axis(lib.qn_bark_axis(), BARK_POINTS)
+_CENTRES_HZ = _constant_axis(lib.qn_third_octave_centres_hz(), THIRD_OCTAVE_BANDS)
+
+
+def bark_axis():
+    """The 240 critical-band rates in Bark (0.1, 0.2, ... 24.0) of every
+    specific-loudness pattern. Read-only; the same array on every call."""
+    return _BARK
+
+
+def third_octave_centres_hz():
+    """The 28 nominal third-octave centre frequencies in Hz (25 ... 12500) of
+    the levels taken by :func:`loudness_from_levels`. Read-only; the same
+    array on every call."""
+    return _CENTRES_HZ
+
+
+@dataclass(frozen=True, eq=False)
+class Loudness:
+    """Stationary loudness after ISO 532-1:2017 (Zwicker method).
+
+    Attributes
+    ----------
+    loudness : float
+        Total loudness N in sone.
+    specific : numpy.ndarray, shape (240,)
+        Specific loudness N' in sone/Bark on :attr:`bark`.
+    bark : numpy.ndarray, shape (240,)
+        Critical-band rate in Bark (read-only, shared).
+    field : str
+        The sound field, ``"free"`` or ``"diffuse"``.
+    """
+
+    loudness: float
+    specific: np.ndarray
+    bark: np.ndarray
+    field: str
+
+
+@dataclass(frozen=True, eq=False)
+class LoudnessTime:
+    """Time-varying loudness after ISO 532-1:2017, one frame every 2 ms.
+
+    Attributes
+    ----------
+    loudness : numpy.ndarray, shape (frames,)
+        Temporally weighted total loudness N(t) in sone.
+    specific : numpy.ndarray, shape (frames, 240)
+        Instantaneous specific loudness in sone/Bark, one row per frame, on
+        :attr:`bark`.
+    time : numpy.ndarray, shape (frames,)
+        Time of each frame in s; frame f belongs to sample 96 f, the first
+        to the first sample.
+    bark : numpy.ndarray, shape (240,)
+        Critical-band rate in Bark (read-only, shared).
+    field : str
+        The sound field, ``"free"`` or ``"diffuse"``.
+    """
+
+    loudness: np.ndarray
+    specific: np.ndarray
+    time: np.ndarray
+    bark: np.ndarray
+    field: str
+
+    def exceeded(self, percent):
+        """Percentile loudness N_x in sone: the loudness exceeded during
+        ``percent`` % of the frames (N5 is ``exceeded(5)``), by
+        :func:`numpy.percentile` with linear interpolation over all frames,
+        the settling ones at the start included."""
+        if not 0 <= percent <= 100:
+            raise ValueError(f"percent must lie in 0 ... 100, got {percent}")
+        return float(np.percentile(self.loudness, 100 - percent))
+
+
+@dataclass(frozen=True, eq=False)
+class SharpnessTime:
+    """Sharpness after DIN 45692:2009 of each frame of a time-varying loudness.
+
+    Attributes
+    ----------
+    sharpness : numpy.ndarray, shape (frames,)
+        Sharpness S in acum.
+    time : numpy.ndarray, shape (frames,)
+        Time of each frame in s, as in :class:`LoudnessTime`.
+    """
+
+    sharpness: np.ndarray
+    time: np.ndarray
+
+
+def loudness_from_levels(levels, field="free"):
+    """Stationary loudness from 28 third-octave band levels (ISO 532-1:2017).
+
+    Parameters
+    ----------
+    levels : array_like, shape (28,)
+        Band sound pressure levels in dB re 20 µPa, in the order of
+        :func:`third_octave_centres_hz` (25 Hz first). Bands up to 250 Hz
+        must be at most 120 dB.
+    field : {"free", "diffuse"}
+        Frontal free field, or diffuse field with its corrections.
+
+    Returns
+    -------
+    Loudness
+    """
+    name = "loudness_from_levels"
+    lv = _inputs.vector(levels, "levels", THIRD_OCTAVE_BANDS, name)
+    code = _inputs.sound_field(field, name)
+    total = ctypes.c_double()
+    specific = np.empty(BARK_POINTS)
+    status = lib.qn_loudness_from_levels(doubles(lv), lv.size, code, ctypes.byref(total),
+                                         doubles(specific), specific.size)
+    check(status, "qn_loudness_from_levels",
+          "the levels of the bands up to 250 Hz must be at most 120 dB"
+          if status == _errors.INVALID_ARGUMENT else None)
+    return Loudness(total.value, specific, _BARK, field)
+
+
+def loudness(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
+    """Stationary loudness of a signal (ISO 532-1:2017, Zwicker method).
+
+    The 28 third-octave band filters of the standard run over the whole
+    signal from rest (no settling time is removed), the mean power of each
+    band gives its level, and the levels give the loudness.
+
+    Parameters
+    ----------
+    signal : array_like, 1-D
+        Sound pressure in Pa, at least 256 samples (at 48 kHz).
+    fs : int
+        Sample rate in Hz. The library analyses 48000 Hz only.
+    field : {"free", "diffuse"}
+        The sound field.
+    resample : bool
+        Resample another rate to 48000 Hz (SciPy's polyphase resampler)
+        instead of refusing it.
+
+    Returns
+    -------
+    Loudness
+    """
+    name = "loudness"
+    x = _inputs.signal(signal, fs, resample, name)
+    code = _inputs.sound_field(field, name)
+    total = ctypes.c_double()
+    specific = np.empty(BARK_POINTS)
+    status = lib.qn_loudness_stationary(doubles(x), x.size, SAMPLE_RATE, code,
+                                        ctypes.byref(total), doubles(specific), specific.size)
+    detail = None
+    if status == _errors.INPUT_TOO_SHORT:
+        detail = f"{x.size} samples, at least 256 are needed"
+    elif status == _errors.INVALID_ARGUMENT:
+        detail = "a third-octave band up to 250 Hz is above 120 dB"
+    check(status, "qn_loudness_stationary", detail)
+    return Loudness(total.value, specific, _BARK, field)
+
+
+def loudness_time(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
+    """Time-varying loudness (ISO 532-1:2017, method for arbitrary signals).
+
+    One frame every 96 samples (2 ms) from the first sample, ``(n - 1) // 96
+    + 1`` frames for n samples. The method starts from rest, so the first
+    frames show the filters settling.
+
+    Parameters
+    ----------
+    signal : array_like, 1-D
+        Sound pressure in Pa, at least one sample (at 48 kHz).
+    fs : int
+        Sample rate in Hz. The library analyses 48000 Hz only.
+    field : {"free", "diffuse"}
+        The sound field.
+    resample : bool
+        Resample another rate to 48000 Hz instead of refusing it.
+
+    Returns
+    -------
+    LoudnessTime
+    """
+    name = "loudness_time"
+    x = _inputs.signal(signal, fs, resample, name)
+    code = _inputs.sound_field(field, name)
+    frames = _frame_count("qn_loudness_time_frame_count", x.size)
+    total = np.empty(frames)
+    specific = np.empty((frames, BARK_POINTS))
+    written = ctypes.c_uint64()
+    status = lib.qn_loudness_time(doubles(x), x.size, SAMPLE_RATE, code,
+                                  doubles(total), total.size, doubles(specific), specific.size,
+                                  ctypes.byref(written))
+    check(status, "qn_loudness_time")
+    _check_frames(written.value, frames, "qn_loudness_time")
+    # f * 96 is exact, so each time is the correctly rounded f / 500 s.
+    time = np.arange(frames) * LOUDNESS_TIME_HOP / SAMPLE_RATE
+    return LoudnessTime(total, specific, time, _BARK, field)
+
+
+def sharpness(specific):
+    """Sharpness after DIN 45692:2009 in acum.
+
+    Parameters
+    ----------
+    specific : Loudness, LoudnessTime or array_like
+        Specific loudness in sone/Bark on :func:`bark_axis`: one pattern of
+        240 finite, non-negative values, or an array of patterns of shape
+        (frames, 240), or a loudness result.
+
+    Returns
+    -------
+    float
+        For one pattern or a :class:`Loudness`.
+    numpy.ndarray, shape (frames,)
+        For an array of patterns.
+    SharpnessTime
+        For a :class:`LoudnessTime`, with its frame times.
+    """
+    if isinstance(specific, Loudness):
+        return float(_sharpness_rows(specific.specific[np.newaxis], "sharpness")[0])
+    if isinstance(specific, LoudnessTime):
+        return SharpnessTime(_sharpness_rows(specific.specific, "sharpness"), specific.time)
+    patterns = _inputs.real_array(specific, "specific", "sharpness")
+    if patterns.ndim not in (1, 2) or patterns.shape[-1] != BARK_POINTS:
+        raise error(_errors.INVALID_ARGUMENT, "sharpness",
+                    f"expected 240 values or (frames, 240), got shape {patterns.shape}")
+    if patterns.ndim == 1:
+        return float(_sharpness_rows(patterns[np.newaxis], "sharpness")[0])
+    return _sharpness_rows(patterns, "sharpness")
+
+
+def _sharpness_rows(patterns, name):
+    rows = np.ascontiguousarray(patterns, dtype=np.float64)
+    result = np.empty(rows.shape[0])
+    value = ctypes.c_double()
+    for f in range(rows.shape[0]):
+        row = rows[f]
+        status = lib.qn_sharpness_din(doubles(row), row.size, ctypes.byref(value))
+        if status != _errors.SUCCESS:
+            detail = f"pattern {f}" if rows.shape[0] > 1 else None
+            raise error(status, "qn_sharpness_din", detail)
+        result[f] = value.value
+    return result
+
+
+def _frame_count(function, count):
+    """Frames a framed analysis gives for `count` samples at 48 kHz."""
+    frames = ctypes.c_uint64()
+    status = getattr(lib, function)(count, SAMPLE_RATE, ctypes.byref(frames))
+    check(status, function)
+    return frames.value
+
+
+def _check_frames(written, expected, function):
+    # The frame-count function and the analysis agree by contract; a
+    # difference would leave part of the output uninitialised.
+    if written != expected:
+        raise error(_errors.NUMERICAL_FAILURE, function,
+                    f"wrote {written} frames, the frame count said {expected}")
+
+
+def _framed_series(count_function, function, x, *arguments):
+    """Run a framed metric with one value per frame.
+
+    Covers the C functions shaped ``f(samples, count, rate, ...arguments,
+    out, capacity, *frame_count)``: sizes the output from the frame-count
+    function, calls, and checks that the frame count agrees.
+    """
+    frames = _frame_count(count_function, x.size)
+    values = np.empty(frames)
+    written = ctypes.c_uint64()
+    status = getattr(lib, function)(doubles(x), x.size, SAMPLE_RATE, *arguments,
+                                    doubles(values), values.size, ctypes.byref(written))
+    check(status, function)
+    _check_frames(written.value, frames, function)
+    return values

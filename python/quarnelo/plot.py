@@ -1,0 +1,103 @@
+"""Figures of quarnelo's results (needs matplotlib).
+
+Every function draws one result into a matplotlib Axes and returns it; with
+``ax=None`` it makes a new figure through pyplot. Keyword arguments go to the
+underlying matplotlib call.
+
+>>> import quarnelo, quarnelo.plot
+>>> ax = quarnelo.plot.loudness_time(quarnelo.loudness_time(signal))  # doctest: +SKIP
+"""
+
+import numpy as np
+
+try:
+    import matplotlib  # noqa: F401  (fail here, with a clear message)
+except ImportError:  # pragma: no cover - depends on the machine
+    raise ImportError("quarnelo.plot needs matplotlib (Debian package python3-matplotlib)") from None
+
+
+def _axes(ax):
+    if ax is None:
+        import matplotlib.pyplot as plt
+
+        _, ax = plt.subplots()
+    return ax
+
+
+def specific_loudness(result, ax=None, **kwargs):
+    """Specific loudness N' over critical-band rate of a stationary
+    :class:`quarnelo.Loudness`."""
+    ax = _axes(ax)
+    kwargs.setdefault("label", f"N = {result.loudness:.3g} sone")
+    ax.plot(result.bark, result.specific, **kwargs)
+    ax.set_xlim(0, 24)
+    ax.set_ylim(bottom=0)
+    ax.set_xlabel("Critical-band rate / Bark")
+    ax.set_ylabel("Specific loudness / sone/Bark")
+    ax.set_title(f"Specific loudness (ISO 532-1, {result.field} field)")
+    ax.legend(loc="upper right")
+    ax.grid(True, alpha=0.3)
+    return ax
+
+
+def loudness_time(result, ax=None, **kwargs):
+    """Total loudness N(t) of a :class:`quarnelo.LoudnessTime`, with its N5."""
+    ax = _axes(ax)
+    ax.plot(result.time, result.loudness, **kwargs)
+    n5 = result.exceeded(5)
+    ax.axhline(n5, color="0.4", linestyle="--", linewidth=0.8, label=f"N5 = {n5:.3g} sone")
+    _time_axis(ax, result.time)
+    ax.set_ylim(bottom=0)
+    ax.set_ylabel("Loudness / sone")
+    ax.set_title(f"Loudness over time (ISO 532-1, {result.field} field)")
+    ax.legend(loc="lower right")
+    return ax
+
+
+def specific_loudness_time(result, ax=None, **kwargs):
+    """Specific loudness over time and critical-band rate of a
+    :class:`quarnelo.LoudnessTime`, as an image."""
+    ax = _axes(ax)
+    kwargs.setdefault("cmap", "viridis")
+    kwargs.setdefault("shading", "auto")
+    kwargs.setdefault("rasterized", True)
+    mesh = ax.pcolormesh(result.time, result.bark, result.specific.T, **kwargs)
+    ax.figure.colorbar(mesh, ax=ax, label="sone/Bark")
+    _time_axis(ax, result.time, grid=False)
+    ax.set_ylabel("Critical-band rate / Bark")
+    ax.set_title("Specific loudness over time")
+    return ax
+
+
+def sharpness_time(result, ax=None, **kwargs):
+    """Sharpness S(t) of a :class:`quarnelo.SharpnessTime`."""
+    return _series(ax, result.time, result.sharpness, "Sharpness / acum",
+                   "Sharpness over time (DIN 45692)", **kwargs)
+
+
+def _series(ax, time, values, ylabel, title, **kwargs):
+    """One value per frame over time: the figure of every framed metric."""
+    ax = _axes(ax)
+    ax.plot(time, values, **kwargs)
+    _time_axis(ax, time)
+    ax.set_ylim(bottom=0)
+    ax.set_ylabel(ylabel)
+    ax.set_title(title)
+    return ax
+
+
+def _time_axis(ax, time, grid=True):
+    if len(time) > 1:
+        ax.set_xlim(time[0], time[-1])
+    ax.set_xlabel("Time / s")
+    if grid:
+        ax.grid(True, alpha=0.3)
+
+
+def unavailable(ax, title, reason):
+    """An empty panel that says why a metric is missing."""
+    ax.set_title(title)
+    ax.text(0.5, 0.5, reason, ha="center", va="center", transform=ax.transAxes, wrap=True)
+    ax.set_xticks(np.array([]))
+    ax.set_yticks(np.array([]))
+    return ax

@@ -1,0 +1,333 @@
+"""The report: every metric of one recording in a summary and one figure.
+
+``python3 -m quarnelo report FILE [-o report.png]`` reads an audio file
+(python-soundfile), scales it to pascal with a calibration, analyses it and
+writes the figure; the summary goes to standard output. The same steps are
+functions here: :func:`calibration`, :func:`analyse`, :func:`summary` and
+:func:`figure`.
+"""
+
+import math
+import pathlib
+import sys
+from dataclasses import dataclass, field as dataclass_field
+from typing import Callable, Optional
+
+import numpy as np
+
+from ._errors import InputTooShortError, QuarneloError
+from ._metrics import (
+    SAMPLE_RATE,
+    Loudness,
+    LoudnessTime,
+    SharpnessTime,
+    loudness,
+    loudness_time,
+    sharpness,
+)
+
+REFERENCE_PRESSURE = 20e-6  # Pa, 0 dB SPL
+
+
+@dataclass(frozen=True, eq=False)
+class Analysis:
+    """Every metric of one signal. A metric the signal is too short for is
+    None, with the reason in :attr:`missing`.
+
+    Attributes
+    ----------
+    duration : float
+        Length of the analysed signal in s.
+    level : float
+        Equivalent continuous sound pressure level Leq in dB re 20 µPa
+        (-inf for silence).
+    field : str
+        The sound field of the loudness metrics.
+    loudness : Loudness or None
+    loudness_time : LoudnessTime or None
+    sharpness : float or None
+        Sharpness in acum of the stationary specific loudness.
+    sharpness_time : SharpnessTime or None
+        Sharpness of every frame of the time-varying loudness.
+    missing : dict
+        Name of each missing metric and why it is missing.
+    """
+
+    duration: float
+    level: float
+    field: str
+    loudness: Optional[Loudness] = None
+    loudness_time: Optional[LoudnessTime] = None
+    sharpness: Optional[float] = None
+    sharpness_time: Optional[SharpnessTime] = None
+    missing: dict = dataclass_field(default_factory=dict)
+
+
+@dataclass(frozen=True)
+class _Section:
+    """One metric of the report.
+
+    key        the Analysis attribute it fills
+    label      its label in the summary
+    title      its name on a missing panel and in the reason
+    minimum    fewest samples it needs (for the reason given when missing)
+    compute    (signal, field, results so far) -> result
+    text       result -> its line of the summary
+    panels     names of quarnelo.plot functions drawing the result
+    needs      keys of the results compute uses
+    """
+
+    key: str
+    label: str
+    title: str
+    minimum: int
+    compute: Callable
+    text: Callable
+    panels: tuple = ()
+    needs: tuple = ()
+
+
+def _loudness_text(r):
+    return f"N = {r.loudness:.3f} sone (stationary)"
+
+
+def _loudness_time_text(r):
+    return (f"Nmax = {r.loudness.max():.3f} sone, N5 = {r.exceeded(5):.3f} sone, "
+            f"N10 = {r.exceeded(10):.3f} sone")
+
+
+def _sharpness_text(s):
+    return f"S = {s:.3f} acum (of the stationary pattern)"
+
+
+def _sharpness_time_text(r):
+    return f"mean {r.sharpness.mean():.3f} acum, max {r.sharpness.max():.3f} acum"
+
+
+# The report's metrics in the order of the summary and the figure. A new
+# metric is one row here, its attribute in Analysis and its text function.
+_SECTIONS = (
+    _Section("loudness", "loudness", "Loudness (ISO 532-1)", 256,
+             lambda x, fld, done: loudness(x, field=fld), _loudness_text,
+             ("specific_loudness",)),
+    _Section("loudness_time", "loudness(t)", "Loudness over time (ISO 532-1)", 1,
+             lambda x, fld, done: loudness_time(x, field=fld), _loudness_time_text,
+             ("loudness_time", "specific_loudness_time")),
+    _Section("sharpness", "sharpness", "Sharpness (DIN 45692)", 256,
+             lambda x, fld, done: sharpness(done["loudness"]), _sharpness_text,
+             (), ("loudness",)),
+    _Section("sharpness_time", "sharpness(t)", "Sharpness over time (DIN 45692)", 1,
+             lambda x, fld, done: sharpness(done["loudness_time"]), _sharpness_time_text,
+             ("sharpness_time",), ("loudness_time",)),
+)
+
+
+def _seconds(samples):
+    return f"{samples / SAMPLE_RATE:g} s"
+
+
+def analyse(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
+    """Every metric of a signal in pascal.
+
+    Metrics the signal is too short for are left out (with the reason in
+    ``missing``); every other failure raises.
+    """
+    from . import _inputs
+
+    x = _inputs.signal(signal, fs, resample, "analyse")
+    _inputs.sound_field(field, "analyse")
+    done = {}
+    missing = {}
+    for section in _SECTIONS:
+        absent = [key for key in section.needs if key not in done]
+        if absent:
+            missing[section.key] = missing[absent[0]]
+            continue
+        try:
+            done[section.key] = section.compute(x, field, done)
+        except InputTooShortError:
+            missing[section.key] = (f"signal too short: {section.title} needs at least "
+                                    f"{section.minimum} samples ({_seconds(section.minimum)})")
+    power = float(np.mean(x * x)) if x.size else 0.0
+    level = 10 * math.log10(power / REFERENCE_PRESSURE**2) if power > 0 else -math.inf
+    return Analysis(duration=x.size / SAMPLE_RATE, level=level, field=field, missing=missing,
+                    **done)
+
+
+def summary(analysis, before=(), after=()):
+    """The summary of an analysis as text: one line per metric, label and
+    values, after the (label, text) rows `before` and before those `after`."""
+    rows = list(before)
+    rows += [("level", f"Leq = {analysis.level:.1f} dB SPL"), ("sound field", analysis.field)]
+    for section in _SECTIONS:
+        result = getattr(analysis, section.key)
+        if result is None:
+            rows.append((section.label, f"n/a ({analysis.missing[section.key]})"))
+        else:
+            rows.append((section.label, section.text(result)))
+    rows += list(after)
+    width = max(len(label) for label, _ in rows)
+    return "\n".join(f"{label:<{width}}  {text}" for label, text in rows)
+
+
+def figure(analysis, title=None):
+    """One figure with a panel for every plot of every metric.
+
+    Made without pyplot, so it works under any backend, a headless one
+    included; save it with ``figure(...).savefig("report.png")``.
+    """
+    from matplotlib.figure import Figure
+
+    from . import plot
+
+    panels = []
+    for section in _SECTIONS:
+        result = getattr(analysis, section.key)
+        for name in section.panels:
+            panels.append((section, getattr(plot, name), result))
+    columns = 2
+    rows = max(1, math.ceil(len(panels) / columns))
+    fig = Figure(figsize=(11, 3.4 * rows + 0.6), layout="constrained")
+    axes = fig.subplots(rows, columns, squeeze=False).ravel()
+    for ax, (section, draw, result) in zip(axes, panels):
+        if result is None:
+            plot.unavailable(ax, section.title, analysis.missing[section.key])
+        else:
+            draw(result, ax=ax)
+    for ax in axes[len(panels):]:
+        ax.set_visible(False)
+    heading = f"{analysis.duration:g} s, Leq {analysis.level:.1f} dB SPL"
+    fig.suptitle(f"{title}: {heading}" if title else heading)
+    return fig
+
+
+def calibration(pa_per_unit=None, full_scale_spl=None, cal_signal=None, cal_spl=None):
+    """Pascal per digital unit from one way of calibrating, and its description.
+
+    pa_per_unit
+        The factor itself.
+    full_scale_spl
+        The level in dB SPL of a full-scale sine (peak 1.0, RMS 1/sqrt 2).
+    cal_signal, cal_spl
+        A recording of a calibrator (samples in digital units) and the level
+        in dB SPL it produces, e.g. 94 dB: the factor makes its RMS that
+        level.
+
+    With none of them the samples are taken as pascal already.
+    """
+    given = [pa_per_unit is not None, full_scale_spl is not None,
+             cal_signal is not None or cal_spl is not None]
+    if sum(given) > 1:
+        raise ValueError("give one calibration: pa_per_unit, full_scale_spl or cal_signal with cal_spl")
+    if pa_per_unit is not None:
+        if not (math.isfinite(pa_per_unit) and pa_per_unit > 0):
+            raise ValueError(f"pascal per unit must be positive and finite, got {pa_per_unit}")
+        return float(pa_per_unit), f"{pa_per_unit:g} Pa per unit"
+    if full_scale_spl is not None:
+        if not math.isfinite(full_scale_spl):
+            raise ValueError(f"full-scale level must be finite, got {full_scale_spl}")
+        factor = math.sqrt(2) * REFERENCE_PRESSURE * 10 ** (full_scale_spl / 20)
+        return factor, f"full-scale sine = {full_scale_spl:g} dB SPL ({factor:.6g} Pa per unit)"
+    if cal_signal is not None or cal_spl is not None:
+        if cal_signal is None or cal_spl is None:
+            raise ValueError("a calibration recording needs its level (cal_spl), and the level a recording")
+        if not math.isfinite(cal_spl):
+            raise ValueError(f"calibration level must be finite, got {cal_spl}")
+        cal = np.asarray(cal_signal, dtype=np.float64)
+        rms = math.sqrt(float(np.mean(cal * cal))) if cal.size else 0.0
+        if not (math.isfinite(rms) and rms > 0):
+            raise ValueError("the calibration recording is silent or not finite")
+        factor = REFERENCE_PRESSURE * 10 ** (cal_spl / 20) / rms
+        return factor, f"calibrator at {cal_spl:g} dB SPL ({factor:.6g} Pa per unit)"
+    return 1.0, "none: samples taken as pascal (1 Pa per unit)"
+
+
+def add_arguments(parser):
+    """The options of the report command."""
+    parser.add_argument("file", help="audio file to analyse (any format libsndfile reads)")
+    parser.add_argument("-o", "--output", metavar="PNG",
+                        help="figure to write (default: FILE's name with -report.png, "
+                             "in the current directory)")
+    parser.add_argument("--channel", type=int, default=1,
+                        help="channel to analyse, counted from 1 (default 1)")
+    parser.add_argument("--field", choices=("free", "diffuse"), default="free",
+                        help="sound field of the loudness metrics (default free)")
+    cal = parser.add_argument_group("calibration (one of; default: samples are pascal)")
+    cal.add_argument("--pa-per-unit", type=float, metavar="X",
+                     help="sound pressure in Pa of one digital unit")
+    cal.add_argument("--full-scale-spl", type=float, metavar="L",
+                     help="level in dB SPL of a full-scale sine")
+    cal.add_argument("--cal-file", metavar="FILE",
+                     help="recording of a calibrator, with --cal-spl")
+    cal.add_argument("--cal-spl", type=float, metavar="L",
+                     help="level in dB SPL of the calibrator in --cal-file")
+
+
+def _read(path, channel, mono_ok=False):
+    """One channel of a sound file (counted from 1); a mono file gives its
+    only channel when `mono_ok`."""
+    import soundfile
+
+    data, rate = soundfile.read(path, dtype="float64", always_2d=True)
+    channels = data.shape[1]
+    if mono_ok and channels == 1:
+        channel = 1
+    if not 1 <= channel <= channels:
+        raise ValueError(f"has {channels} channel(s), no channel {channel}")
+    return data[:, channel - 1], rate, channels
+
+
+def run(args, out=None, err=None):
+    """Carry out the report command; returns the exit status."""
+    out = sys.stdout if out is None else out
+    err = sys.stderr if err is None else err
+    prog = "quarnelo report"
+    given = [args.pa_per_unit is not None, args.full_scale_spl is not None,
+             args.cal_file is not None or args.cal_spl is not None]
+    if sum(given) > 1:
+        print(f"{prog}: give one calibration: --pa-per-unit, --full-scale-spl "
+              "or --cal-file with --cal-spl", file=err)
+        return 2
+    if (args.cal_file is None) != (args.cal_spl is None):
+        print(f"{prog}: --cal-file and --cal-spl go together", file=err)
+        return 2
+    try:
+        import matplotlib  # noqa: F401
+        import soundfile  # noqa: F401
+    except ImportError as exc:
+        print(f"{prog}: needs python3-soundfile and python3-matplotlib ({exc})", file=err)
+        return 1
+    output = args.output or f"{pathlib.Path(args.file).stem}-report.png"
+
+    def fail(path, exc):
+        print(f"{prog}: {path}: {exc}", file=err)
+        return 1
+
+    errors = (OSError, RuntimeError, ValueError, ImportError, QuarneloError)
+    cal_signal = None
+    if args.cal_file is not None:
+        try:
+            cal_signal, _, _ = _read(args.cal_file, args.channel, mono_ok=True)
+        except errors as exc:
+            return fail(args.cal_file, exc)
+    try:
+        samples, rate, channels = _read(args.file, args.channel)
+        factor, described = calibration(args.pa_per_unit, args.full_scale_spl,
+                                        cal_signal, args.cal_spl)
+        analysis = analyse(samples * factor, rate, args.field, resample=True)
+    except errors as exc:
+        return fail(args.file, exc)
+    try:
+        figure(analysis, title=pathlib.Path(args.file).name).savefig(output, dpi=100)
+    except errors as exc:
+        return fail(output, exc)
+
+    resampled = f", resampled to {SAMPLE_RATE} Hz" if rate != SAMPLE_RATE else ""
+    before = [
+        ("file", args.file),
+        ("signal", f"{samples.size} samples at {rate} Hz{resampled}, "
+                   f"channel {args.channel} of {channels}"),
+        ("calibration", described),
+    ]
+    print(summary(analysis, before, [("figure", output)]), file=out)
+    return 0

@@ -1,0 +1,130 @@
+"""Shared fixtures: test signals and an independent path into the C library.
+
+`clib` reaches libquarnelo through ctypes declarations written here, from
+the header, with buffers made by ctypes itself, so that comparing the
+package with it checks the package's own wrapping (argument order, sizes,
+conversions) rather than restating it.
+"""
+
+import ctypes
+import os
+import pathlib
+
+import numpy as np
+import pytest
+
+try:
+    import matplotlib
+
+    matplotlib.use("Agg")
+except ImportError:  # the plot tests skip themselves
+    pass
+
+import quarnelo
+
+PROJECT = pathlib.Path(__file__).resolve().parents[2]
+HEADER = PROJECT / "include" / "quarnelo.h"
+RATE = 48000
+
+_d = ctypes.c_void_p
+_u64 = ctypes.c_uint64
+_i32 = ctypes.c_int32
+
+
+class Direct:
+    """libquarnelo called through ctypes with nothing of the package."""
+
+    def __init__(self, path):
+        self.lib = lib = ctypes.CDLL(path)
+        self.path = path
+        for name, argtypes, restype in [
+            ("qn_status_string", [_i32], ctypes.c_char_p),
+            ("qn_loudness_from_levels", [_d, _u64, _i32, _d, _d, _u64], _i32),
+            ("qn_loudness_stationary", [_d, _u64, _i32, _i32, _d, _d, _u64], _i32),
+            ("qn_loudness_time", [_d, _u64, _i32, _i32, _d, _u64, _d, _u64, _d], _i32),
+            ("qn_sharpness_din", [_d, _u64, _d], _i32),
+        ]:
+            f = getattr(lib, name)
+            f.argtypes, f.restype = argtypes, restype
+
+    @staticmethod
+    def _buffer(values):
+        data = np.asarray(values, dtype=np.float64).tobytes()
+        return (ctypes.c_double * (len(data) // 8)).from_buffer_copy(data)
+
+    @staticmethod
+    def _ok(status):
+        assert status == 0, f"direct call failed with status {status}"
+
+    def status_string(self, status):
+        return self.lib.qn_status_string(status).decode()
+
+    def loudness_from_levels(self, levels, field):
+        lv = self._buffer(levels)
+        total = ctypes.c_double()
+        spec = (ctypes.c_double * 240)()
+        self._ok(self.lib.qn_loudness_from_levels(ctypes.addressof(lv), len(lv), field,
+                                                  ctypes.addressof(total), ctypes.addressof(spec), 240))
+        return total.value, np.array(spec[:])
+
+    def loudness_stationary(self, samples, field):
+        x = self._buffer(samples)
+        total = ctypes.c_double()
+        spec = (ctypes.c_double * 240)()
+        self._ok(self.lib.qn_loudness_stationary(ctypes.addressof(x), len(x), RATE, field,
+                                                 ctypes.addressof(total), ctypes.addressof(spec), 240))
+        return total.value, np.array(spec[:])
+
+    def loudness_time(self, samples, field):
+        x = self._buffer(samples)
+        frames = (len(x) - 1) // 96 + 1
+        total = (ctypes.c_double * frames)()
+        spec = (ctypes.c_double * (frames * 240))()
+        count = ctypes.c_uint64()
+        self._ok(self.lib.qn_loudness_time(ctypes.addressof(x), len(x), RATE, field,
+                                           ctypes.addressof(total), frames, ctypes.addressof(spec),
+                                           frames * 240, ctypes.addressof(count)))
+        assert count.value == frames
+        return np.array(total[:]), np.array(spec[:]).reshape(frames, 240)
+
+    def sharpness(self, pattern):
+        p = self._buffer(pattern)
+        s = ctypes.c_double()
+        self._ok(self.lib.qn_sharpness_din(ctypes.addressof(p), len(p), ctypes.addressof(s)))
+        return s.value
+
+
+@pytest.fixture(scope="session")
+def clib():
+    return Direct(os.environ.get("QUARNELO_LIBRARY") or quarnelo.library_path)
+
+
+def tone(freq=1000.0, spl=60.0, seconds=0.5, phase=0.0):
+    t = np.arange(int(seconds * RATE)) / RATE
+    return 20e-6 * 10 ** (spl / 20) * np.sqrt(2) * np.sin(2 * np.pi * freq * t + phase)
+
+
+def am_tone(seconds=0.5):
+    t = np.arange(int(seconds * RATE)) / RATE
+    return 0.02 * (1 + np.sin(2 * np.pi * 70 * t)) * np.sin(2 * np.pi * 1000 * t)
+
+
+def noise(seconds=0.5, spl=55.0, seed=7):
+    x = np.random.default_rng(seed).standard_normal(int(seconds * RATE))
+    return 20e-6 * 10 ** (spl / 20) * x
+
+
+# Signals the comparisons run over: a tone, a modulated tone, noise, a
+# tone with noise and an odd length, a click.
+SIGNALS = {
+    "tone_1k_60dB": lambda: tone(),
+    "am_tone_70Hz": lambda: am_tone(),
+    "noise_55dB": lambda: noise(),
+    "tone_4k_plus_noise_odd_length": lambda: (tone(4000, 70, 0.3) + noise(0.3, 40, 3))[:14399],
+    "click": lambda: np.concatenate([np.zeros(3000), [2.0], np.zeros(5000)]),
+}
+
+
+@pytest.fixture(params=sorted(SIGNALS))
+def signal(request):
+    return SIGNALS[request.param]()

@@ -1,0 +1,172 @@
+"""Results of the package against the C library called directly, to the
+bit, for every input form the package accepts."""
+
+import numpy as np
+import pytest
+
+import quarnelo
+from quarnelo import _inputs
+from conftest import RATE, SIGNALS, am_tone, tone
+
+FIELDS = {"free": 0, "diffuse": 1}
+
+LEVEL_TABLES = {
+    "flat_60dB": np.full(28, 60.0),
+    "ramp": np.linspace(20.0, 90.0, 28),
+    "tone_1k_40dB": np.where(np.arange(28) == 16, 40.0, -20.0),
+    "limit_120dB_low_bands": np.where(np.arange(28) <= 10, 120.0, 30.0),
+}
+
+
+def same(a, b):
+    """Bit-identical arrays (NaN never expected)."""
+    a, b = np.asarray(a), np.asarray(b)
+    assert a.shape == b.shape
+    assert a.tobytes() == b.tobytes(), f"max difference {np.max(np.abs(a - b))}"
+
+
+@pytest.mark.parametrize("field", FIELDS)
+@pytest.mark.parametrize("levels", sorted(LEVEL_TABLES))
+def test_loudness_from_levels_equals_library(clib, levels, field):
+    got = quarnelo.loudness_from_levels(LEVEL_TABLES[levels], field=field)
+    total, specific = clib.loudness_from_levels(LEVEL_TABLES[levels], FIELDS[field])
+    assert got.loudness == total
+    same(got.specific, specific)
+    assert got.field == field and got.bark is quarnelo.bark_axis()
+
+
+@pytest.mark.parametrize("field", FIELDS)
+def test_loudness_equals_library(clib, signal, field):
+    got = quarnelo.loudness(signal, field=field)
+    total, specific = clib.loudness_stationary(signal, FIELDS[field])
+    assert got.loudness == total
+    same(got.specific, specific)
+
+
+@pytest.mark.parametrize("field", FIELDS)
+def test_loudness_time_equals_library(clib, signal, field):
+    got = quarnelo.loudness_time(signal, field=field)
+    total, specific = clib.loudness_time(signal, FIELDS[field])
+    same(got.loudness, total)
+    same(got.specific, specific)
+    same(got.time, np.arange(total.size) * 96 / RATE)
+
+
+def test_sharpness_equals_library_for_every_form(clib):
+    lt = quarnelo.loudness_time(am_tone())
+    frames = lt.specific[::25]
+    expected = np.array([clib.sharpness(p) for p in frames])
+    assert quarnelo.sharpness(frames[3]) == expected[3]
+    assert quarnelo.sharpness(list(frames[3])) == expected[3]
+    same(quarnelo.sharpness(frames), expected)
+    series = quarnelo.sharpness(lt)
+    assert isinstance(series, quarnelo.SharpnessTime)
+    same(series.sharpness[::25], expected)
+    assert series.time is lt.time
+    stationary = quarnelo.loudness(am_tone())
+    assert quarnelo.sharpness(stationary) == clib.sharpness(stationary.specific)
+
+
+# Every way a caller may hold a signal, and the float64 array it stands for.
+def _input_forms():
+    base = tone(1000, 65, 0.3) + SIGNALS["noise_55dB"]()[:14400]
+    wide = np.repeat(base, 3)
+    f32 = base.astype(np.float32)
+    pcm = np.round(base * 1000).astype(np.int16)
+    readonly = base.copy()
+    readonly.setflags(write=False)
+    strided = np.zeros(2 * base.size)
+    strided[::2] = base
+    return {
+        "float32": (f32, f32.astype(np.float64)),
+        "int16": (pcm, pcm.astype(np.float64)),
+        "non_contiguous_view": (wide[::3], base),
+        "strided_inside_2d_column": (np.stack([base, -base], axis=1)[:, 0], base),
+        "every_second_of_a_buffer": (strided[::2], base),
+        "read_only": (readonly, base),
+        "list": (base.tolist(), base),
+        "reversed": (base[::-1], base[::-1].copy()),
+    }
+
+
+INPUT_FORMS = _input_forms()
+
+
+@pytest.mark.parametrize("form", sorted(INPUT_FORMS))
+def test_input_forms_give_the_results_of_float64(clib, form):
+    given, as_float64 = INPUT_FORMS[form]
+    total, specific = clib.loudness_stationary(as_float64, 0)
+    got = quarnelo.loudness(given)
+    assert got.loudness == total
+    same(got.specific, specific)
+    total_t, _ = clib.loudness_time(as_float64, 0)
+    same(quarnelo.loudness_time(given).loudness, total_t)
+
+
+def test_contiguous_float64_is_not_copied():
+    x = tone()
+    assert _inputs.signal(x, RATE, False, "test") is x
+    readonly = tone()
+    readonly.setflags(write=False)
+    assert _inputs.signal(readonly, RATE, False, "test") is readonly
+    assert _inputs.signal(x[::2], RATE, False, "test").flags.c_contiguous
+
+
+def test_input_is_never_modified():
+    x = am_tone()
+    before = x.copy()
+    quarnelo.loudness(x)
+    quarnelo.loudness_time(x)
+    assert x.tobytes() == before.tobytes()
+
+
+@pytest.mark.parametrize("rate, up, down", [(44100, 160, 147), (32000, 3, 2), (96000, 1, 2)])
+def test_resample_uses_polyphase_resampling(clib, rate, up, down):
+    scipy_signal = pytest.importorskip("scipy.signal")
+    t = np.arange(int(0.3 * rate)) / rate
+    x = 0.05 * np.sin(2 * np.pi * 1000 * t)
+    expected = scipy_signal.resample_poly(x, up, down)
+    got = quarnelo.loudness(x, fs=rate, resample=True)
+    assert got.loudness == clib.loudness_stationary(expected, 0)[0]
+    lt = quarnelo.loudness_time(x, fs=float(rate), resample=True)
+    same(lt.loudness, clib.loudness_time(expected, 0)[0])
+
+
+def test_resample_at_48k_changes_nothing(clib):
+    x = am_tone()
+    assert quarnelo.loudness(x, resample=True).loudness == clib.loudness_stationary(x, 0)[0]
+
+
+def test_axes():
+    bark = quarnelo.bark_axis()
+    centres = quarnelo.third_octave_centres_hz()
+    assert bark.shape == (240,) and centres.shape == (28,)
+    np.testing.assert_allclose(bark, (np.arange(240) + 1) / 10, rtol=0, atol=1e-12)
+    assert centres[0] == 25 and centres[16] == 1000 and centres[-1] == 12500
+    assert np.all(np.diff(centres) > 0)
+    assert bark is quarnelo.bark_axis() and centres is quarnelo.third_octave_centres_hz()
+    for axis in (bark, centres):
+        with pytest.raises(ValueError):
+            axis[0] = 0.0
+
+
+def test_results_are_wired_to_their_axes():
+    # A 1 kHz tone excites the critical band around 8.5 Bark; its loudness
+    # at 40 dB is close to 1 sone (the definition of the sone).
+    r = quarnelo.loudness_from_levels(LEVEL_TABLES["tone_1k_40dB"])
+    assert 8.0 <= r.bark[np.argmax(r.specific)] <= 9.5
+    assert 0.9 < r.loudness < 1.1
+    lt = quarnelo.loudness_time(tone(1000, 60, 0.5))
+    assert lt.specific.shape == (lt.time.size, 240)
+    assert lt.time.size == (24000 - 1) // 96 + 1
+    assert 8.0 <= lt.bark[np.argmax(lt.specific[-1])] <= 9.5
+
+
+def test_exceeded_is_the_percentile_from_the_top():
+    lt = quarnelo.loudness_time(am_tone())
+    assert lt.exceeded(0) == lt.loudness.max()
+    assert lt.exceeded(100) == lt.loudness.min()
+    assert lt.exceeded(5) == pytest.approx(np.percentile(lt.loudness, 95), abs=0)
+    assert lt.exceeded(5) >= lt.exceeded(10)
+    with pytest.raises(ValueError):
+        lt.exceeded(101)
