@@ -45,6 +45,9 @@ DECLARATIONS = (
      (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
     # Sharpness (DIN 45692)
     ("qn_sharpness_din", _status, (_doubles, _uint64, _doubles)),
+    # Roughness (Daniel & Weber)
+    ("qn_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_roughness_dw", _status, (_doubles, _uint64, _int32, _doubles, _uint64, _uint64_out)),
 )
 
 

@@ -228,6 +228,46 @@ def loudness_time(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
     return LoudnessTime(total, specific, time, _BARK, field)
 
 
+@dataclass(frozen=True, eq=False)
+class Roughness:
+    """Roughness after Daniel & Weber (1997), one value per 200 ms frame
+    every 100 ms.
+
+    Attributes
+    ----------
+    roughness : numpy.ndarray, shape (frames,)
+        Roughness R in asper.
+    time : numpy.ndarray, shape (frames,)
+        Centre of each frame in s: frame k covers samples 4800 k ...
+        4800 k + 9599, so its centre is at 0.1 (k + 1) s.
+    """
+
+    roughness: np.ndarray
+    time: np.ndarray
+
+
+def roughness_dw(signal, fs=SAMPLE_RATE, *, resample=False):
+    """Roughness after Daniel & Weber (1997) in asper.
+
+    Parameters
+    ----------
+    signal : array_like, 1-D
+        Sound pressure in Pa, at least 9600 samples (200 ms at 48 kHz);
+        samples after the last whole frame are not analysed.
+    fs : int
+        Sample rate in Hz. The library analyses 48000 Hz only.
+    resample : bool
+        Resample another rate to 48000 Hz instead of refusing it.
+
+    Returns
+    -------
+    Roughness
+    """
+    x = _inputs.signal(signal, fs, resample, "roughness")
+    values = _framed_series("qn_roughness_frame_count", "qn_roughness_dw", x)
+    return Roughness(values, (4800 * np.arange(values.size) + 4800) / SAMPLE_RATE)
+
+
 def sharpness(specific):
     """Sharpness after DIN 45692:2009 in acum.
 

@@ -75,6 +75,12 @@ def sharpness_time(result, ax=None, **kwargs):
                    "Sharpness over time (DIN 45692)", **kwargs)
 
 
+def roughness(result, ax=None, **kwargs):
+    """Roughness R(t) of a :class:`quarnelo.Roughness`."""
+    return _series(ax, result.time, result.roughness, "Roughness / asper",
+                   "Roughness (Daniel & Weber)", **kwargs)
+
+
 def _series(ax, time, values, ylabel, title, **kwargs):
     """One value per frame over time: the figure of every framed metric."""
     ax = _axes(ax)

@@ -20,9 +20,11 @@ from ._metrics import (
     SAMPLE_RATE,
     Loudness,
     LoudnessTime,
+    Roughness,
     SharpnessTime,
     loudness,
     loudness_time,
+    roughness_dw,
     sharpness,
 )
 
@@ -60,6 +62,7 @@ class Analysis:
     loudness_time: Optional[LoudnessTime] = None
     sharpness: Optional[float] = None
     sharpness_time: Optional[SharpnessTime] = None
+    roughness: Optional[Roughness] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -104,6 +107,10 @@ def _sharpness_time_text(r):
     return f"mean {r.sharpness.mean():.3f} acum, max {r.sharpness.max():.3f} acum"
 
 
+def _roughness_text(r):
+    return f"mean {r.roughness.mean():.3f} asper, max {r.roughness.max():.3f} asper"
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
@@ -119,6 +126,8 @@ _SECTIONS = (
     _Section("sharpness_time", "sharpness(t)", "Sharpness over time (DIN 45692)", 1,
              lambda x, fld, done: sharpness(done["loudness_time"]), _sharpness_time_text,
              ("sharpness_time",), ("loudness_time",)),
+    _Section("roughness", "roughness", "Roughness (Daniel & Weber)", 9600,
+             lambda x, fld, done: roughness_dw(x), _roughness_text, ("roughness",)),
 )
 
 

@@ -43,6 +43,7 @@ class Direct:
             ("qn_loudness_stationary", [_d, _u64, _i32, _i32, _d, _d, _u64], _i32),
             ("qn_loudness_time", [_d, _u64, _i32, _i32, _d, _u64, _d, _u64, _d], _i32),
             ("qn_sharpness_din", [_d, _u64, _d], _i32),
+            ("qn_roughness_dw", [_d, _u64, _i32, _d, _u64, _d], _i32),
         ]:
             f = getattr(lib, name)
             f.argtypes, f.restype = argtypes, restype
@@ -86,6 +87,16 @@ class Direct:
                                            frames * 240, ctypes.addressof(count)))
         assert count.value == frames
         return np.array(total[:]), np.array(spec[:]).reshape(frames, 240)
+
+    def roughness_dw(self, samples):
+        x = self._buffer(samples)
+        frames = (len(x) - 9600) // 4800 + 1
+        out = (ctypes.c_double * frames)()
+        count = ctypes.c_uint64()
+        self._ok(self.lib.qn_roughness_dw(ctypes.addressof(x), len(x), RATE, ctypes.addressof(out),
+                                          frames, ctypes.addressof(count)))
+        assert count.value == frames
+        return np.array(out[:])
 
     def sharpness(self, pattern):
         p = self._buffer(pattern)

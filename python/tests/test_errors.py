@@ -35,6 +35,10 @@ CASES = [
     ("over_120dB_at_100Hz", lambda: Q.loudness(tone(100, 130, 0.1)), Q.InvalidArgumentError, 2),
     ("two_dimensional", lambda: Q.loudness(np.zeros((4800, 2))), Q.InvalidArgumentError, 2),
     ("scalar", lambda: Q.loudness_time(1.0), Q.InvalidArgumentError, 2),
+    ("roughness_too_short", lambda: Q.roughness_dw(np.zeros(9599)), Q.InputTooShortError, 6),
+    ("roughness_nan", lambda: Q.roughness_dw(_with(np.zeros(9600), 9599, np.nan)),
+     Q.NonFiniteInputError, 5),
+    ("roughness_rate", lambda: Q.roughness_dw(np.zeros(9600), 44100), Q.InvalidSampleRateError, 3),
     # sample rates
     ("rate_44100", lambda: Q.loudness(OK, 44100), Q.InvalidSampleRateError, 3),
     ("rate_44100_time", lambda: Q.loudness_time(OK, fs=44100), Q.InvalidSampleRateError, 3),

@@ -52,6 +52,14 @@ def test_loudness_time_equals_library(clib, signal, field):
     same(got.time, np.arange(total.size) * 96 / RATE)
 
 
+@pytest.mark.parametrize("seconds", [0.2, 0.25, 0.4])
+def test_roughness_equals_library(clib, seconds):
+    x = am_tone(seconds)
+    got = quarnelo.roughness_dw(x)
+    same(got.roughness, clib.roughness_dw(x))
+    same(got.time, (np.arange(got.roughness.size) + 1) / 10)
+
+
 def test_sharpness_equals_library_for_every_form(clib):
     lt = quarnelo.loudness_time(am_tone())
     frames = lt.specific[::25]

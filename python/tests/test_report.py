@@ -84,6 +84,7 @@ def test_a_short_signal_leaves_out_what_it_cannot_have():
     assert a.loudness is None and a.sharpness is None
     assert a.loudness_time is not None and a.sharpness_time is not None
     assert "at least 256 samples" in a.missing["loudness"]
+    assert "at least 9600 samples" in a.missing["roughness"]
     assert a.missing["sharpness"] == a.missing["loudness"]
     assert "n/a (signal too short" in report.summary(a)
     report.figure(a)
