@@ -8,35 +8,18 @@
 #include "loudness/filter_bank.h"
 #include "quarnelo.h"
 #include "support/reference_loudness.h"
-#include "support/signals.h"
+#include "bench_support.h"
 
 namespace {
 
-// Tone over pink noise, 70 dB or so: every band busy.
 const std::vector<double> &signal_60s() {
-    static const std::vector<double> x = [] {
-        const std::size_t n = 60 * 48000;
-        auto noise = qn_test::pink_noise(0.05, n, 42);
-        const auto tone = qn_test::am_tone(1000, 70, 1.0, 0.1, n);
-        for (std::size_t i = 0; i < n; ++i) noise[i] += tone[i];
-        return noise;
-    }();
+    static const std::vector<double> x = qn_bench::tone_over_noise(60 * 48000);
     return x;
 }
 
-void set_realtime(benchmark::State &state, std::size_t samples) {
-    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(samples) / 48000.0,
-                                                      benchmark::Counter::kIsIterationInvariantRate);
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * samples));
-}
-
-double minimum(const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); }
-
 }  // namespace
 
-// Virtual machines are noisy: with --benchmark_repetitions the minimum is
-// the figure to read.
-#define QN_MIN_STATISTIC ComputeStatistics("min", minimum)
+using qn_bench::set_realtime;
 
 static void BM_LoudnessStationary60s(benchmark::State &state) {
     const auto &x = signal_60s();

@@ -8,25 +8,10 @@
 
 #include "quarnelo.h"
 #include "support/dw_literal.h"
-#include "support/signals.h"
+#include "bench_support.h"
 
-namespace {
-
-std::vector<double> tone_over_noise(std::size_t n) {
-    auto x = qn_test::pink_noise(0.05, n, 42);
-    const auto tone = qn_test::am_tone(1000, 70, 1.0, 0.1, n);
-    for (std::size_t i = 0; i < n; ++i) x[i] += tone[i];
-    return x;
-}
-
-double minimum(const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); }
-
-void set_realtime(benchmark::State &state, std::size_t samples) {
-    state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(samples) / 48000.0,
-                                                      benchmark::Counter::kIsIterationInvariantRate);
-}
-
-}  // namespace
+using qn_bench::set_realtime;
+using qn_bench::tone_over_noise;
 
 static void BM_RoughnessDw60s(benchmark::State &state) {
     static const auto x = tone_over_noise(60 * 48000);
@@ -38,7 +23,7 @@ static void BM_RoughnessDw60s(benchmark::State &state) {
     }
     set_realtime(state, x.size());
 }
-BENCHMARK(BM_RoughnessDw60s)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", minimum);
+BENCHMARK(BM_RoughnessDw60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 
 static void BM_RoughnessDwLiteral2s(benchmark::State &state) {
     static const auto x = tone_over_noise(2 * 48000);
@@ -49,4 +34,4 @@ static void BM_RoughnessDwLiteral2s(benchmark::State &state) {
     }
     set_realtime(state, x.size());
 }
-BENCHMARK(BM_RoughnessDwLiteral2s)->Unit(benchmark::kMillisecond)->ComputeStatistics("min", minimum);
+BENCHMARK(BM_RoughnessDwLiteral2s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;

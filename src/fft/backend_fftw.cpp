@@ -47,18 +47,6 @@ bool make_aligned(qn_heap_array<double> &owner, double *&base, uint64_t count) {
 
 fftw_complex *as_complex(double *p) { return reinterpret_cast<fftw_complex *>(p); }
 
-template <class T>
-T *plan_new() {
-    void *mem = qn_alloc(sizeof(T));
-    return mem == nullptr ? nullptr : new (mem) T();
-}
-
-template <class T>
-void plan_delete(T *plan) {
-    if (plan == nullptr) return;
-    plan->~T();
-    qn_free(plan);
-}
 
 void destroy(fftw_plan &p) {
     if (p != nullptr) fftw_destroy_plan(p);
@@ -101,11 +89,11 @@ struct qn_fft_rplan {
 
 qn_fft_cplan *qn_fft_cplan_make(std::size_t n) noexcept {
     if (n == 0 || n > INT_MAX) return nullptr;  // FFTW counts in int
-    qn_fft_cplan *plan = plan_new<qn_fft_cplan>();
+    qn_fft_cplan *plan = qn_alloc_object<qn_fft_cplan>();
     if (plan == nullptr) return nullptr;
     plan->n = n;
     if (!make_aligned(plan->owner, plan->buffer, 2 * uint64_t{n})) {
-        plan_delete(plan);
+        qn_free_object(plan);
         return nullptr;
     }
     make_planner_thread_safe();
@@ -114,7 +102,7 @@ qn_fft_cplan *qn_fft_cplan_make(std::size_t n) noexcept {
     plan->forward = fftw_plan_dft_1d(len, b, b, FFTW_FORWARD, FFTW_ESTIMATE);
     plan->backward = fftw_plan_dft_1d(len, b, b, FFTW_BACKWARD, FFTW_ESTIMATE);
     if (plan->forward == nullptr || plan->backward == nullptr) {
-        plan_delete(plan);
+        qn_free_object(plan);
         return nullptr;
     }
     return plan;
@@ -122,7 +110,7 @@ qn_fft_cplan *qn_fft_cplan_make(std::size_t n) noexcept {
 
 void qn_fft_cplan_free(qn_fft_cplan *plan) noexcept {
     if (plan != nullptr) make_planner_thread_safe();
-    plan_delete(plan);
+    qn_free_object(plan);
 }
 
 std::size_t qn_fft_cplan_length(const qn_fft_cplan *plan) noexcept {
@@ -158,14 +146,14 @@ bool qn_fft_cbackward(qn_fft_cplan *plan, double *data, double scale) noexcept {
 
 qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept {
     if (n == 0 || n > INT_MAX) return nullptr;
-    qn_fft_rplan *plan = plan_new<qn_fft_rplan>();
+    qn_fft_rplan *plan = qn_alloc_object<qn_fft_rplan>();
     if (plan == nullptr) return nullptr;
     plan->n = n;
     // The spectrum first, so that both parts start 32-byte aligned.
     const uint64_t spectrum_doubles = (2 * (uint64_t{n} / 2 + 1) + 3) & ~uint64_t{3};
     double *base = nullptr;
     if (!make_aligned(plan->owner, base, spectrum_doubles + n)) {
-        plan_delete(plan);
+        qn_free_object(plan);
         return nullptr;
     }
     plan->spectrum = base;
@@ -175,7 +163,7 @@ qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept {
     plan->forward = fftw_plan_dft_r2c_1d(len, plan->signal, as_complex(plan->spectrum), FFTW_ESTIMATE);
     plan->backward = fftw_plan_dft_c2r_1d(len, as_complex(plan->spectrum), plan->signal, FFTW_ESTIMATE);
     if (plan->forward == nullptr || plan->backward == nullptr) {
-        plan_delete(plan);
+        qn_free_object(plan);
         return nullptr;
     }
     return plan;
@@ -183,7 +171,7 @@ qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept {
 
 void qn_fft_rplan_free(qn_fft_rplan *plan) noexcept {
     if (plan != nullptr) make_planner_thread_safe();
-    plan_delete(plan);
+    qn_free_object(plan);
 }
 
 std::size_t qn_fft_rplan_length(const qn_fft_rplan *plan) noexcept {

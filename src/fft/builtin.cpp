@@ -352,19 +352,6 @@ const qn_fft_kernels *pick_kernels(qn_fft_simd simd) {
     return nullptr;
 }
 
-// Plans live in blocks of the library's allocator.
-template <class T>
-T *plan_new() {
-    void *mem = qn_alloc(sizeof(T));
-    return mem == nullptr ? nullptr : new (mem) T();
-}
-
-template <class T>
-void plan_delete(T *plan) {
-    if (plan == nullptr) return;
-    plan->~T();
-    qn_free(plan);
-}
 
 }  // namespace
 
@@ -387,17 +374,17 @@ bool qn_fft_builtin_has_avx2() noexcept { return __builtin_cpu_supports("avx2") 
 qn_fft_builtin_cplan *qn_fft_builtin_cplan_make(std::size_t n, qn_fft_simd simd) noexcept {
     const qn_fft_kernels *kernels = pick_kernels(simd);
     if (n == 0 || n >= k_max_length || kernels == nullptr) return nullptr;
-    qn_fft_builtin_cplan *plan = plan_new<qn_fft_builtin_cplan>();
+    qn_fft_builtin_cplan *plan = qn_alloc_object<qn_fft_builtin_cplan>();
     if (plan == nullptr) return nullptr;
     if (!core_make(&plan->c, n, kernels, nullptr) ||
         (plan->c.kind == core_kind::stockham && !plan->work.make(2 * uint64_t{n} + k_room))) {
-        plan_delete(plan);
+        qn_free_object(plan);
         return nullptr;
     }
     return plan;
 }
 
-void qn_fft_builtin_cplan_free(qn_fft_builtin_cplan *plan) noexcept { plan_delete(plan); }
+void qn_fft_builtin_cplan_free(qn_fft_builtin_cplan *plan) noexcept { qn_free_object(plan); }
 
 std::size_t qn_fft_builtin_cplan_length(const qn_fft_builtin_cplan *plan) noexcept {
     return plan == nullptr ? 0 : plan->c.n;
@@ -418,7 +405,7 @@ bool qn_fft_builtin_cbackward(qn_fft_builtin_cplan *plan, double *data, double s
 qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n, qn_fft_simd simd) noexcept {
     const qn_fft_kernels *kernels = pick_kernels(simd);
     if (n == 0 || n >= k_max_length || kernels == nullptr) return nullptr;
-    qn_fft_builtin_rplan *plan = plan_new<qn_fft_builtin_rplan>();
+    qn_fft_builtin_rplan *plan = qn_alloc_object<qn_fft_builtin_rplan>();
     if (plan == nullptr) return nullptr;
     plan->n = n;
     bool ok = false;
@@ -447,13 +434,13 @@ qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n, qn_fft_simd simd)
         }
     }
     if (!ok) {
-        plan_delete(plan);
+        qn_free_object(plan);
         return nullptr;
     }
     return plan;
 }
 
-void qn_fft_builtin_rplan_free(qn_fft_builtin_rplan *plan) noexcept { plan_delete(plan); }
+void qn_fft_builtin_rplan_free(qn_fft_builtin_rplan *plan) noexcept { qn_free_object(plan); }
 
 std::size_t qn_fft_builtin_rplan_length(const qn_fft_builtin_rplan *plan) noexcept {
     return plan == nullptr ? 0 : plan->n;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <type_traits>
 
 #include "frame/checks.h"
@@ -52,6 +53,21 @@ inline qn_heap_array<T> qn_alloc_array(uint64_t count) noexcept {
 template <class T>
 inline qn_heap_array<T> qn_alloc_array_zeroed(uint64_t count) noexcept {
     return qn_heap_array<T>(qn_detail::alloc_elements<T>(count, true));
+}
+
+// One object of type T in a heap block (value-initialised), or null; and
+// its release. For plans and other small owners that are not arrays.
+template <class T>
+inline T *qn_alloc_object() noexcept {
+    void *block = qn_alloc(sizeof(T));
+    return block == nullptr ? nullptr : new (block) T();
+}
+
+template <class T>
+inline void qn_free_object(T *object) noexcept {
+    if (object == nullptr) return;
+    object->~T();
+    qn_free(object);
 }
 
 #endif
