@@ -24,6 +24,7 @@
 #include <new>
 
 #include "fft/fft.h"
+#include "fft/aligned.h"
 #include "frame/alloc.h"
 
 namespace {
@@ -35,15 +36,6 @@ void make_planner_thread_safe() {
     (void)installed;
 }
 
-// A block of doubles aligned to 32 bytes (FFTW's SIMD alignment is 16).
-bool make_aligned(qn_heap_array<double> &owner, double *&base, uint64_t count) {
-    if (count > qn_max_count - 4) return false;
-    owner = qn_alloc_array<double>(count + 4);
-    if (!owner) return false;
-    const uintptr_t at = reinterpret_cast<uintptr_t>(owner.get());
-    base = owner.get() + ((32 - at % 32) % 32) / sizeof(double);
-    return true;
-}
 
 fftw_complex *as_complex(double *p) { return reinterpret_cast<fftw_complex *>(p); }
 
@@ -92,7 +84,7 @@ qn_fft_cplan *qn_fft_cplan_make(std::size_t n) noexcept {
     qn_fft_cplan *plan = qn_alloc_object<qn_fft_cplan>();
     if (plan == nullptr) return nullptr;
     plan->n = n;
-    if (!make_aligned(plan->owner, plan->buffer, 2 * uint64_t{n})) {
+    if (!qn_fft_make_aligned(plan->owner, plan->buffer, 2 * uint64_t{n})) {
         qn_free_object(plan);
         return nullptr;
     }
@@ -152,7 +144,7 @@ qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept {
     // The spectrum first, so that both parts start 32-byte aligned.
     const uint64_t spectrum_doubles = (2 * (uint64_t{n} / 2 + 1) + 3) & ~uint64_t{3};
     double *base = nullptr;
-    if (!make_aligned(plan->owner, base, spectrum_doubles + n)) {
+    if (!qn_fft_make_aligned(plan->owner, base, spectrum_doubles + n)) {
         qn_free_object(plan);
         return nullptr;
     }

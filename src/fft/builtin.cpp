@@ -7,6 +7,7 @@
 
 #include "fft/kernels.h"
 #include "fft/roots.h"
+#include "fft/aligned.h"
 #include "frame/alloc.h"
 #include "frame/checks.h"
 
@@ -41,14 +42,7 @@ struct aligned_block {
     qn_heap_array<double> owner;
     double *base = nullptr;
 
-    bool make(uint64_t count) {
-        if (count > qn_max_count - 4) return false;
-        owner = qn_alloc_array<double>(count + 4);
-        if (!owner) return false;
-        const uintptr_t at = reinterpret_cast<uintptr_t>(owner.get());
-        base = owner.get() + ((32 - at % 32) % 32) / sizeof(double);
-        return true;
-    }
+    bool make(uint64_t count) { return qn_fft_make_aligned(owner, base, count); }
 };
 
 // A buffer that a pass reads while it writes another one must not sit at
