@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace qcli {
 
@@ -16,10 +17,18 @@ struct sndfile_closer {
 
 bool read_audio(const std::string &path, audio &out, std::string &error) {
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, sndfile_closer> file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file) {
-        error = std::string("cannot read audio: ") + sf_strerror(nullptr);
-        return false;
+    std::unique_ptr<SNDFILE, sndfile_closer> file;
+    {
+        // libsndfile keeps the reason a file would not open in one slot for
+        // the whole process: opening one file at a time keeps each reason
+        // with its file when several threads analyse files.
+        static std::mutex open_lock;
+        std::lock_guard<std::mutex> lock(open_lock);
+        file.reset(sf_open(path.c_str(), SFM_READ, &info));
+        if (!file) {
+            error = std::string("cannot read audio: ") + sf_strerror(nullptr);
+            return false;
+        }
     }
     if (info.channels <= 0 || info.samplerate <= 0) {
         error = "not a usable audio file (no channels or no sample rate)";
