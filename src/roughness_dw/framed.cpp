@@ -27,6 +27,17 @@ constexpr uint64_t max_samples = 2147483647;  // the engines count samples in 32
 constexpr int32_t engine_allocation_failed = -2;
 constexpr int32_t engine_tonality_allocation_failed = -6;
 
+// The tests every framed call shares, in their order: rate, the 32-bit
+// bound, the frame length; then the number of frames. The difference
+// n - length fits 32 bits once n is within the bound.
+qn_status frames_of(const framed_metric &m, uint64_t sample_count, int32_t sample_rate, uint64_t *count) {
+    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
+    if (sample_count > max_samples) return QN_STATUS_SIZE_OVERFLOW;
+    if (sample_count < m.length) return QN_STATUS_INPUT_TOO_SHORT;
+    *count = static_cast<uint32_t>(sample_count - m.length) / m.hop + 1;
+    return QN_STATUS_SUCCESS;
+}
+
 int32_t run_engine(int32_t metric, const double *samples, int32_t n, qn_sound_field field, double *scratch,
                    int32_t *frames) {
     (void)field;
@@ -41,12 +52,10 @@ qn_status qn_framed_analysis(const double *samples, uint64_t sample_count, int32
                              uint64_t *frame_count) noexcept {
     const framed_metric &m = metric_of(metric);
     if (samples == nullptr || out == nullptr || frame_count == nullptr) return QN_STATUS_NULL_POINTER;
-    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
-    if (sample_count > max_samples) return QN_STATUS_SIZE_OVERFLOW;
-    if (sample_count < m.length) return QN_STATUS_INPUT_TOO_SHORT;
+    uint64_t count = 0;
+    const qn_status geometry = frames_of(m, sample_count, sample_rate, &count);
+    if (geometry != QN_STATUS_SUCCESS) return geometry;
     if (m.sound_field && !qn_check_sound_field(field)) return QN_STATUS_INVALID_SOUND_FIELD;
-
-    const uint64_t count = static_cast<uint32_t>(sample_count - m.length) / m.hop + 1;
     if (count > capacity) {
         *frame_count = count;
         return QN_STATUS_OUTPUT_TOO_SMALL;
@@ -72,24 +81,11 @@ qn_status qn_framed_analysis(const double *samples, uint64_t sample_count, int32
     return QN_STATUS_SUCCESS;
 }
 
-namespace {
-
-qn_status frame_count_of(const framed_metric &m, uint64_t sample_count, int32_t sample_rate,
-                         uint64_t *frame_count) {
-    if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
-    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
-    if (sample_count > max_samples) return QN_STATUS_SIZE_OVERFLOW;
-    if (sample_count < m.length) return QN_STATUS_INPUT_TOO_SHORT;
-    *frame_count = static_cast<uint32_t>(sample_count - m.length) / m.hop + 1;
-    return QN_STATUS_SUCCESS;
-}
-
-}  // namespace
-
 extern "C" {
 
 QN_API qn_status qn_roughness_frame_count(uint64_t sample_count, int32_t sample_rate, uint64_t *frame_count) {
-    return frame_count_of(roughness_metric, sample_count, sample_rate, frame_count);
+    if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
+    return frames_of(roughness_metric, sample_count, sample_rate, frame_count);
 }
 
 QN_API qn_status qn_roughness_dw(const double *samples, uint64_t sample_count, int32_t sample_rate, double *out,
