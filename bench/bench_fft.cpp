@@ -30,7 +30,7 @@ std::vector<double> bench_signal(std::size_t count) {
 
 // One iteration is a forward transform and a backward one scaled by 1/n
 // (so the data stay as they are): both directions, the scale included.
-template <qn_fft_simd Simd>
+template <qn_simd Simd>
 void BM_FftBuiltinComplex(benchmark::State &state) {
     const auto n = static_cast<std::size_t>(state.range(0));
     qn_fft_builtin_cplan *plan = qn_fft_builtin_cplan_make(n, Simd);
@@ -49,7 +49,7 @@ void BM_FftBuiltinComplex(benchmark::State &state) {
     state.SetItemsProcessed(2 * state.iterations() * state.range(0));
 }
 
-template <qn_fft_simd Simd>
+template <qn_simd Simd>
 void BM_FftBuiltinReal(benchmark::State &state) {
     const auto n = static_cast<std::size_t>(state.range(0));
     qn_fft_builtin_rplan *plan = qn_fft_builtin_rplan_make(n, Simd);
@@ -182,16 +182,16 @@ void fft_lengths(benchmark::internal::Benchmark *b) {
 
 }  // namespace
 
-BENCHMARK(BM_FftBuiltinComplex<qn_fft_simd::best>)->Apply(fft_lengths);
-BENCHMARK(BM_FftBuiltinReal<qn_fft_simd::best>)->Apply(fft_lengths);
+BENCHMARK(BM_FftBuiltinComplex<qn_simd::avx2>)->Apply(fft_lengths);
+BENCHMARK(BM_FftBuiltinReal<qn_simd::avx2>)->Apply(fft_lengths);
 #if defined(QN_BENCH_HAVE_FFTW)
 BENCHMARK(BM_FftwComplex)->Apply(fft_lengths);
 BENCHMARK(BM_FftwReal)->Apply(fft_lengths);
 BENCHMARK(BM_FftwScalePass)->Arg(512)->Arg(1024)->Arg(2048)->Arg(4096)->Arg(9600)->Arg(12000)
     ->Arg(16384)->Arg(19200)->Arg(24000)->Arg(32768);
 #endif
-BENCHMARK(BM_FftBuiltinComplex<qn_fft_simd::sse2>)->Apply(fft_lengths);
-BENCHMARK(BM_FftBuiltinReal<qn_fft_simd::sse2>)->Apply(fft_lengths);
+BENCHMARK(BM_FftBuiltinComplex<qn_simd::baseline>)->Apply(fft_lengths);
+BENCHMARK(BM_FftBuiltinReal<qn_simd::baseline>)->Apply(fft_lengths);
 BENCHMARK(BM_FftComplex)->Apply(fft_lengths);
 BENCHMARK(BM_FftReal)->Apply(fft_lengths);
 BENCHMARK(BM_FftBuiltinComplexPlan)->Apply(fft_lengths);

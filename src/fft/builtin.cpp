@@ -336,14 +336,10 @@ void core_run(const core &c, const double *in, double *out, double *partner, dou
     }
 }
 
-const qn_fft_kernels *pick_kernels(qn_fft_simd simd) {
-    switch (simd) {
-    case qn_fft_simd::best:
-        return qn_fft_builtin_has_avx2() ? &qn_fft_kernels_avx2 : &qn_fft_kernels_sse2;
-    case qn_fft_simd::sse2: return &qn_fft_kernels_sse2;
-    case qn_fft_simd::avx2: return qn_fft_builtin_has_avx2() ? &qn_fft_kernels_avx2 : nullptr;
-    }
-    return nullptr;
+// The kernels of a vector path; none for a path this processor lacks.
+const qn_fft_kernels *pick_kernels(qn_simd path) {
+    if (!qn_simd_available(path)) return nullptr;
+    return path == qn_simd::avx2 ? &qn_fft_kernels_avx2 : &qn_fft_kernels_sse2;
 }
 
 
@@ -363,10 +359,8 @@ struct qn_fft_builtin_rplan {
     double *work = nullptr;      // odd n: 2 n, half a page from scratch
 };
 
-bool qn_fft_builtin_has_avx2() noexcept { return __builtin_cpu_supports("avx2") != 0; }
-
-qn_fft_builtin_cplan *qn_fft_builtin_cplan_make(std::size_t n, qn_fft_simd simd) noexcept {
-    const qn_fft_kernels *kernels = pick_kernels(simd);
+qn_fft_builtin_cplan *qn_fft_builtin_cplan_make(std::size_t n, qn_simd path) noexcept {
+    const qn_fft_kernels *kernels = pick_kernels(path);
     if (n == 0 || n >= k_max_length || kernels == nullptr) return nullptr;
     qn_fft_builtin_cplan *plan = qn_alloc_object<qn_fft_builtin_cplan>();
     if (plan == nullptr) return nullptr;
@@ -396,8 +390,8 @@ bool qn_fft_builtin_cbackward(qn_fft_builtin_cplan *plan, double *data, double s
     return true;
 }
 
-qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n, qn_fft_simd simd) noexcept {
-    const qn_fft_kernels *kernels = pick_kernels(simd);
+qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n, qn_simd path) noexcept {
+    const qn_fft_kernels *kernels = pick_kernels(path);
     if (n == 0 || n >= k_max_length || kernels == nullptr) return nullptr;
     qn_fft_builtin_rplan *plan = qn_alloc_object<qn_fft_builtin_rplan>();
     if (plan == nullptr) return nullptr;

@@ -10,8 +10,9 @@
 // that separates the spectra of the even and odd samples; odd lengths use a
 // complex transform of n.
 //
-// The kernels exist for SSE2 (every x86-64) and AVX2; a plan takes the AVX2
-// ones when the processor has them. Both give the same bits.
+// The kernels exist for SSE2 (every x86-64, the baseline path) and AVX2 (the
+// avx2 path); a plan takes the path it is given, by default the best this
+// processor runs. Both give the same bits.
 //
 // The engine is compiled in every configuration, so that its tests and the
 // comparison benchmark run whatever backend fft.h is built on.
@@ -20,28 +21,22 @@
 
 #include <cstddef>
 
-enum class qn_fft_simd {
-    best,  // AVX2 when the processor has it, SSE2 otherwise
-    sse2,
-    avx2,  // a plan that asks for it on a processor without it is not made
-};
-
-// True when this processor runs the AVX2 kernels.
-bool qn_fft_builtin_has_avx2() noexcept;
+#include "frame/simd.h"
 
 struct qn_fft_builtin_cplan;
 struct qn_fft_builtin_rplan;
 
-// Same contracts as the functions of fft.h.
+// Same contracts as the functions of fft.h. A plan for a path this
+// processor lacks is not made (null).
 qn_fft_builtin_cplan *qn_fft_builtin_cplan_make(std::size_t n,
-                                                qn_fft_simd simd = qn_fft_simd::best) noexcept;
+                                                qn_simd path = qn_simd_best()) noexcept;
 void qn_fft_builtin_cplan_free(qn_fft_builtin_cplan *plan) noexcept;
 std::size_t qn_fft_builtin_cplan_length(const qn_fft_builtin_cplan *plan) noexcept;
 bool qn_fft_builtin_cforward(qn_fft_builtin_cplan *plan, double *data, double scale) noexcept;
 bool qn_fft_builtin_cbackward(qn_fft_builtin_cplan *plan, double *data, double scale) noexcept;
 
 qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n,
-                                                qn_fft_simd simd = qn_fft_simd::best) noexcept;
+                                                qn_simd path = qn_simd_best()) noexcept;
 void qn_fft_builtin_rplan_free(qn_fft_builtin_rplan *plan) noexcept;
 std::size_t qn_fft_builtin_rplan_length(const qn_fft_builtin_rplan *plan) noexcept;
 bool qn_fft_builtin_rforward(qn_fft_builtin_rplan *plan, double *data, double scale) noexcept;

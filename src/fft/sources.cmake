@@ -1,7 +1,7 @@
 # The FFT layer: the built-in engine is always compiled (its tests and the
 # comparison benchmark use it directly); fft.h runs on it, or on FFTW 3 when
 # QUARNELO_WITH_FFTW is on.
-quarnelo_add_sources(roots.cpp builtin.cpp kernels_sse2.cpp kernels_avx2.cpp)
+list(APPEND QUARNELO_SOURCES fft/roots.cpp fft/builtin.cpp fft/kernels_sse2.cpp fft/kernels_avx2.cpp)
 if(QUARNELO_WITH_FFTW)
   # Debian's libfftw3-dev. libfftw3_threads provides the planner lock
   # (fftw_make_planner_thread_safe) that keeps concurrent plan making safe.
@@ -12,9 +12,9 @@ if(QUARNELO_WITH_FFTW)
     message(FATAL_ERROR "QUARNELO_WITH_FFTW needs FFTW 3 with its threads library "
                         "(Debian: apt-get install libfftw3-dev)")
   endif()
-  quarnelo_add_sources(backend_fftw.cpp)
+  list(APPEND QUARNELO_SOURCES fft/backend_fftw.cpp)
   # Plain names: they also go into quarnelo.pc as -lfftw3_threads -lfftw3.
-  quarnelo_add_link_libraries(fftw3_threads fftw3)
+  list(APPEND QUARNELO_LINK_LIBRARIES fftw3_threads fftw3)
 else()
-  quarnelo_add_sources(backend_builtin.cpp)
+  list(APPEND QUARNELO_SOURCES fft/backend_builtin.cpp)
 endif()

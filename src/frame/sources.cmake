@@ -1,1 +1,1 @@
-quarnelo_add_sources(axes.cpp checks.cpp identity.cpp)
+list(APPEND QUARNELO_SOURCES frame/axes.cpp frame/checks.cpp frame/identity.cpp frame/simd.cpp)

@@ -63,26 +63,16 @@ using vec = v4d;
 #undef QN_FUSED
 }  // namespace fused
 
-bool has_avx2_fma() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
-
-bool use_fused(qn_filter_kernel kernel) {
-    return kernel == qn_filter_kernel::fused || (kernel == qn_filter_kernel::automatic && has_avx2_fma());
-}
-
 }  // namespace
 
-bool qn_filter_kernel_available(qn_filter_kernel kernel) noexcept {
-    return kernel != qn_filter_kernel::fused || has_avx2_fma();
-}
-
-qn_status qn_third_octave_levels_with(qn_filter_kernel kernel, const double *samples, uint64_t count,
+qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint64_t count,
                                       uint64_t skip, double *levels) noexcept {
     if (samples == nullptr || levels == nullptr) return QN_STATUS_NULL_POINTER;
     if (count < 256) return QN_STATUS_INPUT_TOO_SHORT;
     if (skip >= count) return QN_STATUS_INVALID_ARGUMENT;
 
     alignas(32) double sums[band_count];
-    const bool ok = use_fused(kernel) ? fused::levels_power_sums(samples, count, skip, sums)
+    const bool ok = path == qn_simd::avx2 ? fused::levels_power_sums(samples, count, skip, sums)
                                       : plain::levels_power_sums(samples, count, skip, sums);
     if (!ok) return QN_STATUS_NUMERICAL_FAILURE;
     const double averaged = static_cast<double>(count - skip);
@@ -93,7 +83,7 @@ qn_status qn_third_octave_levels_with(qn_filter_kernel kernel, const double *sam
 
 qn_status qn_third_octave_levels(const double *samples, uint64_t count, uint64_t skip,
                                  double *levels) noexcept {
-    return qn_third_octave_levels_with(qn_filter_kernel::automatic, samples, count, skip, levels);
+    return qn_third_octave_levels_with(qn_simd_best(), samples, count, skip, levels);
 }
 
 void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept {
@@ -108,11 +98,12 @@ void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept {
     }
 }
 
-bool qn_smoothed_bank_run_with(qn_filter_kernel kernel, qn_smoothed_bank *bank, const double *samples,
+bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
                                std::size_t count) noexcept {
-    return use_fused(kernel) ? fused::smoothed_run(bank, samples, count) : plain::smoothed_run(bank, samples, count);
+    return path == qn_simd::avx2 ? fused::smoothed_run(bank, samples, count)
+                                 : plain::smoothed_run(bank, samples, count);
 }
 
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept {
-    return qn_smoothed_bank_run_with(qn_filter_kernel::automatic, bank, samples, count);
+    return qn_smoothed_bank_run_with(qn_simd_best(), bank, samples, count);
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/simd.h"
 #include "quarnelo.h"
 
 inline constexpr int qn_filter_band_count = 28;
@@ -24,15 +25,10 @@ inline constexpr double qn_level_offset = 9.397940008672037;  // -log10((20 uPa)
 qn_status qn_third_octave_levels(const double *samples, uint64_t count, uint64_t skip,
                                  double *levels) noexcept;
 
-// The loops that run: fused ones with AVX2 and FMA where the processor has
-// them, else baseline ones for any x86-64. Both give the same bits; tests
-// pin each in turn.
-enum class qn_filter_kernel { automatic, baseline, fused };
-
-bool qn_filter_kernel_available(qn_filter_kernel kernel) noexcept;
-
-// qn_third_octave_levels with a chosen kernel (which must be available).
-qn_status qn_third_octave_levels_with(qn_filter_kernel kernel, const double *samples, uint64_t count,
+// The loops on a chosen vector path (which must be available): baseline
+// ones for any x86-64, fused ones with AVX2 and FMA. Both give the same bits;
+// the functions without a path take qn_simd_best().
+qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint64_t count,
                                       uint64_t skip, double *levels) noexcept;
 
 // Running state of the filter bank with the three-stage power smoothing of
@@ -53,7 +49,7 @@ void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept;
 // Runs `count` samples through the bank and the smoothing. False when the
 // squared output of any band was not finite at any of those samples.
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept;
-bool qn_smoothed_bank_run_with(qn_filter_kernel kernel, qn_smoothed_bank *bank, const double *samples,
+bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
                                std::size_t count) noexcept;
 
 #endif

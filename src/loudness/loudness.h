@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "frame/simd.h"
 #include "quarnelo.h"
 
 inline constexpr int qn_core_band_count = 21;
@@ -26,5 +27,17 @@ double qn_total_loudness(const double *core) noexcept;
 // `second` are the band's two decay states (0 at rest), `input` the core
 // loudness; updates both states and returns the new output state.
 double qn_loudness_decay_step(double *output, double *second, double input) noexcept;
+
+// The frame count of the time-varying method for a signal, with the tests
+// the query and the analysis share, in their order: rate, size bound,
+// empty signal. One frame every 96 samples from sample 0.
+qn_status qn_loudness_time_geometry(uint64_t sample_count, int32_t sample_rate, uint64_t *frames) noexcept;
+
+// The time-varying method over a validated signal on the chosen vector path
+// (which must be available): `frames` loudness values into `loudness` and
+// frames * 240 specific-loudness values into `specific`. False on a
+// numerical failure.
+bool qn_loudness_time_compute(qn_simd path, const double *x, uint64_t count, qn_sound_field field,
+                              uint64_t frames, double *loudness, double *specific) noexcept;
 
 #endif

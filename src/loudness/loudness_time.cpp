@@ -73,8 +73,8 @@ using vec = v4d;
 #undef QN_TARGET
 }  // namespace wide
 
-void decay_advance(decay_state &d, const double *core, bool first, double *decayed) {
-    if (__builtin_cpu_supports("avx2")) {
+void decay_advance(qn_simd path, decay_state &d, const double *core, bool first, double *decayed) {
+    if (path == qn_simd::avx2) {
         wide::decay_advance(d, core, first, decayed);
     } else {
         plain::decay_advance(d, core, first, decayed);
@@ -98,10 +98,10 @@ struct weighting_state {
     double output() const { return slow_mix * slow + fast_mix * fast; }
 };
 
-// Runs the whole method over a validated signal into `loudness` (frames
-// doubles) and `specific` (frames * 240). False on a numerical failure.
-bool compute(const double *x, uint64_t count, qn_sound_field field, uint64_t frames, double *loudness,
-             double *specific) noexcept {
+}  // namespace
+
+bool qn_loudness_time_compute(qn_simd path, const double *x, uint64_t count, qn_sound_field field,
+                              uint64_t frames, double *loudness, double *specific) noexcept {
     qn_smoothed_bank bank;
     qn_smoothed_bank_init(&bank);
     decay_state decay{};
@@ -116,7 +116,7 @@ bool compute(const double *x, uint64_t count, qn_sound_field field, uint64_t fra
     uint64_t take = 1;
     while (n < count) {
         const uint64_t len = std::min(take, count - n);
-        if (!qn_smoothed_bank_run(&bank, x + n, static_cast<std::size_t>(len))) return false;
+        if (!qn_smoothed_bank_run_with(path, &bank, x + n, static_cast<std::size_t>(len))) return false;
         n += len;
         take = step_samples;
         const uint64_t last = n - 1;
@@ -129,7 +129,7 @@ bool compute(const double *x, uint64_t count, qn_sound_field field, uint64_t fra
             if (!qn_is_finite(core[k])) return false;
         }
         const bool first = last == 0;
-        decay_advance(decay, core, first, decayed);
+        decay_advance(path, decay, core, first, decayed);
 
         const bool frame = last % frame_samples == 0;
         const double total = frame ? qn_specific_loudness(decayed, pattern) : qn_total_loudness(decayed);
@@ -146,7 +146,13 @@ bool compute(const double *x, uint64_t count, qn_sound_field field, uint64_t fra
     return true;
 }
 
-}  // namespace
+qn_status qn_loudness_time_geometry(uint64_t sample_count, int32_t sample_rate, uint64_t *frames) noexcept {
+    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
+    if (sample_count > qn_max_count) return QN_STATUS_SIZE_OVERFLOW;
+    if (sample_count == 0) return QN_STATUS_INPUT_TOO_SHORT;
+    *frames = (sample_count - 1) / frame_samples + 1;
+    return QN_STATUS_SUCCESS;
+}
 
 double qn_loudness_decay_step(double *output, double *second, double input) noexcept {
     const double u = *output, v = *second, x = input;
@@ -178,11 +184,7 @@ extern "C" {
 QN_API qn_status qn_loudness_time_frame_count(uint64_t sample_count, int32_t sample_rate,
                                               uint64_t *frame_count) {
     if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
-    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
-    if (sample_count > qn_max_count) return QN_STATUS_SIZE_OVERFLOW;
-    if (sample_count == 0) return QN_STATUS_INPUT_TOO_SHORT;
-    *frame_count = (sample_count - 1) / frame_samples + 1;
-    return QN_STATUS_SUCCESS;
+    return qn_loudness_time_geometry(sample_count, sample_rate, frame_count);
 }
 
 QN_API qn_status qn_loudness_time(const double *samples, uint64_t sample_count, int32_t sample_rate,
@@ -191,13 +193,12 @@ QN_API qn_status qn_loudness_time(const double *samples, uint64_t sample_count, 
                                   uint64_t *frame_count) {
     if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
     *frame_count = 0;
-    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
-    if (sample_count > qn_max_count) return QN_STATUS_SIZE_OVERFLOW;
-    if (sample_count == 0) return QN_STATUS_INPUT_TOO_SHORT;
+    uint64_t frames = 0;
+    const qn_status geometry = qn_loudness_time_geometry(sample_count, sample_rate, &frames);
+    if (geometry != QN_STATUS_SUCCESS) return geometry;
     if (!qn_check_sound_field(field)) return QN_STATUS_INVALID_SOUND_FIELD;
     if (loudness == nullptr || specific == nullptr) return QN_STATUS_NULL_POINTER;
 
-    const uint64_t frames = (sample_count - 1) / frame_samples + 1;
     uint64_t specific_values = 0, block_values = 0, block_bytes = 0;
     if (!qn_mul_size(frames, qn_bark_point_count, &specific_values) ||
         !qn_mul_size(frames, qn_bark_point_count + 1, &block_values) ||
@@ -213,7 +214,8 @@ QN_API qn_status qn_loudness_time(const double *samples, uint64_t sample_count, 
     // The loudness values, then the patterns, frame by frame.
     qn_heap_array<double> block = qn_alloc_array<double>(block_values);
     if (block == nullptr) return QN_STATUS_ALLOCATION_FAILED;
-    if (!compute(samples, sample_count, field, frames, block.get(), block.get() + frames))
+    if (!qn_loudness_time_compute(qn_simd_best(), samples, sample_count, field, frames, block.get(),
+                                  block.get() + frames))
         return QN_STATUS_NUMERICAL_FAILURE;
 
     std::memcpy(loudness, block.get(), static_cast<std::size_t>(frames) * sizeof(double));

@@ -1,2 +1,2 @@
-quarnelo_add_sources(zwicker.cpp from_levels.cpp filter_bank.cpp stationary.cpp loudness_time.cpp
-                     sharpness.cpp)
+list(APPEND QUARNELO_SOURCES loudness/zwicker.cpp loudness/from_levels.cpp loudness/filter_bank.cpp
+     loudness/stationary.cpp loudness/loudness_time.cpp loudness/sharpness.cpp)

@@ -44,7 +44,7 @@ struct real_engine {
     bool (*backward)(void *plan, double *data, double scale);
 };
 
-template <qn_fft_simd Simd>
+template <qn_simd Simd>
 complex_engine builtin_complex(const char *name) {
     return {name,
             [](std::size_t n) -> void * { return qn_fft_builtin_cplan_make(n, Simd); },
@@ -57,7 +57,7 @@ complex_engine builtin_complex(const char *name) {
             }};
 }
 
-template <qn_fft_simd Simd>
+template <qn_simd Simd>
 real_engine builtin_real(const char *name) {
     return {name,
             [](std::size_t n) -> void * { return qn_fft_builtin_rplan_make(n, Simd); },
@@ -76,9 +76,9 @@ std::vector<complex_engine> complex_engines() {
          [](void *p) { qn_fft_cplan_free(static_cast<qn_fft_cplan *>(p)); },
          [](void *p, double *d, double s) { return qn_fft_cforward(static_cast<qn_fft_cplan *>(p), d, s); },
          [](void *p, double *d, double s) { return qn_fft_cbackward(static_cast<qn_fft_cplan *>(p), d, s); }},
-        builtin_complex<qn_fft_simd::sse2>("built-in SSE2"),
+        builtin_complex<qn_simd::baseline>("built-in SSE2"),
     };
-    if (qn_fft_builtin_has_avx2()) engines.push_back(builtin_complex<qn_fft_simd::avx2>("built-in AVX2"));
+    if (qn_simd_available(qn_simd::avx2)) engines.push_back(builtin_complex<qn_simd::avx2>("built-in AVX2"));
     return engines;
 }
 
@@ -88,9 +88,9 @@ std::vector<real_engine> real_engines() {
          [](void *p) { qn_fft_rplan_free(static_cast<qn_fft_rplan *>(p)); },
          [](void *p, double *d, double s) { return qn_fft_rforward(static_cast<qn_fft_rplan *>(p), d, s); },
          [](void *p, double *d, double s) { return qn_fft_rbackward(static_cast<qn_fft_rplan *>(p), d, s); }},
-        builtin_real<qn_fft_simd::sse2>("built-in SSE2"),
+        builtin_real<qn_simd::baseline>("built-in SSE2"),
     };
-    if (qn_fft_builtin_has_avx2()) engines.push_back(builtin_real<qn_fft_simd::avx2>("built-in AVX2"));
+    if (qn_simd_available(qn_simd::avx2)) engines.push_back(builtin_real<qn_simd::avx2>("built-in AVX2"));
     return engines;
 }
 
@@ -688,11 +688,11 @@ TEST(FftPlans, ThreadsDoNotInterfere) {
 // The AVX2 kernels run the same operations as the SSE2 ones, lane by lane,
 // so a result does not depend on the processor it was computed on.
 TEST(FftBuiltin, Sse2AndAvx2GiveTheSameBits) {
-    if (!qn_fft_builtin_has_avx2()) GTEST_SKIP() << "this processor has no AVX2";
-    const complex_engine c_sse = builtin_complex<qn_fft_simd::sse2>("SSE2");
-    const complex_engine c_avx = builtin_complex<qn_fft_simd::avx2>("AVX2");
-    const real_engine r_sse = builtin_real<qn_fft_simd::sse2>("SSE2");
-    const real_engine r_avx = builtin_real<qn_fft_simd::avx2>("AVX2");
+    if (!qn_simd_available(qn_simd::avx2)) GTEST_SKIP() << "this processor has no AVX2";
+    const complex_engine c_sse = builtin_complex<qn_simd::baseline>("SSE2");
+    const complex_engine c_avx = builtin_complex<qn_simd::avx2>("AVX2");
+    const real_engine r_sse = builtin_real<qn_simd::baseline>("SSE2");
+    const real_engine r_avx = builtin_real<qn_simd::avx2>("AVX2");
     std::vector<std::size_t> lengths = small_lengths();
     for (std::size_t n : {67, 98, 134, 1000, 1001, 1155, 4096, 9600, 12000, 16384, 24000, 30030})
         lengths.push_back(n);
@@ -713,7 +713,7 @@ TEST(FftBuiltin, Sse2AndAvx2GiveTheSameBits) {
 }
 
 TEST(FftBuiltin, Avx2IsRefusedWithoutTheProcessor) {
-    if (qn_fft_builtin_has_avx2()) GTEST_SKIP() << "this processor has AVX2";
-    EXPECT_EQ(qn_fft_builtin_cplan_make(16, qn_fft_simd::avx2), nullptr);
-    EXPECT_EQ(qn_fft_builtin_rplan_make(16, qn_fft_simd::avx2), nullptr);
+    if (qn_simd_available(qn_simd::avx2)) GTEST_SKIP() << "this processor has AVX2";
+    EXPECT_EQ(qn_fft_builtin_cplan_make(16, qn_simd::avx2), nullptr);
+    EXPECT_EQ(qn_fft_builtin_rplan_make(16, qn_simd::avx2), nullptr);
 }

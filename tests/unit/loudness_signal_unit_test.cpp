@@ -15,6 +15,7 @@
 #include "loudness/zwicker_tables.h"
 #include "support/reference_loudness.h"
 #include "support/signals.h"
+#include "support/simd_paths.h"
 
 namespace {
 
@@ -38,40 +39,40 @@ TEST(ThirdOctaveLevels, MatchesScalarBandByBand) {
     // Lengths around the internal block size and skips inside and across blocks.
     const Case cases[] = {{256, 0},   {257, 255}, {4095, 0},     {4096, 100},  {4097, 4096},
                           {9000, 600}, {12000, 600}, {20000, 8191}, {8192, 4096}, {30001, 0}};
-    for (qn_filter_kernel kernel : {qn_filter_kernel::baseline, qn_filter_kernel::fused}) {
-        if (!qn_filter_kernel_available(kernel)) {
-            std::printf("fused filter loops not available on this processor: not tested\n");
-            continue;
-        }
+    for (qn_simd path : qn_test::simd_paths()) {
         for (const Case &c : cases) {
             const auto x = mixture(c.count, c.count);
             double levels[28];
-            ASSERT_EQ(qn_third_octave_levels_with(kernel, x.data(), c.count, c.skip, levels), QN_STATUS_SUCCESS);
+            ASSERT_EQ(qn_third_octave_levels_with(path, x.data(), c.count, c.skip, levels), QN_STATUS_SUCCESS);
             const auto expected = qn_test::reference_third_octave_levels(x.data(), c.count, c.skip);
             ASSERT_EQ(expected.size(), 28u);
             for (int b = 0; b < 28; ++b)
                 EXPECT_TRUE(same_bits(levels[b], expected[b]))
-                    << "kernel " << static_cast<int>(kernel) << " count " << c.count << " skip " << c.skip
+                    << qn_simd_name(path) << " count " << c.count << " skip " << c.skip
                     << " band " << b << ": " << levels[b] << " vs " << expected[b];
         }
     }
 }
 
-TEST(SmoothedBank, BaselineAndFusedLoopsAgree) {
-    if (!qn_filter_kernel_available(qn_filter_kernel::fused)) GTEST_SKIP() << "no AVX2 and FMA here";
+TEST(SmoothedBank, EveryVectorPathAgreesWithTheBaseline) {
     const auto x = mixture(5000, 9);
-    qn_smoothed_bank baseline, fused;
+    qn_smoothed_bank baseline;
     qn_smoothed_bank_init(&baseline);
-    qn_smoothed_bank_init(&fused);
     for (std::size_t start = 0; start < x.size(); start += 24) {
         const std::size_t n = std::min<std::size_t>(24, x.size() - start);
-        ASSERT_TRUE(qn_smoothed_bank_run_with(qn_filter_kernel::baseline, &baseline, x.data() + start, n));
-        ASSERT_TRUE(qn_smoothed_bank_run_with(qn_filter_kernel::fused, &fused, x.data() + start, n));
+        ASSERT_TRUE(qn_smoothed_bank_run_with(qn_simd::baseline, &baseline, x.data() + start, n));
     }
-    EXPECT_EQ(std::memcmp(&baseline, &fused, sizeof baseline), 0) << "states differ";
-    std::vector<double> bad(30, 1e300);
-    EXPECT_FALSE(qn_smoothed_bank_run_with(qn_filter_kernel::baseline, &baseline, bad.data(), bad.size()));
-    EXPECT_FALSE(qn_smoothed_bank_run_with(qn_filter_kernel::fused, &fused, bad.data(), bad.size()));
+    for (qn_simd path : qn_test::simd_paths()) {
+        qn_smoothed_bank bank;
+        qn_smoothed_bank_init(&bank);
+        for (std::size_t start = 0; start < x.size(); start += 24) {
+            const std::size_t n = std::min<std::size_t>(24, x.size() - start);
+            ASSERT_TRUE(qn_smoothed_bank_run_with(path, &bank, x.data() + start, n));
+        }
+        EXPECT_EQ(std::memcmp(&baseline, &bank, sizeof baseline), 0) << qn_simd_name(path) << ": states differ";
+        std::vector<double> bad(30, 1e300);
+        EXPECT_FALSE(qn_smoothed_bank_run_with(path, &bank, bad.data(), bad.size())) << qn_simd_name(path);
+    }
 }
 
 TEST(ThirdOctaveLevels, CheckOrder) {
@@ -116,20 +117,20 @@ TEST(LoudnessDecay, VectorStepsMatchTheScalarStep) {
         x[i] = on ? burst[i] * (1.0 + 0.5 * std::sin(i * 0.003)) : 0.0;
     }
     for (qn_sound_field field : {QN_SOUND_FIELD_FREE, QN_SOUND_FIELD_DIFFUSE}) {
-        const uint64_t frames = (n - 1) / 96 + 1;
-        std::vector<double> loudness(frames), specific(frames * 240);
-        uint64_t got = 0;
-        ASSERT_EQ(qn_loudness_time(x.data(), n, 48000, field, loudness.data(), frames, specific.data(),
-                                   specific.size(), &got),
-                  QN_STATUS_SUCCESS);
         const auto ref = qn_test::reference_loudness_time(x.data(), n, field);
         ASSERT_EQ(ref.status, QN_STATUS_SUCCESS);
-        for (uint64_t f = 0; f < frames; ++f) {
-            ASSERT_TRUE(same_bits(loudness[f], ref.loudness[f]))
-                << "field " << field << " frame " << f << ": " << loudness[f] << " vs " << ref.loudness[f];
+        const uint64_t frames = (n - 1) / 96 + 1;
+        for (qn_simd path : qn_test::simd_paths()) {
+            std::vector<double> loudness(frames), specific(frames * 240);
+            ASSERT_TRUE(qn_loudness_time_compute(path, x.data(), n, field, frames, loudness.data(), specific.data()));
+            for (uint64_t f = 0; f < frames; ++f) {
+                ASSERT_TRUE(same_bits(loudness[f], ref.loudness[f]))
+                    << qn_simd_name(path) << " field " << field << " frame " << f << ": " << loudness[f] << " vs "
+                    << ref.loudness[f];
+            }
+            for (std::size_t k = 0; k < specific.size(); ++k)
+                ASSERT_TRUE(same_bits(specific[k], ref.specific[k])) << qn_simd_name(path) << " value " << k;
         }
-        for (std::size_t k = 0; k < specific.size(); ++k)
-            ASSERT_TRUE(same_bits(specific[k], ref.specific[k])) << "value " << k;
     }
 }
 
