@@ -1,22 +1,5 @@
 # Compile settings shared by every object of the library proper.
 
-# Sources register themselves from their folder's sources.cmake.
-define_property(GLOBAL PROPERTY QUARNELO_SOURCES
-                BRIEF_DOCS "Library sources" FULL_DOCS "Sources of the library objects")
-define_property(GLOBAL PROPERTY QUARNELO_LINK_LIBRARIES
-                BRIEF_DOCS "Library dependencies" FULL_DOCS "Libraries the library links")
-
-function(quarnelo_add_sources)
-  foreach(_src IN LISTS ARGN)
-    get_filename_component(_abs "${_src}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_LIST_DIR}")
-    set_property(GLOBAL APPEND PROPERTY QUARNELO_SOURCES "${_abs}")
-  endforeach()
-endfunction()
-
-function(quarnelo_add_link_libraries)
-  set_property(GLOBAL APPEND PROPERTY QUARNELO_LINK_LIBRARIES ${ARGN})
-endfunction()
-
 # Warnings on and clean; no fused multiply-add contraction, so results do not
 # depend on the compiler's choice; hidden symbols, so only QN_API functions
 # are exported; no exceptions or RTTI anywhere in the library.

@@ -78,7 +78,7 @@ int components_of_frame(workspace &w, const qn_dw_setup &s, const double *x) {
     const int n = s.length;
     double *buf = w.frame.get();
     for (int j = 0; j < n; ++j) buf[j] = x[j] * s.window[j] * s.scale;
-    if (!qn_fft_rforward(w.plan.get(), buf, 1.0)) return -2;
+    if (!qn_fft_rforward(w.plan.get(), buf, 1.0)) return qn_dw_allocation_failed;
 
     int count = 0;
     for (int k = s.bin_lo; k <= s.bin_hi; ++k) {
@@ -86,7 +86,7 @@ int components_of_frame(workspace &w, const qn_dw_setup &s, const double *x) {
         const double re = (k == n / 2 ? buf[n - 1] : buf[2 * k - 1]) * s.transmission[k];
         const double im = (k == n / 2 ? 0.0 : buf[2 * k]) * s.transmission[k];
         const double a = std::sqrt(re * re + im * im);
-        if (!qn_is_finite(a)) return -5;
+        if (!qn_is_finite(a)) return qn_dw_non_finite;
         const double level = a > 0 ? 20.0 * std::log10(a) : -400.0;
         if (level > s.threshold[k]) {
             w.bins[count] = k;
@@ -194,8 +194,8 @@ int channel_envelopes(workspace &w, const qn_dw_setup &s) {
             }
         }
     }
-    if (transform_failed) return -2;
-    if (non_finite) return -5;
+    if (transform_failed) return qn_dw_allocation_failed;
+    if (non_finite) return qn_dw_non_finite;
     return 0;
 }
 
@@ -211,7 +211,7 @@ int correlations(workspace &w, const qn_dw_setup &s) {
         for (int k = 2; k < wb; ++k) sum += x[2 * k] * y[2 * k] + x[2 * k + 1] * y[2 * k + 1];
         const double sxy = 2.0 * sum / s.length;
         const double d = std::sqrt(w.energy[a] * w.energy[b]);
-        if (!qn_is_finite(d)) return -5;
+        if (!qn_is_finite(d)) return qn_dw_non_finite;
         w.correlation[qn_dw_correlation_index(j)] = d > 0 ? sxy / d : 0.0;
     }
     return 0;
@@ -228,7 +228,7 @@ int total_roughness(const workspace &w, const qn_dw_setup &s, double *out) {
         const double r = s.channel_weight[qn_dw_channel_index(i)] * (product * product) * calibration;
         sum += r;
     }
-    if (!qn_is_finite(sum)) return -5;
+    if (!qn_is_finite(sum)) return qn_dw_non_finite;
     *out = 0.5 * sum;
     return 0;
 }
@@ -294,15 +294,15 @@ void qn_dw_channel_factors(const qn_dw_setup &s, int bin, double level, double z
 
 int32_t qn_roughness_dw_core(const double *samples, int32_t n, double *out, int32_t *frames, double fs) noexcept {
     const int32_t length = static_cast<int32_t>(0.2 * fs);
-    if (n < length) return -3;
+    if (n < length) return qn_dw_too_short;
     const int32_t last = (n - length) / (length / 2);
-    if (*frames <= last) return -1;
+    if (*frames <= last) return qn_dw_capacity_too_small;
     *frames = last + 1;
 
     qn_dw_setup setup;
-    if (!qn_dw_prepare(&setup, fs)) return -2;
+    if (!qn_dw_prepare(&setup, fs)) return qn_dw_allocation_failed;
     workspace w;
-    if (!obtain(w, setup)) return -2;
+    if (!obtain(w, setup)) return qn_dw_allocation_failed;
 
     const int64_t hop = length / 2;
     for (int32_t f = 0; f <= last; ++f) {

@@ -5,14 +5,16 @@
 
 #include <cstdint>
 
+// The engine's results other than a frame count.
+inline constexpr int32_t qn_dw_capacity_too_small = -1;  // fewer frames of room than frames
+inline constexpr int32_t qn_dw_allocation_failed = -2;   // a memory request, FFT plan or FFT execution failed
+inline constexpr int32_t qn_dw_too_short = -3;           // fewer samples than one frame
+inline constexpr int32_t qn_dw_non_finite = -5;          // a value that must be finite was not
+
 // Roughness in asper of every frame (N = 0.2 fs samples, hop N / 2) of a
 // signal of n samples. `frames` holds the capacity of `out` in frames on
 // entry and the number of frames on return (written as soon as it is known).
-// Returns that number, or
-//   -1  the capacity is smaller than the number of frames,
-//   -2  a memory request, an FFT plan or an FFT execution failed,
-//   -3  fewer samples than one frame,
-//   -5  a value that must be finite was not.
+// Returns that number, or one of the codes below.
 int32_t qn_roughness_dw_core(const double *samples, int32_t n, double *out, int32_t *frames, double fs) noexcept;
 
 struct qn_dw_setup;

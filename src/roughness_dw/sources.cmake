@@ -1,1 +1,1 @@
-quarnelo_add_sources(dw_setup.cpp dw_engine.cpp framed.cpp)
+list(APPEND QUARNELO_SOURCES roughness_dw/dw_setup.cpp roughness_dw/dw_engine.cpp roughness_dw/exports.cpp)

@@ -1,0 +1,1 @@
+list(APPEND QUARNELO_SOURCES framed/framed.cpp)
