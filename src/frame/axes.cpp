@@ -1,10 +1,12 @@
 // The two fixed axes that label band levels and specific-loudness arrays.
 #include "frame/axes.h"
 
+#include <iterator>
+
 namespace {
 
 // Nominal third-octave centre frequencies, Hz.
-constexpr double third_octave_centres_hz[qn_third_octave_band_count] = {
+constexpr double third_octave_centres_hz[] = {
     25,   31.5, 40,   50,   63,   80,   100,  125,  160,   200,
     250,  315,  400,  500,  630,  800,  1000, 1250, 1600,  2000,
     2500, 3150, 4000, 5000, 6300, 8000, 10000, 12500,
@@ -13,7 +15,7 @@ constexpr double third_octave_centres_hz[qn_third_octave_band_count] = {
 // Critical-band rate, Bark. Written as decimal literals so that each entry
 // is the double nearest to (k + 1) / 10; (k + 1) * 0.1 or a running sum of
 // 0.1 would differ from it in 85 places.
-constexpr double bark_axis[qn_bark_point_count] = {
+constexpr double bark_axis[] = {
     0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0,
     1.1, 1.2, 1.3, 1.4, 1.5, 1.6, 1.7, 1.8, 1.9, 2.0,
     2.1, 2.2, 2.3, 2.4, 2.5, 2.6, 2.7, 2.8, 2.9, 3.0,
@@ -39,6 +41,9 @@ constexpr double bark_axis[qn_bark_point_count] = {
     22.1, 22.2, 22.3, 22.4, 22.5, 22.6, 22.7, 22.8, 22.9, 23.0,
     23.1, 23.2, 23.3, 23.4, 23.5, 23.6, 23.7, 23.8, 23.9, 24.0,
 };
+
+static_assert(std::size(third_octave_centres_hz) == qn_third_octave_band_count);
+static_assert(std::size(bark_axis) == qn_bark_point_count);
 
 }  // namespace
 

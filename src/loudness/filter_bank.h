@@ -7,10 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/axes.h"
 #include "frame/simd.h"
 #include "quarnelo.h"
-
-inline constexpr int qn_filter_band_count = 28;
 
 // Mean-square level 10 log10(p^2 + 1e-12) + 93.9794 dB re 20 uPa; the 1e-12
 // keeps silence finite (about -26 dB).
@@ -35,11 +34,11 @@ qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint6
 // the time-varying method, band-major so that neighbouring bands share a
 // vector. All zero is the state at rest.
 struct qn_smoothed_bank {
-    alignas(32) double w1[3][qn_filter_band_count];  // w[n-1] of sections 1-3
-    alignas(32) double w2[3][qn_filter_band_count];  // w[n-2] of sections 1-3
-    alignas(32) double s[3][qn_filter_band_count];   // smoothing stages 1-3
-    alignas(32) double a[qn_filter_band_count];      // smoothing feedback
-    alignas(32) double b[qn_filter_band_count];      // smoothing input, 1 - a
+    alignas(32) double w1[3][qn_third_octave_band_count];  // w[n-1] of sections 1-3
+    alignas(32) double w2[3][qn_third_octave_band_count];  // w[n-2] of sections 1-3
+    alignas(32) double s[3][qn_third_octave_band_count];   // smoothing stages 1-3
+    alignas(32) double a[qn_third_octave_band_count];      // smoothing feedback
+    alignas(32) double b[qn_third_octave_band_count];      // smoothing input, 1 - a
 };
 
 // Resets the state and sets the per-band smoothing coefficients (time

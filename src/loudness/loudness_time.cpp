@@ -108,7 +108,7 @@ bool qn_loudness_time_compute(qn_simd path, const double *x, uint64_t count, qn_
     weighting_state weighting;
     alignas(32) double core[decay_padded] = {};
     alignas(32) double decayed[decay_padded] = {};
-    double levels[qn_filter_band_count];
+    double levels[qn_third_octave_band_count];
     double pattern[qn_bark_point_count];
 
     // Sample 0 opens the first step; every later step closes 24 samples.
@@ -122,7 +122,7 @@ bool qn_loudness_time_compute(qn_simd path, const double *x, uint64_t count, qn_
         const uint64_t last = n - 1;
         if (last % step_samples != 0) break;  // a partial step at the end has no loudness step
 
-        for (int b = 0; b < qn_filter_band_count; ++b)
+        for (std::size_t b = 0; b < qn_third_octave_band_count; ++b)
             levels[b] = 10.0 * (std::log10(bank.s[2][b] + 1e-12) + qn_level_offset);
         qn_core_loudness(levels, field, core);
         for (int k = 0; k < qn_core_band_count; ++k) {

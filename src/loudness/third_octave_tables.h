@@ -8,9 +8,12 @@
 #ifndef QN_LOUDNESS_THIRD_OCTAVE_TABLES_H
 #define QN_LOUDNESS_THIRD_OCTAVE_TABLES_H
 
+#include <iterator>
+
+#include "frame/axes.h"
+
 namespace qn_third_octave {
 
-inline constexpr int band_count = 28;
 inline constexpr int section_count = 3;
 
 struct band_design {
@@ -18,7 +21,7 @@ struct band_design {
     double da[section_count][2];  // (da1, da2) of sections 1, 2, 3
 };
 
-inline constexpr band_design bands[band_count] = {
+inline constexpr band_design bands[] = {
     //  gain         section 1 (da1, da2)         section 2 (da1, da2)         section 3 (da1, da2)
     {4.30764e-11, {{-0.00067026, 0.000659453}, {-0.000375071, 0.000361926}, {-0.000306523, 0.000297634}}},  // 25 Hz
     {8.5934e-11, {{-0.000847258, 0.000830131}, {-0.000476448, 0.000455616}, {-0.000388773, 0.000374685}}},  // 31.5 Hz
@@ -54,6 +57,10 @@ inline constexpr band_design bands[band_count] = {
 // design gives them.
 inline constexpr double a1(int band, int section) { return -2.0 - bands[band].da[section][0]; }
 inline constexpr double a2(int band, int section) { return 1.0 - bands[band].da[section][1]; }
+
+// Bands are counted from the table; there is one per third-octave centre.
+inline constexpr int band_count = static_cast<int>(std::size(bands));
+static_assert(band_count == qn_third_octave_band_count);
 
 }  // namespace qn_third_octave
 

@@ -26,7 +26,7 @@ void qn_core_loudness(const double *levels, qn_sound_field field, double *core) 
     };
 
     const bool diffuse = field == QN_SOUND_FIELD_DIFFUSE;
-    for (int c = 0; c < 20; ++c) {
+    for (int c = 0; c < level_band_count; ++c) {
         double excitation;
         if (c < 3) {
             excitation = group_sum[c] > 0 ? 10.0 * std::log10(group_sum[c]) : -120.0;
@@ -46,7 +46,7 @@ void qn_core_loudness(const double *levels, qn_sound_field field, double *core) 
         }
         core[c] = value;
     }
-    core[20] = 0;
+    core[level_band_count] = 0;
 
     // The lowest band is over-estimated at low loudness; this factor tames it.
     const double k = 0.4 + 0.32 * std::pow(core[0], 0.2);
@@ -64,7 +64,7 @@ double specific_loudness(const double *core, double *specific) noexcept {
     constexpr int points = static_cast<int>(qn_bark_point_count);
     double z1 = 0, n1 = 0, total = 0;
     int k = 0;
-    for (int c = 0; c < core_band_count; ++c) {
+    for (int c = 0; c < qn_core_band_count; ++c) {
         const double upper = upper_limit_bark[c];
         const int column = c < 1 ? 0 : (c - 1 > 7 ? 7 : c - 1);
         const double value = core[c];
