@@ -9,6 +9,7 @@
 
 #include "fft/builtin.h"
 #include "fft/fft.h"
+#include "support/signals.h"
 
 #if defined(QN_BENCH_HAVE_FFTW)
 #include <fftw3.h>
@@ -16,15 +17,10 @@
 
 namespace {
 
+// Values in (-0.5, 0.5).
 std::vector<double> bench_signal(std::size_t count) {
-    std::vector<double> v(count);
-    uint64_t state = 0x2545F4914F6CDD1Dull;
-    for (double &x : v) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        x = static_cast<double>(state >> 11) * 0x1p-53 - 0.5;
-    }
+    std::vector<double> v = qn_test::uniform_values(count, 7);
+    for (double &x : v) x *= 0.5;
     return v;
 }
 

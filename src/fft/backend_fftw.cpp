@@ -81,23 +81,17 @@ struct qn_fft_rplan {
 
 qn_fft_cplan *qn_fft_cplan_make(std::size_t n) noexcept {
     if (n == 0 || n > INT_MAX) return nullptr;  // FFTW counts in int
-    qn_fft_cplan *plan = qn_alloc_object<qn_fft_cplan>();
+    qn_object_ptr<qn_fft_cplan> plan = qn_make_object<qn_fft_cplan>();
     if (plan == nullptr) return nullptr;
     plan->n = n;
-    if (!qn_fft_make_aligned(plan->owner, plan->buffer, 2 * uint64_t{n})) {
-        qn_free_object(plan);
-        return nullptr;
-    }
+    if (!qn_fft_make_aligned(plan->owner, plan->buffer, 2 * uint64_t{n})) return nullptr;
     make_planner_thread_safe();
     const int len = static_cast<int>(n);
     fftw_complex *b = as_complex(plan->buffer);
     plan->forward = fftw_plan_dft_1d(len, b, b, FFTW_FORWARD, FFTW_ESTIMATE);
     plan->backward = fftw_plan_dft_1d(len, b, b, FFTW_BACKWARD, FFTW_ESTIMATE);
-    if (plan->forward == nullptr || plan->backward == nullptr) {
-        qn_free_object(plan);
-        return nullptr;
-    }
-    return plan;
+    if (plan->forward == nullptr || plan->backward == nullptr) return nullptr;
+    return plan.release();
 }
 
 void qn_fft_cplan_free(qn_fft_cplan *plan) noexcept {
@@ -138,27 +132,21 @@ bool qn_fft_cbackward(qn_fft_cplan *plan, double *data, double scale) noexcept {
 
 qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept {
     if (n == 0 || n > INT_MAX) return nullptr;
-    qn_fft_rplan *plan = qn_alloc_object<qn_fft_rplan>();
+    qn_object_ptr<qn_fft_rplan> plan = qn_make_object<qn_fft_rplan>();
     if (plan == nullptr) return nullptr;
     plan->n = n;
     // The spectrum first, so that both parts start 32-byte aligned.
     const uint64_t spectrum_doubles = (2 * (uint64_t{n} / 2 + 1) + 3) & ~uint64_t{3};
     double *base = nullptr;
-    if (!qn_fft_make_aligned(plan->owner, base, spectrum_doubles + n)) {
-        qn_free_object(plan);
-        return nullptr;
-    }
+    if (!qn_fft_make_aligned(plan->owner, base, spectrum_doubles + n)) return nullptr;
     plan->spectrum = base;
     plan->signal = base + spectrum_doubles;
     make_planner_thread_safe();
     const int len = static_cast<int>(n);
     plan->forward = fftw_plan_dft_r2c_1d(len, plan->signal, as_complex(plan->spectrum), FFTW_ESTIMATE);
     plan->backward = fftw_plan_dft_c2r_1d(len, as_complex(plan->spectrum), plan->signal, FFTW_ESTIMATE);
-    if (plan->forward == nullptr || plan->backward == nullptr) {
-        qn_free_object(plan);
-        return nullptr;
-    }
-    return plan;
+    if (plan->forward == nullptr || plan->backward == nullptr) return nullptr;
+    return plan.release();
 }
 
 void qn_fft_rplan_free(qn_fft_rplan *plan) noexcept {

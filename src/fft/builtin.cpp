@@ -362,14 +362,10 @@ struct qn_fft_builtin_rplan {
 qn_fft_builtin_cplan *qn_fft_builtin_cplan_make(std::size_t n, qn_simd path) noexcept {
     const qn_fft_kernels *kernels = pick_kernels(path);
     if (n == 0 || n >= k_max_length || kernels == nullptr) return nullptr;
-    qn_fft_builtin_cplan *plan = qn_alloc_object<qn_fft_builtin_cplan>();
-    if (plan == nullptr) return nullptr;
-    if (!core_make(&plan->c, n, kernels, nullptr) ||
-        (plan->c.kind == core_kind::stockham && !plan->work.make(2 * uint64_t{n} + k_room))) {
-        qn_free_object(plan);
-        return nullptr;
-    }
-    return plan;
+    qn_object_ptr<qn_fft_builtin_cplan> plan = qn_make_object<qn_fft_builtin_cplan>();
+    if (plan == nullptr || !core_make(&plan->c, n, kernels, nullptr)) return nullptr;
+    if (plan->c.kind == core_kind::stockham && !plan->work.make(2 * uint64_t{n} + k_room)) return nullptr;
+    return plan.release();
 }
 
 void qn_fft_builtin_cplan_free(qn_fft_builtin_cplan *plan) noexcept { qn_free_object(plan); }
@@ -393,39 +389,31 @@ bool qn_fft_builtin_cbackward(qn_fft_builtin_cplan *plan, double *data, double s
 qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n, qn_simd path) noexcept {
     const qn_fft_kernels *kernels = pick_kernels(path);
     if (n == 0 || n >= k_max_length || kernels == nullptr) return nullptr;
-    qn_fft_builtin_rplan *plan = qn_alloc_object<qn_fft_builtin_rplan>();
+    qn_object_ptr<qn_fft_builtin_rplan> plan = qn_make_object<qn_fft_builtin_rplan>();
     if (plan == nullptr) return nullptr;
     plan->n = n;
-    bool ok = false;
     if (n % 2 == 0) {
         const uint64_t h = n / 2;
         block_layout layout;
         const uint64_t twiddle_at = layout.add(h / 2 + 1, 2);
         const uint64_t scratch_at = layout.add(n + k_room);
         temp_roots roots;
-        ok = layout.ok && plan->block.make(layout.total) && roots.make(n) &&
-             core_make(&plan->c, h, kernels, &roots.roots);
-        if (ok) {
-            plan->twiddles = plan->block.base + twiddle_at;
-            plan->scratch = plan->block.base + scratch_at;
-            for (uint64_t k = 0; k <= h / 2; ++k) put_root(roots.roots, k, plan->twiddles + 2 * k);
-        }
+        if (!layout.ok || !plan->block.make(layout.total) || !roots.make(n) ||
+            !core_make(&plan->c, h, kernels, &roots.roots))
+            return nullptr;
+        plan->twiddles = plan->block.base + twiddle_at;
+        plan->scratch = plan->block.base + scratch_at;
+        for (uint64_t k = 0; k <= h / 2; ++k) put_root(roots.roots, k, plan->twiddles + 2 * k);
     } else {
         block_layout layout;
         const uint64_t scratch_at = layout.add(n, 2);
         const uint64_t work_at = layout.add(2 * n + k_room);
-        ok = layout.ok && plan->block.make(layout.total) &&
-             core_make(&plan->c, n, kernels, nullptr);
-        if (ok) {
-            plan->scratch = plan->block.base + scratch_at;
-            plan->work = place_apart(plan->block.base + work_at, plan->scratch);
-        }
+        if (!layout.ok || !plan->block.make(layout.total) || !core_make(&plan->c, n, kernels, nullptr))
+            return nullptr;
+        plan->scratch = plan->block.base + scratch_at;
+        plan->work = place_apart(plan->block.base + work_at, plan->scratch);
     }
-    if (!ok) {
-        qn_free_object(plan);
-        return nullptr;
-    }
-    return plan;
+    return plan.release();
 }
 
 void qn_fft_builtin_rplan_free(qn_fft_builtin_rplan *plan) noexcept { qn_free_object(plan); }

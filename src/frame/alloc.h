@@ -70,4 +70,18 @@ inline void qn_free_object(T *object) noexcept {
     qn_free(object);
 }
 
+// Owner of one such object, so that a maker that fails halfway releases what
+// it made on every way out; release() hands the object over on success.
+struct qn_object_deleter {
+    template <class T>
+    void operator()(T *object) const noexcept { qn_free_object(object); }
+};
+template <class T>
+using qn_object_ptr = std::unique_ptr<T, qn_object_deleter>;
+
+template <class T>
+inline qn_object_ptr<T> qn_make_object() noexcept {
+    return qn_object_ptr<T>(qn_alloc_object<T>());
+}
+
 #endif

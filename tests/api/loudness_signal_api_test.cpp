@@ -9,6 +9,7 @@
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 #include "support/expect.h"
+#include "support/frame_counts.h"
 #include "support/signals.h"
 
 using qn_test::sentinel;
@@ -78,25 +79,19 @@ TEST(LoudnessStationaryApi, FailuresWriteNothingAndSuccessWrites240) {
 }
 
 TEST(LoudnessTimeApi, FrameCounts) {
-    struct Case {
-        uint64_t count;
-        int32_t rate;
-        qn_status status;
-        uint64_t frames;
-    };
-    const Case cases[] = {
-        {1, 48000, QN_STATUS_SUCCESS, 1},           {96, 48000, QN_STATUS_SUCCESS, 1},
-        {97, 48000, QN_STATUS_SUCCESS, 2},          {48000, 48000, QN_STATUS_SUCCESS, 500},
-        {k_too_many - 1, 48000, QN_STATUS_SUCCESS, (k_too_many - 2) / 96 + 1},
-        {0, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},   {k_too_many, 48000, QN_STATUS_SIZE_OVERFLOW, 0},
-        {0, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0}, {k_too_many, 0, QN_STATUS_INVALID_SAMPLE_RATE, 0},
-    };
-    for (const Case &c : cases) {
-        uint64_t frames = 777;
-        EXPECT_EQ(qn_loudness_time_frame_count(c.count, c.rate, &frames), c.status) << c.count;
-        EXPECT_EQ(frames, c.status == QN_STATUS_SUCCESS ? c.frames : 777u) << c.count;
-    }
-    EXPECT_EQ(qn_loudness_time_frame_count(10, 44100, nullptr), QN_STATUS_NULL_POINTER);
+    constexpr uint64_t untouched_count = qn_test::frame_count_before;
+    qn_test::expect_frame_counts("qn_loudness_time_frame_count", qn_loudness_time_frame_count,
+                                 {
+                                     {1, 48000, QN_STATUS_SUCCESS, 1},
+                                     {96, 48000, QN_STATUS_SUCCESS, 1},
+                                     {97, 48000, QN_STATUS_SUCCESS, 2},
+                                     {48000, 48000, QN_STATUS_SUCCESS, 500},
+                                     {k_too_many - 1, 48000, QN_STATUS_SUCCESS, (k_too_many - 2) / 96 + 1},
+                                     {0, 48000, QN_STATUS_INPUT_TOO_SHORT, untouched_count},
+                                     {k_too_many, 48000, QN_STATUS_SIZE_OVERFLOW, untouched_count},
+                                     {0, 44100, QN_STATUS_INVALID_SAMPLE_RATE, untouched_count},
+                                     {k_too_many, 0, QN_STATUS_INVALID_SAMPLE_RATE, untouched_count},
+                                 });
 }
 
 TEST(LoudnessTimeApi, CheckOrderAndFrameCountAfterFailure) {

@@ -8,6 +8,7 @@
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 #include "support/expect.h"
+#include "support/frame_counts.h"
 #include "support/signals.h"
 
 using qn_test::sentinel;
@@ -15,30 +16,20 @@ using qn_test::sentinel_buffer;
 using qn_test::untouched;
 
 TEST(RoughnessApi, FrameCounts) {
-    struct Case {
-        uint64_t count;
-        int32_t rate;
-        qn_status status;
-        uint64_t frames;
-    };
-    const Case cases[] = {
-        {9599, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
-        {9600, 48000, QN_STATUS_SUCCESS, 1},
-        {14399, 48000, QN_STATUS_SUCCESS, 1},
-        {14400, 48000, QN_STATUS_SUCCESS, 2},
-        {48000, 48000, QN_STATUS_SUCCESS, 9},
-        {2147483647, 48000, QN_STATUS_SUCCESS, (2147483647u - 9600u) / 4800u + 1},
-        {2147483648, 48000, QN_STATUS_SIZE_OVERFLOW, 0},
-        {0, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
-        {100, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
-        {uint64_t{1} << 40, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
-    };
-    for (const Case &c : cases) {
-        uint64_t frames = 777;
-        EXPECT_EQ(qn_roughness_frame_count(c.count, c.rate, &frames), c.status) << c.count;
-        EXPECT_EQ(frames, c.status == QN_STATUS_SUCCESS ? c.frames : 777u) << c.count;
-    }
-    EXPECT_EQ(qn_roughness_frame_count(0, 0, nullptr), QN_STATUS_NULL_POINTER);
+    constexpr uint64_t untouched_count = qn_test::frame_count_before;
+    qn_test::expect_frame_counts("qn_roughness_frame_count", qn_roughness_frame_count,
+                                 {
+                                     {9599, 48000, QN_STATUS_INPUT_TOO_SHORT, untouched_count},
+                                     {9600, 48000, QN_STATUS_SUCCESS, 1},
+                                     {14399, 48000, QN_STATUS_SUCCESS, 1},
+                                     {14400, 48000, QN_STATUS_SUCCESS, 2},
+                                     {48000, 48000, QN_STATUS_SUCCESS, 9},
+                                     {2147483647, 48000, QN_STATUS_SUCCESS, (2147483647u - 9600u) / 4800u + 1},
+                                     {2147483648, 48000, QN_STATUS_SIZE_OVERFLOW, untouched_count},
+                                     {0, 48000, QN_STATUS_INPUT_TOO_SHORT, untouched_count},
+                                     {100, 44100, QN_STATUS_INVALID_SAMPLE_RATE, untouched_count},
+                                     {uint64_t{1} << 40, 44100, QN_STATUS_INVALID_SAMPLE_RATE, untouched_count},
+                                 });
 }
 
 TEST(RoughnessApi, CheckOrderAndWhatIsWritten) {

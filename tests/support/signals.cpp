@@ -25,22 +25,19 @@ std::vector<double> am_tone(double carrier_hz, double modulation_hz, double dept
     return x;
 }
 
-namespace {
-struct xorshift {
-    uint64_t state;
-    uint64_t next() {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    }
-    double uniform() { return (static_cast<double>(next() >> 11) + 0.5) * 0x1.0p-53; }
-    double gaussian() {
-        const double u = uniform(), v = uniform();
-        return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
-    }
-};
+double xorshift::gaussian() {
+    const double u = uniform(), v = uniform();
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
+}
 
+std::vector<double> uniform_values(std::size_t count, uint64_t seed) {
+    xorshift rng(seed);
+    std::vector<double> v(count);
+    for (double &x : v) x = 2.0 * rng.uniform() - 1.0;
+    return v;
+}
+
+namespace {
 void scale_to_rms(std::vector<double> &x, double rms_pa) {
     double sum = 0;
     for (double v : x) sum += v * v;
@@ -51,7 +48,7 @@ void scale_to_rms(std::vector<double> &x, double rms_pa) {
 }  // namespace
 
 std::vector<double> white_noise(double rms_pa, std::size_t count, uint64_t seed) {
-    xorshift rng{seed * 0x9E3779B97F4A7C15ull + 1};
+    xorshift rng(seed);
     std::vector<double> x(count);
     for (double &v : x) v = rng.gaussian();
     scale_to_rms(x, rms_pa);
@@ -61,7 +58,7 @@ std::vector<double> white_noise(double rms_pa, std::size_t count, uint64_t seed)
 std::vector<double> pink_noise(double rms_pa, std::size_t count, uint64_t seed) {
     // Paul Kellet's economy filter: white noise through three first-order
     // sections, within 0.5 dB of -3 dB/octave over the audio range.
-    xorshift rng{seed * 0x9E3779B97F4A7C15ull + 1};
+    xorshift rng(seed);
     std::vector<double> x(count);
     double b0 = 0, b1 = 0, b2 = 0;
     for (double &v : x) {

@@ -19,6 +19,26 @@ std::vector<double> sine(double frequency_hz, double amplitude_pa, std::size_t c
 std::vector<double> am_tone(double carrier_hz, double modulation_hz, double depth,
                             double amplitude_pa, std::size_t count);
 
+// The one random generator of the tests and benchmarks: xorshift64, seeded
+// so that every seed (0 included) gives its own fixed sequence.
+struct xorshift {
+    uint64_t state;
+    explicit xorshift(uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    uint64_t next() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    }
+    // Uniform in (0, 1), never 0 (a logarithm may take it).
+    double uniform() { return (static_cast<double>(next() >> 11) + 0.5) * 0x1.0p-53; }
+    // Standard normal (Box-Muller).
+    double gaussian();
+};
+
+// `count` values uniform in (-1, 1).
+std::vector<double> uniform_values(std::size_t count, uint64_t seed);
+
 // White Gaussian noise of RMS `rms_pa` (xorshift generator, fixed seed).
 std::vector<double> white_noise(double rms_pa, std::size_t count, uint64_t seed = 1);
 

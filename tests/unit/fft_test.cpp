@@ -20,6 +20,7 @@
 
 #include "fft/builtin.h"
 #include "fft/fft.h"
+#include "support/signals.h"
 #include "support/alloc_hook.h"
 
 namespace {
@@ -109,18 +110,8 @@ std::vector<double> transform(const Engine &e, std::size_t n, const std::vector<
 
 // -------------------------------------------------------------- references
 
-// Uniform values in [-1, 1) from a xorshift generator.
-std::vector<double> random_values(std::size_t count, uint64_t seed) {
-    uint64_t state = 0x9E3779B97F4A7C15ull ^ (seed * 0xD1B54A32D192ED03ull);
-    std::vector<double> v(count);
-    for (double &x : v) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        x = static_cast<double>(state >> 11) * 0x1p-52 - 1.0;
-    }
-    return v;
-}
+// Uniform values in (-1, 1).
+std::vector<double> random_values(std::size_t count, uint64_t seed) { return qn_test::uniform_values(count, seed); }
 
 // cos and sin of 2 pi t / n in long double, t < n.
 struct roots_ld {
