@@ -284,6 +284,117 @@ QN_API QN_NODISCARD qn_status qn_loudness_time(
     uint64_t *frame_count);
 
 /* ------------------------------------------------------------------------
+ * Loudness meter: the time-varying loudness block by block
+ *
+ * A meter runs the method of qn_loudness_time on a signal that arrives in
+ * blocks of any sizes (0 and 1 sample included): a live display, a plug-in,
+ * or a recording of hours read a block at a time. The frames it delivers are
+ * those qn_loudness_time gives for the concatenation of every block added,
+ * bit for bit, whatever the block sizes; qn_loudness_meter_stationary gives
+ * what qn_loudness_stationary gives for that concatenation. A meter holds
+ * only the method's running state (a few kilobytes, whatever has been
+ * added): each block's frames go straight to the caller's arrays.
+ *
+ * A meter is created and destroyed by the caller and is the only state of
+ * the library that outlives a call. Distinct meters may be used from
+ * distinct threads at once; one meter must not be used by two threads at
+ * the same time.
+ * ---------------------------------------------------------------------- */
+
+typedef struct qn_loudness_meter qn_loudness_meter;
+
+/* Creates a meter at rest for a sound field.
+ *
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * meter           written: the new meter, to be released with
+ *                 qn_loudness_meter_destroy; null after any failure.
+ *
+ * Checks, in order:
+ *  1. meter null (nothing written)                 QN_STATUS_NULL_POINTER
+ *     then *meter is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  4. no memory for the meter                      QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS. */
+QN_API QN_NODISCARD qn_status qn_loudness_meter_create(int32_t sample_rate, qn_sound_field field,
+                                                       qn_loudness_meter **meter);
+
+/* Releases a meter. A null meter is ignored. */
+QN_API void qn_loudness_meter_destroy(qn_loudness_meter *meter);
+
+/* The number of frames that a block of `sample_count` samples would
+ * complete if it were added now: frame f belongs to sample 96 f of
+ * everything added, and a block completes the frames whose sample it holds.
+ *
+ * Checks, in order: meter or frame_count null QN_STATUS_NULL_POINTER;
+ * everything added with the block at 2^60 samples or more
+ * QN_STATUS_SIZE_OVERFLOW. *frame_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_loudness_meter_frame_count(const qn_loudness_meter *meter,
+                                                            uint64_t sample_count,
+                                                            uint64_t *frame_count);
+
+/* Adds a block and delivers the frames it completes, in order, to the
+ * caller's arrays (the first at index 0): F frames, as
+ * qn_loudness_meter_frame_count tells beforehand.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ * loudness        written: F values in sone, the weighted total loudness of
+ *                 each completed frame. May be null when F is 0.
+ * loudness_capacity  room at `loudness` in doubles, at least F.
+ * specific        written when not null: F * 240 values in sone/Bark,
+ *                 frame-major, as qn_loudness_time. Pass null when not
+ *                 wanted (the meter then skips the patterns).
+ * specific_capacity  room at `specific`: at least F * 240 when not null.
+ * frame_count     written: F on success; F also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. meter or frame_count null (nothing written)  QN_STATUS_NULL_POINTER
+ *     then *frame_count is set to 0
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. everything added with the block at 2^60
+ *     samples or more                              QN_STATUS_SIZE_OVERFLOW
+ *  4. loudness_capacity < F, or specific not null
+ *     and specific_capacity < F * 240
+ *     (*frame_count = F)                           QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. loudness null with F above 0                 QN_STATUS_NULL_POINTER
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure the meter is as it was
+ * before the call, so the caller can go on with the next block; nothing is
+ * written to the arrays, except after QN_STATUS_NUMERICAL_FAILURE, when
+ * they may hold frames computed before the failure. */
+QN_API QN_NODISCARD qn_status qn_loudness_meter_add(
+    qn_loudness_meter *meter, const double *samples, uint64_t sample_count, double *loudness,
+    uint64_t loudness_capacity, double *specific, uint64_t specific_capacity, uint64_t *frame_count);
+
+/* The stationary loudness of everything added so far, as
+ * qn_loudness_stationary gives it for the concatenation of the blocks
+ * (with the meter's sound field).
+ *
+ * loudness        written: the total loudness in sone.
+ * specific        written when not null: 240 values in sone/Bark on
+ *                 qn_bark_axis. Pass null when not wanted.
+ * specific_capacity  room at `specific`: 0 with a null pointer, else >= 240.
+ *
+ * Checks, in order:
+ *  1. meter or loudness null                       QN_STATUS_NULL_POINTER
+ *  2. specific null with a non-zero capacity, or
+ *     non-null with a capacity below 240           QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. fewer than 256 samples added                 QN_STATUS_INPUT_TOO_SHORT
+ *  4. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ *  5. as qn_loudness_from_levels with the 28 band levels; in particular a
+ *     band level above 120 dB at 250 Hz or below  QN_STATUS_INVALID_ARGUMENT
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. The meter is
+ * not changed. */
+QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_meter *meter,
+                                                           double *loudness, double *specific,
+                                                           uint64_t specific_capacity);
+
+/* ------------------------------------------------------------------------
  * Sharpness (DIN 45692)
  * ---------------------------------------------------------------------- */
 

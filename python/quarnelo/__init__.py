@@ -15,6 +15,8 @@ Metrics
 -------
 loudness_from_levels, loudness, loudness_time
     Loudness after ISO 532-1:2017 (Zwicker method), in sone.
+LoudnessMeter
+    Time-varying loudness of a signal that arrives in blocks.
 sharpness
     Sharpness after DIN 45692:2009, in acum.
 
@@ -35,6 +37,7 @@ from ._errors import (
 )
 from ._library import lib as _lib
 from ._library import path as library_path
+from ._meter import LoudnessMeter, MeterFrames
 from ._metrics import (
     BARK_POINTS,
     SAMPLE_RATE,
@@ -63,7 +66,9 @@ __all__ = [
     "InvalidSampleRateError",
     "InvalidSoundFieldError",
     "Loudness",
+    "LoudnessMeter",
     "LoudnessTime",
+    "MeterFrames",
     "NonFiniteInputError",
     "NumericalFailureError",
     "QuarneloError",

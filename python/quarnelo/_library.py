@@ -24,6 +24,8 @@ _uint64 = ctypes.c_uint64
 _doubles = ctypes.POINTER(ctypes.c_double)   # double * and const double *
 _uint64_out = ctypes.POINTER(ctypes.c_uint64)
 _text = ctypes.c_char_p           # const char *
+_meter = ctypes.c_void_p          # qn_loudness_meter * and const qn_loudness_meter *
+_meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_loudness_meter **
 
 # Every function of quarnelo.h, in the header's order: name, result type,
 # argument types. A test compares this table with the header itself.
@@ -43,6 +45,13 @@ DECLARATIONS = (
     ("qn_loudness_time_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_loudness_time", _status,
      (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    # Loudness meter
+    ("qn_loudness_meter_create", _status, (_int32, _field, _meter_out)),
+    ("qn_loudness_meter_destroy", None, (_meter,)),
+    ("qn_loudness_meter_frame_count", _status, (_meter, _uint64, _uint64_out)),
+    ("qn_loudness_meter_add", _status,
+     (_meter, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_loudness_meter_stationary", _status, (_meter, _doubles, _doubles, _uint64)),
     # Sharpness (DIN 45692)
     ("qn_sharpness_din", _status, (_doubles, _uint64, _doubles)),
     # Roughness (Daniel & Weber)

@@ -22,11 +22,16 @@ C_TO_CTYPES = {
     "const double *": ctypes.POINTER(ctypes.c_double),
     "double *": ctypes.POINTER(ctypes.c_double),
     "uint64_t *": ctypes.POINTER(ctypes.c_uint64),
+    "qn_loudness_meter *": ctypes.c_void_p,
+    "const qn_loudness_meter *": ctypes.c_void_p,
+    "qn_loudness_meter **": ctypes.POINTER(ctypes.c_void_p),
 }
 
 
 def _normal(c_type):
-    return re.sub(r"\s*\*\s*", " *", " ".join(c_type.split())).strip()
+    # "double*", "double *" and "double * *" all become "double *", "double **".
+    spaced = re.sub(r"\s*\*\s*", " *", " ".join(c_type.split())).strip()
+    return spaced.replace("* *", "**")
 
 
 def header_functions():

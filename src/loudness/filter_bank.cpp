@@ -75,10 +75,17 @@ qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint6
     const bool ok = path == qn_simd::avx2 ? fused::levels_power_sums(samples, count, skip, sums)
                                       : plain::levels_power_sums(samples, count, skip, sums);
     if (!ok) return QN_STATUS_NUMERICAL_FAILURE;
-    const double averaged = static_cast<double>(count - skip);
+    qn_levels_of_power_sums(sums, count - skip, levels);
+    return QN_STATUS_SUCCESS;
+}
+
+bool qn_levels_of_power_sums(const double *sums, uint64_t count, double *levels) noexcept {
+    for (int b = 0; b < band_count; ++b)
+        if (!qn_is_finite(sums[b])) return false;
+    const double averaged = static_cast<double>(count);
     for (int b = 0; b < band_count; ++b)
         levels[b] = 10.0 * (std::log10(sums[b] / averaged + 1e-12) + qn_level_offset);
-    return QN_STATUS_SUCCESS;
+    return true;
 }
 
 qn_status qn_third_octave_levels(const double *samples, uint64_t count, uint64_t skip,
@@ -99,9 +106,12 @@ void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept {
 }
 
 bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
-                               std::size_t count) noexcept {
-    return path == qn_simd::avx2 ? fused::smoothed_run(bank, samples, count)
-                                 : plain::smoothed_run(bank, samples, count);
+                               std::size_t count, bool power_sums) noexcept {
+    if (power_sums)
+        return path == qn_simd::avx2 ? fused::smoothed_run<true>(bank, samples, count)
+                                     : plain::smoothed_run<true>(bank, samples, count);
+    return path == qn_simd::avx2 ? fused::smoothed_run<false>(bank, samples, count)
+                                 : plain::smoothed_run<false>(bank, samples, count);
 }
 
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept {

@@ -39,6 +39,10 @@ struct qn_smoothed_bank {
     alignas(32) double s[3][qn_third_octave_band_count];   // smoothing stages 1-3
     alignas(32) double a[qn_third_octave_band_count];      // smoothing feedback
     alignas(32) double b[qn_third_octave_band_count];      // smoothing input, 1 - a
+    // Sum of the squared outputs since the start, in sample order, when the
+    // run is asked for it: the same sums, bit for bit, as the stationary
+    // method forms from sample 0.
+    alignas(32) double power[qn_third_octave_band_count];
 };
 
 // Resets the state and sets the per-band smoothing coefficients (time
@@ -47,8 +51,13 @@ void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept;
 
 // Runs `count` samples through the bank and the smoothing. False when the
 // squared output of any band was not finite at any of those samples.
+// With `power_sums`, the squared outputs are also added to bank->power.
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept;
 bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
-                               std::size_t count) noexcept;
+                               std::size_t count, bool power_sums = false) noexcept;
+
+// Band levels (dB) from power sums over `count` samples, as
+// qn_third_octave_levels gives them. False when a sum is not finite.
+bool qn_levels_of_power_sums(const double *sums, uint64_t count, double *levels) noexcept;
 
 #endif

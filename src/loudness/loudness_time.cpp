@@ -11,12 +11,13 @@
 #include "frame/checks.h"
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
+#include "loudness/loudness_time.h"
 
 namespace {
 
-constexpr uint64_t step_samples = 24;   // one loudness step per 0.5 ms
-constexpr uint64_t frame_samples = 96;  // one output frame per 2 ms
-constexpr int sub_steps = 24;           // decay and weighting run at the full rate
+constexpr uint64_t step_samples = qn_loudness_step_samples;
+constexpr uint64_t frame_samples = qn_loudness_frame_samples;
+constexpr int sub_steps = 24;  // decay and weighting run at the full rate
 
 // Decay constants at 48 kHz: the release of the output state (15 ms), the
 // slow rise of the second state (75 ms), and the coupling of the two
@@ -47,13 +48,13 @@ constexpr ratio_table ratios = make_ratios();
 // The decay of all 21 core bands at once, several bands to a vector. Each
 // lane selects among the results of the four cases exactly as the scalar
 // step branches, so every band's states are those of qn_loudness_decay_step.
-constexpr int decay_padded = 24;  // 21 bands and three idle lanes
-static_assert(decay_padded >= qn_core_band_count);
+constexpr int decay_padded = qn_decay_lanes;
 
+// The decay states of the running state, as the kernels address them.
 struct decay_state {
-    alignas(32) double u[decay_padded];
-    alignas(32) double v[decay_padded];
-    alignas(32) double previous[decay_padded];
+    double *u;
+    double *v;
+    double *previous;
 };
 
 typedef double v2d __attribute__((vector_size(16)));
@@ -73,7 +74,7 @@ using vec = v4d;
 #undef QN_TARGET
 }  // namespace wide
 
-void decay_advance(qn_simd path, decay_state &d, const double *core, bool first, double *decayed) {
+void decay_advance(qn_simd path, const decay_state &d, const double *core, bool first, double *decayed) {
     if (path == qn_simd::avx2) {
         wide::decay_advance(d, core, first, decayed);
     } else {
@@ -81,69 +82,105 @@ void decay_advance(qn_simd path, decay_state &d, const double *core, bool first,
     }
 }
 
-struct weighting_state {
-    double slow = 0, fast = 0, previous = 0;
+// The temporal weighting of the total: one filter step at the first loudness
+// step, else 23 interpolated steps and one with the new total.
+void weighting_advance(qn_loudness_time_state &s, double total, bool first) {
+    const auto filter = [&s](double input) {
+        s.slow = slow_feedback * s.slow + slow_input * input;
+        s.fast = fast_feedback * s.fast + fast_input * input;
+    };
+    if (!first) {
+        for (int j = 1; j < sub_steps; ++j) filter(s.previous_total + (total - s.previous_total) * ratios.r[j]);
+    }
+    filter(total);
+    s.previous_total = total;
+}
 
-    void advance(double total, bool first) {
-        if (!first) {
-            for (int j = 1; j < sub_steps; ++j) filter(previous + (total - previous) * ratios.r[j]);
-        }
-        filter(total);
-        previous = total;
+// The loudness step that closes at sample `last`: band levels, core
+// loudness, decay, total (and the pattern at a frame), weighting. Writes
+// the frame when `last` is a frame's sample. False on a numerical failure.
+bool loudness_step(qn_loudness_time_state &s, uint64_t last, double *loudness, double *specific) {
+    alignas(32) double core[decay_padded] = {};
+    alignas(32) double decayed[decay_padded];
+    double levels[qn_third_octave_band_count];
+    double pattern[qn_bark_point_count];
+    for (std::size_t b = 0; b < qn_third_octave_band_count; ++b)
+        levels[b] = 10.0 * (std::log10(s.bank.s[2][b] + 1e-12) + qn_level_offset);
+    qn_core_loudness(levels, s.field, core);
+    for (int k = 0; k < qn_core_band_count; ++k) {
+        if (!qn_is_finite(core[k])) return false;
     }
-    void filter(double input) {
-        slow = slow_feedback * slow + slow_input * input;
-        fast = fast_feedback * fast + fast_input * input;
+    const bool first = last == 0;
+    decay_advance(s.path, {s.decay_u, s.decay_v, s.decay_previous}, core, first, decayed);
+
+    const bool frame = last % frame_samples == 0;
+    const bool with_pattern = frame && specific != nullptr;
+    const double total = with_pattern ? qn_specific_loudness(decayed, pattern) : qn_total_loudness(decayed);
+    weighting_advance(s, total, first);
+    if (!qn_is_finite(total) || !qn_is_finite(s.fast) || !qn_is_finite(s.slow)) return false;
+    if (frame) {
+        *loudness = slow_mix * s.slow + fast_mix * s.fast;
+        if (with_pattern) std::memcpy(specific, pattern, sizeof pattern);
     }
-    double output() const { return slow_mix * slow + fast_mix * fast; }
-};
+    return true;
+}
 
 }  // namespace
 
-bool qn_loudness_time_compute(qn_simd path, const double *x, uint64_t count, qn_sound_field field,
-                              uint64_t frames, double *loudness, double *specific) noexcept {
-    qn_smoothed_bank bank;
-    qn_smoothed_bank_init(&bank);
-    decay_state decay{};
-    weighting_state weighting;
-    alignas(32) double core[decay_padded] = {};
-    alignas(32) double decayed[decay_padded] = {};
-    double levels[qn_third_octave_band_count];
-    double pattern[qn_bark_point_count];
+void qn_loudness_time_start(qn_loudness_time_state *state, qn_sound_field field, qn_simd path,
+                            bool power_sums) noexcept {
+    *state = qn_loudness_time_state{};
+    qn_smoothed_bank_init(&state->bank);
+    std::memset(state->decay_u, 0, sizeof state->decay_u);
+    std::memset(state->decay_v, 0, sizeof state->decay_v);
+    std::memset(state->decay_previous, 0, sizeof state->decay_previous);
+    state->field = field;
+    state->path = path;
+    state->power_sums = power_sums;
+}
 
-    // Sample 0 opens the first step; every later step closes 24 samples.
-    uint64_t n = 0;
-    uint64_t take = 1;
-    while (n < count) {
-        const uint64_t len = std::min(take, count - n);
-        if (!qn_smoothed_bank_run_with(path, &bank, x + n, static_cast<std::size_t>(len))) return false;
-        n += len;
-        take = step_samples;
-        const uint64_t last = n - 1;
-        if (last % step_samples != 0) break;  // a partial step at the end has no loudness step
+uint64_t qn_loudness_time_next_frame(const qn_loudness_time_state &state) noexcept {
+    return (state.samples + frame_samples - 1) / frame_samples;
+}
 
-        for (std::size_t b = 0; b < qn_third_octave_band_count; ++b)
-            levels[b] = 10.0 * (std::log10(bank.s[2][b] + 1e-12) + qn_level_offset);
-        qn_core_loudness(levels, field, core);
-        for (int k = 0; k < qn_core_band_count; ++k) {
-            if (!qn_is_finite(core[k])) return false;
-        }
-        const bool first = last == 0;
-        decay_advance(path, decay, core, first, decayed);
+uint64_t qn_loudness_time_frames_in(const qn_loudness_time_state &state, uint64_t count) noexcept {
+    // Frames at samples 96 f with samples <= 96 f < samples + count.
+    if (count == 0) return 0;
+    const uint64_t end = state.samples + count;  // one past the last sample
+    return (end - 1) / frame_samples + 1 - qn_loudness_time_next_frame(state);
+}
 
-        const bool frame = last % frame_samples == 0;
-        const double total = frame ? qn_specific_loudness(decayed, pattern) : qn_total_loudness(decayed);
-        weighting.advance(total, first);
-        if (!qn_is_finite(total) || !qn_is_finite(weighting.fast) || !qn_is_finite(weighting.slow))
+bool qn_loudness_time_run(qn_loudness_time_state *state, const double *x, uint64_t count, double *loudness,
+                          double *specific) noexcept {
+    qn_loudness_time_state &s = *state;
+    uint64_t done = 0;  // of this run's samples
+    uint64_t frames = 0;
+    while (done < count) {
+        // Sample 0 closes the first step on its own; every later step closes
+        // 24 samples, at the samples that are multiples of 24.
+        const uint64_t to_step = s.samples == 0 ? 1 : step_samples - (s.samples - 1) % step_samples;
+        const uint64_t len = std::min(to_step, count - done);
+        if (!qn_smoothed_bank_run_with(s.path, &s.bank, x + done, static_cast<std::size_t>(len), s.power_sums))
             return false;
-        if (frame) {
-            const uint64_t f = last / frame_samples;
-            if (f >= frames) return false;  // cannot happen: frames covers every multiple of 96
-            loudness[f] = weighting.output();
-            std::memcpy(specific + f * qn_bark_point_count, pattern, sizeof pattern);
-        }
+        done += len;
+        s.samples += len;
+        const uint64_t last = s.samples - 1;
+        if (last % step_samples != 0) break;  // the run ends inside a step
+        const bool frame = last % frame_samples == 0;
+        if (!loudness_step(s, last, loudness + frames,
+                           specific == nullptr ? nullptr : specific + frames * qn_bark_point_count))
+            return false;
+        if (frame) ++frames;
     }
     return true;
+}
+
+bool qn_loudness_time_compute(qn_simd path, const double *x, uint64_t count, qn_sound_field field,
+                              uint64_t frames, double *loudness, double *specific) noexcept {
+    qn_loudness_time_state state;
+    qn_loudness_time_start(&state, field, path, false);
+    if (qn_loudness_time_frames_in(state, count) != frames) return false;  // cannot happen
+    return qn_loudness_time_run(&state, x, count, loudness, specific);
 }
 
 qn_status qn_loudness_time_geometry(uint64_t sample_count, int32_t sample_rate, uint64_t *frames) noexcept {

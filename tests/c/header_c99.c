@@ -71,6 +71,29 @@ int main(void) {
         expect(status == QN_STATUS_SUCCESS && roughness > 0.5 && roughness < 2.0, "roughness");
     }
 
+    {
+        /* The same tone through a meter, in two blocks. */
+        static double tone[1000];
+        static double frames_loudness[11];
+        qn_loudness_meter *meter = NULL;
+        uint64_t frames = 0, first = 0, second = 0;
+        double stationary = -1.0;
+        for (i = 0; i < 1000; ++i) tone[i] = 0.1 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_loudness_meter_create(QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, &meter);
+        expect(status == QN_STATUS_SUCCESS && meter != NULL, "meter create");
+        status = qn_loudness_meter_frame_count(meter, 400, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 5, "meter frame count");
+        status = qn_loudness_meter_add(meter, tone, 400, frames_loudness, 11, NULL, 0, &first);
+        expect(status == QN_STATUS_SUCCESS && first == 5, "meter add");
+        status = qn_loudness_meter_add(meter, tone + 400, 600, frames_loudness + first, 11 - first, NULL, 0,
+                                       &second);
+        expect(status == QN_STATUS_SUCCESS && first + second == 11 && frames_loudness[10] > 0.0,
+               "meter add, second block");
+        status = qn_loudness_meter_stationary(meter, &stationary, NULL, 0);
+        expect(status == QN_STATUS_SUCCESS && stationary > 0.0, "meter stationary loudness");
+        qn_loudness_meter_destroy(meter);
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

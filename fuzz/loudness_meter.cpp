@@ -1,0 +1,94 @@
+// Fuzzes the loudness meter: blocks of carved sizes, capacities and
+// poisoned samples. Every status is one of the eleven; a refused block
+// writes nothing and leaves the meter as it was; the frames of the accepted
+// blocks, put together, are those of qn_loudness_time over the accepted
+// samples, bit for bit; so is the stationary loudness.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "carve.h"
+#include "quarnelo.h"
+#include "support/alloc_hook.h"
+
+namespace {
+constexpr double sentinel = -7.25;
+
+bool untouched(const std::vector<double> &v) {
+    for (double x : v)
+        if (x != sentinel) return false;
+    return true;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    carver in(data, size);
+    const int32_t rate = in.flag() ? 48000 : in.take<int32_t>();
+    const qn_sound_field field = in.flag() ? static_cast<qn_sound_field>(in.range(0, 1)) : in.take<int32_t>();
+    const bool fail_alloc = (in.take<uint8_t>() & 15u) == 0;
+    qn_loudness_meter *meter = nullptr;
+    qn_test_fail_allocation_at(fail_alloc ? 0 : -1);
+    const qn_status created = qn_loudness_meter_create(rate, field, &meter);
+    qn_test_fail_allocation_at(-1);
+    QN_FUZZ_ASSERT(known_status(created));
+    QN_FUZZ_ASSERT((created == QN_STATUS_SUCCESS) == (meter != nullptr));
+    if (meter == nullptr) return 0;
+
+    std::vector<double> accepted, frames;
+    const int blocks = static_cast<int>(in.range(1, 6));
+    for (int b = 0; b < blocks; ++b) {
+        const std::size_t n = static_cast<std::size_t>(in.range(0, 700));
+        const double scale = std::ldexp(1.0, static_cast<int>(in.range(0, 1100)) - 100);
+        const uint8_t poison = in.take<uint8_t>();
+        const uint8_t room = in.take<uint8_t>();
+        std::vector<double> x(n);
+        for (double &v : x) v = static_cast<double>(in.take<int16_t>()) * scale / 32768.0;
+        if ((poison & 7u) == 0 && n > 0) {
+            x[poison % n] = (poison & 8u) ? std::numeric_limits<double>::quiet_NaN()
+                                          : std::numeric_limits<double>::infinity();
+        }
+        uint64_t need = 0;
+        QN_FUZZ_ASSERT(qn_loudness_meter_frame_count(meter, n, &need) == QN_STATUS_SUCCESS);
+        // Exact room, or a little less or more than asked for.
+        const uint64_t cap = (room & 3u) == 0 ? (need > 0 ? need - 1 : 0) : need + (room >> 6);
+        const bool with_specific = (room & 4u) != 0;
+        std::vector<double> l(cap, sentinel), sp(with_specific ? cap * 240 : 0, sentinel);
+        uint64_t got = 99;
+        const qn_status s = qn_loudness_meter_add(meter, n == 0 && (room & 8u) ? nullptr : x.data(), n,
+                                                  cap == 0 ? nullptr : l.data(), cap,
+                                                  with_specific ? sp.data() : nullptr, sp.size(), &got);
+        QN_FUZZ_ASSERT(known_status(s));
+        if (s == QN_STATUS_SUCCESS) {
+            QN_FUZZ_ASSERT(got == need);
+            for (uint64_t f = 0; f < got; ++f) QN_FUZZ_ASSERT(std::isfinite(l[f]) && l[f] >= 0);
+            for (uint64_t k = 0; k < (with_specific ? got * 240 : 0); ++k)
+                QN_FUZZ_ASSERT(std::isfinite(sp[k]) && sp[k] >= 0);
+            accepted.insert(accepted.end(), x.begin(), x.end());
+            frames.insert(frames.end(), l.begin(), l.begin() + static_cast<std::ptrdiff_t>(got));
+        } else {
+            QN_FUZZ_ASSERT(got == (s == QN_STATUS_OUTPUT_TOO_SMALL ? need : 0));
+            if (s != QN_STATUS_NUMERICAL_FAILURE) QN_FUZZ_ASSERT(untouched(l) && untouched(sp));
+        }
+    }
+
+    double stationary = sentinel;
+    const qn_status st = qn_loudness_meter_stationary(meter, &stationary, nullptr, 0);
+    QN_FUZZ_ASSERT(known_status(st));
+    qn_loudness_meter_destroy(meter);
+    if (accepted.empty()) return 0;
+
+    uint64_t count = 0;
+    QN_FUZZ_ASSERT(qn_loudness_time_frame_count(accepted.size(), 48000, &count) == QN_STATUS_SUCCESS);
+    QN_FUZZ_ASSERT(count == frames.size());
+    std::vector<double> whole(count), specific(count * 240);
+    const qn_status ws = qn_loudness_time(accepted.data(), accepted.size(), 48000, field, whole.data(), count,
+                                          specific.data(), specific.size(), &count);
+    QN_FUZZ_ASSERT(ws == QN_STATUS_SUCCESS);
+    QN_FUZZ_ASSERT(std::memcmp(whole.data(), frames.data(), frames.size() * sizeof(double)) == 0);
+    double expected = sentinel;
+    const qn_status es = qn_loudness_stationary(accepted.data(), accepted.size(), 48000, field, &expected, nullptr, 0);
+    QN_FUZZ_ASSERT(es == st);
+    if (st == QN_STATUS_SUCCESS) QN_FUZZ_ASSERT(std::memcmp(&expected, &stationary, sizeof expected) == 0);
+    return 0;
+}
