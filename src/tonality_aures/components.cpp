@@ -1,13 +1,17 @@
 // Narrow-band regions, tonal peaks and their 3-dB bandwidths.
 //
 // The search repeats up to twenty passes over the whole spectrum; what
-// makes it cheap is that each pass touches only what it changes. Every
-// bin's power 10^(L/10) is computed once per frame and replaced only where a
-// recorded region is flattened to its baseline (with the very power the
-// baseline sum of that pass computed). The critical-band sums visit only the
-// bins whose rate lies within 1.5 Bark of the region's centre, in ascending
-// order as a sum over all bins would: the bins outside add nothing, so the
-// sums are the same to the bit.
+// makes it cheap is that each pass touches only what it needs. A bin's
+// level, its power 10^(L/10) and its smoothed level are each computed once,
+// on first use, by the same expression as ever, and most bins far above the
+// regions are never needed. A recorded region's bins take its baseline and
+// the very powers the baseline sum of that pass computed. The critical-band
+// sums visit only the bins whose rate lies within 1.5 Bark of the region's
+// centre, in ascending order as a sum over all bins would: the bins outside
+// add nothing, so the sums are the same to the bit. The highest smoothed
+// level is sought only where a region may peak: everywhere else the search
+// level is -100 dB, which could only win when nothing reaches 0 dB, and then
+// the search stops either way.
 #include "tonality_aures/components.h"
 
 #include <algorithm>
@@ -38,17 +42,6 @@ double power_of(double level_db) { return std::pow(10.0, level_db / 10.0); }
 // 50 Hz below 500 Hz, else a tenth of the edge frequency.
 double extension_width(double edge_hz) { return edge_hz < 500.0 ? 50.0 : 0.1 * edge_hz; }
 
-// The value at rank max(floor(count / 10), 2) - 2 of `count` values sorted
-// ascending: a low percentile of the smoothed levels beyond an edge, below
-// which the extension stops. Only that one rank is read, so a selection
-// gives the value a full sort would.
-double extension_threshold(const double *values, int32_t count, double *buffer) {
-    std::memcpy(buffer, values, sizeof(double) * static_cast<std::size_t>(count));
-    const int32_t rank = std::max(static_cast<int32_t>(std::floor(0.1 * count)), int32_t{2}) - 2;
-    std::nth_element(buffer, buffer + rank, buffer + count);
-    return buffer[rank];
-}
-
 // The frequency (Hz) at which the cumulative share Q first reaches `point`,
 // interpolated within bin r, the first of e + 1 ... end - 1 with Q[r] >=
 // point (end when none is).
@@ -64,19 +57,79 @@ double share_point(const double *Q, int32_t e, int32_t end, double point, double
     return (r - 1) * df + df * (point - Q[r - 1]) / (Q[r] - Q[r - 1]);
 }
 
+// The spectrum and the working arrays, with every value computed on first
+// use. NaN marks a value not yet computed: none of them can be NaN once
+// computed (levels are finite, powers positive).
+class lazy_bins {
+public:
+    lazy_bins(const qn_aures_spectrum &s, const qn_aures_search_workspace &w) : s_(s), w_(w) {}
+
+    int32_t len() const { return s_.len; }
+
+    double level(int32_t i) const {
+        double &l = s_.level[i];
+        if (std::isnan(l)) l = 10.0 * std::log10(s_.ratio[i]);
+        return l;
+    }
+
+    double level_power(int32_t i) const {
+        double &p = w_.level_power[i];
+        if (std::isnan(p)) p = power_of(level(i));
+        return p;
+    }
+
+    // The power mean of three neighbouring bins of the level spectrum (the
+    // two end bins keep their level).
+    double smoothed(int32_t i) const {
+        double &a = w_.smoothed[i];
+        if (std::isnan(a)) {
+            a = i == 0 || i == s_.len - 1
+                    ? level(i)
+                    : 10.0 * std::log10(level_power(i - 1) + level_power(i) + level_power(i + 1)) - three_bins_db;
+        }
+        return a;
+    }
+
+    // The working level and its power: the level, except where a recorded
+    // region was replaced by its baseline.
+    double working(int32_t i) const { return std::isnan(w_.working[i]) ? level(i) : w_.working[i]; }
+    double power(int32_t i) const { return std::isnan(w_.working[i]) ? level_power(i) : w_.power[i]; }
+
+    void replace(int32_t i, double level_db, double power) const {
+        w_.working[i] = level_db;
+        w_.power[i] = power;
+    }
+
+    // The value at rank max(floor(count / 10), 2) - 2 of the smoothed
+    // levels of bins first ... first + count - 1, sorted ascending: a low
+    // percentile beyond an edge, below which the extension stops. Only that
+    // one rank is read, so a selection gives the value a full sort would.
+    double extension_threshold(int32_t first, int32_t count) const {
+        for (int32_t j = 0; j < count; ++j) w_.scratch[j] = smoothed(first + j);
+        const int32_t rank = std::max(static_cast<int32_t>(std::floor(0.1 * count)), int32_t{2}) - 2;
+        std::nth_element(w_.scratch, w_.scratch + rank, w_.scratch + count);
+        return w_.scratch[rank];
+    }
+
+private:
+    const qn_aures_spectrum &s_;
+    const qn_aures_search_workspace &w_;
+};
+
 // Outcome of one pass of the search.
 enum class pass_result { stop, claimed, recorded, failed };
 
-pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double df, qn_aures_narrowband *record) {
-    const double *A = w.smoothed;
+// One pass; region peaks are sought in bins first_peak ... last_peak.
+pass_result search_pass(const lazy_bins &bins, const qn_aures_search_workspace &w, int32_t first_peak,
+                        int32_t last_peak, double df, qn_aures_narrowband *record) {
+    const int32_t len = bins.len();
     double *S = w.search;
-    double *Lw = w.working;
     unsigned char *claimed = w.claimed;
 
     // The peak: the highest search level, the lowest bin among equals.
-    int32_t b0 = 0;
-    double c = S[0];
-    for (int32_t i = 1; i < len; ++i) {
+    int32_t b0 = first_peak;
+    double c = S[first_peak];
+    for (int32_t i = first_peak + 1; i <= last_peak; ++i) {
         if (S[i] > c) {
             c = S[i];
             b0 = i;
@@ -89,7 +142,7 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
     int32_t k = 0;
     bool k_open = true;
     for (int32_t i = b0 - 1; i >= 0; --i) {
-        if (c > A[i] + 3) {
+        if (c > bins.smoothed(i) + 3) {
             k = i;
             break;
         }
@@ -102,7 +155,7 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
     int32_t b = len - 1;
     bool b_open = true;
     for (int32_t i = b0 + 1; i < len; ++i) {
-        if (c > A[i] + 3) {
+        if (c > bins.smoothed(i) + 3) {
             b = i;
             break;
         }
@@ -119,14 +172,14 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
     if (k_open) {
         const auto reach = static_cast<int32_t>(std::floor(extension_width(k * df) / df + 0.5));
         const int32_t g = std::max(k - reach, int32_t{0});
-        const double threshold = extension_threshold(A + g, k - g + 1, w.scratch);
+        const double threshold = bins.extension_threshold(g, k - g + 1);
         e = g;
         for (int32_t h = k; h >= g; --h) {
             if (claimed[h]) {
                 e = h + 1;
                 break;
             }
-            if (threshold >= A[h]) {
+            if (threshold >= bins.smoothed(h)) {
                 e = h;
                 break;
             }
@@ -136,14 +189,14 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
     if (b_open) {
         const auto reach = static_cast<int32_t>(std::floor(extension_width(b * df) / df + 0.5));
         const int32_t G = b + reach >= len ? len - 1 : b + reach;
-        const double threshold = extension_threshold(A + b, G - b + 1, w.scratch);
+        const double threshold = bins.extension_threshold(b, G - b + 1);
         end = G;
         for (int32_t h = b; h <= G; ++h) {
             if (claimed[h]) {
                 end = h - 1;
                 break;
             }
-            if (threshold >= A[h]) {
+            if (threshold >= bins.smoothed(h)) {
                 end = h;
                 break;
             }
@@ -154,14 +207,14 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
     // The pass claims its range whether or not it yields a record.
     for (int32_t v = e; v <= end; ++v) {
         claimed[v] = 1;
-        S[v] = no_peak_level;
+        if (v >= first_peak && v <= last_peak) S[v] = no_peak_level;
     }
 
     const double centre = std::sqrt((k * df) * (b * df));
     if (centre <= 0) return pass_result::claimed;
     const double width_3db = (b - k) * df;
     if (width_3db <= 0) return pass_result::claimed;
-    const double t = Lw[e], u = Lw[end];
+    const double t = bins.working(e), u = bins.working(end);
 
     // Narrower than the critical band at the centre frequency.
     const double khz = centre / 1000.0;
@@ -178,12 +231,12 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
     for (int32_t v = first; v <= last; ++v) {
         const double z = w.rate[v];
         if (z_low <= z && z < z_centre_low) {
-            lower += w.power[v];
+            lower += bins.power(v);
             ++lower_bins;
         } else if (z_centre_low <= z && z <= z_centre_high) {
-            middle += w.power[v];
+            middle += bins.power(v);
         } else if (z_centre_high < z && z <= z_high) {
-            upper += w.power[v];
+            upper += bins.power(v);
             ++upper_bins;
         }
     }
@@ -195,16 +248,16 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
         return pass_result::claimed;
 
     // Power above a baseline running straight in dB between the ends of the
-    // range; the baseline powers wait in the scratch array for step 15.
+    // range; the baseline powers wait in the scratch array for the removal.
     double P3 = 0;
-    for (int32_t m = k; m <= b; ++m) P3 += w.power[m];
+    for (int32_t m = k; m <= b; ++m) P3 += bins.power(m);
     const double span = std::max(end - e, int32_t{1});
     double excess_sum = 0, H = 0;
     for (int32_t v = e; v <= end; ++v) {
         const double base = t + (v - e) * (u - t) / span;
         const double base_power = power_of(base);
         w.scratch[v] = base_power;
-        w.excess[v] = std::max(w.power[v] - base_power, 0.0);
+        w.excess[v] = std::max(bins.power(v) - base_power, 0.0);
         excess_sum += w.excess[v];
         if (v >= k && v <= b) H += base_power;
     }
@@ -225,10 +278,7 @@ pass_result search_pass(int32_t len, const qn_aures_search_workspace &w, double 
     if (!(bandwidth > 0) || !qn_is_finite(bandwidth) || !qn_is_finite(level)) return pass_result::failed;
 
     // Later passes see the region replaced by its baseline.
-    for (int32_t v = e; v <= end; ++v) {
-        Lw[v] = t + (v - e) * (u - t) / span;
-        w.power[v] = w.scratch[v];
-    }
+    for (int32_t v = e; v <= end; ++v) bins.replace(v, t + (v - e) * (u - t) / span, w.scratch[v]);
     *record = {e, end, centre, bandwidth, level, t, u};
     return pass_result::recorded;
 }
@@ -261,27 +311,40 @@ void qn_aures_rate_run(const double *rate, int32_t len, bool rate_rises, double 
     *last = static_cast<int32_t>(std::upper_bound(rate, rate + len, hi) - rate) - 1;
 }
 
-int32_t qn_aures_narrowband_search(const double *L, int32_t len, const qn_aures_search_workspace &w,
+int32_t qn_aures_narrowband_search(const qn_aures_spectrum &spectrum, const qn_aures_search_workspace &w,
                                    qn_aures_narrowband *records, double df) noexcept {
+    const int32_t len = spectrum.len;
     if (len <= 0) return 0;
+    const double unknown = std::numeric_limits<double>::quiet_NaN();
     std::memset(w.claimed, 0, static_cast<std::size_t>(len));
-    for (int32_t i = 0; i < len; ++i) {
-        w.working[i] = L[i];
-        w.power[i] = power_of(L[i]);
+    std::fill(w.level_power, w.level_power + len, unknown);
+    std::fill(w.smoothed, w.smoothed + len, unknown);
+    std::fill(w.working, w.working + len, unknown);
+    const lazy_bins bins(spectrum, w);
+
+    // Every smoothed level must be finite. Levels up to 3000 dB cannot
+    // overflow a sum of three powers, and levels are finite, so only a
+    // spectrum beyond that needs every bin examined.
+    bool bounded = true;
+    for (int32_t i = 0; i < len && bounded; ++i)
+        bounded = spectrum.ratio != nullptr && std::isnan(spectrum.level[i]) ? spectrum.ratio[i] <= 1e300
+                                                                             : spectrum.level[i] <= 3000.0;
+    if (!bounded) {
+        for (int32_t i = 0; i < len; ++i)
+            if (!qn_is_finite(bins.smoothed(i))) return qn_aures_step_failed;
     }
-    for (int32_t i = 0; i < len; ++i) {
-        const double a = i == 0 || i == len - 1
-                             ? L[i]
-                             : 10.0 * std::log10(w.power[i - 1] + w.power[i] + w.power[i + 1]) - three_bins_db;
-        if (!qn_is_finite(a)) return qn_aures_step_failed;
-        w.smoothed[i] = a;
-        const double f = i * df;
-        w.search[i] = f > highest_peak_hz || f < lowest_peak_hz ? no_peak_level : a;
-    }
+
+    // Region peaks lie between 20 Hz and 5 kHz.
+    int32_t first_peak = 0;
+    while (first_peak < len && first_peak * df < lowest_peak_hz) ++first_peak;
+    int32_t last_peak = first_peak - 1;
+    while (last_peak + 1 < len && (last_peak + 1) * df <= highest_peak_hz) ++last_peak;
+    if (first_peak > last_peak) return 0;
+    for (int32_t i = first_peak; i <= last_peak; ++i) w.search[i] = bins.smoothed(i);
 
     int32_t count = 0;
     for (int pass = 0; pass < qn_aures_max_narrowbands; ++pass) {
-        const pass_result r = search_pass(len, w, df, &records[count]);
+        const pass_result r = search_pass(bins, w, first_peak, last_peak, df, &records[count]);
         if (r == pass_result::stop) break;
         if (r == pass_result::failed) return qn_aures_step_failed;
         if (r == pass_result::recorded) ++count;

@@ -44,35 +44,48 @@ struct qn_aures_narrowband {
     double upper_edge_level;  // dB: working level at `end` before the region was removed
 };
 
+// The level spectrum the search reads: `level` (dB) of each of len bins.
+// When `ratio` is given, a level may still be NaN, and is then computed on
+// first use as 10 log10(ratio[i]), ratio[i] being the bin's power over the
+// reference power, positive and finite: the search touches the bins near
+// the regions it examines, seldom the whole spectrum. Without `ratio` every
+// level must be there (and finite).
+struct qn_aures_spectrum {
+    double *level;
+    const double *ratio;
+    int32_t len;
+};
+
 // Working arrays of the narrow-band search for a spectrum of len bins. The
 // rates are filled once per call by qn_aures_bin_rates (they do not change
 // from frame to frame); every other array is the search's own.
 struct qn_aures_search_workspace {
-    const double *rate;       // critical-band rate of each bin, Bark
-    bool rate_rises;          // qn_aures_bin_rates returned true
-    double *smoothed;         // power mean of three neighbouring bins, dB
-    double *search;           // smoothed level where a region may peak, else -100 dB
-    double *working;          // level with the regions found so far removed, dB
-    double *power;            // 10^(working / 10), kept in step with `working`
-    double *scratch;          // sort buffer, then baseline powers of a pass
-    double *excess;           // power above the baseline, per bin of a region
-    double *share;            // cumulative share of that excess
-    unsigned char *claimed;   // bins taken by an earlier pass
+    const double *rate;         // critical-band rate of each bin, Bark
+    bool rate_rises;            // qn_aures_bin_rates returned true
+    double *level_power;        // 10^(L / 10), computed on first use
+    double *smoothed;           // power mean of a bin and its two neighbours, dB, on first use
+    double *search;             // smoothed level of the bins where a region may peak
+    double *working;            // where a recorded region was removed: its baseline (dB)
+    double *power;              // there: 10^(working / 10)
+    double *scratch;            // sort buffer, then baseline powers of a pass
+    double *excess;             // power above the baseline, per bin of a region
+    double *share;              // cumulative share of that excess
+    unsigned char *claimed;     // bins taken by an earlier pass
 };
 
-// The narrow-band search over the level spectrum L (dB, len bins of width
-// df Hz, bin 0 at 0 Hz). Runs at most 20 passes; each pass claims the
-// region around the highest remaining smoothed level between 20 Hz and
-// 5000 Hz and records it when it is narrower than a critical band and
-// stands at least 7 dB above both neighbouring critical bands. A recorded
-// region is then replaced by its baseline in the working level, so later
-// passes measure their critical bands without it. The search ends early at
-// a highest smoothed level below 0 dB.
+// The narrow-band search over the level spectrum (len bins of width df Hz,
+// bin 0 at 0 Hz). Runs at most 20 passes; each pass claims the region
+// around the highest remaining smoothed level between 20 Hz and 5000 Hz and
+// records it when it is narrower than a critical band and stands at least
+// 7 dB above both neighbouring critical bands. A recorded region is then
+// replaced by its baseline in the working level, so later passes measure
+// their critical bands without it. The search ends early at a highest
+// smoothed level below 0 dB. Levels it computes stay in spectrum.level.
 //
 // Writes the records in the order found and returns their number (0 ... 20),
 // or qn_aures_step_failed when a smoothed level, a band sum, a power sum, a
 // bandwidth or a level is unusable.
-int32_t qn_aures_narrowband_search(const double *L, int32_t len, const qn_aures_search_workspace &w,
+int32_t qn_aures_narrowband_search(const qn_aures_spectrum &spectrum, const qn_aures_search_workspace &w,
                                    qn_aures_narrowband *records, double df) noexcept;
 
 // Tonal peaks: bins p in first ... last (inclusive) whose level rises

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 #include "fft/fft.h"
@@ -40,6 +41,9 @@ constexpr int32_t first_masking_bin = 5;
 constexpr int32_t masking_bins = last_peak_bin - first_masking_bin + 1;  // 1246
 constexpr int32_t max_components = masking_bins;
 
+// A level of L1 not computed yet (computed on first use by the search).
+constexpr double unknown_level = std::numeric_limits<double>::quiet_NaN();
+
 // Reference sound pressure squared, (20 uPa)^2 in Pa^2.
 constexpr double reference_power = 4e-10;
 
@@ -58,9 +62,10 @@ struct layout {
     static constexpr std::size_t level = residual_spectrum + 2 * N;              // N: L1
     static constexpr std::size_t windowed = level + N;                           // N: wx
     static constexpr std::size_t residual = windowed + N;                        // N: r
-    static constexpr std::size_t bin_rate = residual + N;                        // N / 2 + 1
-    static constexpr std::size_t search = bin_rate + search_bins;                // 7 (N / 2 + 1)
-    static constexpr std::size_t components = search + 7 * search_bins;          // 7 max_components
+    static constexpr std::size_t ratio = residual + N;                           // N / 2 + 1
+    static constexpr std::size_t bin_rate = ratio + search_bins;                 // N / 2 + 1
+    static constexpr std::size_t search = bin_rate + search_bins;                // 8 (N / 2 + 1)
+    static constexpr std::size_t components = search + 8 * search_bins;          // 7 max_components
     static constexpr std::size_t masking_power = components + 7 * max_components;  // masking_bins
     static constexpr std::size_t doubles = masking_power + masking_bins;
     static constexpr std::size_t ints = 2 * max_components;                      // bin, band
@@ -73,7 +78,7 @@ struct scratch {
     qn_heap_array<int32_t> int_block;
     qn_heap_array<unsigned char> claimed;
 
-    double *window, *X, *Y, *level, *wx, *residual;
+    double *window, *X, *Y, *level, *wx, *residual, *ratio;
     qn_aures_search_workspace search;
     // The component list, parallel arrays.
     double *frequency, *component_level, *bandwidth, *excess, *window_bandwidth, *removal_width, *component_rate;
@@ -99,6 +104,7 @@ int32_t obtain(scratch &s) {
     s.level = d + layout::level;
     s.wx = d + layout::windowed;
     s.residual = d + layout::residual;
+    s.ratio = d + layout::ratio;
     double *rate = d + layout::bin_rate;
     double *search = d + layout::search;
     const bool rises = qn_aures_bin_rates(rate, search_bins, bin_width);
@@ -111,6 +117,7 @@ int32_t obtain(scratch &s) {
                 search + 4 * search_bins,
                 search + 5 * search_bins,
                 search + 6 * search_bins,
+                search + 7 * search_bins,
                 s.claimed.get()};
     double *c = d + layout::components;
     s.frequency = c;
@@ -188,15 +195,25 @@ int32_t frame_tonality(scratch &s, const double *x, qn_sound_field field, double
         s.X[2 * i + 1] = 0;
     }
     if (!qn_fft_cforward(s.plan.get(), s.X, 1.0)) return qn_aures_allocation_failed;
+
+    // The level spectrum L1 = 10 log10 of the power ratio. Every bin's ratio
+    // must be finite; the levels are computed where they are read. The peak
+    // picking reads bins 0 ... 1259 and the 3-dB walk of a tonal peak p
+    // stays within p - 6 ... p + 6 (the peak stands 7 dB above those bins),
+    // so those are computed here; the search computes the others it needs
+    // up to N / 2; no reader reaches the mirrored half above N / 2.
     for (int32_t m = 0; m < N; ++m) {
         const double re = s.X[2 * m], im = s.X[2 * m + 1];
         // The 1e-99 keeps an empty bin's level finite (about -896 dB).
         const double q = (re * re + im * im + 1e-99) / reference_power;
         if (!qn_is_finite(q)) return qn_aures_numerical_failure;
-        s.level[m] = 10.0 * std::log10(q);
+        if (m < search_bins) s.ratio[m] = q;
     }
+    for (int32_t m = 0; m < search_bins; ++m)
+        s.level[m] = m <= last_peak_bin + 9 ? 10.0 * std::log10(s.ratio[m]) : unknown_level;
 
-    const int32_t nb = qn_aures_narrowband_search(s.level, search_bins, s.search, s.records, bin_width);
+    const qn_aures_spectrum spectrum = {s.level, s.ratio, search_bins};
+    const int32_t nb = qn_aures_narrowband_search(spectrum, s.search, s.records, bin_width);
     if (nb < 0) return qn_aures_numerical_failure;
     const int32_t nt = qn_aures_pick_peaks(s.level, first_peak_bin, last_peak_bin, s.records, nb, qn_aures_rate, N,
                                            s.bin, s.component_level, s.frequency, max_components);

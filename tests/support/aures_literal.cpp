@@ -473,14 +473,19 @@ int aures_literal_search(const std::vector<double> &L, int len, double df, std::
     return narrowband_search(L, len, records, trace, df);
 }
 
-std::vector<double> aures_literal_levels(const double *frame_samples) {
+std::vector<double> aures_literal_ratios(const double *frame_samples) {
     const aures_window win = aures_literal_window();
     qn_fft_cplan_ptr plan(qn_fft_cplan_make(N));
-    std::vector<double> X(2 * N), L(N);
+    std::vector<double> X(2 * N), q(N);
     for (int i = 0; i < N; ++i) X[2 * i] = win.scale * (win.w[i] * frame_samples[i]);
     if (!plan || !qn_fft_cforward(plan.get(), X.data(), 1.0)) return {};
-    for (int m = 0; m < N; ++m)
-        L[m] = 10.0 * std::log10((X[2 * m] * X[2 * m] + X[2 * m + 1] * X[2 * m + 1] + 1e-99) / 4e-10);
+    for (int m = 0; m < N; ++m) q[m] = (X[2 * m] * X[2 * m] + X[2 * m + 1] * X[2 * m + 1] + 1e-99) / 4e-10;
+    return q;
+}
+
+std::vector<double> aures_literal_levels(const double *frame_samples) {
+    std::vector<double> L = aures_literal_ratios(frame_samples);
+    for (double &v : L) v = 10.0 * std::log10(v);
     return L;
 }
 

@@ -39,7 +39,9 @@ struct aures_window {
 };
 aures_window aures_literal_window();
 
-// The level spectrum L1 (12000 values, dB) of one frame of 12000 samples.
+// The power ratios (|X|^2 + 1e-99) / (20 uPa)^2 and the level spectrum L1
+// = 10 log10 of them (12000 values each, dB) of one frame of 12000 samples.
+std::vector<double> aures_literal_ratios(const double *frame);
 std::vector<double> aures_literal_levels(const double *frame);
 
 // The narrow-band search alone over L[0 ... len - 1] with bins df Hz

@@ -29,21 +29,24 @@ std::vector<double> tone(double hz, double level_db, std::size_t n) {
     return qn_test::sine(hz, qn_test::rms_for_level(level_db) * std::sqrt(2.0), n);
 }
 
-// The narrow-band search with its own workspace, as the engine lends it.
+// The narrow-band search with its own workspace, as the engine lends it:
+// over levels given in full, or computed on first use from power ratios.
 struct search_run {
-    std::vector<double> rate, arrays;
+    std::vector<double> level, rate, arrays;
     std::vector<unsigned char> claimed;
     std::vector<qn_aures_narrowband> records = std::vector<qn_aures_narrowband>(qn_aures_max_narrowbands);
     int32_t count = 0;
 
-    search_run(const std::vector<double> &L, int32_t len, double df)
-        : rate(static_cast<std::size_t>(len)), arrays(7 * static_cast<std::size_t>(len)),
-          claimed(static_cast<std::size_t>(len)) {
+    search_run(const std::vector<double> &L, int32_t len, double df, const std::vector<double> *ratio = nullptr)
+        : level(L.begin(), L.begin() + len), rate(static_cast<std::size_t>(len)),
+          arrays(8 * static_cast<std::size_t>(len)), claimed(static_cast<std::size_t>(len)) {
         const bool rises = qn_aures_bin_rates(rate.data(), len, df);
         double *a = arrays.data();
         const qn_aures_search_workspace w = {rate.data(), rises,       a,           a + len,     a + 2 * len,
-                                             a + 3 * len, a + 4 * len, a + 5 * len, a + 6 * len, claimed.data()};
-        count = qn_aures_narrowband_search(L.data(), len, w, records.data(), df);
+                                             a + 3 * len, a + 4 * len, a + 5 * len, a + 6 * len, a + 7 * len,
+                                             claimed.data()};
+        const qn_aures_spectrum spectrum = {level.data(), ratio ? ratio->data() : nullptr, len};
+        count = qn_aures_narrowband_search(spectrum, w, records.data(), df);
     }
 };
 
@@ -211,6 +214,8 @@ TEST(AuresComponents, OnlyTwentyPassesRun) {
 }
 
 TEST(AuresComponents, SearchAgreesWithTheLiteralSearchOnSignals) {
+    // Over levels given in full, and over levels computed on first use from
+    // the power ratios, as the engine runs it.
     const std::vector<std::vector<double>> signals = {
         tone(1000, 60, 12000),
         tone(3000, 40, 12000),
@@ -219,28 +224,37 @@ TEST(AuresComponents, SearchAgreesWithTheLiteralSearchOnSignals) {
     };
     for (std::size_t s = 0; s < signals.size(); ++s) {
         const auto L = qn_test::aures_literal_levels(signals[s].data());
+        const auto ratio = qn_test::aures_literal_ratios(signals[s].data());
         std::vector<qn_test::aures_record> records;
         qn_test::aures_search_trace trace;
         const int literal = qn_test::aures_literal_search(L, 6001, 4.0, records, &trace);
-        const search_run run(L, 6001, 4.0);
-        EXPECT_TRUE(same_records(run, literal, records)) << "signal " << s;
-        EXPECT_EQ(run.claimed, trace.claimed) << "signal " << s;
+        const search_run full(L, 6001, 4.0);
+        EXPECT_TRUE(same_records(full, literal, records)) << "signal " << s;
+        EXPECT_EQ(full.claimed, trace.claimed) << "signal " << s;
+        const search_run lazy(std::vector<double>(6001, not_a_number), 6001, 4.0, &ratio);
+        EXPECT_TRUE(same_records(lazy, literal, records)) << "signal " << s << ", levels on first use";
+        EXPECT_EQ(lazy.claimed, trace.claimed) << "signal " << s << ", levels on first use";
+        for (int i = 0; i < 6001; ++i) {
+            const double v = lazy.level[static_cast<std::size_t>(i)];
+            ASSERT_TRUE(std::isnan(v) || v == L[static_cast<std::size_t>(i)]) << "signal " << s << ", bin " << i;
+        }
     }
 }
 
 TEST(AuresComponents, SearchAgreesWithTheLiteralSearchOnRandomSpectra) {
     // Spectra of random clusters, plateaus and slopes over a random floor:
     // regions that abut, edges at claimed bins, extensions cut short by
-    // claims, regions that fail each test. Both searches must agree to the
-    // bit; some of the spectra must meet a 3-dB edge that is open at a bin
-    // an earlier pass claimed (the level test comes first).
+    // claims, regions that fail each test. Both searches, over levels given
+    // in full and computed on first use, must agree to the bit; some of the
+    // spectra must meet a 3-dB edge that is open at a bin an earlier pass
+    // claimed (the level test comes first).
     std::mt19937_64 rng(20240611);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     int open_claimed = 0, recorded = 0;
     for (int trial = 0; trial < 300; ++trial) {
-        std::vector<double> L(6001);
+        std::vector<double> ratio(6001);
         const double floor_db = -30 + 40 * unit(rng);
-        for (double &v : L) v = floor_db + 6 * unit(rng);
+        for (double &v : ratio) v = floor_db + 6 * unit(rng);
         const int clusters = 1 + static_cast<int>(unit(rng) * 30);
         for (int c = 0; c < clusters; ++c) {
             const int centre = 3 + static_cast<int>(unit(rng) * 1400);
@@ -250,20 +264,36 @@ TEST(AuresComponents, SearchAgreesWithTheLiteralSearchOnRandomSpectra) {
             for (int v = centre - width; v <= centre + width; ++v) {
                 if (v < 0 || v > 6000) continue;
                 const double level = plateau ? top : top - 6.0 * std::abs(v - centre) * unit(rng);
-                L[static_cast<std::size_t>(v)] = std::max(L[static_cast<std::size_t>(v)], level);
+                ratio[static_cast<std::size_t>(v)] = std::max(ratio[static_cast<std::size_t>(v)], level);
             }
+        }
+        std::vector<double> L(6001);
+        for (std::size_t i = 0; i < L.size(); ++i) {
+            ratio[i] = std::pow(10.0, ratio[i] / 10);
+            L[i] = 10 * std::log10(ratio[i]);
         }
         std::vector<qn_test::aures_record> records;
         qn_test::aures_search_trace trace;
         const int literal = qn_test::aures_literal_search(L, 6001, 4.0, records, &trace);
-        const search_run run(L, 6001, 4.0);
-        ASSERT_TRUE(same_records(run, literal, records)) << "trial " << trial;
-        ASSERT_EQ(run.claimed, trace.claimed) << "trial " << trial;
+        const search_run full(L, 6001, 4.0);
+        ASSERT_TRUE(same_records(full, literal, records)) << "trial " << trial;
+        ASSERT_EQ(full.claimed, trace.claimed) << "trial " << trial;
+        const search_run lazy(std::vector<double>(6001, not_a_number), 6001, 4.0, &ratio);
+        ASSERT_TRUE(same_records(lazy, literal, records)) << "trial " << trial << ", levels on first use";
+        ASSERT_EQ(lazy.claimed, trace.claimed) << "trial " << trial << ", levels on first use";
         open_claimed += trace.open_claimed_edges;
         recorded += literal > 0;
     }
     EXPECT_GT(open_claimed, 0) << "no spectrum had an open edge at a claimed bin";
     EXPECT_GT(recorded, 50);
+}
+
+TEST(AuresComponents, SpectrumBeyondThreeThousandDecibelsFails) {
+    // A sum of three bin powers overflows: the search fails at once.
+    auto L = lines(6001, 0, {{3000, 3083}, {3001, 3083}, {3002, 3083}});
+    EXPECT_EQ(search_run(L, 6001, 4.0).count, qn_aures_step_failed);
+    L = lines(6001, 0, {{3000, 3000}});
+    EXPECT_EQ(search_run(L, 6001, 4.0).count, 0);
 }
 
 TEST(AuresComponents, PeakBandwidths) {
