@@ -65,28 +65,10 @@ std::vector<double> windowed_frames(const std::vector<double> &x) {
 
 }  // namespace
 
-static void BM_TonalityAures60s(benchmark::State &state) {
-    const auto &x = signal(static_cast<int>(state.range(0)), 60);
-    state.SetLabel(signal_name(static_cast<int>(state.range(0))));
-    uint64_t frames = 0;
-    if (qn_tonality_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return;
-    std::vector<double> t(frames);
-    qn_bench::reset_heap_peak();
-    const std::size_t before = qn_bench::heap_peak();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            qn_tonality_aures(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, t.data(), t.size(), &frames));
-    }
-    qn_bench::set_realtime(state, x.size());
-    // Peak heap of a call: the engine's scratch and plan, and the driver's
-    // one double per frame.
-    state.counters["heap_MB"] = static_cast<double>(qn_bench::heap_peak() - before) / 1e6;
-}
-BENCHMARK(BM_TonalityAures60s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
-
-// The same call on 2 s, for the heap peak against the signal's length.
-static void BM_TonalityAures2s(benchmark::State &state) {
-    const auto &x = signal(static_cast<int>(state.range(0)), 2);
+// The whole analysis of 60 s and of 2 s, with the most heap a call held:
+// the engine's scratch and plan, and the driver's one double per frame.
+static void BM_TonalityAures(benchmark::State &state) {
+    const auto &x = signal(static_cast<int>(state.range(0)), static_cast<std::size_t>(state.range(1)));
     state.SetLabel(signal_name(static_cast<int>(state.range(0))));
     uint64_t frames = 0;
     if (qn_tonality_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return;
@@ -100,7 +82,14 @@ static void BM_TonalityAures2s(benchmark::State &state) {
     qn_bench::set_realtime(state, x.size());
     state.counters["heap_MB"] = static_cast<double>(qn_bench::heap_peak() - before) / 1e6;
 }
-BENCHMARK(BM_TonalityAures2s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+BENCHMARK(BM_TonalityAures)
+    ->ArgNames({"signal", "seconds"})
+    ->Args({0, 60})
+    ->Args({1, 60})
+    ->Args({0, 2})
+    ->Args({1, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->QN_MIN_STATISTIC;
 
 // Share 1: the three complex transforms of length 12000 of every frame.
 static void BM_AuresTransforms60s(benchmark::State &state) {

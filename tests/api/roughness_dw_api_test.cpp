@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "quarnelo.h"
-#include "support/alloc_hook.h"
 #include "support/expect.h"
+#include "support/framed_api.h"
 #include "support/signals.h"
 
 using qn_test::sentinel;
@@ -15,30 +15,19 @@ using qn_test::sentinel_buffer;
 using qn_test::untouched;
 
 TEST(RoughnessApi, FrameCounts) {
-    struct Case {
-        uint64_t count;
-        int32_t rate;
-        qn_status status;
-        uint64_t frames;
-    };
-    const Case cases[] = {
-        {9599, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
-        {9600, 48000, QN_STATUS_SUCCESS, 1},
-        {14399, 48000, QN_STATUS_SUCCESS, 1},
-        {14400, 48000, QN_STATUS_SUCCESS, 2},
-        {48000, 48000, QN_STATUS_SUCCESS, 9},
-        {2147483647, 48000, QN_STATUS_SUCCESS, (2147483647u - 9600u) / 4800u + 1},
-        {2147483648, 48000, QN_STATUS_SIZE_OVERFLOW, 0},
-        {0, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
-        {100, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
-        {uint64_t{1} << 40, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
-    };
-    for (const Case &c : cases) {
-        uint64_t frames = 777;
-        EXPECT_EQ(qn_roughness_frame_count(c.count, c.rate, &frames), c.status) << c.count;
-        EXPECT_EQ(frames, c.status == QN_STATUS_SUCCESS ? c.frames : 777u) << c.count;
-    }
-    EXPECT_EQ(qn_roughness_frame_count(0, 0, nullptr), QN_STATUS_NULL_POINTER);
+    qn_test::expect_frame_counts(qn_roughness_frame_count,
+                                 {
+                                     {9599, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
+                                     {9600, 48000, QN_STATUS_SUCCESS, 1},
+                                     {14399, 48000, QN_STATUS_SUCCESS, 1},
+                                     {14400, 48000, QN_STATUS_SUCCESS, 2},
+                                     {48000, 48000, QN_STATUS_SUCCESS, 9},
+                                     {2147483647, 48000, QN_STATUS_SUCCESS, (2147483647u - 9600u) / 4800u + 1},
+                                     {2147483648, 48000, QN_STATUS_SIZE_OVERFLOW, 0},
+                                     {0, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
+                                     {100, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
+                                     {uint64_t{1} << 40, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
+                                 });
 }
 
 TEST(RoughnessApi, CheckOrderAndWhatIsWritten) {
@@ -89,24 +78,8 @@ TEST(RoughnessApi, CheckOrderAndWhatIsWritten) {
 
 TEST(RoughnessApi, AllocationFailuresAreStatusesAndLeakNothing) {
     const auto x = qn_test::am_tone(1000, 70, 1.0, 0.03, 9600);
-    double out = sentinel;
-    uint64_t frames = 0;
-    qn_test_fail_allocation_at(-1);
-    ASSERT_EQ(qn_roughness_dw(x.data(), 9600, 48000, &out, 1, &frames), QN_STATUS_SUCCESS);
-    const int64_t requests = qn_test_allocation_count();
-    const int64_t live = qn_test_live_allocations();
-    for (int64_t i = 0; i < requests; ++i) {
-        out = sentinel;
-        frames = 99;
-        {
-            qn_test_allocation_failure fail(i);
-            EXPECT_EQ(qn_roughness_dw(x.data(), 9600, 48000, &out, 1, &frames), QN_STATUS_ALLOCATION_FAILED)
-                << "request " << i;
-        }
-        EXPECT_EQ(out, sentinel);
-        EXPECT_EQ(frames, 99u);
-        EXPECT_EQ(qn_test_live_allocations(), live) << "request " << i;
-    }
+    qn_test::expect_allocation_failures(
+        [&](double *out, uint64_t *frames) { return qn_roughness_dw(x.data(), 9600, 48000, out, 1, frames); });
 }
 
 TEST(RoughnessApi, NumericalFailureWritesNothing) {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "quarnelo.h"
-#include "support/alloc_hook.h"
 #include "support/expect.h"
+#include "support/framed_api.h"
 #include "support/signals.h"
 
 using qn_test::sentinel;
@@ -22,30 +22,19 @@ std::vector<double> tone(double hz, double level_db, std::size_t n) {
 }  // namespace
 
 TEST(TonalityApi, FrameCounts) {
-    struct Case {
-        uint64_t count;
-        int32_t rate;
-        qn_status status;
-        uint64_t frames;
-    };
-    const Case cases[] = {
-        {11999, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
-        {12000, 48000, QN_STATUS_SUCCESS, 1},
-        {17999, 48000, QN_STATUS_SUCCESS, 1},
-        {18000, 48000, QN_STATUS_SUCCESS, 2},
-        {48000, 48000, QN_STATUS_SUCCESS, 7},
-        {2147483647, 48000, QN_STATUS_SUCCESS, (2147483647u - 12000u) / 6000u + 1},
-        {2147483648, 48000, QN_STATUS_SIZE_OVERFLOW, 0},
-        {0, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
-        {100, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
-        {uint64_t{1} << 40, 0, QN_STATUS_INVALID_SAMPLE_RATE, 0},
-    };
-    for (const Case &c : cases) {
-        uint64_t frames = 777;
-        EXPECT_EQ(qn_tonality_frame_count(c.count, c.rate, &frames), c.status) << c.count;
-        EXPECT_EQ(frames, c.status == QN_STATUS_SUCCESS ? c.frames : 777u) << c.count;
-    }
-    EXPECT_EQ(qn_tonality_frame_count(0, 0, nullptr), QN_STATUS_NULL_POINTER);
+    qn_test::expect_frame_counts(qn_tonality_frame_count,
+                                 {
+                                     {11999, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
+                                     {12000, 48000, QN_STATUS_SUCCESS, 1},
+                                     {17999, 48000, QN_STATUS_SUCCESS, 1},
+                                     {18000, 48000, QN_STATUS_SUCCESS, 2},
+                                     {48000, 48000, QN_STATUS_SUCCESS, 7},
+                                     {2147483647, 48000, QN_STATUS_SUCCESS, (2147483647u - 12000u) / 6000u + 1},
+                                     {2147483648, 48000, QN_STATUS_SIZE_OVERFLOW, 0},
+                                     {0, 48000, QN_STATUS_INPUT_TOO_SHORT, 0},
+                                     {100, 44100, QN_STATUS_INVALID_SAMPLE_RATE, 0},
+                                     {uint64_t{1} << 40, 0, QN_STATUS_INVALID_SAMPLE_RATE, 0},
+                                 });
 }
 
 TEST(TonalityApi, CheckOrderAndWhatIsWritten) {
@@ -103,25 +92,9 @@ TEST(TonalityApi, CheckOrderAndWhatIsWritten) {
 
 TEST(TonalityApi, AllocationFailuresAreStatusesAndLeakNothing) {
     const auto x = tone(1000, 60, 12000);
-    double out = sentinel;
-    uint64_t frames = 0;
-    qn_test_fail_allocation_at(-1);
-    ASSERT_EQ(qn_tonality_aures(x.data(), 12000, 48000, 0, &out, 1, &frames), QN_STATUS_SUCCESS);
-    const int64_t requests = qn_test_allocation_count();
-    const int64_t live = qn_test_live_allocations();
-    ASSERT_GT(requests, 3);
-    for (int64_t i = 0; i < requests; ++i) {
-        out = sentinel;
-        frames = 99;
-        {
-            qn_test_allocation_failure fail(i);
-            EXPECT_EQ(qn_tonality_aures(x.data(), 12000, 48000, 0, &out, 1, &frames), QN_STATUS_ALLOCATION_FAILED)
-                << "request " << i;
-        }
-        EXPECT_EQ(out, sentinel);
-        EXPECT_EQ(frames, 99u);
-        EXPECT_EQ(qn_test_live_allocations(), live) << "request " << i;
-    }
+    qn_test::expect_allocation_failures([&](double *out, uint64_t *frames) {
+        return qn_tonality_aures(x.data(), 12000, 48000, QN_SOUND_FIELD_FREE, out, 1, frames);
+    });
 }
 
 TEST(TonalityApi, VeryLoudLowFrequencySoundIsANumericalFailure) {

@@ -103,6 +103,7 @@ TEST(TonalityAuresReference, OneKilohertzAtSixtyDecibelsIsOne) {
     EXPECT_NEAR(f.component_level[0], 60.0, 0.01) << "less the window's noise correction";
     EXPECT_EQ(f.band[0], -1) << "the centre is not a bin frequency";
     EXPECT_NEAR(f.excess[0], 56.63, 0.01);
+    EXPECT_GT(f.frame_loudness, 3.0) << "a frame of narrow bands only still has its loudness measured";
     EXPECT_EQ(f.loudness_weight, 1.0) << "the residual is inaudible";
     EXPECT_NEAR(f.tonal_weight, 0.7077, 0.0001);
 }

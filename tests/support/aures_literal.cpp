@@ -470,7 +470,9 @@ aures_window aures_literal_window() {
 
 int aures_literal_search(const std::vector<double> &L, int len, double df, std::vector<aures_record> &records,
                          aures_search_trace *trace) {
-    return narrowband_search(L, len, records, trace, df);
+    const int count = narrowband_search(L, len, records, trace, df);
+    if (trace) trace->records = count;
+    return count;
 }
 
 std::vector<double> aures_literal_ratios(const double *frame_samples) {

@@ -51,6 +51,7 @@ std::vector<double> aures_literal_levels(const double *frame);
 struct aures_search_trace {
     std::vector<unsigned char> claimed;
     int open_claimed_edges = 0;
+    int records = 0;  // what the search returned
 };
 int aures_literal_search(const std::vector<double> &L, int len, double df, std::vector<aures_record> &records,
                          aures_search_trace *trace = nullptr);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "fft/fft.h"
@@ -66,6 +67,27 @@ bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
                                                  << " against " << b.start << "..." << b.end;
     }
     return ::testing::AssertionSuccess();
+}
+
+// The search over L (6001 bins, 4 Hz apart) against the literal search, to
+// the bit: over the levels given in full, and over levels computed on first
+// use from `ratio` (whose levels L are). Returns the literal search's trace.
+qn_test::aures_search_trace expect_search_as_literal(const std::vector<double> &L, const std::vector<double> &ratio,
+                                                     const std::string &what) {
+    std::vector<qn_test::aures_record> records;
+    qn_test::aures_search_trace trace;
+    const int literal = qn_test::aures_literal_search(L, 6001, 4.0, records, &trace);
+    const search_run full(L, 6001, 4.0);
+    EXPECT_TRUE(same_records(full, literal, records)) << what;
+    EXPECT_EQ(full.claimed, trace.claimed) << what;
+    const search_run lazy(std::vector<double>(6001, not_a_number), 6001, 4.0, &ratio);
+    EXPECT_TRUE(same_records(lazy, literal, records)) << what << ", levels on first use";
+    EXPECT_EQ(lazy.claimed, trace.claimed) << what << ", levels on first use";
+    for (int i = 0; i < 6001; ++i) {
+        const double v = lazy.level[static_cast<std::size_t>(i)];
+        EXPECT_TRUE(std::isnan(v) || v == L[static_cast<std::size_t>(i)]) << what << ", bin " << i;
+    }
+    return trace;
 }
 
 // A flat spectrum of `len` bins at `floor_db` with single-bin lines.
@@ -222,23 +244,9 @@ TEST(AuresComponents, SearchAgreesWithTheLiteralSearchOnSignals) {
         qn_test::white_noise(qn_test::rms_for_level(60), 12000, 1),
         qn_test::pink_noise(qn_test::rms_for_level(50), 12000, 2),
     };
-    for (std::size_t s = 0; s < signals.size(); ++s) {
-        const auto L = qn_test::aures_literal_levels(signals[s].data());
-        const auto ratio = qn_test::aures_literal_ratios(signals[s].data());
-        std::vector<qn_test::aures_record> records;
-        qn_test::aures_search_trace trace;
-        const int literal = qn_test::aures_literal_search(L, 6001, 4.0, records, &trace);
-        const search_run full(L, 6001, 4.0);
-        EXPECT_TRUE(same_records(full, literal, records)) << "signal " << s;
-        EXPECT_EQ(full.claimed, trace.claimed) << "signal " << s;
-        const search_run lazy(std::vector<double>(6001, not_a_number), 6001, 4.0, &ratio);
-        EXPECT_TRUE(same_records(lazy, literal, records)) << "signal " << s << ", levels on first use";
-        EXPECT_EQ(lazy.claimed, trace.claimed) << "signal " << s << ", levels on first use";
-        for (int i = 0; i < 6001; ++i) {
-            const double v = lazy.level[static_cast<std::size_t>(i)];
-            ASSERT_TRUE(std::isnan(v) || v == L[static_cast<std::size_t>(i)]) << "signal " << s << ", bin " << i;
-        }
-    }
+    for (std::size_t s = 0; s < signals.size(); ++s)
+        expect_search_as_literal(qn_test::aures_literal_levels(signals[s].data()),
+                                 qn_test::aures_literal_ratios(signals[s].data()), "signal " + std::to_string(s));
 }
 
 TEST(AuresComponents, SearchAgreesWithTheLiteralSearchOnRandomSpectra) {
@@ -272,17 +280,10 @@ TEST(AuresComponents, SearchAgreesWithTheLiteralSearchOnRandomSpectra) {
             ratio[i] = std::pow(10.0, ratio[i] / 10);
             L[i] = 10 * std::log10(ratio[i]);
         }
-        std::vector<qn_test::aures_record> records;
-        qn_test::aures_search_trace trace;
-        const int literal = qn_test::aures_literal_search(L, 6001, 4.0, records, &trace);
-        const search_run full(L, 6001, 4.0);
-        ASSERT_TRUE(same_records(full, literal, records)) << "trial " << trial;
-        ASSERT_EQ(full.claimed, trace.claimed) << "trial " << trial;
-        const search_run lazy(std::vector<double>(6001, not_a_number), 6001, 4.0, &ratio);
-        ASSERT_TRUE(same_records(lazy, literal, records)) << "trial " << trial << ", levels on first use";
-        ASSERT_EQ(lazy.claimed, trace.claimed) << "trial " << trial << ", levels on first use";
+        const auto trace = expect_search_as_literal(L, ratio, "trial " + std::to_string(trial));
+        if (::testing::Test::HasFailure()) return;
         open_claimed += trace.open_claimed_edges;
-        recorded += literal > 0;
+        recorded += trace.records > 0;
     }
     EXPECT_GT(open_claimed, 0) << "no spectrum had an open edge at a claimed bin";
     EXPECT_GT(recorded, 50);
