@@ -3,8 +3,8 @@
 // The search repeats up to twenty passes over the whole spectrum; what
 // makes it cheap is that each pass touches only what it needs. A bin's
 // level, its power 10^(L/10) and its smoothed level are each computed once,
-// on first use, by the same expression as ever, and most bins far above the
-// regions are never needed. A recorded region's bins take its baseline and
+// on first use (an expression gives the same value whenever it runs), and
+// most bins far above the regions are never needed. A recorded region's bins take its baseline and
 // the very powers the baseline sum of that pass computed. The critical-band
 // sums visit only the bins whose rate lies within 1.5 Bark of the region's
 // centre, in ascending order as a sum over all bins would: the bins outside
