@@ -326,7 +326,10 @@ def tonality_aures(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
     name = "tonality_aures"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    values = _framed_series("qn_tonality_frame_count", "qn_tonality_aures", x, code)
+    values = _framed_series("qn_tonality_frame_count", "qn_tonality_aures", x, code, details={
+        _errors.NUMERICAL_FAILURE: "a frame cannot be rated; a very loud low-frequency sound "
+                                   "(above 120 dB in a third-octave band up to 250 Hz) is beyond "
+                                   "the loudness model"})
     return Tonality(values, (6000 * np.arange(values.size) + 6000) / SAMPLE_RATE, field)
 
 
@@ -392,18 +395,19 @@ def _check_frames(written, expected, function):
                     f"wrote {written} frames, the frame count said {expected}")
 
 
-def _framed_series(count_function, function, x, *arguments):
+def _framed_series(count_function, function, x, *arguments, details=None):
     """Run a framed metric with one value per frame.
 
     Covers the C functions shaped ``f(samples, count, rate, ...arguments,
     out, capacity, *frame_count)``: sizes the output from the frame-count
-    function, calls, and checks that the frame count agrees.
+    function, calls, and checks that the frame count agrees. ``details``
+    maps a status to the explanation its exception carries.
     """
     frames = _frame_count(count_function, x.size)
     values = np.empty(frames)
     written = ctypes.c_uint64()
     status = getattr(lib, function)(doubles(x), x.size, SAMPLE_RATE, *arguments,
                                     doubles(values), values.size, ctypes.byref(written))
-    check(status, function)
+    check(status, function, (details or {}).get(status))
     _check_frames(written.value, frames, function)
     return values

@@ -98,6 +98,7 @@ def test_a_very_loud_low_tone_has_no_tonality(clib):
         Q.tonality_aures(tone(100, 130, 0.25))
     assert info.value.status == 10 and info.value.message == clib.status_string(10)
     assert isinstance(info.value, ArithmeticError)
+    assert "120 dB" in str(info.value)
 
 
 def test_messages_say_what_was_wrong():

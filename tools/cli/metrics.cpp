@@ -115,6 +115,9 @@ bool tonality_aures_metric(channel_context &ctx, bool with_series, metric_result
     status = qn_tonality_aures(ctx.samples(), ctx.count(), QN_SAMPLE_RATE, ctx.field(), t.data(), t.size(), &frames);
     if (status != QN_STATUS_SUCCESS) {
         error = status_message("tonality-aures", status);
+        if (status == QN_STATUS_NUMERICAL_FAILURE)
+            error += " (a very loud low-frequency sound, above 120 dB in a third-octave band up to 250 Hz, is beyond "
+                     "the loudness model)";
         return false;
     }
     out.values.push_back({"mean", mean_of(t), "t.u."});

@@ -283,6 +283,15 @@ TEST(CliAnalyze, TonalityAuresInTheDefaultSetWithItsSeries) {
     const run_result too_short = run("analyze --format json --metrics tonality-aures " + quoted(short_file.string()));
     EXPECT_EQ(too_short.status, 1);
     EXPECT_NE(too_short.err.find("needs at least 0.25 s"), std::string::npos) << too_short.err;
+
+    // 100 Hz at about 131 dB: beyond the loudness model, and the message says so.
+    std::vector<double> low(24000);
+    for (std::size_t i = 0; i < low.size(); ++i) low[i] = 0.5 * std::sin(2 * std::numbers::pi * 100 * i / 48000.0);
+    const fs::path loud = write_audio("tonal_loud_low.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, low);
+    const run_result refused =
+        run("analyze --format json --pa-per-unit 200 --metrics tonality-aures " + quoted(loud.string()));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("120 dB"), std::string::npos) << refused.err;
 }
 
 TEST(CliAnalyze, CalibratorRecording) {
