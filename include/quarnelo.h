@@ -380,8 +380,8 @@ QN_API QN_NODISCARD qn_status qn_tonality_frame_count(uint64_t sample_count, int
                                                       uint64_t *frame_count);
 
 /* Tonality after Aures (1985), one value per frame (see
- * qn_tonality_frame_count), without unit: 0 for a sound without tonal
- * components, about 1 for a steady 1 kHz tone of 60 dB. In each Hann-
+ * qn_tonality_frame_count), in tonality units (t.u.): 0 for a sound without
+ * tonal components, about 1 for a steady 1 kHz tone of 60 dB. In each Hann-
  * windowed frame the tonal components are found after Terhardt: narrow
  * spectral regions (up to 20) that stand at least 7 dB above both
  * neighbouring critical bands, and single lines between 36 Hz and 5 kHz
@@ -424,7 +424,7 @@ QN_API QN_NODISCARD qn_status qn_tonality_frame_count(uint64_t sample_count, int
  *     spectrum overflows.
  * Otherwise QN_STATUS_SUCCESS. After any failure but 6, `out` and
  * *frame_count hold what they held before. Working memory is about
- * 1.2 MB whatever the length of the signal, beyond one double per frame. */
+ * 1.7 MB whatever the length of the signal, beyond one double per frame. */
 QN_API QN_NODISCARD qn_status qn_tonality_aures(const double *samples, uint64_t sample_count,
                                                 int32_t sample_rate, qn_sound_field field, double *out,
                                                 uint64_t capacity, uint64_t *frame_count);
