@@ -27,7 +27,8 @@ double pressure(double level_db) { return 2e-5 * std::pow(10.0, level_db / 20.0)
 std::vector<double> tone_in_noise(std::size_t n) {
     auto x = qn_test::pink_noise(pressure(50), n, 42);
     const double a = pressure(60) * std::numbers::sqrt2;
-    for (std::size_t i = 0; i < n; ++i) x[i] += a * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(i) / 48000.0);
+    const double w = 2 * std::numbers::pi * 1000.0 / 48000.0;
+    for (std::size_t i = 0; i < n; ++i) x[i] += a * std::sin(w * static_cast<double>(i));
     return x;
 }
 
@@ -59,7 +60,7 @@ std::vector<double> windowed_frames(const std::vector<double> &x) {
     const std::size_t frames = frame_count(x.size());
     std::vector<double> w(frames * N);
     for (std::size_t k = 0; k < frames; ++k)
-        for (int i = 0; i < N; ++i) w[k * N + static_cast<std::size_t>(i)] = win.w[static_cast<std::size_t>(i)] * x[k * qn_aures_hop + static_cast<std::size_t>(i)];
+        for (std::size_t i = 0; i < N; ++i) w[k * N + i] = win.w[i] * x[k * qn_aures_hop + i];
     return w;
 }
 

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -28,8 +27,9 @@
 namespace {
 
 constexpr int32_t N = qn_aures_frame_length;
+constexpr double sample_rate = qn_aures_sample_rate;
 constexpr int32_t half = N / 2;
-constexpr double bin_width = qn_aures_rate / N;  // 4 Hz
+constexpr double bin_width = sample_rate / N;  // 4 Hz
 
 // The narrow-band search runs over bins 0 ... N / 2; tonal peaks lie in
 // bins 9 ... 1250 (36 Hz ... 5 kHz); the masking spectrum covers bins
@@ -215,14 +215,14 @@ int32_t frame_tonality(scratch &s, const double *x, qn_sound_field field, double
     const qn_aures_spectrum spectrum = {s.level, s.ratio, search_bins};
     const int32_t nb = qn_aures_narrowband_search(spectrum, s.search, s.records, bin_width);
     if (nb < 0) return qn_aures_numerical_failure;
-    const int32_t nt = qn_aures_pick_peaks(s.level, first_peak_bin, last_peak_bin, s.records, nb, qn_aures_rate, N,
+    const int32_t nt = qn_aures_pick_peaks(s.level, first_peak_bin, last_peak_bin, s.records, nb, sample_rate, N,
                                            s.bin, s.component_level, s.frequency, max_components);
     if (nt < 0) return qn_aures_numerical_failure;
     if (nt == 0 && nb == 0) {
         *T = 0;
         return 0;
     }
-    if (nt > 0 && qn_aures_peak_bandwidths(s.level, N, s.bin, s.component_level, nt, s.bandwidth, qn_aures_rate) < 0)
+    if (nt > 0 && qn_aures_peak_bandwidths(s.level, N, s.bin, s.component_level, nt, s.bandwidth, sample_rate) < 0)
         return qn_aures_numerical_failure;
 
     // The residual: the frame's spectrum (without the amplitude scale) with
@@ -237,7 +237,7 @@ int32_t frame_tonality(scratch &s, const double *x, qn_sound_field field, double
         s.window_bandwidth[i] = peak_window_bandwidth;
         s.removal_width[i] = std::max(s.bandwidth[i], least_removal_width);
     }
-    qn_aures_flatten_tonal(s.Y, N, s.frequency, s.removal_width, nt, qn_aures_rate);
+    qn_aures_flatten_tonal(s.Y, N, s.frequency, s.removal_width, nt, sample_rate);
     int32_t n = nt;
     for (int32_t r = 0; r < nb; ++r) {
         const qn_aures_narrowband &rec = s.records[r];
@@ -283,8 +283,8 @@ int32_t frame_tonality(scratch &s, const double *x, qn_sound_field field, double
     for (int32_t i = 0; i < N; ++i) s.residual[i] = s.Y[2 * i];
 
     double frame_loudness = 0, residual_loudness = 0;
-    if (qn_aures_frame_loudness(s.wx, N, field, &frame_loudness, qn_aures_rate) != 0 ||
-        qn_aures_frame_loudness(s.residual, N, field, &residual_loudness, qn_aures_rate) != 0)
+    if (qn_aures_frame_loudness(s.wx, N, field, &frame_loudness, sample_rate) != 0 ||
+        qn_aures_frame_loudness(s.residual, N, field, &residual_loudness, sample_rate) != 0)
         return qn_aures_loudness_failed;
     double w_gr = qn_aures_loudness_weight(frame_loudness, residual_loudness);
     if (!qn_is_finite(w_gr)) return qn_aures_numerical_failure;
@@ -309,7 +309,7 @@ int32_t qn_tonality_aures_core(const double *samples, int32_t n, uint32_t field,
     if (n <= 0 || samples == nullptr || out == nullptr || frames == nullptr) return qn_aures_invalid_argument;
     if (!(fs > 0) || !qn_is_finite(fs)) return qn_aures_invalid_rate;
     if (field > 1) return qn_aures_invalid_argument;
-    if (fs != qn_aures_rate) return qn_aures_invalid_rate;
+    if (fs != sample_rate) return qn_aures_invalid_rate;
     if (n < N) return qn_aures_too_short;
     const int32_t count = (n - N) / qn_aures_hop + 1;
     const int32_t capacity = *frames;

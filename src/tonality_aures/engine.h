@@ -21,7 +21,7 @@ inline constexpr int32_t qn_aures_numerical_failure = -8;   // a level, detector
 // Frame geometry at 48 kHz: 250 ms frames, 125 ms apart; 4 Hz bins.
 inline constexpr int32_t qn_aures_frame_length = 12000;
 inline constexpr int32_t qn_aures_hop = 6000;
-inline constexpr double qn_aures_rate = 48000.0;
+inline constexpr double qn_aures_sample_rate = 48000.0;
 
 // Aures tonality of every frame of a signal of n samples (frame k covers
 // samples 6000 k ... 6000 k + 11999). `frames` holds the capacity of `out`

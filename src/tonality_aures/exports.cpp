@@ -15,7 +15,7 @@ namespace {
 qn_status run_tonality(const double *samples, int32_t n, qn_sound_field field, double *out, int32_t frames) noexcept {
     int32_t frames_after = frames;
     const int32_t result =
-        qn_tonality_aures_core(samples, n, static_cast<uint32_t>(field), out, qn_aures_rate, &frames_after);
+        qn_tonality_aures_core(samples, n, static_cast<uint32_t>(field), out, qn_aures_sample_rate, &frames_after);
     return qn_tonality_aures_status(result, frames_after, frames);
 }
 

@@ -174,7 +174,8 @@ TEST(TonalityAuresReference, EngineAgreesWithTheLiteralMethodBitForBit) {
     };
     std::vector<Case> cases;
     cases.push_back({"1 kHz tone", tone(1000, 60, 18000)});
-    cases.push_back({"tone in pink noise", plus(tone(700, 65, 18000), qn_test::pink_noise(qn_test::rms_for_level(55), 18000, 3))});
+    cases.push_back({"tone in pink noise",
+                     plus(tone(700, 65, 18000), qn_test::pink_noise(qn_test::rms_for_level(55), 18000, 3))});
     cases.push_back({"harmonic complex", harmonic_complex(110, 40, 60, 12000)});
     cases.push_back({"narrow noise band", noise_band(2000, 40, 60, 18000, 5)});
     cases.push_back({"white noise", qn_test::white_noise(qn_test::rms_for_level(60), 18000, 9)});
@@ -214,7 +215,8 @@ TEST(TonalityAuresReference, NoiseAddedToAToneLowersIt) {
     const auto t = tone(1000, 60, 30000);
     double previous = mean(tonality_of(t));
     for (double noise_db : {30.0, 45.0, 60.0}) {
-        const double noisy = mean(tonality_of(plus(t, qn_test::pink_noise(qn_test::rms_for_level(noise_db), 30000, 6))));
+        const auto noise = qn_test::pink_noise(qn_test::rms_for_level(noise_db), 30000, 6);
+        const double noisy = mean(tonality_of(plus(t, noise)));
         EXPECT_LT(noisy, previous) << "pink noise at " << noise_db << " dB";
         previous = noisy;
     }

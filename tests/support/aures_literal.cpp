@@ -238,7 +238,9 @@ int peak_bandwidths(const std::vector<double> &L, const std::vector<int> &bins, 
     return 0;
 }
 
-double magnitude(const std::vector<double> &Y, int s) { return std::sqrt(Y[2 * s] * Y[2 * s] + Y[2 * s + 1] * Y[2 * s + 1]); }
+double magnitude(const std::vector<double> &Y, int s) {
+    return std::sqrt(Y[2 * s] * Y[2 * s] + Y[2 * s + 1] * Y[2 * s + 1]);
+}
 
 void set_polar(std::vector<double> &Y, int s, double mu) {
     const double phi = std::atan2(Y[2 * s + 1], Y[2 * s]);
@@ -286,8 +288,8 @@ bool loudness_of(const std::vector<double> &block, qn_sound_field field, double 
 
 double ltq(double f) {
     const double v = f / 1000;
-    if (v > 0) return 3.64 * std::pow(v, -0.8) - 6.5 * std::exp(-0.6 * ((v - 3.3) * (v - 3.3))) + 0.001 * std::pow(v, 4.0);
-    return 130;
+    if (!(v > 0)) return 130;
+    return 3.64 * std::pow(v, -0.8) - 6.5 * std::exp(-0.6 * ((v - 3.3) * (v - 3.3))) + 0.001 * std::pow(v, 4.0);
 }
 
 // One frame; returns 0 or an engine code.
@@ -406,8 +408,8 @@ int frame(const double *x, qn_sound_field field, const aures_window &win, qn_fft
         for (int j = 0; j < i; ++j)
             E_lo += std::pow(10.0, (Lc[j] - (zi - bark(f[j])) * (24 + 230 / f[j] - 0.2 * Lc[j])) / 20);
         for (int j = i + 1; j < n; ++j) E_hi += std::pow(10.0, (Lc[j] - 27 * (bark(f[j]) - zi)) / 20);
-        const double Mi =
-            n == 1 ? G + std::pow(10.0, ltq(f[i]) / 10) : G + (E_lo + E_hi) * (E_lo + E_hi) + std::pow(10.0, ltq(f[i]) / 10);
+        const double quiet = std::pow(10.0, ltq(f[i]) / 10);
+        const double Mi = n == 1 ? G + quiet : G + (E_lo + E_hi) * (E_lo + E_hi) + quiet;
         const double d = Lc[i] - 10 * std::log10(Mi);
         if (!finite(d)) return qn_aures_numerical_failure;
         dL[i] = std::max(d, 0.0);

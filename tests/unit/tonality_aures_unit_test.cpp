@@ -190,9 +190,9 @@ TEST(AuresComponents, TonalPeakRules) {
         ASSERT_GE(n, 0) << c.what;
         bins.resize(static_cast<std::size_t>(n));
         EXPECT_EQ(bins, c.peaks) << c.what;
-        for (int32_t i = 0; i < n; ++i) {
-            EXPECT_EQ(freqs[static_cast<std::size_t>(i)], 4.0 * bins[static_cast<std::size_t>(i)]) << c.what;
-            EXPECT_EQ(levels[static_cast<std::size_t>(i)], L[static_cast<std::size_t>(bins[static_cast<std::size_t>(i)])]);
+        for (std::size_t i = 0; i < bins.size(); ++i) {
+            EXPECT_EQ(freqs[i], 4.0 * bins[i]) << c.what;
+            EXPECT_EQ(levels[i], L[static_cast<std::size_t>(bins[i])]) << c.what;
         }
     }
     const auto L = lines(12000, -20, {{100, 30}, {200, 30}});
