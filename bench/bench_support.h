@@ -30,6 +30,11 @@ inline void set_realtime(benchmark::State &state, std::size_t samples) {
 
 inline double minimum(const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); }
 
+// The most heap the library held at once since the last reset, in bytes
+// (counted by the benchmarks' allocator).
+void reset_heap_peak();
+std::size_t heap_peak();
+
 }  // namespace qn_bench
 
 // Virtual machines are noisy: with --benchmark_repetitions the minimum is

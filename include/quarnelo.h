@@ -472,6 +472,74 @@ QN_API QN_NODISCARD qn_status qn_roughness_dw(const double *samples, uint64_t sa
                                               int32_t sample_rate, double *out, uint64_t capacity,
                                               uint64_t *frame_count);
 
+/* ------------------------------------------------------------------------
+ * Tonality (Aures, with Terhardt's tonal components)
+ * ---------------------------------------------------------------------- */
+
+/* Number of tonality frames of a signal: 250 ms frames (12000 samples)
+ * every 125 ms (6000 samples), frame k covering samples 6000 k ...
+ * 6000 k + 11999; samples after the last whole frame are not analysed.
+ * (sample_count - 12000) / 6000 + 1 frames in all. Reads no samples.
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2147483647                QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count below 12000                     QN_STATUS_INPUT_TOO_SHORT
+ * *frame_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_tonality_frame_count(uint64_t sample_count, int32_t sample_rate,
+                                                      uint64_t *frame_count);
+
+/* Tonality after Aures (1985), one value per frame (see
+ * qn_tonality_frame_count), in tonality units (t.u.): 0 for a sound without
+ * tonal components, about 1 for a steady 1 kHz tone of 60 dB. In each Hann-
+ * windowed frame the tonal components are found after Terhardt: narrow
+ * spectral regions (up to 20) that stand at least 7 dB above both
+ * neighbouring critical bands, and single lines between 36 Hz and 5 kHz
+ * that stand 7 dB above the bins 24 Hz and 36 Hz away. Each component is
+ * weighted by its bandwidth, its frequency and its excess over what masks
+ * it (the other components, the noise left in its critical band once the
+ * components are removed, the threshold in quiet); the loudness of that
+ * noise residual against the loudness of the frame weights the whole. So a
+ * pure tone is more tonal than a narrow band of noise at the same level,
+ * broadband noise is close to 0, and noise added to a tone lowers T.
+ * Every value is finite and not negative.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: 12000 ... 2147483647.
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE: the sound
+ *                 field of the loudness of frame and residual.
+ * out             written: one value per frame; only the first
+ *                 *frame_count elements are touched.
+ * capacity        room at `out` in doubles.
+ * frame_count     written: the number of frames, on success and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL (so capacity 0 asks for it).
+ *
+ * Checks, in order:
+ *  1. samples, out or frame_count null             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2147483647                QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count below 12000                     QN_STATUS_INPUT_TOO_SHORT
+ *  5. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  6. capacity below the number of frames          QN_STATUS_OUTPUT_TOO_SMALL
+ *     (before any sample is read; *frame_count receives the number)
+ *  7. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  8. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ *  9. a frame that cannot be rated                 QN_STATUS_NUMERICAL_FAILURE
+ *     This is the answer for a very loud low-frequency sound: the loudness
+ *     model stops at 120 dB in the third-octave bands of 250 Hz and below,
+ *     so any frame with a tonal component whose windowed signal (or what
+ *     remains of it without the components) exceeds 120 dB in one of those
+ *     bands fails the whole call, as does a signal so strong that its
+ *     spectrum overflows.
+ * Otherwise QN_STATUS_SUCCESS. After any failure but 6, `out` and
+ * *frame_count hold what they held before. Working memory is about
+ * 1.7 MB whatever the length of the signal, beyond one double per frame. */
+QN_API QN_NODISCARD qn_status qn_tonality_aures(const double *samples, uint64_t sample_count,
+                                                int32_t sample_rate, qn_sound_field field, double *out,
+                                                uint64_t capacity, uint64_t *frame_count);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

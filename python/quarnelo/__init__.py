@@ -19,6 +19,10 @@ LoudnessMeter
     Time-varying loudness of a signal that arrives in blocks.
 sharpness
     Sharpness after DIN 45692:2009, in acum.
+roughness_dw
+    Roughness after Daniel & Weber (1997), in asper.
+tonality_aures
+    Tonality after Aures (1985) with Terhardt's tonal components.
 
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
@@ -46,6 +50,7 @@ from ._metrics import (
     LoudnessTime,
     Roughness,
     SharpnessTime,
+    Tonality,
     bark_axis,
     loudness,
     loudness_from_levels,
@@ -53,6 +58,7 @@ from ._metrics import (
     roughness_dw,
     sharpness,
     third_octave_centres_hz,
+    tonality_aures,
 )
 
 __version__ = "0.2.2"
@@ -76,6 +82,7 @@ __all__ = [
     "SAMPLE_RATE",
     "SharpnessTime",
     "THIRD_OCTAVE_BANDS",
+    "Tonality",
     "bark_axis",
     "library_path",
     "loudness",
@@ -84,4 +91,5 @@ __all__ = [
     "roughness_dw",
     "sharpness",
     "third_octave_centres_hz",
+    "tonality_aures",
 ]

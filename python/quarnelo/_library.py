@@ -57,6 +57,10 @@ DECLARATIONS = (
     # Roughness (Daniel & Weber)
     ("qn_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_dw", _status, (_doubles, _uint64, _int32, _doubles, _uint64, _uint64_out)),
+    # Tonality (Aures)
+    ("qn_tonality_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_tonality_aures", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
 )
 
 

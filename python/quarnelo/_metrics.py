@@ -268,6 +268,71 @@ def roughness_dw(signal, fs=SAMPLE_RATE, *, resample=False):
     return Roughness(values, (4800 * np.arange(values.size) + 4800) / SAMPLE_RATE)
 
 
+@dataclass(frozen=True, eq=False)
+class Tonality:
+    """Tonality after Aures (1985) with Terhardt's tonal components, one
+    value per 250 ms frame every 125 ms.
+
+    Attributes
+    ----------
+    tonality : numpy.ndarray, shape (frames,)
+        Tonality T of each frame, about 1 for a 1 kHz tone of 60 dB, 0
+        without tonal components.
+    time : numpy.ndarray, shape (frames,)
+        Centre of each frame in s: frame k covers samples 6000 k ...
+        6000 k + 11999, so its centre is at 0.125 (k + 1) s.
+    field : str
+        The sound field of the loudness weighting, ``"free"`` or
+        ``"diffuse"``.
+    """
+
+    tonality: np.ndarray
+    time: np.ndarray
+    field: str
+
+
+def tonality_aures(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
+    """Tonality after Aures (1985), with Terhardt's extraction of tonal
+    components.
+
+    Each Hann-windowed 250 ms frame's narrow spectral regions and single
+    lines are weighted by bandwidth, frequency and their excess over what
+    masks them; the loudness of the noise left without them, against the
+    frame's, weights the whole.
+
+    Parameters
+    ----------
+    signal : array_like, 1-D
+        Sound pressure in Pa, at least 12000 samples (250 ms at 48 kHz);
+        samples after the last whole frame are not analysed.
+    fs : int
+        Sample rate in Hz. The library analyses 48000 Hz only.
+    field : {"free", "diffuse"}
+        The sound field of the loudness of frame and residual.
+    resample : bool
+        Resample another rate to 48000 Hz instead of refusing it.
+
+    Returns
+    -------
+    Tonality
+
+    Raises
+    ------
+    NumericalFailureError
+        Also for a very loud low-frequency sound: a frame with a tonal
+        component above 120 dB in a third-octave band of 250 Hz or below,
+        where the loudness model ends.
+    """
+    name = "tonality_aures"
+    x = _inputs.signal(signal, fs, resample, name)
+    code = _inputs.sound_field(field, name)
+    values = _framed_series("qn_tonality_frame_count", "qn_tonality_aures", x, code, details={
+        _errors.NUMERICAL_FAILURE: "a frame cannot be rated; a very loud low-frequency sound "
+                                   "(above 120 dB in a third-octave band up to 250 Hz) is beyond "
+                                   "the loudness model"})
+    return Tonality(values, (6000 * np.arange(values.size) + 6000) / SAMPLE_RATE, field)
+
+
 def sharpness(specific):
     """Sharpness after DIN 45692:2009 in acum.
 
@@ -330,18 +395,19 @@ def _check_frames(written, expected, function):
                     f"wrote {written} frames, the frame count said {expected}")
 
 
-def _framed_series(count_function, function, x, *arguments):
+def _framed_series(count_function, function, x, *arguments, details=None):
     """Run a framed metric with one value per frame.
 
     Covers the C functions shaped ``f(samples, count, rate, ...arguments,
     out, capacity, *frame_count)``: sizes the output from the frame-count
-    function, calls, and checks that the frame count agrees.
+    function, calls, and checks that the frame count agrees. ``details``
+    maps a status to the explanation its exception carries.
     """
     frames = _frame_count(count_function, x.size)
     values = np.empty(frames)
     written = ctypes.c_uint64()
     status = getattr(lib, function)(doubles(x), x.size, SAMPLE_RATE, *arguments,
                                     doubles(values), values.size, ctypes.byref(written))
-    check(status, function)
+    check(status, function, (details or {}).get(status))
     _check_frames(written.value, frames, function)
     return values

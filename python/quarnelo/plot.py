@@ -81,6 +81,12 @@ def roughness(result, ax=None, **kwargs):
                    "Roughness (Daniel & Weber)", **kwargs)
 
 
+def tonality(result, ax=None, **kwargs):
+    """Tonality T(t) of a :class:`quarnelo.Tonality`."""
+    return _series(ax, result.time, result.tonality, "Tonality / t.u.",
+                   f"Tonality (Aures, {result.field} field)", **kwargs)
+
+
 def _series(ax, time, values, ylabel, title, **kwargs):
     """One value per frame over time: the figure of every framed metric."""
     ax = _axes(ax)

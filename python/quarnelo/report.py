@@ -22,10 +22,12 @@ from ._metrics import (
     LoudnessTime,
     Roughness,
     SharpnessTime,
+    Tonality,
     loudness,
     loudness_time,
     roughness_dw,
     sharpness,
+    tonality_aures,
 )
 
 REFERENCE_PRESSURE = 20e-6  # Pa, 0 dB SPL
@@ -51,6 +53,8 @@ class Analysis:
         Sharpness in acum of the stationary specific loudness.
     sharpness_time : SharpnessTime or None
         Sharpness of every frame of the time-varying loudness.
+    roughness : Roughness or None
+    tonality : Tonality or None
     missing : dict
         Name of each missing metric and why it is missing.
     """
@@ -63,6 +67,7 @@ class Analysis:
     sharpness: Optional[float] = None
     sharpness_time: Optional[SharpnessTime] = None
     roughness: Optional[Roughness] = None
+    tonality: Optional[Tonality] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -111,6 +116,10 @@ def _roughness_text(r):
     return f"mean {r.roughness.mean():.3f} asper, max {r.roughness.max():.3f} asper"
 
 
+def _tonality_text(r):
+    return f"mean {r.tonality.mean():.3f} t.u., max {r.tonality.max():.3f} t.u."
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
@@ -128,6 +137,8 @@ _SECTIONS = (
              ("sharpness_time",), ("loudness_time",)),
     _Section("roughness", "roughness", "Roughness (Daniel & Weber)", 9600,
              lambda x, fld, done: roughness_dw(x), _roughness_text, ("roughness",)),
+    _Section("tonality", "tonality", "Tonality (Aures)", 12000,
+             lambda x, fld, done: tonality_aures(x, field=fld), _tonality_text, ("tonality",)),
 )
 
 

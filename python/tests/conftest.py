@@ -44,6 +44,7 @@ class Direct:
             ("qn_loudness_time", [_d, _u64, _i32, _i32, _d, _u64, _d, _u64, _d], _i32),
             ("qn_sharpness_din", [_d, _u64, _d], _i32),
             ("qn_roughness_dw", [_d, _u64, _i32, _d, _u64, _d], _i32),
+            ("qn_tonality_aures", [_d, _u64, _i32, _i32, _d, _u64, _d], _i32),
         ]:
             f = getattr(lib, name)
             f.argtypes, f.restype = argtypes, restype
@@ -95,6 +96,16 @@ class Direct:
         count = ctypes.c_uint64()
         self._ok(self.lib.qn_roughness_dw(ctypes.addressof(x), len(x), RATE, ctypes.addressof(out),
                                           frames, ctypes.addressof(count)))
+        assert count.value == frames
+        return np.array(out[:])
+
+    def tonality_aures(self, samples, field):
+        x = self._buffer(samples)
+        frames = (len(x) - 12000) // 6000 + 1
+        out = (ctypes.c_double * frames)()
+        count = ctypes.c_uint64()
+        self._ok(self.lib.qn_tonality_aures(ctypes.addressof(x), len(x), RATE, field, ctypes.addressof(out),
+                                            frames, ctypes.addressof(count)))
         assert count.value == frames
         return np.array(out[:])
 

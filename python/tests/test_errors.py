@@ -39,6 +39,12 @@ CASES = [
     ("roughness_nan", lambda: Q.roughness_dw(_with(np.zeros(9600), 9599, np.nan)),
      Q.NonFiniteInputError, 5),
     ("roughness_rate", lambda: Q.roughness_dw(np.zeros(9600), 44100), Q.InvalidSampleRateError, 3),
+    ("tonality_too_short", lambda: Q.tonality_aures(np.zeros(11999)), Q.InputTooShortError, 6),
+    ("tonality_nan", lambda: Q.tonality_aures(_with(np.zeros(12000), 11999, np.nan)),
+     Q.NonFiniteInputError, 5),
+    ("tonality_rate", lambda: Q.tonality_aures(np.zeros(12000), 44100), Q.InvalidSampleRateError, 3),
+    ("tonality_field", lambda: Q.tonality_aures(np.zeros(12000), field="near"),
+     Q.InvalidSoundFieldError, 4),
     # sample rates
     ("rate_44100", lambda: Q.loudness(OK, 44100), Q.InvalidSampleRateError, 3),
     ("rate_44100_time", lambda: Q.loudness_time(OK, fs=44100), Q.InvalidSampleRateError, 3),
@@ -83,6 +89,16 @@ def test_failures_raise_their_exception(clib, call, cls, status):
     assert error.status == status
     assert error.message == clib.status_string(status)
     assert error.message in str(error) and f"status {status}" in str(error)
+
+
+def test_a_very_loud_low_tone_has_no_tonality(clib):
+    # The loudness model ends at 120 dB in the third-octave bands up to
+    # 250 Hz, so a frame with a tonal component beyond that cannot be rated.
+    with pytest.raises(Q.NumericalFailureError) as info:
+        Q.tonality_aures(tone(100, 130, 0.25))
+    assert info.value.status == 10 and info.value.message == clib.status_string(10)
+    assert isinstance(info.value, ArithmeticError)
+    assert "120 dB" in str(info.value)
 
 
 def test_messages_say_what_was_wrong():

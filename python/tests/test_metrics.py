@@ -6,7 +6,7 @@ import pytest
 
 import quarnelo
 from quarnelo import _inputs
-from conftest import RATE, SIGNALS, am_tone, tone
+from conftest import RATE, SIGNALS, am_tone, noise, tone
 
 FIELDS = {"free": 0, "diffuse": 1}
 
@@ -58,6 +58,24 @@ def test_roughness_equals_library(clib, seconds):
     got = quarnelo.roughness_dw(x)
     same(got.roughness, clib.roughness_dw(x))
     same(got.time, (np.arange(got.roughness.size) + 1) / 10)
+
+
+@pytest.mark.parametrize("field", FIELDS)
+@pytest.mark.parametrize("seconds", [0.25, 0.3745, 0.5])
+def test_tonality_equals_library(clib, seconds, field):
+    x = tone(700, 60, seconds) + noise(seconds, 45, 3)
+    got = quarnelo.tonality_aures(x, field=field)
+    same(got.tonality, clib.tonality_aures(x, FIELDS[field]))
+    # Frame k covers samples 6000 k ... 6000 k + 11999; its centre is at
+    # 0.125 (k + 1) s.
+    same(got.time, (np.arange(got.tonality.size) + 1) * 0.125)
+    assert got.field == field
+    assert got.tonality.size == (x.size - 12000) // 6000 + 1
+
+
+def test_tonality_of_a_tone_and_of_noise():
+    assert np.all(np.abs(quarnelo.tonality_aures(tone(1000, 60, 0.5)).tonality - 1) < 0.01)
+    assert np.all(quarnelo.tonality_aures(noise(0.5)).tonality < 0.1)
 
 
 def test_sharpness_equals_library_for_every_form(clib):

@@ -51,6 +51,14 @@ def test_plot_functions_draw_their_data(analysed):
     assert ax.get_ylabel().startswith("Critical-band rate")
 
 
+def test_tonality_plot_draws_its_series():
+    t = quarnelo.tonality_aures(tone(1000, 60, 0.5), field="diffuse")
+    ax = quarnelo.plot.tonality(t, color="g")
+    np.testing.assert_array_equal(ax.lines[0].get_ydata(), t.tonality)
+    np.testing.assert_array_equal(ax.lines[0].get_xdata(), t.time)
+    assert ax.get_title() == "Tonality (Aures, diffuse field)"
+
+
 def test_plot_into_given_axes(analysed):
     from matplotlib.figure import Figure
 
@@ -68,8 +76,10 @@ def test_analyse_summary_and_figure(tmp_path):
                                   quarnelo.sharpness(quarnelo.loudness_time(x)).sharpness)
     assert a.level == pytest.approx(60.0, abs=0.01) and a.duration == 0.6 and not a.missing
     text = report.summary(a)
-    for label in ("level", "loudness", "loudness(t)", "sharpness", "sharpness(t)"):
+    for label in ("level", "loudness", "loudness(t)", "sharpness", "sharpness(t)", "tonality"):
         assert any(line.split("  ")[0].strip() == label for line in text.splitlines()), label
+    np.testing.assert_array_equal(a.tonality.tonality, quarnelo.tonality_aures(x).tonality)
+    assert f"mean {a.tonality.tonality.mean():.3f} t.u." in text
     assert f"N = {a.loudness.loudness:.3f} sone" in text
     fig = report.figure(a, title="tone")
     fig.savefig(tmp_path / "r.png")
@@ -77,6 +87,7 @@ def test_analyse_summary_and_figure(tmp_path):
     titles = {ax.get_title() for ax in fig.axes if ax.get_visible()}
     assert {"Specific loudness (ISO 532-1, free field)", "Loudness over time (ISO 532-1, free field)",
             "Specific loudness over time", "Sharpness over time (DIN 45692)"} <= titles
+    assert "Tonality (Aures, free field)" in titles
 
 
 def test_a_short_signal_leaves_out_what_it_cannot_have():
@@ -85,6 +96,7 @@ def test_a_short_signal_leaves_out_what_it_cannot_have():
     assert a.loudness_time is not None and a.sharpness_time is not None
     assert "at least 256 samples" in a.missing["loudness"]
     assert "at least 9600 samples" in a.missing["roughness"]
+    assert "at least 12000 samples" in a.missing["tonality"]
     assert a.missing["sharpness"] == a.missing["loudness"]
     assert "n/a (signal too short" in report.summary(a)
     report.figure(a)

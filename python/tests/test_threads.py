@@ -28,3 +28,13 @@ def test_concurrent_calls_equal_serial_ones():
         want = serial[i % len(signals)]
         for g, w in zip(got, want):
             assert np.asarray(g).tobytes() == np.asarray(w).tobytes(), f"signal {i % len(signals)}"
+
+
+def test_concurrent_tonality_equals_serial():
+    signals = [tone(300 * (k + 1), 55 + 2 * k, 0.5) + noise(0.5, 35, k) for k in range(4)]
+    serial = [quarnelo.tonality_aures(x).tonality for x in signals]
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        futures = [pool.submit(quarnelo.tonality_aures, x) for _ in range(2) for x in signals]
+        concurrent = [f.result().tonality for f in futures]
+    for i, got in enumerate(concurrent):
+        assert got.tobytes() == serial[i % len(signals)].tobytes(), f"signal {i % len(signals)}"

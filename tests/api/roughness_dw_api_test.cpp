@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "quarnelo.h"
-#include "support/alloc_hook.h"
 #include "support/expect.h"
 #include "support/frame_counts.h"
+#include "support/framed_api.h"
 #include "support/signals.h"
 
 using qn_test::sentinel;
@@ -80,24 +80,8 @@ TEST(RoughnessApi, CheckOrderAndWhatIsWritten) {
 
 TEST(RoughnessApi, AllocationFailuresAreStatusesAndLeakNothing) {
     const auto x = qn_test::am_tone(1000, 70, 1.0, 0.03, 9600);
-    double out = sentinel;
-    uint64_t frames = 0;
-    qn_test_fail_allocation_at(-1);
-    ASSERT_EQ(qn_roughness_dw(x.data(), 9600, 48000, &out, 1, &frames), QN_STATUS_SUCCESS);
-    const int64_t requests = qn_test_allocation_count();
-    const int64_t live = qn_test_live_allocations();
-    for (int64_t i = 0; i < requests; ++i) {
-        out = sentinel;
-        frames = 99;
-        {
-            qn_test_allocation_failure fail(i);
-            EXPECT_EQ(qn_roughness_dw(x.data(), 9600, 48000, &out, 1, &frames), QN_STATUS_ALLOCATION_FAILED)
-                << "request " << i;
-        }
-        EXPECT_EQ(out, sentinel);
-        EXPECT_EQ(frames, 99u);
-        EXPECT_EQ(qn_test_live_allocations(), live) << "request " << i;
-    }
+    qn_test::expect_allocation_failures(
+        [&](double *out, uint64_t *frames) { return qn_roughness_dw(x.data(), 9600, 48000, out, 1, frames); });
 }
 
 TEST(RoughnessApi, NumericalFailureWritesNothing) {

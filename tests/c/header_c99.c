@@ -94,6 +94,20 @@ int main(void) {
         qn_loudness_meter_destroy(meter);
     }
 
+    {
+        /* 18000 samples of a 1 kHz tone of 60 dB: two tonality frames of
+         * about 1 each. */
+        static double tone[18000];
+        double tonality[2] = {-1.0, -1.0};
+        uint64_t frames = 0;
+        for (i = 0; i < 18000; ++i) tone[i] = 0.028284271247461905 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_tonality_frame_count(18000, QN_SAMPLE_RATE, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 2, "tonality frame count");
+        status = qn_tonality_aures(tone, 18000, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, tonality, 2, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 2, "tonality status");
+        expect(tonality[0] > 0.99 && tonality[0] < 1.01 && tonality[1] > 0.99 && tonality[1] < 1.01, "tonality");
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

@@ -66,6 +66,12 @@ std::vector<double> analyse(const std::vector<double> &x) {
     qn_loudness_meter_destroy(meter);
     if (at != x.size() || stationary != QN_STATUS_SUCCESS) return {};
     all.push_back(loudness);
+    if (qn_tonality_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> t(frames);
+    if (qn_tonality_aures(x.data(), x.size(), 48000, QN_SOUND_FIELD_DIFFUSE, t.data(), t.size(), &frames) !=
+        QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), t.begin(), t.end());
 
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;

@@ -250,7 +250,7 @@ std::string metric_help() {
 
 int main(int argc, char **argv) {
     CLI::App app{"quarnelo - psychoacoustic metrics of audio files: ISO 532-1 loudness, DIN 45692 sharpness, "
-                 "Daniel & Weber roughness.\nSound pressure is the sample value times the calibration, in Pa; "
+                 "Daniel & Weber roughness, Aures tonality.\nSound pressure is the sample value times the calibration, in Pa; "
                  "files not at 48 kHz are resampled."};
     app.set_version_flag("--version", version_text(), "Print the tool's and the library's versions");
     app.require_subcommand(1);

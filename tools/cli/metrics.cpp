@@ -104,6 +104,31 @@ bool roughness_dw_metric(channel_context &ctx, bool with_series, metric_result &
     return true;
 }
 
+bool tonality_aures_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
+    uint64_t frames = 0;
+    qn_status status = qn_tonality_frame_count(ctx.count(), QN_SAMPLE_RATE, &frames);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("tonality-aures", status);
+        return false;
+    }
+    std::vector<double> t(frames);
+    status = qn_tonality_aures(ctx.samples(), ctx.count(), QN_SAMPLE_RATE, ctx.field(), t.data(), t.size(), &frames);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("tonality-aures", status);
+        if (status == QN_STATUS_NUMERICAL_FAILURE)
+            error += " (a very loud low-frequency sound, above 120 dB in a third-octave band up to 250 Hz, is beyond "
+                     "the loudness model)";
+        return false;
+    }
+    out.values.push_back({"mean", mean_of(t), "t.u."});
+    out.values.push_back({"max", *std::max_element(t.begin(), t.end()), "t.u."});
+    // Frames are 250 ms long and 125 ms apart; each value belongs to its
+    // frame's centre, (6000 k + 6000) / 48000 s.
+    if (with_series)
+        out.series_list.push_back({"tonality", "t.u.", {{"time", "s", frame_times(t.size(), 0.125, 0.125)}}, t});
+    return true;
+}
+
 }  // namespace
 
 const channel_context::stationary *channel_context::stationary_loudness(std::string &error) {
@@ -143,6 +168,8 @@ const std::vector<metric> &metric_table() {
          sharpness_metric},
         {"roughness-dw", "roughness (Daniel & Weber): mean and max over 200 ms frames, asper", 9600, false,
          roughness_dw_metric},
+        {"tonality-aures", "tonality (Aures, Terhardt's tonal components): mean and max over 250 ms frames", 12000,
+         true, tonality_aures_metric},
     };
     return table;
 }

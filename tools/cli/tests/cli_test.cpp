@@ -253,6 +253,47 @@ TEST(CliAnalyze, SeriesChannelsMetricsAndCsv) {
     EXPECT_EQ(parsed.value("tool", ""), "quarnelo");
 }
 
+TEST(CliAnalyze, TonalityAuresInTheDefaultSetWithItsSeries) {
+    const fs::path path = write_audio("tonal.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                                      test_signal(48000, 1, 1.0));
+    const auto x = pascal_channels(path, 1.0)[0];
+    uint64_t frames = 0;
+    ASSERT_EQ(qn_tonality_frame_count(x.size(), 48000, &frames), QN_STATUS_SUCCESS);
+    std::vector<double> t(frames);
+    ASSERT_EQ(qn_tonality_aures(x.data(), x.size(), 48000, QN_SOUND_FIELD_DIFFUSE, t.data(), frames, &frames),
+              QN_STATUS_SUCCESS);
+    double sum = 0;
+    for (double v : t) sum += v;
+
+    const run_result r = run("analyze --format json --series --field diffuse " + quoted(path.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto jc = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
+    EXPECT_TRUE(close(value(jc, "tonality-aures", "mean"), sum / frames));
+    EXPECT_TRUE(close(value(jc, "tonality-aures", "max"), *std::max_element(t.begin(), t.end())));
+    const auto &series = jc.at("metrics").at("tonality-aures").at("series").at("tonality");
+    ASSERT_EQ(series.at("values").size(), frames);
+    for (std::size_t k = 0; k < frames; ++k) {
+        EXPECT_TRUE(close(series.at("values").at(k).get<double>(), t[k])) << "frame " << k;
+        EXPECT_EQ(series.at("axes").at(0).at("values").at(k).get<double>(), (6000.0 * k + 6000) / 48000)
+            << "the centre of frame " << k;
+    }
+
+    const fs::path short_file = write_audio("tonal_short.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                                            test_signal(48000, 1, 0.24));
+    const run_result too_short = run("analyze --format json --metrics tonality-aures " + quoted(short_file.string()));
+    EXPECT_EQ(too_short.status, 1);
+    EXPECT_NE(too_short.err.find("needs at least 0.25 s"), std::string::npos) << too_short.err;
+
+    // 100 Hz at about 131 dB: beyond the loudness model, and the message says so.
+    std::vector<double> low(24000);
+    for (std::size_t i = 0; i < low.size(); ++i) low[i] = 0.5 * std::sin(2 * std::numbers::pi * 100 * i / 48000.0);
+    const fs::path loud = write_audio("tonal_loud_low.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, low);
+    const run_result refused =
+        run("analyze --format json --pa-per-unit 200 --metrics tonality-aures " + quoted(loud.string()));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("120 dB"), std::string::npos) << refused.err;
+}
+
 TEST(CliAnalyze, CalibratorRecording) {
     // A 1 kHz calibrator at 94 dB recorded at half of full scale.
     std::vector<double> cal(48000);
@@ -396,6 +437,7 @@ TEST(CliLevels, FromArgumentsAndCsv) {
 TEST(CliDemo, PrintsEveryMetric) {
     const run_result r = run("demo");
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char *metric : {"loudness", "loudness-time", "sharpness", "roughness-dw", "asper", "sone", "acum"})
+    for (const char *metric :
+         {"loudness", "loudness-time", "sharpness", "roughness-dw", "tonality-aures", "asper", "sone", "acum"})
         EXPECT_NE(r.out.find(metric), std::string::npos) << metric;
 }
