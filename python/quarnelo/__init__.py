@@ -17,6 +17,10 @@ loudness_from_levels, loudness, loudness_time
     Loudness after ISO 532-1:2017 (Zwicker method), in sone.
 sharpness
     Sharpness after DIN 45692:2009, in acum.
+roughness_dw
+    Roughness after Daniel & Weber, in asper.
+roughness_ecma
+    Roughness after ECMA-418-2 per auditory band and 20 ms frame, in asper.
 
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
@@ -42,12 +46,15 @@ from ._metrics import (
     Loudness,
     LoudnessTime,
     Roughness,
+    RoughnessEcma,
     SharpnessTime,
     bark_axis,
     loudness,
     loudness_from_levels,
     loudness_time,
+    exceeded_nearest_rank,
     roughness_dw,
+    roughness_ecma,
     sharpness,
     third_octave_centres_hz,
 )
@@ -68,15 +75,18 @@ __all__ = [
     "NumericalFailureError",
     "QuarneloError",
     "Roughness",
+    "RoughnessEcma",
     "SAMPLE_RATE",
     "SharpnessTime",
     "THIRD_OCTAVE_BANDS",
     "bark_axis",
+    "exceeded_nearest_rank",
     "library_path",
     "loudness",
     "loudness_from_levels",
     "loudness_time",
     "roughness_dw",
+    "roughness_ecma",
     "sharpness",
     "third_octave_centres_hz",
 ]

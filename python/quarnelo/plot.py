@@ -81,6 +81,22 @@ def roughness(result, ax=None, **kwargs):
                    "Roughness (Daniel & Weber)", **kwargs)
 
 
+def specific_roughness_time(result, ax=None, **kwargs):
+    """Specific roughness over time and critical-band rate of a
+    :class:`quarnelo.RoughnessEcma`, as an image, with the single value in
+    the title."""
+    ax = _axes(ax)
+    kwargs.setdefault("cmap", "magma")
+    kwargs.setdefault("shading", "auto")
+    kwargs.setdefault("rasterized", True)
+    mesh = ax.pcolormesh(result.time, result.bark, result.specific.T, **kwargs)
+    ax.figure.colorbar(mesh, ax=ax, label="asper/Bark")
+    _time_axis(ax, result.time, grid=False)
+    ax.set_ylabel("Critical-band rate / Bark")
+    ax.set_title(f"Specific roughness (ECMA-418-2), R = {result.roughness:.3g} asper")
+    return ax
+
+
 def _series(ax, time, values, ylabel, title, **kwargs):
     """One value per frame over time: the figure of every framed metric."""
     ax = _axes(ax)

@@ -21,10 +21,12 @@ from ._metrics import (
     Loudness,
     LoudnessTime,
     Roughness,
+    RoughnessEcma,
     SharpnessTime,
     loudness,
     loudness_time,
     roughness_dw,
+    roughness_ecma,
     sharpness,
 )
 
@@ -63,6 +65,7 @@ class Analysis:
     sharpness: Optional[float] = None
     sharpness_time: Optional[SharpnessTime] = None
     roughness: Optional[Roughness] = None
+    roughness_ecma: Optional[RoughnessEcma] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -111,6 +114,11 @@ def _roughness_text(r):
     return f"mean {r.roughness.mean():.3f} asper, max {r.roughness.max():.3f} asper"
 
 
+def _roughness_ecma_text(r):
+    return (f"R = {r.roughness:.3f} asper (90th percentile after 0.3 s), "
+            f"mean {r.mean:.3f} asper, max {r.max:.3f} asper")
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
@@ -128,6 +136,9 @@ _SECTIONS = (
              ("sharpness_time",), ("loudness_time",)),
     _Section("roughness", "roughness", "Roughness (Daniel & Weber)", 9600,
              lambda x, fld, done: roughness_dw(x), _roughness_text, ("roughness",)),
+    _Section("roughness_ecma", "roughness (ECMA)", "Roughness (ECMA-418-2)", 15360,
+             lambda x, fld, done: roughness_ecma(x, field=fld), _roughness_ecma_text,
+             ("specific_roughness_time",)),
 )
 
 
