@@ -8,6 +8,7 @@
 // needs only the neighbouring blocks, so each frame is finished as soon as
 // the block two after its interval is known, and written out.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -31,6 +32,9 @@ constexpr std::size_t decimation = qn_ecma_rough_decimation;
 // Each band's ring holds one block. Rows one block and a cache line apart
 // keep the bank's 53 output streams out of each other's cache sets.
 constexpr std::size_t ring_stride = block + 8;
+// Bands copied out of their rings together (and one more row of the block
+// buffer each).
+constexpr int copy_group = 4;
 // The ear filter is read this many samples at a time.
 constexpr std::size_t chunk = qn_ecma_rough_block_hop;
 
@@ -83,7 +87,7 @@ struct engine {
     roughness_work *w;
     double *ring;
     double *chunk_buffer;
-    double *block_buffer;  // one block; twice that for the literal transforms
+    double *block_buffer;  // copy_group blocks, and a complex one for the literal transforms
     qn_fft_rplan *long_real;
     qn_fft_cplan *long_complex;
     qn_fft_cplan *short_complex;
@@ -134,9 +138,8 @@ bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
 // Fast form: a real transform of the block, its analytic spectrum (bins
 // 1 ... 8191 doubled, the negative ones dropped) folded modulo 512, whose
 // inverse of length 512 is the analytic signal at every 32nd sample.
-bool band_spectrum_fast(engine &e, double loudness, double *spectrum) {
+bool band_spectrum_fast(engine &e, double *x, double loudness, double *spectrum) {
     roughness_work &w = *e.w;
-    double *x = e.block_buffer;
     if (!qn_fft_rforward(e.long_real, x, 1.0)) return false;
     double *y = w.fold;
     y[0] = x[0];
@@ -154,17 +157,22 @@ bool band_spectrum_fast(engine &e, double loudness, double *spectrum) {
     }
     y[0] += x[block - 1];  // bin 8192, not doubled
     if (!qn_fft_cbackward(e.short_complex, y, 1.0 / static_cast<double>(block))) return false;
-    for (std::size_t j = 0; j < points; ++j) y[2 * j] = std::hypot(y[2 * j], y[2 * j + 1]);
+    // |z| as sqrt(re^2 + im^2), hypot only where the squares overflow.
+    for (std::size_t j = 0; j < points; ++j) {
+        const double re = y[2 * j], im = y[2 * j + 1];
+        const double magnitude = std::sqrt(re * re + im * im);
+        y[2 * j] = magnitude <= DBL_MAX ? magnitude : std::hypot(re, im);
+    }
     return envelope_spectrum_fast(e, loudness, spectrum);
 }
 
 // Literal form: the analytic signal by two complex transforms of 16384, its
 // magnitude every 32 samples, and a complex transform of 512.
-bool band_spectrum_literal(engine &e, double loudness, double *spectrum) {
+bool band_spectrum_literal(engine &e, const double *x, double loudness, double *spectrum) {
     roughness_work &w = *e.w;
-    double *z = e.block_buffer;  // 2 * 16384 doubles, the block in z[0 ... 16383]
-    for (std::size_t j = block; j-- > 0;) {
-        z[2 * j] = z[j];
+    double *z = e.block_buffer + copy_group * block;  // 2 * 16384 doubles after the rows
+    for (std::size_t j = 0; j < block; ++j) {
+        z[2 * j] = x[j];
         z[2 * j + 1] = 0;
     }
     if (!qn_fft_cforward(e.long_complex, z, 1.0)) return false;
@@ -189,30 +197,62 @@ bool band_spectrum_literal(engine &e, double loudness, double *spectrum) {
     return true;
 }
 
+// Copies the block of `count` neighbouring bands out of their rings (the
+// oldest sample at ring index `start`) into consecutive rows of the block
+// buffer, and sums each band's half-wave rectified power on the way. Each
+// band's sum runs in sample order, as qn_ecma_effective_pressure's does;
+// the bands side by side only keep several sums in flight at once.
+template <int count>
+void copy_blocks(const engine &e, int first_band, std::size_t start, double *power) {
+    const double *row[count];
+    double *dst[count];
+    double sum[count];
+    for (int l = 0; l < count; ++l) {
+        row[l] = e.ring + static_cast<std::size_t>(first_band + l) * ring_stride;
+        dst[l] = e.block_buffer + static_cast<std::size_t>(l) * block;
+        sum[l] = 0;
+    }
+    const std::size_t head = block - start;
+    for (std::size_t j = 0; j < block; ++j) {
+        const std::size_t at = j < head ? start + j : j - head;
+        for (int l = 0; l < count; ++l) {
+            const double x = row[l][at];
+            dst[l][j] = x;
+            const double rectified = x > 0 ? x : 0.0;
+            sum[l] += rectified * rectified;
+        }
+    }
+    for (int l = 0; l < count; ++l) power[l] = std::sqrt(2.0 * sum[l] / static_cast<double>(block));
+}
+
 // Raw roughness of every band of the block whose samples fill the rings,
 // the newest sample at ring index (end - 1) mod 16384.
 qn_status block_roughness(engine &e, uint64_t end, double *raw) {
     roughness_work &w = *e.w;
     const std::size_t start = static_cast<std::size_t>(end % block);
     double max_loudness = 0;
-    for (int b = 0; b < bands; ++b) {
-        const double *row = e.ring + static_cast<std::size_t>(b) * ring_stride;
-        double *x = e.block_buffer;
-        std::memcpy(x, row + start, (block - start) * sizeof(double));
-        std::memcpy(x + (block - start), row, start * sizeof(double));
-        const double loudness = qn_ecma_specific_loudness(b, qn_ecma_effective_pressure(x, block));
-        if (!qn_is_finite(loudness)) return QN_STATUS_NUMERICAL_FAILURE;
-        w.loudness[b] = loudness;
-        if (loudness > max_loudness) max_loudness = loudness;
-        double *spectrum = w.spectrum[b];
-        if (loudness == 0) {
-            std::fill(spectrum, spectrum + bins, 0.0);
-            continue;
+    for (int first = 0; first < bands; first += copy_group) {
+        const int count = std::min(copy_group, bands - first);
+        double pressure[copy_group];
+        if (count == copy_group) copy_blocks<copy_group>(e, first, start, pressure);
+        else copy_blocks<1>(e, first, start, pressure);
+        for (int l = 0; l < count; ++l) {
+            const int b = first + l;
+            const double loudness = qn_ecma_specific_loudness(b, pressure[l]);
+            if (!qn_is_finite(loudness)) return QN_STATUS_NUMERICAL_FAILURE;
+            w.loudness[b] = loudness;
+            if (loudness > max_loudness) max_loudness = loudness;
+            double *spectrum = w.spectrum[b];
+            if (loudness == 0) {
+                std::fill(spectrum, spectrum + bins, 0.0);
+                continue;
+            }
+            double *row = e.block_buffer + static_cast<std::size_t>(l) * block;
+            const bool done = e.transforms == qn_ecma_rough_transforms::literal
+                                  ? band_spectrum_literal(e, row, loudness, spectrum)
+                                  : band_spectrum_fast(e, row, loudness, spectrum);
+            if (!done) return QN_STATUS_NUMERICAL_FAILURE;
         }
-        const bool done = e.transforms == qn_ecma_rough_transforms::literal
-                              ? band_spectrum_literal(e, loudness, spectrum)
-                              : band_spectrum_fast(e, loudness, spectrum);
-        if (!done) return QN_STATUS_NUMERICAL_FAILURE;
     }
     if (max_loudness == 0) {
         std::fill(raw, raw + bands, 0.0);
@@ -358,7 +398,7 @@ qn_status qn_ecma_rough_run(const double *samples, uint64_t n, qn_sound_field fi
     std::unique_ptr<roughness_work, work_deleter> work(qn_alloc_object<roughness_work>());
     qn_heap_array<double> ring = qn_alloc_array<double>(bands * ring_stride);
     qn_heap_array<double> chunk_buffer = qn_alloc_array<double>(chunk);
-    qn_heap_array<double> block_buffer = qn_alloc_array<double>(literal ? 2 * block : block);
+    qn_heap_array<double> block_buffer = qn_alloc_array<double>((copy_group + (literal ? 2 : 0)) * block);
     qn_fft_rplan_ptr long_real, short_real;
     qn_fft_cplan_ptr long_complex;
     if (literal) long_complex.reset(qn_fft_cplan_make(block));
