@@ -9,6 +9,7 @@
 // the block two after its interval is known, and written out.
 #include <algorithm>
 #include <cfloat>
+#include <emmintrin.h>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -35,6 +36,7 @@ constexpr std::size_t ring_stride = block + 8;
 // Bands copied out of their rings together (and one more row of the block
 // buffer each).
 constexpr int copy_group = 4;
+static_assert(bands % copy_group == 1, "the last band is copied alone");
 // The ear filter is read this many samples at a time.
 constexpr std::size_t chunk = qn_ecma_rough_block_hop;
 
@@ -197,32 +199,48 @@ bool band_spectrum_literal(engine &e, const double *x, double loudness, double *
     return true;
 }
 
-// Copies the block of `count` neighbouring bands out of their rings (the
-// oldest sample at ring index `start`) into consecutive rows of the block
-// buffer, and sums each band's half-wave rectified power on the way. Each
-// band's sum runs in sample order, as qn_ecma_effective_pressure's does;
-// the bands side by side only keep several sums in flight at once.
-template <int count>
-void copy_blocks(const engine &e, int first_band, std::size_t start, double *power) {
-    const double *row[count];
-    double *dst[count];
-    double sum[count];
-    for (int l = 0; l < count; ++l) {
+// Copies the blocks of neighbouring bands out of their rings (the oldest
+// sample at ring index `start`) into consecutive rows of the block buffer,
+// with each band's effective pressure.
+// One band alone (the 53rd).
+void copy_block(const engine &e, int band, std::size_t start, double *power) {
+    const double *row = e.ring + static_cast<std::size_t>(band) * ring_stride;
+    double *dst = e.block_buffer;
+    std::memcpy(dst, row + start, (block - start) * sizeof(double));
+    std::memcpy(dst + (block - start), row, start * sizeof(double));
+    *power = qn_ecma_effective_pressure(dst, block);
+}
+
+// Four bands side by side, two to a vector: each lane's arithmetic is that
+// of qn_ecma_effective_pressure (max(x, 0) squared, summed in sample
+// order; maxpd gives 0 for a NaN or a zero of either sign, as the test
+// x > 0 does), without its branch and with four sums in flight.
+void copy_blocks4(const engine &e, int first_band, std::size_t start, double *power) {
+    const double *row[4];
+    double *dst[4];
+    for (int l = 0; l < 4; ++l) {
         row[l] = e.ring + static_cast<std::size_t>(first_band + l) * ring_stride;
         dst[l] = e.block_buffer + static_cast<std::size_t>(l) * block;
-        sum[l] = 0;
     }
+    const __m128d zero = _mm_setzero_pd();
+    __m128d low = zero, high = zero;  // bands 0 and 1, bands 2 and 3
     const std::size_t head = block - start;
     for (std::size_t j = 0; j < block; ++j) {
         const std::size_t at = j < head ? start + j : j - head;
-        for (int l = 0; l < count; ++l) {
-            const double x = row[l][at];
-            dst[l][j] = x;
-            const double rectified = x > 0 ? x : 0.0;
-            sum[l] += rectified * rectified;
-        }
+        const double x0 = row[0][at], x1 = row[1][at], x2 = row[2][at], x3 = row[3][at];
+        dst[0][j] = x0;
+        dst[1][j] = x1;
+        dst[2][j] = x2;
+        dst[3][j] = x3;
+        const __m128d a = _mm_max_pd(_mm_set_pd(x1, x0), zero);
+        const __m128d b = _mm_max_pd(_mm_set_pd(x3, x2), zero);
+        low = _mm_add_pd(low, _mm_mul_pd(a, a));
+        high = _mm_add_pd(high, _mm_mul_pd(b, b));
     }
-    for (int l = 0; l < count; ++l) power[l] = std::sqrt(2.0 * sum[l] / static_cast<double>(block));
+    double sum[4];
+    _mm_storeu_pd(sum, low);
+    _mm_storeu_pd(sum + 2, high);
+    for (int l = 0; l < 4; ++l) power[l] = std::sqrt(2.0 * sum[l] / static_cast<double>(block));
 }
 
 // Raw roughness of every band of the block whose samples fill the rings,
@@ -234,8 +252,8 @@ qn_status block_roughness(engine &e, uint64_t end, double *raw) {
     for (int first = 0; first < bands; first += copy_group) {
         const int count = std::min(copy_group, bands - first);
         double pressure[copy_group];
-        if (count == copy_group) copy_blocks<copy_group>(e, first, start, pressure);
-        else copy_blocks<1>(e, first, start, pressure);
+        if (count == copy_group) copy_blocks4(e, first, start, pressure);
+        else copy_block(e, first, start, pressure);
         for (int l = 0; l < count; ++l) {
             const int b = first + l;
             const double loudness = qn_ecma_specific_loudness(b, pressure[l]);
