@@ -540,6 +540,81 @@ QN_API QN_NODISCARD qn_status qn_tonality_aures(const double *samples, uint64_t 
                                                 int32_t sample_rate, qn_sound_field field, double *out,
                                                 uint64_t capacity, uint64_t *frame_count);
 
+/* ------------------------------------------------------------------------
+ * Roughness (ECMA-418-2, hearing model of Sottek)
+ * ---------------------------------------------------------------------- */
+
+/* Number of frames of ECMA-418-2 roughness: one every 960 samples (20 ms,
+ * 50 per second), frame k standing for the instant k / 50 s after the first
+ * sample; sample_count / 960 + 1 frames in all (integer division). Reads no
+ * samples.
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  then 0 is written to *frame_count, and:
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count below 15360                     QN_STATUS_INPUT_TOO_SHORT
+ *  4. sample_count above 1152921504606830591       QN_STATUS_SIZE_OVERFLOW
+ *     (2^60 - 16385)
+ * On success *frame_count receives the number of frames. */
+QN_API QN_NODISCARD qn_status qn_ecma_roughness_frame_count(uint64_t sample_count,
+                                                            int32_t sample_rate,
+                                                            uint64_t *frame_count);
+
+/* Specific roughness after ECMA-418-2 in asper per Bark, for each of the 53
+ * auditory bands (band b centred at 0.5 (b + 1) Bark) at 50 frames per
+ * second (see qn_ecma_roughness_frame_count). The signal passes the outer
+ * and middle ear filter and 53 auditory filters; every 4096 samples a block
+ * of the last 16384 samples of each band gives its specific loudness and
+ * the spectrum of its envelope (modulation rates up to 750 Hz in steps of
+ * 2.93 Hz); the spectra are averaged over neighbouring bands and weighted
+ * against their noise floor; the peaks of each band's spectrum and their
+ * harmonic series give its raw roughness; raw roughness is interpolated to
+ * the frames, compressed and smoothed (rise 62.5 ms, fall 500 ms). The
+ * first block ends at the first sample, so frame 0 is 0 in every band.
+ * Total roughness of a frame is 0.5 times the sum over its 53 bands; a 1
+ * kHz tone of 60 dB SPL, fully amplitude-modulated at 70 Hz, has about 1
+ * asper after the first 0.3 s. Every value is finite and not negative.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: at least 15360 (0.32 s).
+ * sample_rate     must be 48000.
+ * sound_field     QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE (the
+ *                 diffuse field leaves out the free-field part of the ear
+ *                 filter).
+ * out             written: 53 * frames values, frame-major: element
+ *                 53 k + b is band b at frame k, asper per Bark.
+ * capacity        room at `out` in doubles; elements beyond 53 * frames
+ *                 are left untouched.
+ * frame_count     written: 0 first, then the number of frames once the
+ *                 length is accepted (step 5).
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  then 0 is written to *frame_count, and:
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sound_field neither 0 nor 1                  QN_STATUS_INVALID_SOUND_FIELD
+ *  4. out null                                     QN_STATUS_NULL_POINTER
+ *  5. sample_count below 15360                     QN_STATUS_INPUT_TOO_SHORT
+ *     sample_count above 2^60 - 16385              QN_STATUS_SIZE_OVERFLOW
+ *  then the number of frames is written to *frame_count and stays there
+ *  whatever follows:
+ *  6. capacity below 53 * frames                   QN_STATUS_OUTPUT_TOO_SMALL
+ *  7. (sample_count / 4096 + 2) * 13621 reaching 2^60
+ *                                                  QN_STATUS_SIZE_OVERFLOW
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *  9. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ * 10. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 11. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 9 nothing is written to
+ * `out`. The output is written frame by frame as the analysis proceeds, so
+ * after failure 11 the first frames may hold values. Working memory is
+ * about 7 MB whatever the length of the signal. */
+QN_API QN_NODISCARD qn_status qn_roughness_ecma(const double *samples, uint64_t sample_count,
+                                                int32_t sample_rate, qn_sound_field sound_field,
+                                                double *out, uint64_t capacity,
+                                                uint64_t *frame_count);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

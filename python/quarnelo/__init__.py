@@ -23,6 +23,8 @@ roughness_dw
     Roughness after Daniel & Weber (1997), in asper.
 tonality_aures
     Tonality after Aures (1985) with Terhardt's tonal components.
+roughness_ecma
+    Roughness after ECMA-418-2 per auditory band and 20 ms frame, in asper.
 
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
@@ -49,13 +51,16 @@ from ._metrics import (
     Loudness,
     LoudnessTime,
     Roughness,
+    RoughnessEcma,
     SharpnessTime,
     Tonality,
     bark_axis,
     loudness,
     loudness_from_levels,
     loudness_time,
+    exceeded_nearest_rank,
     roughness_dw,
+    roughness_ecma,
     sharpness,
     third_octave_centres_hz,
     tonality_aures,
@@ -79,16 +84,19 @@ __all__ = [
     "NumericalFailureError",
     "QuarneloError",
     "Roughness",
+    "RoughnessEcma",
     "SAMPLE_RATE",
     "SharpnessTime",
     "THIRD_OCTAVE_BANDS",
     "Tonality",
     "bark_axis",
+    "exceeded_nearest_rank",
     "library_path",
     "loudness",
     "loudness_from_levels",
     "loudness_time",
     "roughness_dw",
+    "roughness_ecma",
     "sharpness",
     "third_octave_centres_hz",
     "tonality_aures",

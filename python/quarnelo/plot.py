@@ -57,16 +57,7 @@ def loudness_time(result, ax=None, **kwargs):
 def specific_loudness_time(result, ax=None, **kwargs):
     """Specific loudness over time and critical-band rate of a
     :class:`quarnelo.LoudnessTime`, as an image."""
-    ax = _axes(ax)
-    kwargs.setdefault("cmap", "viridis")
-    kwargs.setdefault("shading", "auto")
-    kwargs.setdefault("rasterized", True)
-    mesh = ax.pcolormesh(result.time, result.bark, result.specific.T, **kwargs)
-    ax.figure.colorbar(mesh, ax=ax, label="sone/Bark")
-    _time_axis(ax, result.time, grid=False)
-    ax.set_ylabel("Critical-band rate / Bark")
-    ax.set_title("Specific loudness over time")
-    return ax
+    return _pattern_over_time(ax, result, "viridis", "sone/Bark", "Specific loudness over time", **kwargs)
 
 
 def sharpness_time(result, ax=None, **kwargs):
@@ -85,6 +76,29 @@ def tonality(result, ax=None, **kwargs):
     """Tonality T(t) of a :class:`quarnelo.Tonality`."""
     return _series(ax, result.time, result.tonality, "Tonality / t.u.",
                    f"Tonality (Aures, {result.field} field)", **kwargs)
+
+
+def specific_roughness_time(result, ax=None, **kwargs):
+    """Specific roughness over time and critical-band rate of a
+    :class:`quarnelo.RoughnessEcma`, as an image, with the single value in
+    the title."""
+    return _pattern_over_time(ax, result, "magma", "asper/Bark",
+                              f"Specific roughness (ECMA-418-2), R = {result.roughness:.3g} asper", **kwargs)
+
+
+def _pattern_over_time(ax, result, cmap, unit, title, **kwargs):
+    """A result's `specific` (frames x bands) over its `time` and `bark`, as
+    an image."""
+    ax = _axes(ax)
+    kwargs.setdefault("cmap", cmap)
+    kwargs.setdefault("shading", "auto")
+    kwargs.setdefault("rasterized", True)
+    mesh = ax.pcolormesh(result.time, result.bark, result.specific.T, **kwargs)
+    ax.figure.colorbar(mesh, ax=ax, label=unit)
+    _time_axis(ax, result.time, grid=False)
+    ax.set_ylabel("Critical-band rate / Bark")
+    ax.set_title(title)
+    return ax
 
 
 def _series(ax, time, values, ylabel, title, **kwargs):

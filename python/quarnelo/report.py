@@ -21,11 +21,13 @@ from ._metrics import (
     Loudness,
     LoudnessTime,
     Roughness,
+    RoughnessEcma,
     SharpnessTime,
     Tonality,
     loudness,
     loudness_time,
     roughness_dw,
+    roughness_ecma,
     sharpness,
     tonality_aures,
 )
@@ -55,6 +57,7 @@ class Analysis:
         Sharpness of every frame of the time-varying loudness.
     roughness : Roughness or None
     tonality : Tonality or None
+    roughness_ecma : RoughnessEcma or None
     missing : dict
         Name of each missing metric and why it is missing.
     """
@@ -68,6 +71,7 @@ class Analysis:
     sharpness_time: Optional[SharpnessTime] = None
     roughness: Optional[Roughness] = None
     tonality: Optional[Tonality] = None
+    roughness_ecma: Optional[RoughnessEcma] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -120,6 +124,11 @@ def _tonality_text(r):
     return f"mean {r.tonality.mean():.3f} t.u., max {r.tonality.max():.3f} t.u."
 
 
+def _roughness_ecma_text(r):
+    return (f"R = {r.roughness:.3f} asper (90th percentile after 0.3 s), "
+            f"mean {r.mean:.3f} asper, max {r.max:.3f} asper")
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
@@ -139,6 +148,9 @@ _SECTIONS = (
              lambda x, fld, done: roughness_dw(x), _roughness_text, ("roughness",)),
     _Section("tonality", "tonality", "Tonality (Aures)", 12000,
              lambda x, fld, done: tonality_aures(x, field=fld), _tonality_text, ("tonality",)),
+    _Section("roughness_ecma", "roughness (ECMA)", "Roughness (ECMA-418-2)", 15360,
+             lambda x, fld, done: roughness_ecma(x, field=fld), _roughness_ecma_text,
+             ("specific_roughness_time",)),
 )
 
 

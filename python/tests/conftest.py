@@ -45,6 +45,7 @@ class Direct:
             ("qn_sharpness_din", [_d, _u64, _d], _i32),
             ("qn_roughness_dw", [_d, _u64, _i32, _d, _u64, _d], _i32),
             ("qn_tonality_aures", [_d, _u64, _i32, _i32, _d, _u64, _d], _i32),
+            ("qn_roughness_ecma", [_d, _u64, _i32, _i32, _d, _u64, _d], _i32),
         ]:
             f = getattr(lib, name)
             f.argtypes, f.restype = argtypes, restype
@@ -108,6 +109,16 @@ class Direct:
                                             frames, ctypes.addressof(count)))
         assert count.value == frames
         return np.array(out[:])
+
+    def roughness_ecma(self, samples, field):
+        x = self._buffer(samples)
+        frames = len(x) // 960 + 1
+        out = (ctypes.c_double * (frames * 53))()
+        count = ctypes.c_uint64()
+        self._ok(self.lib.qn_roughness_ecma(ctypes.addressof(x), len(x), RATE, field,
+                                            ctypes.addressof(out), frames * 53, ctypes.addressof(count)))
+        assert count.value == frames
+        return np.array(out[:]).reshape(frames, 53)
 
     def sharpness(self, pattern):
         p = self._buffer(pattern)

@@ -1,6 +1,8 @@
 """Results of the package against the C library called directly, to the
 bit, for every input form the package accepts."""
 
+import math
+
 import numpy as np
 import pytest
 
@@ -76,6 +78,58 @@ def test_tonality_equals_library(clib, seconds, field):
 def test_tonality_of_a_tone_and_of_noise():
     assert np.all(np.abs(quarnelo.tonality_aures(tone(1000, 60, 0.5)).tonality - 1) < 0.01)
     assert np.all(quarnelo.tonality_aures(noise(0.5)).tonality < 0.1)
+
+
+@pytest.mark.parametrize("field", FIELDS)
+@pytest.mark.parametrize("seconds", [0.32, 0.5, 1.0])
+def test_roughness_ecma_equals_library(clib, seconds, field):
+    x = am_tone(seconds)
+    got = quarnelo.roughness_ecma(x, field=field)
+    specific = clib.roughness_ecma(x, FIELDS[field])
+    same(got.specific, specific)
+    frames = specific.shape[0]
+    same(got.time, np.arange(frames) / 50)
+    assert got.time[-1] <= x.size / RATE
+    # Total: 0.5 Bark times the band sum, summed in band order.
+    total = [0.5 * sum(float(v) for v in row) for row in specific]
+    same(got.total, total)
+    # Single value: nearest rank of the 90th percentile from frame 15 on.
+    settled = sorted(total[15:])
+    assert got.roughness == settled[math.ceil(0.9 * len(settled)) - 1]
+    assert got.mean == pytest.approx(np.mean(total), rel=1e-12)
+    assert got.max == max(total)
+    assert got.bark[0] == 0.5 and got.bark[-1] == 26.5 and got.bark.size == 53
+    assert got.centre_hz[16] == pytest.approx(937.6503522908124, rel=1e-12)
+    assert got.field == field
+    assert np.all(got.specific[0] == 0)
+
+
+def test_roughness_ecma_of_a_rough_tone_is_about_one_asper():
+    t = np.arange(96000) / RATE
+    carrier = 0.02 * np.sqrt(2) / np.sqrt(1.5)  # 60 dB overall
+    x = carrier * (1 + np.sin(2 * np.pi * 70 * t)) * np.sin(2 * np.pi * 1000 * t)
+    assert quarnelo.roughness_ecma(x).roughness == pytest.approx(1.0, abs=0.01)
+
+
+# Nearest rank: (values, percent exceeded, expected). The command-line tool
+# uses the same rule for N5, N10 and the roughness percentile.
+NEAREST_RANK = [
+    ([3.0], 10, 3.0),
+    ([5.0, 1.0], 10, 5.0),
+    (list(range(1, 11)), 10, 9),
+    (list(range(1, 11)), 5, 10),
+    (list(range(1, 21)), 10, 18),
+    (list(range(1, 37)), 10, 33),
+    ([2.0, 2.0, 1.0, 2.0], 50, 2.0),
+    (list(range(10, 0, -1)), 100, 1),
+    (list(range(1, 11)), 0, 10),
+    ([], 10, 0.0),
+]
+
+
+@pytest.mark.parametrize("values, percent, expected", NEAREST_RANK)
+def test_exceeded_nearest_rank(values, percent, expected):
+    assert quarnelo.exceeded_nearest_rank(values, percent) == expected
 
 
 def test_sharpness_equals_library_for_every_form(clib):

@@ -49,6 +49,10 @@ def test_plot_functions_draw_their_data(analysed):
     ax = quarnelo.plot.specific_loudness_time(varying)
     assert ax.collections[0].get_array().size == varying.specific.size
     assert ax.get_ylabel().startswith("Critical-band rate")
+    rough = quarnelo.roughness_ecma(am_tone(0.5))
+    ax = quarnelo.plot.specific_roughness_time(rough)
+    np.testing.assert_array_equal(np.ravel(ax.collections[0].get_array()), rough.specific.T.ravel())
+    assert f"R = {rough.roughness:.3g} asper" in ax.get_title()
 
 
 def test_tonality_plot_draws_its_series():
@@ -88,6 +92,8 @@ def test_analyse_summary_and_figure(tmp_path):
     assert {"Specific loudness (ISO 532-1, free field)", "Loudness over time (ISO 532-1, free field)",
             "Specific loudness over time", "Sharpness over time (DIN 45692)"} <= titles
     assert "Tonality (Aures, free field)" in titles
+    assert any(t.startswith("Specific roughness (ECMA-418-2)") for t in titles)
+    assert "R = " in text and "90th percentile after 0.3 s" in text
 
 
 def test_a_short_signal_leaves_out_what_it_cannot_have():
@@ -97,6 +103,7 @@ def test_a_short_signal_leaves_out_what_it_cannot_have():
     assert "at least 256 samples" in a.missing["loudness"]
     assert "at least 9600 samples" in a.missing["roughness"]
     assert "at least 12000 samples" in a.missing["tonality"]
+    assert "at least 15360 samples" in a.missing["roughness_ecma"]
     assert a.missing["sharpness"] == a.missing["loudness"]
     assert "n/a (signal too short" in report.summary(a)
     report.figure(a)

@@ -108,6 +108,26 @@ int main(void) {
         expect(tonality[0] > 0.99 && tonality[0] < 1.01 && tonality[1] > 0.99 && tonality[1] < 1.01, "tonality");
     }
 
+    {
+        /* 15360 samples (0.32 s), the shortest signal: 17 frames of 53
+         * bands of ECMA-418-2 roughness. */
+        static double am[15360];
+        static double specific[17 * 53];
+        uint64_t frames = 0;
+        double peak = 0.0;
+        for (i = 0; i < 15360; ++i)
+            am[i] = 0.028 * (1.0 + sin(6.283185307179586 * 70.0 * i / 48000.0)) *
+                    sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_ecma_roughness_frame_count(15360, QN_SAMPLE_RATE, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 17, "ECMA-418-2 roughness frame count");
+        status = qn_roughness_ecma(am, 15360, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, specific, 17 * 53,
+                                   &frames);
+        for (i = 0; i < 17 * 53; ++i)
+            if (specific[i] > peak) peak = specific[i];
+        expect(status == QN_STATUS_SUCCESS && frames == 17 && specific[0] == 0.0 && peak > 0.1,
+               "ECMA-418-2 roughness");
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

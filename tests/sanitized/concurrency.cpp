@@ -72,6 +72,12 @@ std::vector<double> analyse(const std::vector<double> &x) {
         QN_STATUS_SUCCESS)
         return {};
     all.insert(all.end(), t.begin(), t.end());
+    if (qn_ecma_roughness_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> re(53 * frames);
+    if (qn_roughness_ecma(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, re.data(), re.size(), &frames) !=
+        QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), re.begin(), re.end());
 
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;

@@ -129,6 +129,49 @@ bool tonality_aures_metric(channel_context &ctx, bool with_series, metric_result
     return true;
 }
 
+constexpr int ecma_bands = 53;
+
+// Total roughness of each frame: 0.5 Bark times the sum of the specific
+// roughness over the 53 bands.
+std::vector<double> ecma_total_roughness(const std::vector<double> &specific) {
+    std::vector<double> total(specific.size() / ecma_bands);
+    for (std::size_t k = 0; k < total.size(); ++k) {
+        double sum = 0;
+        for (int b = 0; b < ecma_bands; ++b) sum += specific[k * ecma_bands + b];
+        total[k] = 0.5 * sum;
+    }
+    return total;
+}
+
+bool roughness_ecma_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
+    uint64_t frames = 0;
+    qn_status status = qn_ecma_roughness_frame_count(ctx.count(), QN_SAMPLE_RATE, &frames);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("roughness-ecma", status);
+        return false;
+    }
+    std::vector<double> specific(frames * ecma_bands);
+    status = qn_roughness_ecma(ctx.samples(), ctx.count(), QN_SAMPLE_RATE, ctx.field(), specific.data(),
+                               specific.size(), &frames);
+    if (status != QN_STATUS_SUCCESS) {
+        error = status_message("roughness-ecma", status);
+        return false;
+    }
+    const std::vector<double> total = ecma_total_roughness(specific);
+    out.values.push_back({"roughness", ecma_roughness_single_value(total), "asper"});
+    out.values.push_back({"mean", mean_of(total), "asper"});
+    out.values.push_back({"max", *std::max_element(total.begin(), total.end()), "asper"});
+    if (with_series) {
+        const auto times = frame_times(total.size(), 0.0, 0.02);
+        std::vector<double> rates(ecma_bands);
+        for (int b = 0; b < ecma_bands; ++b) rates[b] = 0.5 * (b + 1);
+        out.series_list.push_back({"roughness", "asper", {{"time", "s", times}}, total});
+        out.series_list.push_back(
+            {"specific_roughness", "asper/Bark", {{"time", "s", times}, {"rate", "Bark", rates}}, specific});
+    }
+    return true;
+}
+
 }  // namespace
 
 const channel_context::stationary *channel_context::stationary_loudness(std::string &error) {
@@ -170,6 +213,9 @@ const std::vector<metric> &metric_table() {
          roughness_dw_metric},
         {"tonality-aures", "tonality (Aures, Terhardt's tonal components): mean and max over 250 ms frames", 12000,
          true, tonality_aures_metric},
+        {"roughness-ecma",
+         "roughness (ECMA-418-2): 90th percentile after 0.3 s, mean and max of the total over 20 ms frames, asper",
+         15360, true, roughness_ecma_metric},
     };
     return table;
 }
@@ -188,6 +234,11 @@ double exceeded_percent(std::vector<double> values, double percent) {
     if (rank < 1) rank = 1;
     if (rank > values.size()) rank = values.size();
     return values[rank - 1];
+}
+
+double ecma_roughness_single_value(const std::vector<double> &total) {
+    const std::size_t skip = std::min<std::size_t>(ecma_roughness_settling_frames, total.size());
+    return exceeded_percent(std::vector<double>(total.begin() + static_cast<std::ptrdiff_t>(skip), total.end()), 10);
 }
 
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,

@@ -4,6 +4,7 @@
 #ifndef QUARNELO_CLI_METRICS_H
 #define QUARNELO_CLI_METRICS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -87,6 +88,13 @@ const metric *find_metric(const std::string &name);
 // sorted ascending, the value at rank ceil((1 - percent / 100) * F)
 // (nearest rank, no interpolation), F the number of frames.
 double exceeded_percent(std::vector<double> values, double percent);
+
+// The single value of ECMA-418-2 roughness: the 90th percentile (nearest
+// rank, as exceeded_percent(values, 10)) of the total roughness per frame
+// over the frames at or after 0.3 s (frame 15 on, 50 frames per second),
+// while the first frames still rise from the silent start.
+inline constexpr std::size_t ecma_roughness_settling_frames = 15;
+double ecma_roughness_single_value(const std::vector<double> &total);
 
 // Single values and patterns of 28 third-octave levels (the `levels` command).
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,

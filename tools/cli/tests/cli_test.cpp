@@ -294,6 +294,57 @@ TEST(CliAnalyze, TonalityAuresInTheDefaultSetWithItsSeries) {
     EXPECT_NE(refused.err.find("120 dB"), std::string::npos) << refused.err;
 }
 
+TEST(CliAnalyze, RoughnessEcmaAggregation) {
+    // 1 s: 51 frames, of which frames 15 ... 50 (36) count for the single
+    // value; nearest rank of the 90th percentile: the 33rd smallest.
+    const auto x = test_signal(48000, 1, 1.0);
+    const fs::path path = write_audio("rough_ecma.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 1, x);
+    const run_result r = run("analyze --format json --series --metrics roughness-ecma " + quoted(path.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    const auto &channel = doc.at("files").at(0).at("results").at(0);
+
+    uint64_t frames = 0;
+    ASSERT_EQ(qn_ecma_roughness_frame_count(x.size(), 48000, &frames), QN_STATUS_SUCCESS);
+    ASSERT_EQ(frames, 51u);
+    std::vector<double> specific(53 * frames);
+    ASSERT_EQ(qn_roughness_ecma(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, specific.data(), specific.size(),
+                                &frames),
+              QN_STATUS_SUCCESS);
+    std::vector<double> total(frames);
+    for (uint64_t k = 0; k < frames; ++k) {
+        double sum = 0;
+        for (int b = 0; b < 53; ++b) sum += specific[k * 53 + b];
+        total[k] = 0.5 * sum;
+    }
+    std::vector<double> settled(total.begin() + 15, total.end());
+    std::sort(settled.begin(), settled.end());
+    double mean = 0;
+    for (double v : total) mean += v;
+    mean /= frames;
+    EXPECT_TRUE(close(value(channel, "roughness-ecma", "roughness"), settled[32]));
+    EXPECT_TRUE(close(value(channel, "roughness-ecma", "mean"), mean));
+    EXPECT_TRUE(close(value(channel, "roughness-ecma", "max"), *std::max_element(total.begin(), total.end())));
+    EXPECT_GT(settled[32], 0.1);
+
+    const auto &series = channel.at("metrics").at("roughness-ecma").at("series");
+    const auto &times = series.at("roughness").at("axes").at(0).at("values");
+    ASSERT_EQ(times.size(), 51u);
+    EXPECT_DOUBLE_EQ(times.at(50).get<double>(), 1.0);
+    EXPECT_TRUE(close(series.at("roughness").at("values").at(20).get<double>(), total[20]));
+    const auto &bands = series.at("specific_roughness");
+    EXPECT_EQ(bands.at("unit").get<std::string>(), "asper/Bark");
+    EXPECT_EQ(bands.at("axes").at(1).at("values").size(), 53u);
+    EXPECT_DOUBLE_EQ(bands.at("axes").at(1).at("values").at(52).get<double>(), 26.5);
+    EXPECT_TRUE(close(bands.at("values").at(30).at(16).get<double>(), specific[30 * 53 + 16]));
+
+    // Shorter than 0.32 s: the metric is left out with its reason.
+    const fs::path short_path = write_audio("rough_short.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 1,
+                                            test_signal(48000, 1, 0.3));
+    const run_result s = run("analyze --format json --metrics roughness-ecma " + quoted(short_path.string()));
+    EXPECT_NE(s.out.find("0.32 s"), std::string::npos) << s.out << s.err;
+}
+
 TEST(CliAnalyze, CalibratorRecording) {
     // A 1 kHz calibrator at 94 dB recorded at half of full scale.
     std::vector<double> cal(48000);

@@ -1,0 +1,465 @@
+// The ECMA-418-2 roughness engine, in memory that does not grow with the
+// signal. The ear filter and the 53 auditory filters run over the buffer
+// in chunks with their states carried along; each band keeps only the last
+// 16384 samples it produced, which is one block. As soon as a block's
+// samples are in, its 53 modulation spectra are made, averaged over
+// neighbouring bands, weighted against the noise floor and turned into raw
+// roughness; the spectra are then forgotten. The interpolation to frames
+// needs only the neighbouring blocks, so each frame is finished as soon as
+// the block two after its interval is known, and written out.
+#include <algorithm>
+#include <cfloat>
+#include <emmintrin.h>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "ecma/band_bank.h"
+#include "ecma/front_end.h"
+#include "ecma/roughness.h"
+#include "fft/fft.h"
+#include "frame/alloc.h"
+#include "frame/checks.h"
+
+namespace {
+
+constexpr int bands = qn_ecma::band_count;
+constexpr int bins = qn_ecma_rough_bins;
+constexpr std::size_t block = qn_ecma_rough_block;
+constexpr std::size_t half = block / 2;
+constexpr std::size_t points = qn_ecma_rough_envelope;
+constexpr std::size_t decimation = qn_ecma_rough_decimation;
+
+// Each band's ring holds one block. Rows one block and a cache line apart
+// keep the bank's 53 output streams out of each other's cache sets.
+constexpr std::size_t ring_stride = block + 8;
+// Bands copied out of their rings together (and one more row of the block
+// buffer each).
+constexpr int copy_group = 4;
+static_assert(bands % copy_group == 1, "the last band is copied alone");
+// The ear filter is read this many samples at a time.
+constexpr std::size_t chunk = qn_ecma_rough_block_hop;
+
+// Noise floor and weighting of the summed modulation spectrum.
+constexpr int floor_first_bin = 2;
+constexpr int floor_bins = 254;  // bins 2 ... 255
+constexpr double floor_guard = 1e-10;
+constexpr double weight_scale = 0.0856;
+constexpr double weight_offset = 0.1407;
+constexpr double peak_fraction = 0.05;
+
+// The final transform: exponent from the spread of the pattern over the
+// bands, calibration, and rise and fall constants at 50 frames per second.
+constexpr double spread_scale = 1.6407;
+constexpr double spread_centre = 2.5804;
+constexpr double spread_silent = -4.23366228;
+constexpr double exponent_range = 0.37106;
+constexpr double exponent_floor = 0.58449;
+constexpr double calibration = 0.0180685;
+constexpr double rise_rate = 0.32;  // per frame: 62.5 ms
+constexpr double fall_rate = 0.04;  // per frame: 500 ms
+
+// Blocks whose raw roughness the interpolation holds: two on either side
+// of the interval being finished.
+constexpr int history = 4;
+
+// Everything of fixed size the engine holds, in one heap block.
+struct roughness_work {
+    double spectrum[bands][bins];  // modulation power of each band
+    double averaged[bands][bins];  // averaged over neighbours and normalised
+    double loudness[bands];        // specific loudness of each band
+    double sum[bins], weight[bins], gain[bins], sorted[floor_bins];
+    double envelope_weight[bins];  // min(0.1891 exp(0.012 m), 1)
+    double window[points];         // periodic Hann over its RMS
+    double fold[2 * points];       // the analytic signal's spectrum folded mod 512
+    double envelope[2 * points];
+    double weighted[bins];
+    qn_ecma_rough_band_constants constants[bands];
+    double raw[history][bands];  // raw roughness by block index mod 4
+    double previous[bands];      // the last frame written
+};
+
+struct engine {
+    const double *samples;
+    uint64_t n;
+    uint64_t blocks;
+    uint64_t frames;
+    double *out;
+    qn_ecma_rough_transforms transforms;
+    roughness_work *w;
+    double *ring;
+    double *chunk_buffer;
+    double *block_buffer;  // copy_group blocks, and a complex one for the literal transforms
+    qn_fft_rplan *long_real;
+    qn_fft_cplan *long_complex;
+    qn_fft_cplan *short_complex;
+    qn_fft_rplan *short_real;
+    qn_ecma_ear_stream ear;
+    uint64_t position;    // buffer samples filtered so far
+    uint64_t next_frame;  // frames written so far
+    double rise, fall;    // smoothing factors
+};
+
+struct work_deleter {
+    void operator()(roughness_work *w) const noexcept { qn_free_object(w); }
+};
+
+// Filters the buffer up to (not including) index `end` into the rings.
+bool feed(engine &e, qn_ecma_band_bank &bank, uint64_t end) {
+    while (e.position < end) {
+        const std::size_t offset = static_cast<std::size_t>(e.position % block);
+        std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(end - e.position, chunk));
+        count = std::min(count, block - offset);
+        if (!qn_ecma_ear_stream_read(&e.ear, e.chunk_buffer, count)) return false;
+        if (!qn_ecma_band_bank_run(&bank, e.chunk_buffer, count, e.ring + offset, ring_stride)) return false;
+        e.position += count;
+    }
+    return true;
+}
+
+// The envelope's power spectrum from its 512 values in w.envelope (real
+// parts of complex pairs): windowed, scaled so that its sum is the square
+// of the block's loudness.
+bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
+    roughness_work &w = *e.w;
+    double *u = w.envelope;
+    double energy = 0;
+    for (std::size_t j = 0; j < points; ++j) {
+        u[j] = w.fold[2 * j] * w.window[j];
+        energy += u[j] * u[j];
+    }
+    if (!qn_fft_rforward(e.short_real, u, 1.0)) return false;
+    const double g = energy > 0 ? loudness * loudness / energy : 0.0;
+    spectrum[0] = g * (u[0] * u[0]);
+    for (std::size_t m = 1; m < points / 2; ++m)
+        spectrum[m] = g * (u[2 * m - 1] * u[2 * m - 1] + u[2 * m] * u[2 * m]);
+    spectrum[points / 2] = g * (u[points - 1] * u[points - 1]);
+    return true;
+}
+
+// Fast form: a real transform of the block, its analytic spectrum (bins
+// 1 ... 8191 doubled, the negative ones dropped) folded modulo 512, whose
+// inverse of length 512 is the analytic signal at every 32nd sample.
+bool band_spectrum_fast(engine &e, double *x, double loudness, double *spectrum) {
+    roughness_work &w = *e.w;
+    if (!qn_fft_rforward(e.long_real, x, 1.0)) return false;
+    double *y = w.fold;
+    y[0] = x[0];
+    y[1] = 0;
+    for (std::size_t k = 1; k < points; ++k) {
+        y[2 * k] = 2 * x[2 * k - 1];
+        y[2 * k + 1] = 2 * x[2 * k];
+    }
+    for (std::size_t base = points; base < half; base += points) {
+        for (std::size_t r = 0; r < points; ++r) {
+            const std::size_t k = base + r;
+            y[2 * r] += 2 * x[2 * k - 1];
+            y[2 * r + 1] += 2 * x[2 * k];
+        }
+    }
+    y[0] += x[block - 1];  // bin 8192, not doubled
+    if (!qn_fft_cbackward(e.short_complex, y, 1.0 / static_cast<double>(block))) return false;
+    // |z| as sqrt(re^2 + im^2), hypot only where the squares overflow.
+    for (std::size_t j = 0; j < points; ++j) {
+        const double re = y[2 * j], im = y[2 * j + 1];
+        const double magnitude = std::sqrt(re * re + im * im);
+        y[2 * j] = magnitude <= DBL_MAX ? magnitude : std::hypot(re, im);
+    }
+    return envelope_spectrum_fast(e, loudness, spectrum);
+}
+
+// Literal form: the analytic signal by two complex transforms of 16384, its
+// magnitude every 32 samples, and a complex transform of 512.
+bool band_spectrum_literal(engine &e, const double *x, double loudness, double *spectrum) {
+    roughness_work &w = *e.w;
+    double *z = e.block_buffer + copy_group * block;  // 2 * 16384 doubles after the rows
+    for (std::size_t j = 0; j < block; ++j) {
+        z[2 * j] = x[j];
+        z[2 * j + 1] = 0;
+    }
+    if (!qn_fft_cforward(e.long_complex, z, 1.0)) return false;
+    for (std::size_t k = 1; k < half; ++k) {
+        z[2 * k] *= 2;
+        z[2 * k + 1] *= 2;
+    }
+    std::fill(z + 2 * (half + 1), z + 2 * block, 0.0);
+    if (!qn_fft_cbackward(e.long_complex, z, 1.0 / static_cast<double>(block))) return false;
+    double *u = w.envelope;
+    double energy = 0;
+    for (std::size_t j = 0; j < points; ++j) {
+        const double magnitude = std::hypot(z[2 * decimation * j], z[2 * decimation * j + 1]);
+        const double value = magnitude * w.window[j];
+        energy += value * value;
+        u[2 * j] = value;
+        u[2 * j + 1] = 0;
+    }
+    if (!qn_fft_cforward(e.short_complex, u, 1.0)) return false;
+    const double g = energy > 0 ? loudness * loudness / energy : 0.0;
+    for (int m = 0; m < bins; ++m) spectrum[m] = g * (u[2 * m] * u[2 * m] + u[2 * m + 1] * u[2 * m + 1]);
+    return true;
+}
+
+// Copies the blocks of neighbouring bands out of their rings (the oldest
+// sample at ring index `start`) into consecutive rows of the block buffer,
+// with each band's effective pressure.
+// One band alone (the 53rd).
+void copy_block(const engine &e, int band, std::size_t start, double *power) {
+    const double *row = e.ring + static_cast<std::size_t>(band) * ring_stride;
+    double *dst = e.block_buffer;
+    std::memcpy(dst, row + start, (block - start) * sizeof(double));
+    std::memcpy(dst + (block - start), row, start * sizeof(double));
+    *power = qn_ecma_effective_pressure(dst, block);
+}
+
+// Four bands side by side, two to a vector: each lane's arithmetic is that
+// of qn_ecma_effective_pressure (max(x, 0) squared, summed in sample
+// order; maxpd gives 0 for a NaN or a zero of either sign, as the test
+// x > 0 does), without its branch and with four sums in flight.
+void copy_blocks4(const engine &e, int first_band, std::size_t start, double *power) {
+    const double *row[4];
+    double *dst[4];
+    for (int l = 0; l < 4; ++l) {
+        row[l] = e.ring + static_cast<std::size_t>(first_band + l) * ring_stride;
+        dst[l] = e.block_buffer + static_cast<std::size_t>(l) * block;
+    }
+    const __m128d zero = _mm_setzero_pd();
+    __m128d low = zero, high = zero;  // bands 0 and 1, bands 2 and 3
+    const std::size_t head = block - start;
+    for (std::size_t j = 0; j < block; ++j) {
+        const std::size_t at = j < head ? start + j : j - head;
+        const double x0 = row[0][at], x1 = row[1][at], x2 = row[2][at], x3 = row[3][at];
+        dst[0][j] = x0;
+        dst[1][j] = x1;
+        dst[2][j] = x2;
+        dst[3][j] = x3;
+        const __m128d a = _mm_max_pd(_mm_set_pd(x1, x0), zero);
+        const __m128d b = _mm_max_pd(_mm_set_pd(x3, x2), zero);
+        low = _mm_add_pd(low, _mm_mul_pd(a, a));
+        high = _mm_add_pd(high, _mm_mul_pd(b, b));
+    }
+    double sum[4];
+    _mm_storeu_pd(sum, low);
+    _mm_storeu_pd(sum + 2, high);
+    for (int l = 0; l < 4; ++l) power[l] = std::sqrt(2.0 * sum[l] / static_cast<double>(block));
+}
+
+// Raw roughness of every band of the block whose samples fill the rings,
+// the newest sample at ring index (end - 1) mod 16384.
+qn_status block_roughness(engine &e, uint64_t end, double *raw) {
+    roughness_work &w = *e.w;
+    const std::size_t start = static_cast<std::size_t>(end % block);
+    double max_loudness = 0;
+    for (int first = 0; first < bands; first += copy_group) {
+        const int count = std::min(copy_group, bands - first);
+        double pressure[copy_group];
+        if (count == copy_group) copy_blocks4(e, first, start, pressure);
+        else copy_block(e, first, start, pressure);
+        for (int l = 0; l < count; ++l) {
+            const int b = first + l;
+            const double loudness = qn_ecma_specific_loudness(b, pressure[l]);
+            if (!qn_is_finite(loudness)) return QN_STATUS_NUMERICAL_FAILURE;
+            w.loudness[b] = loudness;
+            if (loudness > max_loudness) max_loudness = loudness;
+            double *spectrum = w.spectrum[b];
+            if (loudness == 0) {
+                std::fill(spectrum, spectrum + bins, 0.0);
+                continue;
+            }
+            double *row = e.block_buffer + static_cast<std::size_t>(l) * block;
+            const bool done = e.transforms == qn_ecma_rough_transforms::literal
+                                  ? band_spectrum_literal(e, row, loudness, spectrum)
+                                  : band_spectrum_fast(e, row, loudness, spectrum);
+            if (!done) return QN_STATUS_NUMERICAL_FAILURE;
+        }
+    }
+    if (max_loudness == 0) {
+        std::fill(raw, raw + bands, 0.0);
+        return QN_STATUS_SUCCESS;
+    }
+
+    // Average over the band and its two neighbours (the outer bands stand
+    // alone), relative to the loudest band, and sum over the bands.
+    std::fill(w.sum, w.sum + bins, 0.0);
+    for (int b = 0; b < bands; ++b) {
+        for (int m = 0; m < bins; ++m) {
+            const double v = b == 0 || b == bands - 1
+                                 ? w.spectrum[b][m] / max_loudness
+                                 : ((w.spectrum[b][m] + w.spectrum[b - 1][m] + w.spectrum[b + 1][m]) / 3) / max_loudness;
+            if (!qn_is_finite(v)) return QN_STATUS_NUMERICAL_FAILURE;
+            w.averaged[b][m] = v;
+            w.sum[m] += v;
+        }
+    }
+    // The median of bins 2 ... 255 is the noise floor. The values are
+    // finite or +infinity (sums of non-negative finite values), so they sort.
+    std::copy(w.sum + floor_first_bin, w.sum + floor_first_bin + floor_bins, w.sorted);
+    std::sort(w.sorted, w.sorted + floor_bins);
+    const double median = 0.5 * (w.sorted[floor_bins / 2 - 1] + w.sorted[floor_bins / 2]) + floor_guard;
+    double highest = 0;
+    for (int m = 0; m < bins; ++m) {
+        w.weight[m] = (w.sum[m] * weight_scale / median) * w.envelope_weight[m];
+        if (m >= floor_first_bin && m < floor_first_bin + floor_bins && w.weight[m] > highest) highest = w.weight[m];
+    }
+    const double threshold = peak_fraction * highest;
+    for (int m = 0; m < bins; ++m)
+        w.gain[m] = w.weight[m] >= threshold ? std::min(std::max(w.weight[m] - weight_offset, 0.0), 1.0) : 0.0;
+    for (int b = 0; b < bands; ++b) {
+        for (int m = 0; m < bins; ++m) w.weighted[m] = w.averaged[b][m] * w.gain[m];
+        raw[b] = qn_ecma_band_roughness_with(w.weighted, w.constants[b]);
+        if (!qn_is_finite(raw[b])) return QN_STATUS_NUMERICAL_FAILURE;
+    }
+    return QN_STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Interpolation to frames
+
+double block_time(const engine &e, uint64_t i) { return qn_ecma_rough_block_time(i, e.blocks, e.n); }
+
+double raw_at(const engine &e, uint64_t i, int band) { return e.w->raw[i % history][band]; }
+
+double secant(const engine &e, uint64_t i, int band) {
+    return (raw_at(e, i + 1, band) - raw_at(e, i, band)) / (block_time(e, i + 1) - block_time(e, i));
+}
+
+// The slope at an end point from the two intervals beside it (h0 and
+// delta0 the nearer), kept monotone.
+double end_slope(double h0, double h1, double delta0, double delta1) {
+    const double d = ((2 * h0 + h1) * delta0 - h0 * delta1) / (h0 + h1);
+    if (d * delta0 <= 0) return 0.0;
+    if (delta0 * delta1 <= 0 && std::fabs(d) > 3 * std::fabs(delta0)) return 3 * delta0;
+    return d;
+}
+
+// The shape-preserving slope at block i.
+double slope(const engine &e, uint64_t i, int band) {
+    const uint64_t last = e.blocks - 1;
+    if (i == 0) {
+        const double h0 = block_time(e, 1) - block_time(e, 0), h1 = block_time(e, 2) - block_time(e, 1);
+        return end_slope(h0, h1, secant(e, 0, band), secant(e, 1, band));
+    }
+    if (i == last) {
+        const double h0 = block_time(e, last) - block_time(e, last - 1);
+        const double h1 = block_time(e, last - 1) - block_time(e, last - 2);
+        return end_slope(h0, h1, secant(e, last - 1, band), secant(e, last - 2, band));
+    }
+    const double h0 = block_time(e, i) - block_time(e, i - 1), h1 = block_time(e, i + 1) - block_time(e, i);
+    const double d0 = secant(e, i - 1, band), d1 = secant(e, i, band);
+    if (d0 * d1 <= 0) return 0.0;
+    return 3 * (h0 + h1) / ((2 * h1 + h0) / d0 + (h1 + 2 * h0) / d1);
+}
+
+// Interpolates interval i (blocks i and i + 1) at the frames from the next
+// one up to instant t_(i+1), or to the last frame for the last interval;
+// each frame gets its exponent and smoothing and is written out.
+qn_status finish_interval(engine &e, uint64_t i) {
+    roughness_work &w = *e.w;
+    const double t0 = block_time(e, i), t1 = block_time(e, i + 1), h = t1 - t0;
+    const bool last = i + 2 == e.blocks;
+    double slope0[bands], slope1[bands];
+    for (int b = 0; b < bands; ++b) {
+        slope0[b] = slope(e, i, b);
+        slope1[b] = slope(e, i + 1, b);
+    }
+    for (; e.next_frame < e.frames; ++e.next_frame) {
+        const uint64_t k = e.next_frame;
+        const double t = qn_ecma_rough_frame_time(k);
+        if (!last && !(t <= t1)) break;
+        const double s = (t - t0) / h, s2 = s * s, s3 = s2 * s;
+        double *row = e.out + k * bands;
+        double total = 0, power = 0;
+        for (int b = 0; b < bands; ++b) {
+            double r = (2 * s3 - 3 * s2 + 1) * raw_at(e, i, b) + (s3 - 2 * s2 + s) * h * slope0[b] +
+                       (3 * s2 - 2 * s3) * raw_at(e, i + 1, b) + (s3 - s2) * h * slope1[b];
+            if (r < 0) r = 0;  // a NaN stays for the finite test
+            row[b] = r;
+            total += r;
+            power += r * r;
+        }
+        const double x = total > 0 ? spread_scale * (std::sqrt(bands * power) / total - spread_centre) : spread_silent;
+        const double exponent = ((std::tanh(x) + 1) * exponent_range) * 0.5 + exponent_floor;
+        for (int b = 0; b < bands; ++b) {
+            const double v = calibration * std::pow(row[b], exponent);
+            double value = v;
+            if (k > 0) {
+                const double p = w.previous[b];
+                const double alpha = v >= p ? e.rise : e.fall;
+                value = alpha * p + (1 - alpha) * v;
+            }
+            if (!qn_is_finite(value)) return QN_STATUS_NUMERICAL_FAILURE;
+            row[b] = value;
+            w.previous[b] = value;
+        }
+    }
+    return QN_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+qn_status qn_ecma_rough_run(const double *samples, uint64_t n, qn_sound_field field, double *out, qn_simd path,
+                            qn_ecma_rough_transforms transforms) noexcept {
+    engine e{};
+    const qn_status checked = qn_ecma_ear_stream_init(&e.ear, samples, n, qn_ecma_rough_lead,
+                                                      qn_ecma_rough_block_hop, false, field);
+    if (checked != QN_STATUS_SUCCESS) return checked;
+    e.samples = samples;
+    e.n = n;
+    e.blocks = qn_ecma_rough_blocks(n);
+    e.frames = qn_ecma_rough_frames(n);
+    e.out = out;
+    e.transforms = transforms;
+    const bool literal = transforms == qn_ecma_rough_transforms::literal;
+
+    qn_ecma_band_bank bank;
+    if (!qn_ecma_band_bank_init(&bank, 0, bands, path)) return QN_STATUS_INVALID_ARGUMENT;
+
+    std::unique_ptr<roughness_work, work_deleter> work(qn_alloc_object<roughness_work>());
+    qn_heap_array<double> ring = qn_alloc_array<double>(bands * ring_stride);
+    qn_heap_array<double> chunk_buffer = qn_alloc_array<double>(chunk);
+    qn_heap_array<double> block_buffer = qn_alloc_array<double>((copy_group + (literal ? 2 : 0)) * block);
+    qn_fft_rplan_ptr long_real, short_real;
+    qn_fft_cplan_ptr long_complex;
+    if (literal) long_complex.reset(qn_fft_cplan_make(block));
+    else long_real.reset(qn_fft_rplan_make(block));
+    if (!literal) short_real.reset(qn_fft_rplan_make(points));
+    qn_fft_cplan_ptr short_complex(qn_fft_cplan_make(points));
+    if (!work || !ring || !chunk_buffer || !block_buffer || !short_complex || (literal ? !long_complex : !long_real) ||
+        (!literal && !short_real))
+        return QN_STATUS_ALLOCATION_FAILED;
+    e.w = work.get();
+    e.ring = ring.get();
+    e.chunk_buffer = chunk_buffer.get();
+    e.block_buffer = block_buffer.get();
+    e.long_real = long_real.get();
+    e.long_complex = long_complex.get();
+    e.short_complex = short_complex.get();
+    e.short_real = short_real.get();
+
+    // Constants of the call.
+    roughness_work &w = *e.w;
+    for (std::size_t j = 0; j < points; ++j)
+        w.window[j] = (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(j) / static_cast<double>(points))) /
+                      0.6123724356957945;  // sqrt(3/8), the window's RMS
+    for (int m = 0; m < bins; ++m) w.envelope_weight[m] = std::min(0.1891 * std::exp(0.012 * m), 1.0);
+    for (int b = 0; b < bands; ++b) w.constants[b] = qn_ecma_rough_constants(b);
+    e.rise = std::exp(-rise_rate);
+    e.fall = std::exp(-fall_rate);
+
+    for (uint64_t i = 0; i < e.blocks; ++i) {
+        const uint64_t end = i + 1 < e.blocks ? qn_ecma_rough_block_hop * i + block : n + qn_ecma_rough_lead;
+        if (!feed(e, bank, end)) return QN_STATUS_NUMERICAL_FAILURE;
+        const qn_status status = block_roughness(e, end, w.raw[i % history]);
+        if (status != QN_STATUS_SUCCESS) return status;
+        // Interval i - 2 has both its slopes now; the last block also
+        // finishes the last interval.
+        if (i >= 2) {
+            const qn_status finished = finish_interval(e, i - 2);
+            if (finished != QN_STATUS_SUCCESS) return finished;
+        }
+        if (i + 1 == e.blocks) {
+            const qn_status finished = finish_interval(e, i - 1);
+            if (finished != QN_STATUS_SUCCESS) return finished;
+        }
+    }
+    return e.next_frame == e.frames ? QN_STATUS_SUCCESS : QN_STATUS_NUMERICAL_FAILURE;
+}
