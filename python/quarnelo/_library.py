@@ -48,6 +48,10 @@ DECLARATIONS = (
     # Roughness (Daniel & Weber)
     ("qn_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_dw", _status, (_doubles, _uint64, _int32, _doubles, _uint64, _uint64_out)),
+    # Tonality (ECMA-418-2)
+    ("qn_ecma_tonal_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_ecma_tonal_analysis", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
 )
 
 

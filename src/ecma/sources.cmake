@@ -1,1 +1,2 @@
-list(APPEND QUARNELO_SOURCES ecma/front_end.cpp ecma/auditory_filter.cpp)
+list(APPEND QUARNELO_SOURCES ecma/front_end.cpp ecma/auditory_filter.cpp ecma/periodicity.cpp
+     ecma/tonal_kernels.cpp ecma/tonality_geometry.cpp ecma/tonality_engine.cpp ecma/tonality_exports.cpp)
