@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ecma/tonal_kernels.h"
 #include "ecma/tonality.h"
 #include "support/ecma_tonal_literal.h"
 #include "support/signals.h"
@@ -144,4 +145,32 @@ TEST(EcmaTonalEngine, EqualsTheLiteralMethod) {
                 << c.what << ", " << qn_simd_name(path);
         }
     }
+}
+
+// The clamps of the normalisation let a NaN through to the final finite
+// test instead of turning it into 0 or 1; both paths give the same bits.
+TEST(EcmaTonalKernels, ClampsPassNaNAndPathsAgree) {
+    constexpr uint32_t n = 64, lags = 40;
+    std::vector<double> acf(2 * n), head(n + 1), tail(n + 1);
+    for (uint32_t i = 0; i <= n; ++i) {
+        head[i] = 0.5 * i;
+        tail[i] = 0.5 * (n - i);
+    }
+    for (uint32_t l = 0; l < 2 * n; ++l) acf[l] = 40.0 - 1.3 * l;  // above 1, between, below 0
+    acf[7] = std::nan("");
+    std::vector<std::vector<double>> results;
+    for (qn_simd path : qn_test::simd_paths()) {
+        std::vector<double> stored(lags, -1.0);
+        qn_ecma_tonal_kernels_for(path).normalise(acf.data(), head.data(), tail.data(), n, lags, 2.0, stored.data());
+        EXPECT_TRUE(std::isnan(stored[7])) << qn_simd_name(path);
+        EXPECT_EQ(stored[0], 2.0) << "clamped at 1";
+        EXPECT_EQ(stored[lags - 1], 0.0) << "clamped at 0";
+        std::vector<double> averaged(lags);
+        qn_ecma_tonal_kernels_for(path).average(stored.data(), 0, 3, lags, averaged.data());
+        EXPECT_TRUE(std::isnan(averaged[7]));
+        stored.insert(stored.end(), averaged.begin(), averaged.end());
+        results.push_back(stored);
+    }
+    for (std::size_t i = 1; i < results.size(); ++i)
+        EXPECT_EQ(std::memcmp(results[i].data(), results[0].data(), results[0].size() * sizeof(double)), 0);
 }
