@@ -17,6 +17,9 @@ loudness_from_levels, loudness, loudness_time
     Loudness after ISO 532-1:2017 (Zwicker method), in sone.
 sharpness
     Sharpness after DIN 45692:2009, in acum.
+tonality_ecma
+    Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
+    frame and auditory band.
 
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
@@ -43,6 +46,7 @@ from ._metrics import (
     LoudnessTime,
     Roughness,
     SharpnessTime,
+    TonalityEcma,
     bark_axis,
     loudness,
     loudness_from_levels,
@@ -50,6 +54,8 @@ from ._metrics import (
     roughness_dw,
     sharpness,
     third_octave_centres_hz,
+    tonality_ecma,
+    tonality_ecma_summary,
 )
 
 __version__ = "0.2.2"
@@ -79,4 +85,7 @@ __all__ = [
     "roughness_dw",
     "sharpness",
     "third_octave_centres_hz",
+    "TonalityEcma",
+    "tonality_ecma",
+    "tonality_ecma_summary",
 ]

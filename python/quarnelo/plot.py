@@ -81,6 +81,36 @@ def roughness(result, ax=None, **kwargs):
                    "Roughness (Daniel & Weber)", **kwargs)
 
 
+def specific_tonality(result, ax=None, **kwargs):
+    """Specific tonality over time and critical-band rate of a
+    :class:`quarnelo.TonalityEcma`, as an image, titled with the single
+    value of :meth:`quarnelo.TonalityEcma.summary`."""
+    ax = _axes(ax)
+    kwargs.setdefault("cmap", "magma")
+    kwargs.setdefault("shading", "auto")
+    kwargs.setdefault("rasterized", True)
+    mesh = ax.pcolormesh(result.time, result.band_rate, result.specific_tonality.T, **kwargs)
+    ax.figure.colorbar(mesh, ax=ax, label="tu_HMS/Bark")
+    _time_axis(ax, result.time, grid=False)
+    ax.set_ylim(0, 27)
+    ax.set_ylabel("Critical-band rate / Bark")
+    value, _, _ = result.summary()
+    ax.set_title(f"Specific tonality (ECMA-418-2), T = {value:.3g} tu_HMS")
+    return ax
+
+
+def tonality_ecma(result, ax=None, **kwargs):
+    """The time-dependent tonality T(l) of a :class:`quarnelo.TonalityEcma`
+    (the largest specific tonality of each frame), with its single value."""
+    ax = _series(ax, result.time, result.tonality, "Tonality / tu_HMS",
+                 f"Tonality over time (ECMA-418-2, {result.field} field)", **kwargs)
+    value, _, _ = result.summary()
+    ax.axhline(value, color="0.4", linestyle="--", linewidth=0.8, label=f"T = {value:.3g} tu_HMS")
+    ax.axvspan(0, 0.3, color="0.9", zorder=0, label="before 0.3 s, not averaged")
+    ax.legend(loc="lower right")
+    return ax
+
+
 def _series(ax, time, values, ylabel, title, **kwargs):
     """One value per frame over time: the figure of every framed metric."""
     ax = _axes(ax)

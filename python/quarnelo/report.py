@@ -22,10 +22,12 @@ from ._metrics import (
     LoudnessTime,
     Roughness,
     SharpnessTime,
+    TonalityEcma,
     loudness,
     loudness_time,
     roughness_dw,
     sharpness,
+    tonality_ecma,
 )
 
 REFERENCE_PRESSURE = 20e-6  # Pa, 0 dB SPL
@@ -51,6 +53,8 @@ class Analysis:
         Sharpness in acum of the stationary specific loudness.
     sharpness_time : SharpnessTime or None
         Sharpness of every frame of the time-varying loudness.
+    roughness : Roughness or None
+    tonality_ecma : TonalityEcma or None
     missing : dict
         Name of each missing metric and why it is missing.
     """
@@ -63,6 +67,7 @@ class Analysis:
     sharpness: Optional[float] = None
     sharpness_time: Optional[SharpnessTime] = None
     roughness: Optional[Roughness] = None
+    tonality_ecma: Optional[TonalityEcma] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -111,6 +116,13 @@ def _roughness_text(r):
     return f"mean {r.roughness.mean():.3f} asper, max {r.roughness.max():.3f} asper"
 
 
+def _tonality_ecma_text(r):
+    value, maximum, _ = r.summary()
+    band, frequency = r.strongest()
+    where = f" at {frequency:.0f} Hz ({r.band_rate[band]:g} Bark)" if band is not None else ""
+    return f"T = {value:.3f} tu_HMS (mean from 0.3 s), max {maximum:.3f} tu_HMS{where}"
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
@@ -128,6 +140,9 @@ _SECTIONS = (
              ("sharpness_time",), ("loudness_time",)),
     _Section("roughness", "roughness", "Roughness (Daniel & Weber)", 9600,
              lambda x, fld, done: roughness_dw(x), _roughness_text, ("roughness",)),
+    _Section("tonality_ecma", "tonality", "Tonality (ECMA-418-2)", 14592,
+             lambda x, fld, done: tonality_ecma(x, field=fld), _tonality_ecma_text,
+             ("specific_tonality",)),
 )
 
 
@@ -260,7 +275,7 @@ def add_arguments(parser):
     parser.add_argument("--channel", type=int, default=1,
                         help="channel to analyse, counted from 1 (default 1)")
     parser.add_argument("--field", choices=("free", "diffuse"), default="free",
-                        help="sound field of the loudness metrics (default free)")
+                        help="sound field of the loudness and tonality metrics (default free)")
     cal = parser.add_argument_group("calibration (one of; default: samples are pascal)")
     cal.add_argument("--pa-per-unit", type=float, metavar="X",
                      help="sound pressure in Pa of one digital unit")
