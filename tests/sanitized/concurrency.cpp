@@ -49,6 +49,14 @@ std::vector<double> analyse(const std::vector<double> &x) {
     if (qn_roughness_dw(x.data(), x.size(), 48000, r.data(), r.size(), &frames) != QN_STATUS_SUCCESS) return {};
     all.insert(all.end(), r.begin(), r.end());
 
+    // ECMA-418-2 tonality in the diffuse field: all five arrays.
+    if (qn_ecma_tonal_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> tonal(265 * frames);
+    if (qn_ecma_tonal_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_DIFFUSE, tonal.data(), tonal.size(),
+                               &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), tonal.begin(), tonal.end());
+
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;
     if (qn_loudness_from_levels(levels, 28, QN_SOUND_FIELD_FREE, &loudness, nullptr, 0) != QN_STATUS_SUCCESS)
