@@ -30,6 +30,11 @@ inline void set_realtime(benchmark::State &state, std::size_t samples) {
 
 inline double minimum(const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); }
 
+// The library's heap use, counted by the benchmarks' allocator: the peak
+// starts again from what is held now, and is read in MiB.
+void reset_peak_memory();
+double peak_memory_mib();
+
 }  // namespace qn_bench
 
 // Virtual machines are noisy: with --benchmark_repetitions the minimum is
