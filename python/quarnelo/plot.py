@@ -57,14 +57,7 @@ def loudness_time(result, ax=None, **kwargs):
 def specific_loudness_time(result, ax=None, **kwargs):
     """Specific loudness over time and critical-band rate of a
     :class:`quarnelo.LoudnessTime`, as an image."""
-    ax = _axes(ax)
-    kwargs.setdefault("cmap", "viridis")
-    kwargs.setdefault("shading", "auto")
-    kwargs.setdefault("rasterized", True)
-    mesh = ax.pcolormesh(result.time, result.bark, result.specific.T, **kwargs)
-    ax.figure.colorbar(mesh, ax=ax, label="sone/Bark")
-    _time_axis(ax, result.time, grid=False)
-    ax.set_ylabel("Critical-band rate / Bark")
+    ax = _image(ax, result.time, result.bark, result.specific, "sone/Bark", "viridis", **kwargs)
     ax.set_title("Specific loudness over time")
     return ax
 
@@ -85,15 +78,9 @@ def specific_tonality(result, ax=None, **kwargs):
     """Specific tonality over time and critical-band rate of a
     :class:`quarnelo.TonalityEcma`, as an image, titled with the single
     value of :meth:`quarnelo.TonalityEcma.summary`."""
-    ax = _axes(ax)
-    kwargs.setdefault("cmap", "magma")
-    kwargs.setdefault("shading", "auto")
-    kwargs.setdefault("rasterized", True)
-    mesh = ax.pcolormesh(result.time, result.band_rate, result.specific_tonality.T, **kwargs)
-    ax.figure.colorbar(mesh, ax=ax, label="tu_HMS/Bark")
-    _time_axis(ax, result.time, grid=False)
+    ax = _image(ax, result.time, result.band_rate, result.specific_tonality, "tu_HMS/Bark", "magma",
+                **kwargs)
     ax.set_ylim(0, 27)
-    ax.set_ylabel("Critical-band rate / Bark")
     value, _, _ = result.summary()
     ax.set_title(f"Specific tonality (ECMA-418-2), T = {value:.3g} tu_HMS")
     return ax
@@ -108,6 +95,20 @@ def tonality_ecma(result, ax=None, **kwargs):
     ax.axhline(value, color="0.4", linestyle="--", linewidth=0.8, label=f"T = {value:.3g} tu_HMS")
     ax.axvspan(0, 0.3, color="0.9", zorder=0, label="before 0.3 s, not averaged")
     ax.legend(loc="lower right")
+    return ax
+
+
+def _image(ax, time, rate, values, unit, cmap, **kwargs):
+    """Values (frames, bands) over time and critical-band rate, as an image
+    with a colour bar: the figure of every specific quantity over time."""
+    ax = _axes(ax)
+    kwargs.setdefault("cmap", cmap)
+    kwargs.setdefault("shading", "auto")
+    kwargs.setdefault("rasterized", True)
+    mesh = ax.pcolormesh(time, rate, values.T, **kwargs)
+    ax.figure.colorbar(mesh, ax=ax, label=unit)
+    _time_axis(ax, time, grid=False)
+    ax.set_ylabel("Critical-band rate / Bark")
     return ax
 
 

@@ -77,6 +77,8 @@ struct smoother {
     double y1, y2, y3, x1, x2;
 };
 
+// The recursion is evaluated left to right as written: the feedback terms
+// from y[k-1] on, then the input terms.
 inline double smooth(smoother &s, double x) {
     const double y =
         smooth_y1 * s.y1 - smooth_y2 * s.y2 + smooth_y3 * s.y3 + smooth_x1 * s.x1 + smooth_x2 * s.x2;
@@ -389,7 +391,8 @@ qn_status qn_ecma_tonal_run(const double *samples, uint64_t n, qn_sound_field fi
     group_run groups[qn_ecma_tonal_group_count];
     for (int g = 0; g < qn_ecma_tonal_group_count; ++g)
         if (!make_group(groups[g], g, ear.length)) return QN_STATUS_ALLOCATION_FAILED;
-    if (!qn_ecma_band_bank_init(bank.get(), 0, band_count, path)) return QN_STATUS_NUMERICAL_FAILURE;
+    // Fails only for a vector path the processor lacks, which no export asks for.
+    if (!qn_ecma_band_bank_init(bank.get(), 0, band_count, path)) return QN_STATUS_INVALID_ARGUMENT;
 
     while (e.end < ear.length) {
         const uint64_t c = ear.length - e.end < chunk ? ear.length - e.end : chunk;
