@@ -104,15 +104,6 @@ TEST(EcmaTonalGeometry, LagsWindowsAndNeighbours) {
     }
 }
 
-TEST(EcmaTonalGeometry, FrameCounts) {
-    EXPECT_EQ(qn_ecma_tonal_frames(14592), 58u);
-    EXPECT_EQ(qn_ecma_tonal_frames(256 * 100), 101u);
-    EXPECT_EQ(qn_ecma_tonal_frames(256 * 100 + 1), 102u);
-    // The longest signal is the last whose 265 V doubles stay below 2^60.
-    EXPECT_EQ(qn_ecma_tonal_frames(qn_ecma_tonal_max_samples) * 265, (uint64_t{1} << 60) - 256);
-    EXPECT_GE(qn_ecma_tonal_frames(qn_ecma_tonal_max_samples + 1) * 265, uint64_t{1} << 60);
-}
-
 // The chunked engine, which keeps only the blocks it still needs, against
 // the literal method, on every vector path, in both sound fields, and at
 // lengths that are multiples of no hop.
