@@ -541,6 +541,92 @@ QN_API QN_NODISCARD qn_status qn_tonality_aures(const double *samples, uint64_t 
                                                 uint64_t capacity, uint64_t *frame_count);
 
 /* ------------------------------------------------------------------------
+ * Tonality (ECMA-418-2, hearing model of Sottek)
+ * ---------------------------------------------------------------------- */
+
+/* The auditory bands of the ECMA-418-2 hearing model: band b (0 ... 52) is
+ * centred at 0.5 (b + 1) Bark, that is at
+ * 506.3590852904821 sinh(0.0809 (b + 1)) Hz (41 Hz ... 18.4 kHz). */
+#define QN_ECMA_BANDS 53
+
+/* Number of frames of qn_ecma_tonal_analysis for a signal: one frame every
+ * 256 samples (5.33 ms), frame k standing for the instant 256 k samples
+ * after the first sample, ceil(sample_count / 256) + 1 frames in all.
+ * Reads no samples.
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *     then *frame_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count below 14592                     QN_STATUS_INPUT_TOO_SHORT
+ *  4. sample_count above 1113765679922085632       QN_STATUS_SIZE_OVERFLOW
+ * On success *frame_count is the number of frames. */
+QN_API QN_NODISCARD qn_status qn_ecma_tonal_frame_count(uint64_t sample_count, int32_t sample_rate,
+                                                        uint64_t *frame_count);
+
+/* Tonality after ECMA-418-2 (Sottek's hearing model), resolved in time and
+ * in the 53 auditory bands: the signal passes the outer and middle ear
+ * filter and 53 auditory filters; blocks of each band (8192 samples in
+ * bands 0-2, 4096 in 3-15, 2048 in 16-24, 1024 in 25-52, overlapping by
+ * three quarters) give a specific loudness and an autocorrelation, whose
+ * strongest periodicity gives the loudness and frequency of a tonal
+ * component; a signal-to-noise weighting splits each band's loudness into
+ * tonal and noise parts. A 1 kHz tone of 40 dB SPL has a specific tonality
+ * of about 1 in its band once it is steady. The time-dependent tonality of
+ * the standard is the largest specific tonality over the bands of a frame;
+ * single values over time are left to the caller.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: 14592 (0.304 s) ... 1113765679922085632.
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE (the
+ *                 diffuse field leaves out the free-field part of the ear
+ *                 filter).
+ * out             written: five arrays of V x 53 values one after the
+ *                 other, V the number of frames (qn_ecma_tonal_frame_count),
+ *                 each frame-major: value (k, b) of array a at
+ *                 out[a * 53 V + 53 k + b] for frame k and band b.
+ *                   a = 0  tonal specific loudness, sone/Bark
+ *                   a = 1  noise specific loudness, sone/Bark
+ *                   a = 2  frequency of the tonal component, Hz (a multiple
+ *                          of 2.9296875 Hz at the instants of the band's
+ *                          blocks, blended linearly between them)
+ *                   a = 3  specific tonality, tonality units per Bark
+ *                   a = 4  total specific loudness, sone/Bark
+ *                 Frame k stands for the instant 256 k / 48000 s after the
+ *                 first sample; the frame series start from rest, so frame
+ *                 0 is 0 in arrays 0, 1, 3 and 4. Only the first 265 V
+ *                 elements are touched.
+ * capacity        room at `out` in doubles, at least 265 V.
+ * frame_count     written: V, from check 5 on (also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL, so a first call with capacity
+ *                 0 learns it, and after any later failure); 0 after a
+ *                 failure of checks 2 to 4.
+ *
+ * Checks, in order:
+ *  1. frame_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *frame_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *     field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  3. out null                                     QN_STATUS_NULL_POINTER
+ *  4. sample_count below 14592                     QN_STATUS_INPUT_TOO_SHORT
+ *     sample_count above 1113765679922085632       QN_STATUS_SIZE_OVERFLOW
+ *  5. *frame_count = V; capacity below 265 V       QN_STATUS_OUTPUT_TOO_SMALL
+ *  6. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  7. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ *  8. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS, with every value finite and arrays 0, 1, 3
+ * and 4 not negative. The output is written as the analysis proceeds: after
+ * a failure of check 8 it may hold partial results, which are not to be
+ * used; after checks 1 to 7 it is untouched. Working memory stays below
+ * 16 MiB whatever the length of the signal. */
+QN_API QN_NODISCARD qn_status qn_ecma_tonal_analysis(const double *samples, uint64_t sample_count,
+                                                     int32_t sample_rate, qn_sound_field field,
+                                                     double *out, uint64_t capacity,
+                                                     uint64_t *frame_count);
+
+/* ------------------------------------------------------------------------
  * Roughness (ECMA-418-2, hearing model of Sottek)
  * ---------------------------------------------------------------------- */
 

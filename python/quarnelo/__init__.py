@@ -25,6 +25,9 @@ tonality_aures
     Tonality after Aures (1985) with Terhardt's tonal components.
 roughness_ecma
     Roughness after ECMA-418-2 per auditory band and 20 ms frame, in asper.
+tonality_ecma
+    Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
+    frame and auditory band.
 
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
@@ -54,6 +57,7 @@ from ._metrics import (
     RoughnessEcma,
     SharpnessTime,
     Tonality,
+    TonalityEcma,
     bark_axis,
     loudness,
     loudness_from_levels,
@@ -64,6 +68,8 @@ from ._metrics import (
     sharpness,
     third_octave_centres_hz,
     tonality_aures,
+    tonality_ecma,
+    tonality_ecma_summary,
 )
 
 __version__ = "0.2.2"
@@ -100,4 +106,7 @@ __all__ = [
     "sharpness",
     "third_octave_centres_hz",
     "tonality_aures",
+    "TonalityEcma",
+    "tonality_ecma",
+    "tonality_ecma_summary",
 ]

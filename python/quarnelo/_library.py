@@ -61,6 +61,10 @@ DECLARATIONS = (
     ("qn_tonality_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_tonality_aures", _status,
      (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
+    # Tonality (ECMA-418-2)
+    ("qn_ecma_tonal_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_ecma_tonal_analysis", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
     # Roughness (ECMA-418-2)
     ("qn_ecma_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_ecma", _status,

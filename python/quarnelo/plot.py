@@ -57,7 +57,9 @@ def loudness_time(result, ax=None, **kwargs):
 def specific_loudness_time(result, ax=None, **kwargs):
     """Specific loudness over time and critical-band rate of a
     :class:`quarnelo.LoudnessTime`, as an image."""
-    return _pattern_over_time(ax, result, "viridis", "sone/Bark", "Specific loudness over time", **kwargs)
+    ax = _image(ax, result.time, result.bark, result.specific, "sone/Bark", "viridis", **kwargs)
+    ax.set_title("Specific loudness over time")
+    return ax
 
 
 def sharpness_time(result, ax=None, **kwargs):
@@ -82,22 +84,46 @@ def specific_roughness_time(result, ax=None, **kwargs):
     """Specific roughness over time and critical-band rate of a
     :class:`quarnelo.RoughnessEcma`, as an image, with the single value in
     the title."""
-    return _pattern_over_time(ax, result, "magma", "asper/Bark",
-                              f"Specific roughness (ECMA-418-2), R = {result.roughness:.3g} asper", **kwargs)
+    ax = _image(ax, result.time, result.bark, result.specific, "asper/Bark", "magma", **kwargs)
+    ax.set_title(f"Specific roughness (ECMA-418-2), R = {result.roughness:.3g} asper")
+    return ax
 
 
-def _pattern_over_time(ax, result, cmap, unit, title, **kwargs):
-    """A result's `specific` (frames x bands) over its `time` and `bark`, as
-    an image."""
+def specific_tonality(result, ax=None, **kwargs):
+    """Specific tonality over time and critical-band rate of a
+    :class:`quarnelo.TonalityEcma`, as an image, titled with the single
+    value of :meth:`quarnelo.TonalityEcma.summary`."""
+    ax = _image(ax, result.time, result.bark, result.specific_tonality, "tu_HMS/Bark", "magma",
+                **kwargs)
+    ax.set_ylim(0, 27)
+    value, _, _ = result.summary()
+    ax.set_title(f"Specific tonality (ECMA-418-2), T = {value:.3g} tu_HMS")
+    return ax
+
+
+def tonality_ecma(result, ax=None, **kwargs):
+    """The time-dependent tonality T(l) of a :class:`quarnelo.TonalityEcma`
+    (the largest specific tonality of each frame), with its single value."""
+    ax = _series(ax, result.time, result.tonality, "Tonality / tu_HMS",
+                 f"Tonality over time (ECMA-418-2, {result.field} field)", **kwargs)
+    value, _, _ = result.summary()
+    ax.axhline(value, color="0.4", linestyle="--", linewidth=0.8, label=f"T = {value:.3g} tu_HMS")
+    ax.axvspan(0, 0.3, color="0.9", zorder=0, label="before 0.3 s, not averaged")
+    ax.legend(loc="lower right")
+    return ax
+
+
+def _image(ax, time, rate, values, unit, cmap, **kwargs):
+    """Values (frames, bands) over time and critical-band rate, as an image
+    with a colour bar: the figure of every specific quantity over time."""
     ax = _axes(ax)
     kwargs.setdefault("cmap", cmap)
     kwargs.setdefault("shading", "auto")
     kwargs.setdefault("rasterized", True)
-    mesh = ax.pcolormesh(result.time, result.bark, result.specific.T, **kwargs)
+    mesh = ax.pcolormesh(time, rate, values.T, **kwargs)
     ax.figure.colorbar(mesh, ax=ax, label=unit)
-    _time_axis(ax, result.time, grid=False)
+    _time_axis(ax, time, grid=False)
     ax.set_ylabel("Critical-band rate / Bark")
-    ax.set_title(title)
     return ax
 
 

@@ -24,12 +24,14 @@ from ._metrics import (
     RoughnessEcma,
     SharpnessTime,
     Tonality,
+    TonalityEcma,
     loudness,
     loudness_time,
     roughness_dw,
     roughness_ecma,
     sharpness,
     tonality_aures,
+    tonality_ecma,
 )
 
 REFERENCE_PRESSURE = 20e-6  # Pa, 0 dB SPL
@@ -58,6 +60,7 @@ class Analysis:
     roughness : Roughness or None
     tonality : Tonality or None
     roughness_ecma : RoughnessEcma or None
+    tonality_ecma : TonalityEcma or None
     missing : dict
         Name of each missing metric and why it is missing.
     """
@@ -72,6 +75,7 @@ class Analysis:
     roughness: Optional[Roughness] = None
     tonality: Optional[Tonality] = None
     roughness_ecma: Optional[RoughnessEcma] = None
+    tonality_ecma: Optional[TonalityEcma] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -129,6 +133,13 @@ def _roughness_ecma_text(r):
             f"mean {r.mean:.3f} asper, max {r.max:.3f} asper")
 
 
+def _tonality_ecma_text(r):
+    value, maximum, _ = r.summary()
+    band, frequency = r.strongest()
+    where = f" at {frequency:.0f} Hz ({r.bark[band]:g} Bark)" if band is not None else ""
+    return f"T = {value:.3f} tu_HMS (mean from 0.3 s), max {maximum:.3f} tu_HMS{where}"
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
@@ -151,6 +162,9 @@ _SECTIONS = (
     _Section("roughness_ecma", "roughness (ECMA)", "Roughness (ECMA-418-2)", 15360,
              lambda x, fld, done: roughness_ecma(x, field=fld), _roughness_ecma_text,
              ("specific_roughness_time",)),
+    _Section("tonality_ecma", "tonality (ECMA)", "Tonality (ECMA-418-2)", 14592,
+             lambda x, fld, done: tonality_ecma(x, field=fld), _tonality_ecma_text,
+             ("specific_tonality",)),
 )
 
 
@@ -283,7 +297,7 @@ def add_arguments(parser):
     parser.add_argument("--channel", type=int, default=1,
                         help="channel to analyse, counted from 1 (default 1)")
     parser.add_argument("--field", choices=("free", "diffuse"), default="free",
-                        help="sound field of the loudness metrics (default free)")
+                        help="sound field of the loudness and tonality metrics (default free)")
     cal = parser.add_argument_group("calibration (one of; default: samples are pascal)")
     cal.add_argument("--pa-per-unit", type=float, metavar="X",
                      help="sound pressure in Pa of one digital unit")

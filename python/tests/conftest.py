@@ -46,6 +46,7 @@ class Direct:
             ("qn_roughness_dw", [_d, _u64, _i32, _d, _u64, _d], _i32),
             ("qn_tonality_aures", [_d, _u64, _i32, _i32, _d, _u64, _d], _i32),
             ("qn_roughness_ecma", [_d, _u64, _i32, _i32, _d, _u64, _d], _i32),
+            ("qn_ecma_tonal_analysis", [_d, _u64, _i32, _i32, _d, _u64, _d], _i32),
         ]:
             f = getattr(lib, name)
             f.argtypes, f.restype = argtypes, restype
@@ -119,6 +120,18 @@ class Direct:
                                             ctypes.addressof(out), frames * 53, ctypes.addressof(count)))
         assert count.value == frames
         return np.array(out[:]).reshape(frames, 53)
+
+    def ecma_tonal(self, samples, field):
+        """The five arrays, each (frames, 53)."""
+        x = self._buffer(samples)
+        frames = (len(x) + 255) // 256 + 1
+        out = (ctypes.c_double * (265 * frames))()
+        count = ctypes.c_uint64()
+        self._ok(self.lib.qn_ecma_tonal_analysis(ctypes.addressof(x), len(x), RATE, field,
+                                                 ctypes.addressof(out), 265 * frames,
+                                                 ctypes.addressof(count)))
+        assert count.value == frames
+        return np.array(out[:]).reshape(5, frames, 53)
 
     def sharpness(self, pattern):
         p = self._buffer(pattern)

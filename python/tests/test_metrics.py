@@ -1,6 +1,7 @@
 """Results of the package against the C library called directly, to the
 bit, for every input form the package accepts."""
 
+import json
 import math
 
 import numpy as np
@@ -8,7 +9,7 @@ import pytest
 
 import quarnelo
 from quarnelo import _inputs
-from conftest import RATE, SIGNALS, am_tone, noise, tone
+from conftest import PROJECT, RATE, SIGNALS, am_tone, noise, tone
 
 FIELDS = {"free": 0, "diffuse": 1}
 
@@ -250,3 +251,52 @@ def test_exceeded_is_the_percentile_from_the_top():
     assert lt.exceeded(5) >= lt.exceeded(10)
     with pytest.raises(ValueError):
         lt.exceeded(101)
+
+
+@pytest.mark.parametrize("field", FIELDS)
+def test_tonality_ecma_equals_library(clib, field):
+    x = tone(2500, 55, 0.5) + noise(0.5, 45, 2)
+    got = quarnelo.tonality_ecma(x, field=field)
+    arrays = clib.ecma_tonal(x, FIELDS[field])
+    for i, name in enumerate(("tonal_loudness", "noise_loudness", "frequency",
+                              "specific_tonality", "total_loudness")):
+        same(getattr(got, name), arrays[i])
+    frames = (x.size + 255) // 256 + 1
+    assert got.specific_tonality.shape == (frames, 53)
+    same(got.time, np.arange(frames) * 256 / RATE)
+    same(got.tonality, arrays[3].max(axis=1))
+    assert got.field == field
+
+
+def test_tonality_ecma_axes_and_strongest_component():
+    r = quarnelo.tonality_ecma(tone(1000, 40, 1.0))
+    assert r.bark[0] == 0.5 and r.bark[52] == 26.5
+    assert r.centre_hz[17] == pytest.approx(1027.024708619026, rel=1e-14)
+    assert not r.centre_hz.flags.writeable
+    value, maximum, frame = r.summary()
+    # The method's calibration: 1 kHz at 40 dB SPL has tonality 1.
+    assert value == pytest.approx(1.0, abs=0.01) and maximum == pytest.approx(1.0, abs=0.01)
+    assert frame * 256 / RATE >= 0.3
+    band, frequency = r.strongest()
+    assert band == 17 and frequency == pytest.approx(999.0234375)
+    silent = quarnelo.tonality_ecma(np.zeros(20000))
+    assert silent.summary() == (0.0, 0.0, 57) and silent.strongest() == (None, 0.0)
+
+
+def test_tonality_ecma_summary_follows_the_shared_table():
+    table = json.loads((PROJECT / "tests" / "tables" / "tonality_ecma_summary.json").read_text())
+    for case in table["cases"]:
+        value, maximum, frame = quarnelo.tonality_ecma_summary(case["tonality"], case["hop_seconds"])
+        assert value == pytest.approx(case["value"], abs=1e-15), case["name"]
+        assert maximum == case["max"] and frame == case["frame"], case["name"]
+
+
+def test_tonality_ecma_refuses_short_signals_and_other_rates():
+    with pytest.raises(quarnelo.InputTooShortError, match="at least 14592"):
+        quarnelo.tonality_ecma(np.zeros(14591))
+    with pytest.raises(quarnelo.InvalidSampleRateError):
+        quarnelo.tonality_ecma(np.zeros(20000), fs=44100)
+    with pytest.raises(quarnelo.InvalidSoundFieldError):
+        quarnelo.tonality_ecma(np.zeros(20000), field="reverberant")
+    resampled = quarnelo.tonality_ecma(tone(1000, 60, 0.5)[::2], fs=24000, resample=True)
+    assert resampled.time.size == (24000 + 255) // 256 + 1

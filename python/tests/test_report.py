@@ -63,6 +63,16 @@ def test_tonality_plot_draws_its_series():
     assert ax.get_title() == "Tonality (Aures, diffuse field)"
 
 
+def test_tonality_plots_draw_their_data():
+    r = quarnelo.tonality_ecma(tone(1000, 50, 0.5) + noise(0.5, 40, 5))
+    ax = quarnelo.plot.specific_tonality(r)
+    assert ax.collections[0].get_array().size == r.specific_tonality.size
+    assert ax.get_title().startswith("Specific tonality (ECMA-418-2), T = ")
+    ax = quarnelo.plot.tonality_ecma(r)
+    np.testing.assert_array_equal(ax.lines[0].get_ydata(), r.tonality)
+    np.testing.assert_array_equal(ax.lines[0].get_xdata(), r.time)
+
+
 def test_plot_into_given_axes(analysed):
     from matplotlib.figure import Figure
 
@@ -80,6 +90,8 @@ def test_analyse_summary_and_figure(tmp_path):
                                   quarnelo.sharpness(quarnelo.loudness_time(x)).sharpness)
     assert a.level == pytest.approx(60.0, abs=0.01) and a.duration == 0.6 and not a.missing
     text = report.summary(a)
+    np.testing.assert_array_equal(a.tonality_ecma.specific_tonality,
+                                  quarnelo.tonality_ecma(x).specific_tonality)
     for label in ("level", "loudness", "loudness(t)", "sharpness", "sharpness(t)", "tonality"):
         assert any(line.split("  ")[0].strip() == label for line in text.splitlines()), label
     np.testing.assert_array_equal(a.tonality.tonality, quarnelo.tonality_aures(x).tonality)
@@ -94,6 +106,8 @@ def test_analyse_summary_and_figure(tmp_path):
     assert "Tonality (Aures, free field)" in titles
     assert any(t.startswith("Specific roughness (ECMA-418-2)") for t in titles)
     assert "R = " in text and "90th percentile after 0.3 s" in text
+    assert any(t.startswith("Specific tonality (ECMA-418-2)") for t in titles)
+    assert "T = " in text and "tu_HMS" in text
 
 
 def test_a_short_signal_leaves_out_what_it_cannot_have():
@@ -104,6 +118,7 @@ def test_a_short_signal_leaves_out_what_it_cannot_have():
     assert "at least 9600 samples" in a.missing["roughness"]
     assert "at least 12000 samples" in a.missing["tonality"]
     assert "at least 15360 samples" in a.missing["roughness_ecma"]
+    assert "at least 14592 samples" in a.missing["tonality_ecma"]
     assert a.missing["sharpness"] == a.missing["loudness"]
     assert "n/a (signal too short" in report.summary(a)
     report.figure(a)

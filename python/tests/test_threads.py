@@ -12,8 +12,9 @@ from conftest import am_tone, noise, tone
 def _analyse(x):
     stationary = quarnelo.loudness(x)
     varying = quarnelo.loudness_time(x, field="diffuse")
+    tonal = quarnelo.tonality_ecma(x)
     return (stationary.loudness, stationary.specific, varying.loudness, varying.specific,
-            quarnelo.sharpness(varying).sharpness)
+            quarnelo.sharpness(varying).sharpness, tonal.specific_tonality, tonal.total_loudness)
 
 
 def test_concurrent_calls_equal_serial_ones():

@@ -45,6 +45,8 @@ qn_ecma_filter_coefficients qn_ecma_auditory_coefficients(uint64_t band) noexcep
     const double width = qn_ecma_bandwidth_hz(band);
     const double d = std::exp(-width * filter_time_factor / filter_time_divisor);
     const double omega = 2.0 * M_PI * centre / 48000.0;
+    // The powers of d by repeated multiplication, (1 - d)^5 as a product of
+    // five factors, the sum of the denominator from its first term on.
     double power[6];  // d^m
     power[0] = 1.0;
     for (int m = 1; m < 6; ++m) power[m] = power[m - 1] * d;

@@ -22,13 +22,14 @@ struct qn_ecma_band_bank {
     uint32_t band_count;
     qn_simd path;
     // Lane j holds band first_band + j; lanes beyond band_count have zero
-    // coefficients and stay at rest.
-    alignas(32) double b_re[4][qn_ecma_bank_lanes];
-    alignas(32) double b_im[4][qn_ecma_bank_lanes];
-    alignas(32) double a_re[5][qn_ecma_bank_lanes];
-    alignas(32) double a_im[5][qn_ecma_bank_lanes];
-    alignas(32) double s_re[5][qn_ecma_bank_lanes];
-    alignas(32) double s_im[5][qn_ecma_bank_lanes];
+    // coefficients and stay at rest. The kernels load and store the lanes
+    // unaligned, so the bank may live in any heap block.
+    double b_re[4][qn_ecma_bank_lanes];
+    double b_im[4][qn_ecma_bank_lanes];
+    double a_re[5][qn_ecma_bank_lanes];
+    double a_im[5][qn_ecma_bank_lanes];
+    double s_re[5][qn_ecma_bank_lanes];
+    double s_im[5][qn_ecma_bank_lanes];
 };
 
 // Sets up the filters of bands first_band ... first_band + band_count - 1

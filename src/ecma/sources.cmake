@@ -1,4 +1,5 @@
-list(APPEND QUARNELO_SOURCES ecma/front_end.cpp ecma/auditory_filter.cpp)
+list(APPEND QUARNELO_SOURCES ecma/front_end.cpp ecma/auditory_filter.cpp ecma/periodicity.cpp
+     ecma/tonal_kernels.cpp ecma/tonality_geometry.cpp ecma/tonality_engine.cpp ecma/tonality_exports.cpp)
 list(APPEND QUARNELO_SOURCES ecma/peak_analysis.cpp)
 list(APPEND QUARNELO_SOURCES ecma/roughness_engine.cpp)
 list(APPEND QUARNELO_SOURCES ecma/roughness_exports.cpp)

@@ -128,6 +128,25 @@ int main(void) {
                "ECMA-418-2 roughness");
     }
 
+    {
+        /* 14592 samples (the shortest signal) of a 1 kHz tone at 60 dB SPL:
+         * 58 frames of five arrays of 53 bands. */
+        static double tone[14592];
+        static double tonal[58 * 5 * QN_ECMA_BANDS];
+        uint64_t frames = 0;
+        double strongest = 0.0;
+        for (i = 0; i < 14592; ++i) tone[i] = 0.0283 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_ecma_tonal_frame_count(14592, QN_SAMPLE_RATE, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 58, "ECMA-418-2 tonality frame count");
+        status = qn_ecma_tonal_analysis(tone, 14592, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, tonal,
+                                        58 * 5 * QN_ECMA_BANDS, &frames);
+        /* Specific tonality (array 3) of the last frame, over the bands. */
+        for (i = 0; i < QN_ECMA_BANDS; ++i)
+            if (tonal[3 * 58 * QN_ECMA_BANDS + 57 * QN_ECMA_BANDS + i] > strongest)
+                strongest = tonal[3 * 58 * QN_ECMA_BANDS + 57 * QN_ECMA_BANDS + i];
+        expect(status == QN_STATUS_SUCCESS && frames == 58 && strongest > 0.5, "ECMA-418-2 tonality");
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

@@ -78,6 +78,13 @@ std::vector<double> analyse(const std::vector<double> &x) {
         QN_STATUS_SUCCESS)
         return {};
     all.insert(all.end(), re.begin(), re.end());
+    // ECMA-418-2 tonality in the diffuse field: all five arrays.
+    if (qn_ecma_tonal_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> tonal(265 * frames);
+    if (qn_ecma_tonal_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_DIFFUSE, tonal.data(), tonal.size(),
+                               &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), tonal.begin(), tonal.end());
 
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;

@@ -265,7 +265,7 @@ int main(int argc, char **argv) {
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     analyze->add_option("FILE", files, "Audio files (WAV, FLAC, AIFF, OGG/Opus, ...)")->required();
     analyze->add_option("--metrics", metrics_list, metric_help());
-    analyze->add_option("--field", field, "Sound field of the loudness metrics")
+    analyze->add_option("--field", field, "Sound field of the loudness and ECMA-418-2 metrics")
         ->check(CLI::IsMember({"free", "diffuse"}))
         ->capture_default_str();
     CLI::Option *o_pa = analyze->add_option("--pa-per-unit", pa_per_unit, "Pascal per sample unit (default 1)")

@@ -9,6 +9,7 @@ namespace qcli {
 namespace {
 
 constexpr double frame_seconds_loudness = 96.0 / 48000.0;  // 2 ms
+constexpr double frame_seconds_ecma = 256.0 / 48000.0;     // 5.33 ms
 
 std::vector<double> bark_axis_values() {
     const double *z = qn_bark_axis();
@@ -172,6 +173,57 @@ bool roughness_ecma_metric(channel_context &ctx, bool with_series, metric_result
     return true;
 }
 
+std::vector<double> ecma_band_rates() {
+    std::vector<double> z(QN_ECMA_BANDS);
+    for (int b = 0; b < QN_ECMA_BANDS; ++b) z[b] = 0.5 * (b + 1);
+    return z;
+}
+
+bool tonality_ecma_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
+    uint64_t frames = 0;
+    qn_status status = qn_ecma_tonal_frame_count(ctx.count(), QN_SAMPLE_RATE, &frames);
+    if (status == QN_STATUS_SUCCESS) {
+        std::vector<double> arrays(5 * QN_ECMA_BANDS * frames);
+        status = qn_ecma_tonal_analysis(ctx.samples(), ctx.count(), QN_SAMPLE_RATE, ctx.field(), arrays.data(),
+                                        arrays.size(), &frames);
+        if (status == QN_STATUS_SUCCESS) {
+            const std::size_t plane = QN_ECMA_BANDS * frames;
+            const double *frequency = arrays.data() + 2 * plane;
+            const double *specific = arrays.data() + 3 * plane;
+            // T(l): the largest specific tonality of the frame, and the band
+            // that has it (the lowest of equal ones).
+            std::vector<double> tonality(frames), strongest_frequency(frames);
+            std::vector<int> strongest_band(frames, 0);
+            for (std::size_t l = 0; l < frames; ++l) {
+                const double *row = specific + QN_ECMA_BANDS * l;
+                const int b = static_cast<int>(std::max_element(row, row + QN_ECMA_BANDS) - row);
+                tonality[l] = row[b];
+                strongest_band[l] = b;
+                strongest_frequency[l] = frequency[QN_ECMA_BANDS * l + b];
+            }
+            const tonality_summary summary = summarise_tonality(tonality, frame_seconds_ecma);
+            const bool tonal = summary.max > 0;
+            out.values.push_back({"tonality", summary.value, "tu_HMS"});
+            out.values.push_back({"max", summary.max, "tu_HMS"});
+            out.values.push_back(
+                {"strongest_rate", tonal ? 0.5 * (strongest_band[summary.frame] + 1) : 0.0, "Bark"});
+            out.values.push_back({"strongest_frequency", tonal ? strongest_frequency[summary.frame] : 0.0, "Hz"});
+            if (with_series) {
+                const auto times = frame_times(frames, 0.0, frame_seconds_ecma);
+                out.series_list.push_back({"tonality", "tu_HMS", {{"time", "s", times}}, tonality});
+                out.series_list.push_back({"tonal_frequency", "Hz", {{"time", "s", times}}, strongest_frequency});
+                out.series_list.push_back({"specific_tonality",
+                                           "tu_HMS/Bark",
+                                           {{"time", "s", times}, {"rate", "Bark", ecma_band_rates()}},
+                                           std::vector<double>(specific, specific + plane)});
+            }
+            return true;
+        }
+    }
+    error = status_message("tonality-ecma", status);
+    return false;
+}
+
 }  // namespace
 
 const channel_context::stationary *channel_context::stationary_loudness(std::string &error) {
@@ -213,6 +265,10 @@ const std::vector<metric> &metric_table() {
          roughness_dw_metric},
         {"tonality-aures", "tonality (Aures, Terhardt's tonal components): mean and max over 250 ms frames", 12000,
          true, tonality_aures_metric},
+        {"tonality-ecma",
+         "tonality (ECMA-418-2): mean of the time-dependent tonality from 0.3 s on over frames above 0.02, its "
+         "max, and the strongest component's band and frequency, tu_HMS",
+         14592, true, tonality_ecma_metric},
         {"roughness-ecma",
          "roughness (ECMA-418-2): 90th percentile after 0.3 s, mean and max of the total over 20 ms frames, asper",
          15360, true, roughness_ecma_metric},
@@ -239,6 +295,27 @@ double exceeded_percent(std::vector<double> values, double percent) {
 double ecma_roughness_single_value(const std::vector<double> &total) {
     const std::size_t skip = std::min<std::size_t>(ecma_roughness_settling_frames, total.size());
     return exceeded_percent(std::vector<double>(total.begin() + static_cast<std::ptrdiff_t>(skip), total.end()), 10);
+}
+
+tonality_summary summarise_tonality(const std::vector<double> &tonality, double hop_seconds) {
+    tonality_summary s;
+    double sum = 0;
+    std::size_t counted = 0;
+    bool found = false;
+    for (std::size_t l = 0; l < tonality.size(); ++l) {
+        if (static_cast<double>(l) * hop_seconds < 0.3) continue;
+        if (!found || tonality[l] > s.max) {
+            s.max = tonality[l];
+            s.frame = l;
+            found = true;
+        }
+        if (tonality[l] > 0.02) {
+            sum += tonality[l];
+            ++counted;
+        }
+    }
+    s.value = counted > 0 ? sum / static_cast<double>(counted) : 0.0;
+    return s;
 }
 
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,

@@ -96,6 +96,21 @@ double exceeded_percent(std::vector<double> values, double percent);
 inline constexpr std::size_t ecma_roughness_settling_frames = 15;
 double ecma_roughness_single_value(const std::vector<double> &total);
 
+// The single values of ECMA-418-2 tonality from its time-dependent
+// tonality T(l), one value per frame, frame l standing for l * hop_seconds:
+// `value` is the mean of T(l) over the frames at or after 0.3 s whose T(l)
+// exceeds 0.02 (0 when none does); `max` the largest T(l) at or after
+// 0.3 s (0 when there is none), and `frame` the first frame that has it.
+// The first 0.3 s are left out because the model's smoothing starts from
+// rest. The Python package's tonality_ecma_summary follows the same rule;
+// both are held to one table of cases.
+struct tonality_summary {
+    double value = 0;
+    double max = 0;
+    std::size_t frame = 0;
+};
+tonality_summary summarise_tonality(const std::vector<double> &tonality, double hop_seconds);
+
 // Single values and patterns of 28 third-octave levels (the `levels` command).
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,
                    std::string &error);

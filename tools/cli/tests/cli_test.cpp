@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "metrics.h"
 #include "quarnelo.h"
 
 namespace fs = std::filesystem;
@@ -489,6 +490,84 @@ TEST(CliDemo, PrintsEveryMetric) {
     const run_result r = run("demo");
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char *metric :
-         {"loudness", "loudness-time", "sharpness", "roughness-dw", "tonality-aures", "asper", "sone", "acum"})
+         {"loudness", "loudness-time", "sharpness", "roughness-dw", "tonality-aures", "tonality-ecma", "roughness-ecma",
+          "asper", "sone", "acum", "tu_HMS"})
         EXPECT_NE(r.out.find(metric), std::string::npos) << metric;
+}
+
+TEST(CliStatistics, TonalitySummaryFollowsTheSharedTable) {
+    std::ifstream in(std::string(QN_TEST_TABLES) + "/tonality_ecma_summary.json");
+    ASSERT_TRUE(in) << "the table of cases shared with the Python package";
+    const auto table = nlohmann::json::parse(in);
+    for (const auto &c : table.at("cases")) {
+        const std::string name = c.at("name").get<std::string>();
+        const auto s = qcli::summarise_tonality(c.at("tonality").get<std::vector<double>>(),
+                                                c.at("hop_seconds").get<double>());
+        EXPECT_NEAR(s.value, c.at("value").get<double>(), 1e-15) << name;
+        EXPECT_EQ(s.max, c.at("max").get<double>()) << name;
+        EXPECT_EQ(s.frame, c.at("frame").get<std::size_t>()) << name;
+    }
+}
+
+// The metric's values and series against the library called directly on
+// the same samples, in both sound fields.
+TEST(CliAnalyze, TonalityEcmaEqualsTheLibrary) {
+    std::vector<double> x(72000);
+    uint64_t state = 7;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        const double noise = static_cast<double>(state >> 11) * 0x1p-53 - 0.5;
+        x[i] = 0.02 * std::sin(2 * std::numbers::pi * 2500 * i / 48000.0) + 0.01 * noise;
+    }
+    const fs::path path = write_audio("tonal.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 1, x);
+    const auto samples = pascal_channels(path, 1.0).at(0);
+    for (const char *field : {"free", "diffuse"}) {
+        SCOPED_TRACE(field);
+        const run_result r = run(std::string("analyze --format json --series --metrics tonality-ecma --field ") + field +
+                                 " " + quoted(path.string()));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto metric = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0).at("metrics").at(
+            "tonality-ecma");
+
+        uint64_t frames = 0;
+        ASSERT_EQ(qn_ecma_tonal_frame_count(samples.size(), 48000, &frames), QN_STATUS_SUCCESS);
+        std::vector<double> arrays(265 * frames);
+        ASSERT_EQ(qn_ecma_tonal_analysis(samples.data(), samples.size(), 48000,
+                                         field[0] == 'd' ? QN_SOUND_FIELD_DIFFUSE : QN_SOUND_FIELD_FREE,
+                                         arrays.data(), arrays.size(), &frames),
+                  QN_STATUS_SUCCESS);
+        std::vector<double> tonality(frames);
+        std::vector<int> band(frames);
+        for (uint64_t l = 0; l < frames; ++l) {
+            const double *row = &arrays[3 * 53 * frames + 53 * l];
+            band[l] = static_cast<int>(std::max_element(row, row + 53) - row);
+            tonality[l] = row[band[l]];
+        }
+        const auto s = qcli::summarise_tonality(tonality, 256.0 / 48000);
+        EXPECT_GT(s.value, 0.5);
+        EXPECT_TRUE(close(metric.at("tonality").at("value").get<double>(), s.value));
+        EXPECT_EQ(metric.at("tonality").at("unit").get<std::string>(), "tu_HMS");
+        EXPECT_TRUE(close(metric.at("max").at("value").get<double>(), s.max));
+        EXPECT_EQ(metric.at("strongest_rate").at("value").get<double>(), 0.5 * (band[s.frame] + 1));
+        EXPECT_EQ(metric.at("strongest_frequency").at("value").get<double>(),
+                  arrays[2 * 53 * frames + 53 * s.frame + band[s.frame]]);
+        EXPECT_NEAR(metric.at("strongest_frequency").at("value").get<double>(), 2500, 3);
+
+        const auto &series = metric.at("series");
+        const auto &t = series.at("tonality");
+        EXPECT_EQ(t.at("values").get<std::vector<double>>(), tonality);
+        EXPECT_DOUBLE_EQ(t.at("axes").at(0).at("values").at(3).get<double>(), 3 * 256.0 / 48000);
+        EXPECT_EQ(series.at("tonal_frequency").at("values").size(), frames);
+        const auto &specific = series.at("specific_tonality");
+        EXPECT_EQ(specific.at("axes").at(1).at("values").at(52).get<double>(), 26.5);
+        ASSERT_EQ(specific.at("values").size(), frames);
+        EXPECT_EQ(specific.at("values").at(100).at(band[100]).get<double>(), tonality[100]);
+    }
+    const run_result short_file =
+        run("analyze --format json --metrics tonality-ecma " +
+            quoted(write_audio("short.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, std::vector<double>(14591, 0.1))
+                       .string()));
+    EXPECT_NE(short_file.out.find("too short"), std::string::npos) << short_file.out;
 }
