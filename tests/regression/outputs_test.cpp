@@ -102,6 +102,37 @@ std::vector<row> compute_rows() {
         std::vector<double> r(frames);
         EXPECT_EQ(qn_roughness_dw(x.data(), n, 48000, r.data(), r.size(), &frames), QN_STATUS_SUCCESS) << s.name;
         for (uint64_t f = 0; f < frames; ++f) add(rows, s.name, "roughness_dw", f, r[f]);
+
+        EXPECT_EQ(qn_tonality_frame_count(n, 48000, &frames), QN_STATUS_SUCCESS);
+        std::vector<double> t(frames);
+        EXPECT_EQ(qn_tonality_aures(x.data(), n, 48000, QN_SOUND_FIELD_FREE, t.data(), t.size(), &frames),
+                  QN_STATUS_SUCCESS)
+            << s.name;
+        for (uint64_t f = 0; f < frames; ++f) add(rows, s.name, "tonality_aures", f, t[f]);
+
+        // ECMA-418-2: a few frames of the steady part, in the bands that
+        // carry the signals (about 1, 2, 3 and 6 kHz) and the strongest.
+        const uint64_t ecma_bands = QN_ECMA_BANDS;
+        const uint64_t probe_bands[] = {16, 22, 27, 35};
+        EXPECT_EQ(qn_ecma_tonal_frame_count(n, 48000, &frames), QN_STATUS_SUCCESS);
+        std::vector<double> tonal(5 * ecma_bands * frames);
+        EXPECT_EQ(qn_ecma_tonal_analysis(x.data(), n, 48000, QN_SOUND_FIELD_FREE, tonal.data(), tonal.size(), &frames),
+                  QN_STATUS_SUCCESS)
+            << s.name;
+        const char *arrays[] = {"ecma_tonal_loudness", "ecma_noise_loudness", "ecma_tonal_frequency",
+                                "ecma_specific_tonality", "ecma_total_loudness"};
+        for (uint64_t a = 0; a < 5; ++a)
+            for (uint64_t f = frames / 2; f < frames; f += frames / 4)
+                for (uint64_t b : probe_bands)
+                    add(rows, s.name, arrays[a], f * ecma_bands + b, tonal[a * ecma_bands * frames + f * ecma_bands + b]);
+
+        EXPECT_EQ(qn_ecma_roughness_frame_count(n, 48000, &frames), QN_STATUS_SUCCESS);
+        std::vector<double> rough(ecma_bands * frames);
+        EXPECT_EQ(qn_roughness_ecma(x.data(), n, 48000, QN_SOUND_FIELD_FREE, rough.data(), rough.size(), &frames),
+                  QN_STATUS_SUCCESS)
+            << s.name;
+        for (uint64_t f = frames / 2; f < frames; f += frames / 4)
+            for (uint64_t b : probe_bands) add(rows, s.name, "ecma_specific_roughness", f * ecma_bands + b, rough[f * ecma_bands + b]);
     }
     return rows;
 }
