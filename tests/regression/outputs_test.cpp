@@ -139,6 +139,17 @@ std::vector<row> compute_rows() {
 
 std::string key(const row &r) { return r.signal + "," + r.quantity + "," + std::to_string(r.index); }
 
+// The table holds the outputs of the built-in transforms. On FFTW the
+// transforms round differently, and values near the thresholds of the
+// ECMA-418-2 tonality (tonal and noise loudness of a few 1e-6 sone and
+// less) move in their seventh digit: there the table is a check of gross
+// faults only.
+#if defined(QN_TEST_WITH_FFTW)
+constexpr double relative_tolerance = 1e-6, absolute_tolerance = 1e-9;
+#else
+constexpr double relative_tolerance = 1e-12, absolute_tolerance = 0;
+#endif
+
 const std::string table_path = std::string(QN_TEST_SOURCE_DIR) + "/regression/outputs.csv";
 
 }  // namespace
@@ -177,7 +188,7 @@ TEST(Regression, OutputsMatchTheCommittedTable) {
             continue;
         }
         const double want = it->second;
-        EXPECT_LE(std::fabs(r.value - want), 1e-12 * std::fabs(want))
+        EXPECT_LE(std::fabs(r.value - want), relative_tolerance * std::fabs(want) + absolute_tolerance)
             << key(r) << ": got " << r.value << ", the table has " << want << hint;
     }
 }
