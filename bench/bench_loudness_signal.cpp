@@ -56,6 +56,41 @@ static void BM_LoudnessTime60s(benchmark::State &state) {
 }
 BENCHMARK(BM_LoudnessTime60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 
+// The meter on the same 60 s in blocks of state.range(0) samples, every
+// frame read as its block completes it, with its specific loudness when
+// state.range(1) is 1. The counter "meter_kB" is the meter's own memory.
+static void BM_LoudnessMeter60s(benchmark::State &state) {
+    const auto &x = signal_60s();
+    const auto block = static_cast<std::size_t>(state.range(0));
+    const bool patterns = state.range(1) != 0;
+    std::vector<double> loudness(block / 96 + 2), specific(patterns ? loudness.size() * 240 : 0);
+    for (auto _ : state) {
+        qn_loudness_meter *meter = nullptr;
+        if (qn_loudness_meter_create(48000, QN_SOUND_FIELD_FREE, &meter) != QN_STATUS_SUCCESS) return;
+        uint64_t frames = 0;
+        for (std::size_t at = 0; at < x.size(); at += block) {
+            const std::size_t n = std::min(block, x.size() - at);
+            benchmark::DoNotOptimize(qn_loudness_meter_add(meter, x.data() + at, n, loudness.data(), loudness.size(),
+                                                           patterns ? specific.data() : nullptr, specific.size(),
+                                                           &frames));
+        }
+        qn_loudness_meter_destroy(meter);
+    }
+    qn_bench::reset_heap_peak();
+    const std::size_t before = qn_bench::heap_peak();
+    qn_loudness_meter *meter = nullptr;
+    if (qn_loudness_meter_create(48000, QN_SOUND_FIELD_FREE, &meter) == QN_STATUS_SUCCESS) {
+        state.counters["meter_kB"] = static_cast<double>(qn_bench::heap_peak() - before) / 1e3;
+        qn_loudness_meter_destroy(meter);
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_LoudnessMeter60s)
+    ->ArgsProduct({{64, 480, 4096, 65536}, {0, 1}})
+    ->ArgNames({"block", "patterns"})
+    ->Unit(benchmark::kMillisecond)
+    ->QN_MIN_STATISTIC;
+
 static void BM_LoudnessTimeScalar60s(benchmark::State &state) {
     const auto &x = signal_60s();
     for (auto _ : state) {
