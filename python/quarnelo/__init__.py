@@ -17,6 +17,13 @@ loudness_from_levels, loudness, loudness_time
     Loudness after ISO 532-1:2017 (Zwicker method), in sone.
 sharpness
     Sharpness after DIN 45692:2009, in acum.
+roughness_dw
+    Roughness after Daniel & Weber (1997), in asper.
+
+Statistics over frames (``LoudnessTime.exceeded`` for N5 and N10,
+``SharpnessTime.mean``) follow the command-line tool's definitions: nearest
+rank for percentiles, and frames below ``SILENT_FLOOR_SONE`` (0.001 sone)
+count as silent.
 
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
@@ -38,6 +45,7 @@ from ._library import path as library_path
 from ._metrics import (
     BARK_POINTS,
     SAMPLE_RATE,
+    SILENT_FLOOR_SONE,
     THIRD_OCTAVE_BANDS,
     Loudness,
     LoudnessTime,
@@ -69,6 +77,7 @@ __all__ = [
     "QuarneloError",
     "Roughness",
     "SAMPLE_RATE",
+    "SILENT_FLOOR_SONE",
     "SharpnessTime",
     "THIRD_OCTAVE_BANDS",
     "bark_axis",

@@ -8,13 +8,15 @@ carries the axes they lie on.
 
 import ctypes
 from dataclasses import dataclass
+from typing import Optional
 
 import numpy as np
 
-from . import _errors, _inputs
+from . import _errors, _inputs, _statistics
 from ._library import check, doubles, error, lib
 
 SAMPLE_RATE = _inputs.SAMPLE_RATE
+SILENT_FLOOR_SONE = _statistics.SILENT_FLOOR_SONE
 THIRD_OCTAVE_BANDS = 28
 BARK_POINTS = 240
 
@@ -97,12 +99,15 @@ class LoudnessTime:
 
     def exceeded(self, percent):
         """Percentile loudness N_x in sone: the loudness exceeded during
-        ``percent`` % of the frames (N5 is ``exceeded(5)``), by
-        :func:`numpy.percentile` with linear interpolation over all frames,
-        the settling ones at the start included."""
-        if not 0 <= percent <= 100:
-            raise ValueError(f"percent must lie in 0 ... 100, got {percent}")
-        return float(np.percentile(self.loudness, 100 - percent))
+        ``percent`` % of the frames (N5 is ``exceeded(5)``), over all
+        frames, the settling ones at the start included.
+
+        By nearest rank, as the command-line tool computes it: with the F
+        frame values sorted ascending, the value at rank
+        ``ceil((100 - percent) * F / 100)`` (at least 1), with no
+        interpolation. A frame below 0.001 sone (``SILENT_FLOOR_SONE``)
+        counts as silent, 0 sone."""
+        return _statistics.exceeded(_statistics.floored(self.loudness, self.loudness), percent)
 
 
 @dataclass(frozen=True, eq=False)
@@ -112,13 +117,34 @@ class SharpnessTime:
     Attributes
     ----------
     sharpness : numpy.ndarray, shape (frames,)
-        Sharpness S in acum.
+        Sharpness S in acum of each frame's specific loudness.
     time : numpy.ndarray, shape (frames,)
         Time of each frame in s, as in :class:`LoudnessTime`.
+    loudness : numpy.ndarray, shape (frames,), or None
+        Total loudness of each frame in sone, which tells the silent frames
+        (None when not known).
     """
 
     sharpness: np.ndarray
     time: np.ndarray
+    loudness: Optional[np.ndarray] = None
+
+    def mean(self):
+        """Mean sharpness over the frames in acum, as the command-line tool
+        computes it: a silent frame, whose loudness is below 0.001 sone
+        (``SILENT_FLOOR_SONE``), counts as 0, however its faint pattern is
+        shaped; every frame counts in the number of frames."""
+        return _statistics.mean(self._floored())
+
+    def max(self):
+        """Largest sharpness over the frames in acum, a silent frame counting
+        as 0 as in :meth:`mean`."""
+        return _statistics.max_of(self._floored())
+
+    def _floored(self):
+        if self.loudness is None:
+            return np.asarray(self.sharpness, dtype=np.float64)
+        return _statistics.floored(self.sharpness, self.loudness)
 
 
 def loudness_from_levels(levels, field="free"):
@@ -290,7 +316,8 @@ def sharpness(specific):
     if isinstance(specific, Loudness):
         return float(_sharpness_rows(specific.specific[np.newaxis], "sharpness")[0])
     if isinstance(specific, LoudnessTime):
-        return SharpnessTime(_sharpness_rows(specific.specific, "sharpness"), specific.time)
+        return SharpnessTime(_sharpness_rows(specific.specific, "sharpness"), specific.time,
+                             specific.loudness)
     patterns = _inputs.real_array(specific, "specific", "sharpness")
     if patterns.ndim not in (1, 2) or patterns.shape[-1] != BARK_POINTS:
         raise error(_errors.INVALID_ARGUMENT, "sharpness",

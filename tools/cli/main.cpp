@@ -22,8 +22,6 @@ namespace {
 
 using namespace qcli;
 
-constexpr const char *tool_version = "0.2.2";
-
 struct analysis_options {
     std::vector<const metric *> metrics;
     qn_sound_field field = QN_SOUND_FIELD_FREE;
@@ -236,7 +234,7 @@ bool parse_levels(const std::string &text, bool from_file, std::vector<double> &
 }
 
 std::string version_text() {
-    return std::string("quarnelo ") + tool_version + " (libquarnelo " + qn_version_string() + ", ABI " +
+    return std::string("quarnelo ") + QUARNELO_CLI_VERSION + " (libquarnelo " + qn_version_string() + ", ABI " +
            std::to_string(qn_abi_version()) + ")";
 }
 

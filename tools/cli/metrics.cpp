@@ -1,8 +1,8 @@
 #include "metrics.h"
 
 #include <algorithm>
-#include <cmath>
-#include <numeric>
+
+#include "statistics.h"
 
 namespace qcli {
 
@@ -13,10 +13,6 @@ constexpr double frame_seconds_loudness = 96.0 / 48000.0;  // 2 ms
 std::vector<double> bark_axis_values() {
     const double *z = qn_bark_axis();
     return std::vector<double>(z, z + QN_BARK_POINTS);
-}
-
-double mean_of(const std::vector<double> &v) {
-    return v.empty() ? 0.0 : std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
 }
 
 void add_pattern_values(const std::vector<double> &specific, metric_result &out) {
@@ -43,10 +39,11 @@ std::vector<double> frame_times(std::size_t frames, double first, double step) {
 bool loudness_time_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
     const auto *t = ctx.time_varying_loudness(error);
     if (!t) return false;
-    out.values.push_back({"max", *std::max_element(t->loudness.begin(), t->loudness.end()), "sone"});
-    out.values.push_back({"n5", exceeded_percent(t->loudness, 5), "sone"});
-    out.values.push_back({"n10", exceeded_percent(t->loudness, 10), "sone"});
-    out.values.push_back({"mean", mean_of(t->loudness), "sone"});
+    const loudness_statistics stats = loudness_over_frames(t->loudness);
+    out.values.push_back({"max", stats.max, "sone"});
+    out.values.push_back({"n5", stats.n5, "sone"});
+    out.values.push_back({"n10", stats.n10, "sone"});
+    out.values.push_back({"mean", stats.mean, "sone"});
     if (with_series) {
         const auto times = frame_times(t->loudness.size(), 0.0, frame_seconds_loudness);
         out.series_list.push_back({"loudness", "sone", {{"time", "s", times}}, t->loudness});
@@ -76,7 +73,7 @@ bool sharpness_metric(channel_context &ctx, bool with_series, metric_result &out
             return false;
         }
     }
-    out.values.push_back({"mean_per_frame", mean_of(per_frame), "acum"});
+    out.values.push_back({"mean_per_frame", sharpness_mean_over_frames(per_frame, t->loudness), "acum"});
     if (with_series)
         out.series_list.push_back(
             {"sharpness", "acum", {{"time", "s", frame_times(per_frame.size(), 0.0, frame_seconds_loudness)}}, per_frame});
@@ -97,7 +94,7 @@ bool roughness_dw_metric(channel_context &ctx, bool with_series, metric_result &
         return false;
     }
     out.values.push_back({"mean", mean_of(r), "asper"});
-    out.values.push_back({"max", *std::max_element(r.begin(), r.end()), "asper"});
+    out.values.push_back({"max", max_of(r), "asper"});
     // Frames are 200 ms long and 100 ms apart; each value belongs to its
     // frame's centre.
     if (with_series) out.series_list.push_back({"roughness", "asper", {{"time", "s", frame_times(r.size(), 0.1, 0.1)}}, r});
@@ -151,16 +148,6 @@ const metric *find_metric(const std::string &name) {
     for (const metric &m : metric_table())
         if (name == m.name) return &m;
     return nullptr;
-}
-
-double exceeded_percent(std::vector<double> values, double percent) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const double n = static_cast<double>(values.size());
-    std::size_t rank = static_cast<std::size_t>(std::ceil((1.0 - percent / 100.0) * n));
-    if (rank < 1) rank = 1;
-    if (rank > values.size()) rank = values.size();
-    return values[rank - 1];
 }
 
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,

@@ -83,11 +83,6 @@ struct metric {
 const std::vector<metric> &metric_table();
 const metric *find_metric(const std::string &name);
 
-// The loudness exceeded `percent` % of the time: with the frame values
-// sorted ascending, the value at rank ceil((1 - percent / 100) * F)
-// (nearest rank, no interpolation), F the number of frames.
-double exceeded_percent(std::vector<double> values, double percent);
-
 // Single values and patterns of 28 third-octave levels (the `levels` command).
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,
                    std::string &error);

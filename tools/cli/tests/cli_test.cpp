@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "quarnelo.h"
+#include "statistics.h"
 
 namespace fs = std::filesystem;
 
@@ -131,21 +132,14 @@ expected_values library_values(const std::vector<double> &x) {
     EXPECT_EQ(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), frames, s.data(), s.size(),
                                &frames),
               QN_STATUS_SUCCESS);
-    std::vector<double> sorted = n;
-    std::sort(sorted.begin(), sorted.end());
-    // The loudness exceeded 5 % / 10 % of the time, nearest rank.
-    e.n5 = sorted[static_cast<std::size_t>(std::ceil(0.95 * frames)) - 1];
-    e.n10 = sorted[static_cast<std::size_t>(std::ceil(0.90 * frames)) - 1];
-    e.max_time = sorted.back();
-    double sum = 0, sharp_sum = 0;
-    for (uint64_t f = 0; f < frames; ++f) {
-        sum += n[f];
-        double sf = 0;
-        EXPECT_EQ(qn_sharpness_din(&s[f * 240], 240, &sf), QN_STATUS_SUCCESS);
-        sharp_sum += sf;
-    }
-    e.mean_time = sum / frames;
-    e.sharpness_mean = sharp_sum / frames;
+    const qcli::loudness_statistics stats = qcli::loudness_over_frames(n);
+    e.n5 = stats.n5;
+    e.n10 = stats.n10;
+    e.max_time = stats.max;
+    e.mean_time = stats.mean;
+    std::vector<double> sharp(frames);
+    for (uint64_t f = 0; f < frames; ++f) EXPECT_EQ(qn_sharpness_din(&s[f * 240], 240, &sharp[f]), QN_STATUS_SUCCESS);
+    e.sharpness_mean = qcli::sharpness_mean_over_frames(sharp, n);
     EXPECT_EQ(qn_roughness_frame_count(x.size(), 48000, &frames), QN_STATUS_SUCCESS);
     std::vector<double> r(frames);
     EXPECT_EQ(qn_roughness_dw(x.data(), x.size(), 48000, r.data(), frames, &frames), QN_STATUS_SUCCESS);
@@ -192,7 +186,9 @@ TEST(CliAnalyze, JsonEqualsTheLibraryOnEveryFormat) {
         const auto &file = doc.at("files").at(0);
         EXPECT_EQ(file.at("channels").get<int>(), c.channels);
         EXPECT_EQ(file.at("resampled_to_48k").get<bool>(), c.rate != 48000);
-        if (c.rate != 48000) EXPECT_NE(r.err.find("resampling"), std::string::npos) << "a notice on stderr";
+        if (c.rate != 48000) {
+            EXPECT_NE(r.err.find("resampling"), std::string::npos) << "a notice on stderr";
+        }
         const auto channels = pascal_channels(path, c.pa_per_unit);
         ASSERT_EQ(file.at("results").size(), channels.size());
         for (std::size_t ch = 0; ch < channels.size(); ++ch) {
@@ -328,6 +324,42 @@ TEST(CliAnalyze, ResamplingCanBeRefused) {
     EXPECT_NE(r.err.find("44100 Hz"), std::string::npos) << r.err;
 }
 
+TEST(CliAnalyze, SilentFramesAfterABurstCountAsSilent) {
+    // 0.3 s of a 1 kHz tone at 70 dB, then 1.7 s of silence: the temporal
+    // decay leaves patterns of vanishing loudness that the library still
+    // gives a sharpness; below the floor they count as 0.
+    std::vector<double> x(96000, 0.0);
+    for (std::size_t i = 0; i < 14400; ++i)
+        x[i] = 20e-6 * std::pow(10.0, 70 / 20.0) * std::sqrt(2.0) * std::sin(2 * std::numbers::pi * 1000 * i / 48000.0);
+    const fs::path path = write_audio("burst.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 1, x);
+    const run_result r = run("analyze --format json --metrics loudness-time,sharpness " + quoted(path.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto jc = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
+
+    const uint64_t frames = (x.size() - 1) / 96 + 1;
+    std::vector<double> n(frames), spec(frames * 240), sharp(frames);
+    uint64_t written = 0;
+    ASSERT_EQ(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), frames, spec.data(),
+                               spec.size(), &written),
+              QN_STATUS_SUCCESS);
+    double plain_sum = 0;
+    std::size_t faint = 0;  // frames with some loudness, all of it below the floor
+    for (uint64_t f = 0; f < frames; ++f) {
+        ASSERT_EQ(qn_sharpness_din(&spec[f * 240], 240, &sharp[f]), QN_STATUS_SUCCESS);
+        plain_sum += sharp[f];
+        if (n[f] > 0 && n[f] < qcli::silent_floor_sone) ++faint;
+    }
+    ASSERT_GT(faint, frames / 4) << "the decay leaves many faint frames";
+    const double mean = value(jc, "sharpness", "mean_per_frame");
+    EXPECT_TRUE(close(mean, qcli::sharpness_mean_over_frames(sharp, n)));
+    EXPECT_LT(mean, 0.9 * plain_sum / static_cast<double>(frames)) << "faint frames no longer add their sharpness";
+    // Only frames that are audible count, so the mean is about the burst's
+    // sharpness times its share of the frames.
+    const double burst = value(jc, "sharpness", "sharpness");
+    EXPECT_LT(mean, burst * 0.5);
+    EXPECT_EQ(value(jc, "loudness-time", "n5"), qcli::loudness_over_frames(n).n5);
+}
+
 TEST(CliUsage, ErrorsExitTwoHelpAndVersionZero) {
     struct Case {
         const char *arguments;
@@ -351,10 +383,14 @@ TEST(CliUsage, ErrorsExitTwoHelpAndVersionZero) {
     for (const Case &c : cases) {
         const run_result r = run(c.arguments);
         EXPECT_EQ(r.status, c.status) << "quarnelo " << c.arguments << "\n" << r.err;
-        if (c.status == 2) EXPECT_FALSE(r.err.empty()) << c.arguments << ": usage errors go to stderr";
+        if (c.status == 2) {
+            EXPECT_FALSE(r.err.empty()) << c.arguments << ": usage errors go to stderr";
+        }
     }
     const run_result v = run("--version");
-    EXPECT_NE(v.out.find(qn_version_string()), std::string::npos);
+    EXPECT_EQ(v.out, std::string("quarnelo ") + QUARNELO_CLI_VERSION + " (libquarnelo " + qn_version_string() +
+                         ", ABI " + std::to_string(qn_abi_version()) + ")\n")
+        << "the tool's version is the build's";
     EXPECT_NE(run("--help").out.find("analyze"), std::string::npos);
 }
 
