@@ -109,7 +109,7 @@ const channel_context::stationary *channel_context::stationary_loudness(std::str
         const qn_status status =
             qn_loudness_stationary(samples_, count_, QN_SAMPLE_RATE, field_, &s.loudness, s.specific.data(), 240);
         if (status == QN_STATUS_SUCCESS) stationary_ = std::move(s);
-        else stationary_error_ = status_message("loudness", status);
+        else stationary_error_ = stationary_status_message(status);
     }
     error = stationary_error_;
     return stationary_ ? &*stationary_ : nullptr;
@@ -134,12 +134,13 @@ const channel_context::time_varying *channel_context::time_varying_loudness(std:
 const std::vector<metric> &metric_table() {
     static const std::vector<metric> table = {
         {"loudness", "stationary loudness (ISO 532-1), sone, and its specific-loudness peak", 256, true,
-         loudness_metric},
-        {"loudness-time", "time-varying loudness (ISO 532-1): max, N5, N10, mean, sone", 1, true, loudness_time_metric},
+         loudness_metric, false, 0},
+        {"loudness-time", "time-varying loudness (ISO 532-1): max, N5, N10, mean, sone", 1, true, loudness_time_metric,
+         true, 0},
         {"sharpness", "sharpness (DIN 45692) of the stationary pattern and mean over 2 ms frames, acum", 256, true,
-         sharpness_metric},
+         sharpness_metric, true, 0.1},
         {"roughness-dw", "roughness (Daniel & Weber): mean and max over 200 ms frames, asper", 9600, false,
-         roughness_dw_metric},
+         roughness_dw_metric, false, 0.1},
     };
     return table;
 }
@@ -157,7 +158,7 @@ bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool
     qn_status status =
         qn_loudness_from_levels(levels.data(), levels.size(), field, &loudness, specific.data(), specific.size());
     if (status != QN_STATUS_SUCCESS) {
-        error = status_message("loudness", status);
+        error = stationary_status_message(status);
         return false;
     }
     double sharpness = 0;
@@ -180,6 +181,16 @@ bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool
 
 std::string status_message(const char *metric, qn_status status) {
     return std::string(metric) + ": " + qn_status_string(status);
+}
+
+std::string stationary_status_message(qn_status status) {
+    std::string text = status_message("loudness", status);
+    // The only argument the stationary loudness refuses once the call is
+    // well formed: its tables end at 120 dB in the bands up to 250 Hz.
+    if (status == QN_STATUS_INVALID_ARGUMENT)
+        text += ": a third-octave band at or below 250 Hz is above 120 dB, beyond the tables of the stationary "
+                "method (loudness-time accepts such levels)";
+    return text;
 }
 
 }  // namespace qcli

@@ -78,7 +78,18 @@ struct metric {
     bool uses_field;
     // Fills `out`; returns false with a reason.
     bool (*compute)(channel_context &ctx, bool with_series, metric_result &out, std::string &error);
+    // What the metric holds at its peak, for the estimate that admits a file
+    // before it is read: whether it uses the channel's time-varying loudness
+    // (shared by the metrics that use it, time_varying_bytes_per_sample),
+    // and the bytes per sample of the channel at 48 kHz it holds besides
+    // (its outputs and the library's working memory).
+    bool uses_loudness_time = false;
+    double bytes_per_sample = 16;
 };
+
+// The time-varying loudness of a channel: 241 doubles per 96 samples, held
+// twice while the library computes it (its working block and the copy).
+inline constexpr double time_varying_bytes_per_sample = 2 * 241 * 8 / 96.0;
 
 const std::vector<metric> &metric_table();
 const metric *find_metric(const std::string &name);
@@ -89,6 +100,10 @@ bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool
 
 // "input is too short" and the like, with the metric's name.
 std::string status_message(const char *metric, qn_status status);
+
+// The same for the stationary loudness (of a signal or of levels), naming
+// the cause of its one refusal of a level.
+std::string stationary_status_message(qn_status status);
 
 }  // namespace qcli
 

@@ -16,77 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "cli_support.h"
 #include "quarnelo.h"
 #include "statistics.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-struct run_result {
-    int status = -1;
-    std::string out, err;
-};
-
-fs::path scratch() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("quarnelo-cli-test-" + std::to_string(getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
-}
-
-std::string quoted(const std::string &s) { return "'" + s + "'"; }
-
-run_result run(const std::string &arguments) {
-    const fs::path err = scratch() / "stderr.txt";
-    const std::string command = quoted(QUARNELO_CLI) + " " + arguments + " 2>" + quoted(err.string());
-    run_result r;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream e(err);
-    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
-    return r;
-}
-
-// A tone at `carrier` Hz modulated at 70 Hz plus a second tone, peak below
-// full scale; channel c is shifted in level so channels differ.
-std::vector<double> test_signal(int rate, int channels, double seconds) {
-    const std::size_t frames = static_cast<std::size_t>(seconds * rate);
-    std::vector<double> x(frames * static_cast<std::size_t>(channels));
-    for (std::size_t i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / rate;
-        for (int c = 0; c < channels; ++c) {
-            const double gain = 0.3 / (1 + c);
-            x[i * channels + c] = gain * (0.5 * (1 + std::sin(2 * std::numbers::pi * 70 * t)) *
-                                              std::sin(2 * std::numbers::pi * 1000 * t) +
-                                          0.2 * std::sin(2 * std::numbers::pi * (3000 + 500 * c) * t));
-        }
-    }
-    return x;
-}
-
-fs::path write_audio(const std::string &name, int format, int rate, int channels, const std::vector<double> &x) {
-    const fs::path path = scratch() / name;
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-    EXPECT_NE(f, nullptr) << name << ": " << sf_strerror(nullptr);
-    if (f) {
-        sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-        sf_writef_double(f, x.data(), static_cast<sf_count_t>(x.size() / channels));
-        sf_close(f);
-    }
-    return path;
-}
+using namespace cli_test;
 
 // The file as the library sees it: decoded to doubles, calibrated, at 48 kHz.
 std::vector<std::vector<double>> pascal_channels(const fs::path &path, double pa_per_unit) {

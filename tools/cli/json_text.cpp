@@ -1,0 +1,119 @@
+#include "json_text.h"
+
+#include <cstdio>
+
+namespace qcli {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `s`, or 0.
+std::size_t utf8_sequence(std::string_view s) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char b0 = byte(0);
+    if (b0 < 0x80) return 1;
+    std::size_t n;
+    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        n = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        n = 3;
+        if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
+        if (b0 == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        n = 4;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (s.size() < n || byte(1) < lo || byte(1) > hi) return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return n;
+}
+
+void escape(std::ostream &out, unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\u%04x", value);
+    out << text;
+}
+
+void write_value(std::ostream &out, const nlohmann::json &value, int depth) {
+    const std::string indent(static_cast<std::size_t>(2 * (depth + 1)), ' ');
+    const std::string closing(static_cast<std::size_t>(2 * depth), ' ');
+    if (value.is_object()) {
+        if (value.empty()) {
+            out << "{}";
+            return;
+        }
+        out << "{\n";
+        bool first = true;
+        for (const auto &[key, item] : value.items()) {
+            if (!first) out << ",\n";
+            first = false;
+            out << indent;
+            write_json_string(out, key);
+            out << ": ";
+            write_value(out, item, depth + 1);
+        }
+        out << '\n' << closing << '}';
+    } else if (value.is_array()) {
+        if (value.empty()) {
+            out << "[]";
+            return;
+        }
+        out << "[\n";
+        bool first = true;
+        for (const auto &item : value) {
+            if (!first) out << ",\n";
+            first = false;
+            out << indent;
+            write_value(out, item, depth + 1);
+        }
+        out << '\n' << closing << ']';
+    } else if (value.is_string()) {
+        write_json_string(out, value.get_ref<const std::string &>());
+    } else {
+        out << value.dump();  // numbers (null when not finite), true, false, null
+    }
+}
+
+}  // namespace
+
+void write_json_string(std::ostream &out, std::string_view text) {
+    out << '"';
+    while (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text[0]);
+        const std::size_t n = utf8_sequence(text);
+        if (n == 0) {
+            escape(out, 0xDC00u + c);
+        } else if (c == '"') {
+            out << "\\\"";
+        } else if (c == '\\') {
+            out << "\\\\";
+        } else if (c == '\n') {
+            out << "\\n";
+        } else if (c == '\r') {
+            out << "\\r";
+        } else if (c == '\t') {
+            out << "\\t";
+        } else if (c == '\b') {
+            out << "\\b";
+        } else if (c == '\f') {
+            out << "\\f";
+        } else if (c < 0x20) {
+            escape(out, c);
+        } else {
+            out << text.substr(0, n);
+        }
+        text.remove_prefix(n == 0 ? 1 : n);
+    }
+    out << '"';
+}
+
+void write_json_document(std::ostream &out, const nlohmann::json &value) {
+    write_value(out, value, 0);
+    out << '\n';
+}
+
+}  // namespace qcli
