@@ -52,10 +52,11 @@ calibration full_scale_calibration(double spl_db) {
 
 bool calibrator_calibration(const audio &recording, const std::string &file, double spl_db, calibration &out,
                             std::string &error) {
-    out.kind = calibration::method::calibrator;
-    out.spl_db = spl_db;
-    out.file = file;
-    out.factors.clear();
+    calibration c;
+    c.kind = calibration::method::calibrator;
+    c.spl_db = spl_db;
+    c.file = file;
+    c.factors.clear();
     for (int ch = 0; ch < recording.channels; ++ch) {
         const auto &x = recording.samples[static_cast<std::size_t>(ch)];
         const std::string channel = "calibration file " + file + ": channel " + std::to_string(ch + 1);
@@ -75,8 +76,9 @@ bool calibrator_calibration(const audio &recording, const std::string &file, dou
                     " samples in a row at full scale; record the calibrator at a lower gain";
             return false;
         }
-        out.factors.push_back(pressure_of_level(spl_db) / rms);
+        c.factors.push_back(pressure_of_level(spl_db) / rms);
     }
+    out = std::move(c);
     return true;
 }
 

@@ -49,7 +49,7 @@ calibration full_scale_calibration(double spl_db);
 // factor (channel 1's serves channels the recording does not have). False
 // with a reason when the recording cannot be used: it cannot be read, a
 // channel is silent, or clipped (a run of samples held at a peak at full
-// scale, so its RMS is not the calibrator's).
+// scale, so its RMS is not the calibrator's); `out` is then as it was.
 bool calibrator_calibration(const audio &recording, const std::string &file, double spl_db, calibration &out,
                             std::string &error);
 

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <ext/stdio_filebuf.h>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -49,18 +51,41 @@ output_format choose_format(const std::string &name, bool to_file) {
     return (!to_file && isatty(STDOUT_FILENO)) ? output_format::table : output_format::json;
 }
 
-// Writes to --output or stdout; false (with a message) when the results
-// cannot be written.
-bool emit(const std::string &output, const std::function<void(std::ostream &)> &write) {
+// Standard output kept for the results: some of libsndfile's decoders
+// (SDS, for one) print to standard output, which would break a JSON or CSV
+// report, so while files are read everything else written there goes to
+// standard error.
+class results_output {
+public:
+    results_output() {
+        std::fflush(stdout);
+        const int fd = ::dup(STDOUT_FILENO);
+        if (fd >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+            buffer_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(fd, std::ios::out);
+            stream_ = std::make_unique<std::ostream>(buffer_.get());
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    std::ostream &stream() { return stream_ ? *stream_ : std::cout; }
+
+private:
+    std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> buffer_;
+    std::unique_ptr<std::ostream> stream_;
+};
+
+// Writes to --output or `out` (standard output); false (with a message)
+// when the results cannot be written.
+bool emit(const std::string &output, std::ostream &out, const std::function<void(std::ostream &)> &write) {
     std::string error;
     if (output.empty()) {
         try {
-            write(std::cout);
+            write(out);
         } catch (const std::exception &e) {
             error = e.what();
         }
-        std::cout.flush();
-        if (error.empty() && std::cout) return true;
+        out.flush();
+        if (error.empty() && out) return true;
         std::fprintf(stderr, "quarnelo: writing the results failed%s%s\n", error.empty() ? "" : ": ", error.c_str());
         return false;
     }
@@ -274,6 +299,8 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "quarnelo: %s\n", usage.c_str());
             return 2;
         }
+        const output_format format = choose_format(format_name, !output.empty());
+        results_output results;
         memory_budget budget(max_memory);
         if (*o_fs) {
             options.cal = full_scale_calibration(full_scale_spl);
@@ -288,9 +315,8 @@ int main(int argc, char **argv) {
         }
         const auto reports = analyse_files(files, options, jobs, budget);
         const bool failed = report_failures(reports);
-        const output_format format = choose_format(format_name, !output.empty());
         report_options ro{field, series};
-        const bool written = emit(output, [&](std::ostream &out) {
+        const bool written = emit(output, results.stream(), [&](std::ostream &out) {
             if (format == output_format::table) write_table(out, reports, ro);
             else if (format == output_format::csv) write_csv(out, reports, ro);
             else write_json(out, reports, ro);

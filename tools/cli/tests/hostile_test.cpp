@@ -349,3 +349,14 @@ TEST(CliHostile, MemoryTheSystemRefusesFailsThatFileOnly) {
     fs::remove(big);
 }
 #endif
+
+TEST(CliHostile, WhatLibrariesPrintStaysOutOfTheReport) {
+    // libsndfile's SDS reader prints "Error A : .." to standard output when
+    // a packet's header is damaged.
+    std::string sds = file_bytes(write_audio("packets.sds", SF_FORMAT_SDS | SF_FORMAT_PCM_16, 48000, 1,
+                                             test_signal(48000, 1, 0.05)));
+    sds[21] = static_cast<char>(sds[21] ^ 0x55);
+    const run_result r = run("analyze --format json --metrics loudness " + quoted(write_bytes("chatty.sds", sds)));
+    EXPECT_NO_THROW(nlohmann::json::parse(r.out)) << r.out.substr(0, 200);
+    EXPECT_NE(r.err.find("Error"), std::string::npos) << "the decoder's words go to stderr";
+}
