@@ -39,43 +39,32 @@ void escape(std::ostream &out, unsigned value) {
 }
 
 void write_value(std::ostream &out, const nlohmann::json &value, int depth) {
-    const std::string indent(static_cast<std::size_t>(2 * (depth + 1)), ' ');
-    const std::string closing(static_cast<std::size_t>(2 * depth), ' ');
-    if (value.is_object()) {
-        if (value.empty()) {
-            out << "{}";
-            return;
-        }
-        out << "{\n";
-        bool first = true;
-        for (const auto &[key, item] : value.items()) {
-            if (!first) out << ",\n";
-            first = false;
-            out << indent;
-            write_json_string(out, key);
-            out << ": ";
-            write_value(out, item, depth + 1);
-        }
-        out << '\n' << closing << '}';
-    } else if (value.is_array()) {
-        if (value.empty()) {
-            out << "[]";
-            return;
-        }
-        out << "[\n";
-        bool first = true;
-        for (const auto &item : value) {
-            if (!first) out << ",\n";
-            first = false;
-            out << indent;
-            write_value(out, item, depth + 1);
-        }
-        out << '\n' << closing << ']';
-    } else if (value.is_string()) {
+    if (value.is_string()) {
         write_json_string(out, value.get_ref<const std::string &>());
-    } else {
-        out << value.dump();  // numbers (null when not finite), true, false, null
+        return;
     }
+    if (!value.is_structured()) {
+        out << value.dump();  // numbers (null when not finite), true, false, null
+        return;
+    }
+    const bool object = value.is_object();
+    if (value.empty()) {
+        out << (object ? "{}" : "[]");
+        return;
+    }
+    const std::string indent(static_cast<std::size_t>(2 * (depth + 1)), ' ');
+    out << (object ? "{\n" : "[\n");
+    bool first = true;
+    for (const auto &item : value.items()) {
+        out << (first ? "" : ",\n") << indent;
+        first = false;
+        if (object) {
+            write_json_string(out, item.key());
+            out << ": ";
+        }
+        write_value(out, item.value(), depth + 1);
+    }
+    out << '\n' << std::string(static_cast<std::size_t>(2 * depth), ' ') << (object ? '}' : ']');
 }
 
 }  // namespace

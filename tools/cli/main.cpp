@@ -90,8 +90,7 @@ bool emit(const std::string &output, std::ostream &out, const std::function<void
         return false;
     }
     if (write_output_file(output, write, error)) return true;
-    std::fprintf(stderr, "quarnelo: %s: the results could not be written (%s); the file is as it was\n", output.c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "quarnelo: %s: the results could not be written: %s\n", output.c_str(), error.c_str());
     return false;
 }
 
