@@ -23,8 +23,8 @@ using namespace qcli;
 
 // What the tool's reading path can make of a file.
 [[maybe_unused]] const bool expected =
-    qn_fuzz_expect("file", {"analysed", "cannot read audio", "truncated", "sample rate outside", "holds no samples",
-                            "needs more memory", "metric refused"}) &&
+    qn_fuzz_expect("file", {"analysed", "cannot read audio", "read error", "truncated", "sample rate outside",
+                            "holds no samples", "needs more memory", "metric refused"}) &&
     qn_fuzz_expect("calibrator", {"calibrated", "silent", "clipped", "not finite", "unreadable"});
 
 const char *kind_of(const file_report &r) {
@@ -35,6 +35,7 @@ const char *kind_of(const file_report &r) {
         return "analysed";
     }
     if (e.find("cannot read audio") == 0) return "cannot read audio";
+    if (e.find("read error") == 0) return "read error";
     if (e.find("truncated") == 0) return "truncated";
     if (e.find("sample rate") == 0) return "sample rate outside";
     if (e.find("no samples") != std::string::npos) return "holds no samples";
@@ -79,20 +80,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         reason = "needs about more memory";
         return false;
     };
-    {
-        if (!read_audio(file, small, recording, error)) {
-            QN_FUZZ_ASSERT(!error.empty());
-            qn_fuzz_seen("calibrator", std::string("unreadable"));
-        } else if (calibrator_calibration(recording, "fuzz", 94.0, cal, error)) {
-            QN_FUZZ_ASSERT(cal.factors.size() == static_cast<std::size_t>(recording.channels));
-            for (double f : cal.factors) QN_FUZZ_ASSERT(std::isfinite(f) && f > 0);
-            qn_fuzz_seen("calibrator", std::string("calibrated"));
-        } else {
-            QN_FUZZ_ASSERT(!error.empty());
-            qn_fuzz_seen("calibrator", std::string(error.find("silent") != std::string::npos    ? "silent"
-                                                   : error.find("clipped") != std::string::npos ? "clipped"
-                                                                                                : "not finite"));
-        }
+    if (!read_audio(file, small, recording, error)) {
+        QN_FUZZ_ASSERT(!error.empty());
+        QN_FUZZ_OUTCOME("calibrator", "unreadable");
+    } else if (calibrator_calibration(recording, "fuzz", 94.0, cal, error)) {
+        QN_FUZZ_ASSERT(cal.factors.size() == static_cast<std::size_t>(recording.channels));
+        for (double f : cal.factors) QN_FUZZ_ASSERT(std::isfinite(f) && f > 0);
+        QN_FUZZ_OUTCOME("calibrator", "calibrated");
+    } else {
+        QN_FUZZ_ASSERT(!error.empty());
+        QN_FUZZ_OUTCOME("calibrator", error.find("silent") != std::string::npos    ? "silent"
+                                      : error.find("clipped") != std::string::npos ? "clipped"
+                                                                                   : "not finite");
     }
     // Analysed with that calibration, a full-scale level, or as pascal.
     if ((options & 3u) == 1) cal = full_scale_calibration(40.0 + (options >> 2) % 100);
@@ -108,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     o.resample = ((options >> 10) & 7u) != 0;
     memory_budget budget(72'000'000);
     const file_report r = analyse_file(file.reopen_path(), o, budget);
-    qn_fuzz_seen("file", std::string(kind_of(r)));
+    QN_FUZZ_OUTCOME("file", kind_of(r));
     check_report(r, o);
 
     std::ostringstream json, csv;

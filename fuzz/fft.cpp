@@ -81,16 +81,16 @@ void check_plan(const char *family, const char *kind, std::size_t n, int64_t fai
     qn_test_fail_allocation_at(-1);
     if (n == 0) {
         QN_FUZZ_ASSERT(plan == nullptr);
-        qn_fuzz_seen(family, std::string("length 0"));
+        QN_FUZZ_OUTCOME(family, "length 0");
         return;
     }
     if (plan == nullptr) {
         QN_FUZZ_ASSERT(fail_at >= 0);
         QN_FUZZ_ASSERT(qn_test_live_allocations() == 0);
-        qn_fuzz_seen(family, std::string("no memory"));
+        QN_FUZZ_OUTCOME(family, "no memory");
         return;
     }
-    qn_fuzz_seen(family, std::string(kind));
+    QN_FUZZ_OUTCOME(family, kind);
     const std::vector<double> original = x;
     QN_FUZZ_ASSERT(forward(plan, x.data(), 1.0));
     if (has_avx2) {
@@ -100,9 +100,9 @@ void check_plan(const char *family, const char *kind, std::size_t n, int64_t fai
         QN_FUZZ_ASSERT(forward(best, y.data(), 1.0));
         QN_FUZZ_ASSERT(std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0);
         release(best);
-        qn_fuzz_seen("vector paths", std::string("alike"));
+        QN_FUZZ_OUTCOME("vector paths", "alike");
     } else {
-        qn_fuzz_seen("vector paths", std::string("baseline only"));
+        QN_FUZZ_OUTCOME("vector paths", "baseline only");
     }
     if (std::strcmp(family, "complex transform") == 0 && n <= 64) {
         const std::vector<long double> exact = plain_dft(original, n);

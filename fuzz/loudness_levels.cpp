@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
 
     double loudness = sentinel;
     std::vector<double> specific(with_specific ? capacity : 0, sentinel);
-    const qn_status s = qn_fuzz_seen("qn_loudness_from_levels",
+    const qn_status s = QN_FUZZ_STATUS("qn_loudness_from_levels",
                                      qn_loudness_from_levels(null_levels ? nullptr : levels.data(), count, field,
                                                              &loudness, with_specific ? specific.data() : nullptr,
                                                              capacity));

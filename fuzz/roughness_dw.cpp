@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (count_choice % 8 == 2) count = uint64_t{2147483648} + count_choice;
 
     uint64_t expected_frames = 0;
-    const qn_status count_status = qn_fuzz_seen(
+    const qn_status count_status = QN_FUZZ_STATUS(
         "qn_roughness_frame_count", qn_roughness_frame_count(count, rate, (nulls & 15u) == 1 ? nullptr : &expected_frames));
     QN_FUZZ_ASSERT(known_status(count_status));
     const uint64_t frames_of_n = (n - 9600) / 4800 + 1;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     std::vector<double> out(capacity + 1, sentinel);
     uint64_t frames = 31337;
     qn_test_fail_allocation_at(fail_at);
-    const qn_status s = qn_fuzz_seen(
+    const qn_status s = QN_FUZZ_STATUS(
         "qn_roughness_dw", qn_roughness_dw((nulls & 15u) == 2 ? nullptr : x.data(), count, rate,
                                            (nulls & 15u) == 3 ? nullptr : out.data(), capacity,
                                            (nulls & 15u) == 4 ? nullptr : &frames));
