@@ -29,7 +29,8 @@ TEST(CliStatistics, SilentFloorIsTheTablesFloor) {
 }
 
 TEST(CliStatistics, ExceededByNearestRank) {
-    for (const auto &c : cases().at("exceeded")) {
+    const nlohmann::json all = cases();
+    for (const auto &c : all.at("exceeded")) {
         const auto values = c.at("values").get<std::vector<double>>();
         for (const auto &[percent, expected] : c.at("percent").items()) {
             EXPECT_EQ(qcli::exceeded_percent(values, std::stod(percent)), expected.get<double>())
@@ -40,7 +41,8 @@ TEST(CliStatistics, ExceededByNearestRank) {
 }
 
 TEST(CliStatistics, LoudnessAndSharpnessOverFramesWithSilentFrames) {
-    for (const auto &c : cases().at("frames")) {
+    const nlohmann::json all = cases();
+    for (const auto &c : all.at("frames")) {
         SCOPED_TRACE(c.at("name").get<std::string>());
         const auto loudness = c.at("loudness").get<std::vector<double>>();
         const auto sharpness = c.at("sharpness").get<std::vector<double>>();
