@@ -32,6 +32,20 @@ std::size_t utf8_sequence(std::string_view s) {
     return n;
 }
 
+// The two-character escapes of JSON, or null.
+const char *short_escape(unsigned char c) {
+    switch (c) {
+    case '"': return "\\\"";
+    case '\\': return "\\\\";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    case '\b': return "\\b";
+    case '\f': return "\\f";
+    default: return nullptr;
+    }
+}
+
 void escape(std::ostream &out, unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "\\u%04x", value);
@@ -76,20 +90,8 @@ void write_json_string(std::ostream &out, std::string_view text) {
         const std::size_t n = utf8_sequence(text);
         if (n == 0) {
             escape(out, 0xDC00u + c);
-        } else if (c == '"') {
-            out << "\\\"";
-        } else if (c == '\\') {
-            out << "\\\\";
-        } else if (c == '\n') {
-            out << "\\n";
-        } else if (c == '\r') {
-            out << "\\r";
-        } else if (c == '\t') {
-            out << "\\t";
-        } else if (c == '\b') {
-            out << "\\b";
-        } else if (c == '\f') {
-            out << "\\f";
+        } else if (const char *e = short_escape(c)) {
+            out << e;
         } else if (c < 0x20) {
             escape(out, c);
         } else {
