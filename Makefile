@@ -44,7 +44,8 @@ fuzz: deps
 	@set -e; for exe in build-fuzz/fuzz/fuzz_*; do \
 	  name=$${exe##*/fuzz_}; mkdir -p build-fuzz/corpus/$$name; \
 	  echo "== fuzz $$name ($(FUZZ_SECONDS) s)"; \
-	  $$exe -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  LSAN_OPTIONS=suppressions=tests/sanitized/lsan.supp \
+	  $$exe -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build-fuzz/ \
 	    build-fuzz/corpus/$$name fuzz/corpus/$$name; \
 	done
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -62,13 +63,14 @@ private:
 // Every status the library may return.
 inline bool known_status(qn_status s) { return s >= QN_STATUS_SUCCESS && s <= QN_STATUS_NUMERICAL_FAILURE; }
 
-#define QN_FUZZ_ASSERT(cond)                                                         \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            __builtin_printf("fuzz assertion failed: %s (%s:%d)\n", #cond, __FILE__, \
-                             __LINE__);                                              \
-            __builtin_trap();                                                        \
-        }                                                                            \
+// On standard error, which is not buffered: the trap ends the process
+// before a buffer would be written.
+#define QN_FUZZ_ASSERT(cond)                                                                      \
+    do {                                                                                          \
+        if (!(cond)) {                                                                            \
+            std::fprintf(stderr, "fuzz assertion failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+            __builtin_trap();                                                                     \
+        }                                                                                         \
     } while (0)
 
 #endif

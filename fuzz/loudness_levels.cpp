@@ -6,12 +6,20 @@
 #include <vector>
 
 #include "carve.h"
+#include "outcomes.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
+#include "support/sentinel.h"
 
 namespace {
-constexpr double sentinel = -7.25;
-}
+using qn_test::sentinel;
+
+[[maybe_unused]] const bool expected = qn_fuzz_expect(
+    "qn_loudness_from_levels",
+    qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_ARGUMENT,
+                      QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_NON_FINITE_INPUT,
+                      QN_STATUS_NUMERICAL_FAILURE}));
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     carver in(data, size);
@@ -31,14 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
 
     double loudness = sentinel;
     std::vector<double> specific(with_specific ? capacity : 0, sentinel);
-    const qn_status s = qn_loudness_from_levels(null_levels ? nullptr : levels.data(), count, field,
-                                                &loudness, with_specific ? specific.data() : nullptr,
-                                                capacity);
+    const qn_status s = QN_FUZZ_STATUS("qn_loudness_from_levels",
+                                     qn_loudness_from_levels(null_levels ? nullptr : levels.data(), count, field,
+                                                             &loudness, with_specific ? specific.data() : nullptr,
+                                                             capacity));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
     if (s != QN_STATUS_SUCCESS) {
-        QN_FUZZ_ASSERT(loudness == sentinel);
-        for (double v : specific) QN_FUZZ_ASSERT(v == sentinel);
+        QN_FUZZ_ASSERT(loudness == sentinel && qn_test::untouched(specific));
         return 0;
     }
     QN_FUZZ_ASSERT(std::isfinite(loudness));

@@ -1,50 +1,83 @@
 // Fuzzes qn_roughness_frame_count and qn_roughness_dw: statuses, the frame
 // count after each failure, untouched outputs, finite non-negative results,
-// and allocation failures at any request.
+// and allocation failures at any request. Signals are one or two frames
+// long, so that a run takes milliseconds; amplitudes reach the numerical
+// failures and counts the size and length checks.
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "carve.h"
+#include "outcomes.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
+#include "support/sentinel.h"
 
 namespace {
-constexpr double sentinel = -7.25;
-}
+
+using qn_test::sentinel;
+
+[[maybe_unused]] const bool expected =
+    qn_fuzz_expect("qn_roughness_frame_count",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW})) &&
+    qn_fuzz_expect("qn_roughness_dw",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW, QN_STATUS_OUTPUT_TOO_SMALL,
+                                     QN_STATUS_NON_FINITE_INPUT, QN_STATUS_ALLOCATION_FAILED,
+                                     QN_STATUS_NUMERICAL_FAILURE}));
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     carver in(data, size);
     const int32_t rate = in.flag() ? 48000 : in.take<int32_t>();
-    const double scale = std::ldexp(1.0, static_cast<int>(in.range(0, 60)) - 30);
-    const uint8_t poison = in.take<uint8_t>();
+    // Mostly ordinary levels; now and then far beyond anything audible.
+    const int exponent = in.flag() ? static_cast<int>(in.range(0, 60)) - 30 : static_cast<int>(in.range(0, 1100));
+    const double scale = std::ldexp(1.0, exponent);
+    const uint8_t shape = in.take<uint8_t>();
     const uint8_t capacity_choice = in.take<uint8_t>();
+    const uint8_t count_choice = in.take<uint8_t>();
     const int64_t fail_at = (in.take<uint8_t>() & 7u) == 0 ? static_cast<int64_t>(in.range(0, 40)) : -1;
-    // Short inputs are stretched by repetition to reach a frame or two.
+    const uint8_t nulls = in.take<uint8_t>();
+    // Short inputs are stretched by repetition to one frame, or two.
     std::vector<double> pattern = in.rest_as_doubles(2000, scale / 32768.0);
     if (pattern.empty()) pattern.push_back(0.0);
-    const std::size_t n = 9600 + 4800 * (poison % 3) - (poison & 16u ? 1 : 0);
+    const std::size_t n = (shape & 32u) ? 14400 : 9600;
     std::vector<double> x(n);
     for (std::size_t i = 0; i < n; ++i) x[i] = pattern[i % pattern.size()];
-    if ((poison & 7u) == 7u) x[(poison * 977u) % n] = std::numeric_limits<double>::quiet_NaN();
+    if ((shape & 7u) == 7u) x[(shape * 977u) % n] = std::numeric_limits<double>::quiet_NaN();
 
-    uint64_t expected = 0;
-    const qn_status count_status = qn_roughness_frame_count(n, rate, &expected);
+    // The count is the signal's, or one the checks refuse before reading:
+    // shorter than a frame, or beyond 2^31 - 1.
+    uint64_t count = n;
+    if (count_choice % 8 == 1) count = count_choice % 9600;
+    if (count_choice % 8 == 2) count = uint64_t{2147483648} + count_choice;
+
+    uint64_t expected_frames = 0;
+    const qn_status count_status = QN_FUZZ_STATUS(
+        "qn_roughness_frame_count", qn_roughness_frame_count(count, rate, (nulls & 15u) == 1 ? nullptr : &expected_frames));
     QN_FUZZ_ASSERT(known_status(count_status));
-    const uint64_t capacity = capacity_choice % 4 == 0 ? capacity_choice % 3 : expected + capacity_choice % 2;
+    const uint64_t frames_of_n = (n - 9600) / 4800 + 1;
+    const uint64_t capacity = capacity_choice % 4 == 0 ? capacity_choice % 3 : frames_of_n + capacity_choice % 2;
     std::vector<double> out(capacity + 1, sentinel);
     uint64_t frames = 31337;
     qn_test_fail_allocation_at(fail_at);
-    const qn_status s = qn_roughness_dw(x.data(), n, rate, out.data(), capacity, &frames);
+    const qn_status s = QN_FUZZ_STATUS(
+        "qn_roughness_dw", qn_roughness_dw((nulls & 15u) == 2 ? nullptr : x.data(), count, rate,
+                                           (nulls & 15u) == 3 ? nullptr : out.data(), capacity,
+                                           (nulls & 15u) == 4 ? nullptr : &frames));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
+    QN_FUZZ_ASSERT(qn_test_live_allocations() == 0);
     if (s == QN_STATUS_SUCCESS) {
-        QN_FUZZ_ASSERT(count_status == QN_STATUS_SUCCESS && frames == expected);
+        QN_FUZZ_ASSERT(count == n && frames == frames_of_n);
         for (uint64_t k = 0; k < frames; ++k) QN_FUZZ_ASSERT(std::isfinite(out[k]) && out[k] >= 0);
         for (uint64_t k = frames; k < out.size(); ++k) QN_FUZZ_ASSERT(out[k] == sentinel);
     } else {
-        QN_FUZZ_ASSERT(frames == (s == QN_STATUS_OUTPUT_TOO_SMALL ? expected : 31337u));
-        for (double v : out) QN_FUZZ_ASSERT(v == sentinel);
+        if (s == QN_STATUS_OUTPUT_TOO_SMALL) QN_FUZZ_ASSERT(frames == frames_of_n);
+        else QN_FUZZ_ASSERT((nulls & 15u) == 4 || frames == 31337u);
+        QN_FUZZ_ASSERT(qn_test::untouched(out));
     }
     return 0;
 }

@@ -216,8 +216,11 @@ QN_API QN_NODISCARD qn_status qn_loudness_from_levels(
  *     a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
  *  6. as qn_loudness_from_levels with the 28 band levels; in particular a
  *     band level above 120 dB at 250 Hz or below  QN_STATUS_INVALID_ARGUMENT
+ *     (the method's low-frequency tables end at 120 dB; qn_loudness_time
+ *     takes such signals)
  * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. Uses no heap
- * memory. */
+ * memory; the filter bank works on blocks of the signal in a local buffer,
+ * so a call needs about 17 KiB of stack. */
 QN_API QN_NODISCARD qn_status qn_loudness_stationary(
     const double *samples, uint64_t sample_count, int32_t sample_rate, qn_sound_field field,
     double *loudness, double *specific, uint64_t specific_capacity);
@@ -240,6 +243,11 @@ QN_API QN_NODISCARD qn_status qn_loudness_time_frame_count(uint64_t sample_count
  * loudness, and the temporal weighting of the total. Frame f belongs to
  * sample 96 f (time f * 2 ms); the first frame is at sample 0. The method
  * starts from rest: the first frames show the filters settling.
+ *
+ * Unlike qn_loudness_stationary and qn_loudness_from_levels it sets no
+ * limit on the band levels: a band at 250 Hz or below above 120 dB keeps
+ * the low-frequency weights of the method's highest level range (above
+ * 100 dB), which the method defines up to 120 dB only.
  *
  * samples         read: sound pressure in Pa at 48000 Hz.
  * sample_count    number of samples, at least 1.

@@ -29,6 +29,11 @@ tonality_ecma
     Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
     frame and auditory band.
 
+Statistics over frames (``LoudnessTime.exceeded`` for N5 and N10,
+``SharpnessTime.mean``) follow the command-line tool's definitions: nearest
+rank for percentiles, and frames below ``SILENT_FLOOR_SONE`` (0.001 sone)
+count as silent.
+
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
 (matplotlib); ``python3 -m quarnelo report FILE`` writes a report figure.
@@ -47,9 +52,11 @@ from ._errors import (
 from ._library import lib as _lib
 from ._library import path as library_path
 from ._meter import LoudnessMeter, MeterFrames
+from ._statistics import exceeded, tonality_ecma_summary
 from ._metrics import (
     BARK_POINTS,
     SAMPLE_RATE,
+    SILENT_FLOOR_SONE,
     THIRD_OCTAVE_BANDS,
     Loudness,
     LoudnessTime,
@@ -62,14 +69,12 @@ from ._metrics import (
     loudness,
     loudness_from_levels,
     loudness_time,
-    exceeded_nearest_rank,
     roughness_dw,
     roughness_ecma,
     sharpness,
     third_octave_centres_hz,
     tonality_aures,
     tonality_ecma,
-    tonality_ecma_summary,
 )
 
 __version__ = "0.2.2"
@@ -92,11 +97,12 @@ __all__ = [
     "Roughness",
     "RoughnessEcma",
     "SAMPLE_RATE",
+    "SILENT_FLOOR_SONE",
     "SharpnessTime",
     "THIRD_OCTAVE_BANDS",
     "Tonality",
     "bark_axis",
-    "exceeded_nearest_rank",
+    "exceeded",
     "library_path",
     "loudness",
     "loudness_from_levels",

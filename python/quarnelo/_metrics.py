@@ -9,13 +9,15 @@ carries the axes they lie on.
 import ctypes
 import math
 from dataclasses import dataclass
+from typing import Optional
 
 import numpy as np
 
-from . import _errors, _inputs
+from . import _errors, _inputs, _statistics
 from ._library import check, doubles, error, lib
 
 SAMPLE_RATE = _inputs.SAMPLE_RATE
+SILENT_FLOOR_SONE = _statistics.SILENT_FLOOR_SONE
 THIRD_OCTAVE_BANDS = 28
 BARK_POINTS = 240
 
@@ -98,12 +100,15 @@ class LoudnessTime:
 
     def exceeded(self, percent):
         """Percentile loudness N_x in sone: the loudness exceeded during
-        ``percent`` % of the frames (N5 is ``exceeded(5)``), by
-        :func:`numpy.percentile` with linear interpolation over all frames,
-        the settling ones at the start included."""
-        if not 0 <= percent <= 100:
-            raise ValueError(f"percent must lie in 0 ... 100, got {percent}")
-        return float(np.percentile(self.loudness, 100 - percent))
+        ``percent`` % of the frames (N5 is ``exceeded(5)``), over all
+        frames, the settling ones at the start included.
+
+        By nearest rank, as the command-line tool computes it: with the F
+        frame values sorted ascending, the value at rank
+        ``ceil((100 - percent) * F / 100)`` (at least 1), with no
+        interpolation. A frame below 0.001 sone (``SILENT_FLOOR_SONE``)
+        counts as silent, 0 sone."""
+        return _statistics.exceeded(_statistics.floored(self.loudness, self.loudness), percent)
 
 
 @dataclass(frozen=True, eq=False)
@@ -113,13 +118,34 @@ class SharpnessTime:
     Attributes
     ----------
     sharpness : numpy.ndarray, shape (frames,)
-        Sharpness S in acum.
+        Sharpness S in acum of each frame's specific loudness.
     time : numpy.ndarray, shape (frames,)
         Time of each frame in s, as in :class:`LoudnessTime`.
+    loudness : numpy.ndarray, shape (frames,), or None
+        Total loudness of each frame in sone, which tells the silent frames
+        (None when not known).
     """
 
     sharpness: np.ndarray
     time: np.ndarray
+    loudness: Optional[np.ndarray] = None
+
+    def mean(self):
+        """Mean sharpness over the frames in acum, as the command-line tool
+        computes it: a silent frame, whose loudness is below 0.001 sone
+        (``SILENT_FLOOR_SONE``), counts as 0, however its faint pattern is
+        shaped; every frame counts in the number of frames."""
+        return _statistics.mean(self._floored())
+
+    def max(self):
+        """Largest sharpness over the frames in acum, a silent frame counting
+        as 0 as in :meth:`mean`."""
+        return _statistics.max_of(self._floored())
+
+    def _floored(self):
+        if self.loudness is None:
+            return np.asarray(self.sharpness, dtype=np.float64)
+        return _statistics.floored(self.sharpness, self.loudness)
 
 
 def loudness_from_levels(levels, field="free"):
@@ -340,25 +366,13 @@ ECMA_BANDS = 53
 ECMA_ROUGHNESS_HOP = 960
 # Frames before 0.3 s (frames 0 ... 14) still rise from the silent start and
 # do not count for the single value.
-ECMA_ROUGHNESS_SETTLING_FRAMES = 15
+ECMA_ROUGHNESS_SETTLING_FRAMES = _statistics.ECMA_ROUGHNESS_SETTLING_FRAMES
 
 _ECMA_BARK = np.arange(1, ECMA_BANDS + 1) * 0.5
 _ECMA_BARK.setflags(write=False)
 # Centre frequencies of the bands: 81.9289 / 0.1618 sinh(0.1618 z) Hz.
 _ECMA_CENTRES_HZ = 506.3590852904821 * np.sinh(0.1618 * _ECMA_BARK)
 _ECMA_CENTRES_HZ.setflags(write=False)
-
-
-def exceeded_nearest_rank(values, percent):
-    """The value exceeded during ``percent`` % of the frames, by nearest
-    rank: with the values sorted ascending, the one at rank
-    ``ceil((1 - percent / 100) * F)`` (at least 1), F the number of values.
-    The command-line tool quotes its percentiles by the same rule."""
-    v = np.sort(np.asarray(values, dtype=np.float64))
-    if v.size == 0:
-        return 0.0
-    rank = math.ceil((1.0 - percent / 100.0) * v.size)
-    return float(v[min(max(rank, 1), v.size) - 1])
 
 
 @dataclass(frozen=True, eq=False)
@@ -376,7 +390,7 @@ class RoughnessEcma:
     roughness : float
         The single value in asper: the 90th percentile of ``total`` over the
         frames at or after 0.3 s, by nearest rank
-        (:func:`exceeded_nearest_rank` of those frames with 10 %).
+        (:func:`quarnelo.exceeded` of those frames with 10 %).
     time : numpy.ndarray, shape (frames,)
         Time of each frame in s: frame k stands for k / 50 s after the first
         sample (frame 0 is 0 in every band).
@@ -446,7 +460,7 @@ def roughness_ecma(signal, fs=SAMPLE_RATE, field="free", resample=False):
     for b in range(ECMA_BANDS):
         total += specific[:, b]
     total *= 0.5
-    single = exceeded_nearest_rank(total[ECMA_ROUGHNESS_SETTLING_FRAMES:], 10)
+    single = _statistics.ecma_roughness_value(total)
     time = np.arange(count) * ECMA_ROUGHNESS_HOP / SAMPLE_RATE
     return RoughnessEcma(specific, total, single, time, _ECMA_BARK, _ECMA_CENTRES_HZ, field)
 
@@ -454,30 +468,6 @@ def roughness_ecma(signal, fs=SAMPLE_RATE, field="free", resample=False):
 # ECMA-418-2 tonality: one frame every 256 samples.
 ECMA_TONAL_HOP = 256
 ECMA_TONAL_MIN_SAMPLES = 14592
-
-
-def tonality_ecma_summary(tonality, hop_seconds=ECMA_TONAL_HOP / SAMPLE_RATE):
-    """The single values of ECMA-418-2 tonality from the time-dependent
-    tonality T(l), one value per frame, frame l at ``l * hop_seconds``.
-
-    Returns ``(value, maximum, frame)``: the mean of T(l) over the frames at
-    or after 0.3 s whose T(l) exceeds 0.02 (0 when none does), the largest
-    T(l) at or after 0.3 s (0 when there is none), and the first frame that
-    has it. The first 0.3 s are left out because the model's smoothing
-    starts from rest. The command-line tool's ``tonality-ecma`` follows the
-    same rule; both are held to one table of cases.
-    """
-    t = np.asarray(tonality, dtype=np.float64)
-    frames = np.arange(t.size)
-    late = frames * hop_seconds >= 0.3
-    if not late.any():
-        return 0.0, 0.0, 0
-    first = int(np.argmax(late))
-    frame = first + int(np.argmax(t[late]))
-    counted = t[late & (t > 0.02)].tolist()
-    # Summed in frame order from 0, as the tool sums.
-    value = sum(counted) / len(counted) if counted else 0.0
-    return value, float(t[frame]), frame
 
 
 @dataclass(frozen=True, eq=False)
@@ -530,7 +520,7 @@ class TonalityEcma:
 
     def summary(self):
         """``(value, maximum, frame)`` of :func:`tonality_ecma_summary`."""
-        return tonality_ecma_summary(self.tonality, ECMA_TONAL_HOP / SAMPLE_RATE)
+        return _statistics.tonality_ecma_summary(self.tonality, ECMA_TONAL_HOP / SAMPLE_RATE)
 
     def strongest(self):
         """Band and tonal frequency in Hz of the strongest component: those
@@ -609,7 +599,8 @@ def sharpness(specific):
     if isinstance(specific, Loudness):
         return float(_sharpness_rows(specific.specific[np.newaxis], "sharpness")[0])
     if isinstance(specific, LoudnessTime):
-        return SharpnessTime(_sharpness_rows(specific.specific, "sharpness"), specific.time)
+        return SharpnessTime(_sharpness_rows(specific.specific, "sharpness"), specific.time,
+                             specific.loudness)
     patterns = _inputs.real_array(specific, "specific", "sharpness")
     if patterns.ndim not in (1, 2) or patterns.shape[-1] != BARK_POINTS:
         raise error(_errors.INVALID_ARGUMENT, "sharpness",

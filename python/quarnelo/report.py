@@ -15,6 +15,7 @@ from typing import Callable, Optional
 
 import numpy as np
 
+from . import _statistics
 from ._errors import InputTooShortError, QuarneloError
 from ._metrics import (
     SAMPLE_RATE,
@@ -117,11 +118,12 @@ def _sharpness_text(s):
 
 
 def _sharpness_time_text(r):
-    return f"mean {r.sharpness.mean():.3f} acum, max {r.sharpness.max():.3f} acum"
+    return f"mean {r.mean():.3f} acum, max {r.max():.3f} acum"
 
 
 def _roughness_text(r):
-    return f"mean {r.roughness.mean():.3f} asper, max {r.roughness.max():.3f} asper"
+    return (f"mean {_statistics.mean(r.roughness):.3f} asper, "
+            f"max {_statistics.max_of(r.roughness):.3f} asper")
 
 
 def _tonality_text(r):

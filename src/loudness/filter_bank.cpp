@@ -43,7 +43,7 @@ constexpr lane_tables make_lane_tables() {
 
 alignas(32) constexpr lane_tables coefficients = make_lane_tables();
 
-constexpr std::size_t block_samples = 128;  // filter outputs of a block: 28 KiB
+constexpr std::size_t block_samples = 64;  // filter outputs of a block: 14 KiB, on the stack
 
 namespace plain {
 using vec = v2d;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "support/sentinel.h"
+
 namespace qn_test {
 
 // |got - expected| <= rel * |expected| (or <= rel when expected is 0).
@@ -18,18 +20,6 @@ inline ::testing::AssertionResult near_relative(double got, double expected, dou
                                          << ::testing::PrintToString(expected) << " within relative "
                                          << rel << " (difference "
                                          << std::fabs(got - expected) / scale << ")";
-}
-
-// A buffer filled with a sentinel bit pattern, to prove that a failing call
-// wrote nothing.
-inline constexpr double sentinel = -12345.678;
-
-inline std::vector<double> sentinel_buffer(std::size_t n) { return std::vector<double>(n, sentinel); }
-
-inline bool untouched(const std::vector<double> &v, std::size_t from = 0) {
-    for (std::size_t i = from; i < v.size(); ++i)
-        if (std::memcmp(&v[i], &sentinel, sizeof sentinel) != 0) return false;
-    return true;
 }
 
 }  // namespace qn_test

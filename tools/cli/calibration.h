@@ -5,7 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "audio.h"
+
 namespace qcli {
+
+// The values a calibration may take; beyond them lie typing errors, not
+// measurement chains.
+inline constexpr double min_pa_per_unit = 1e-9;
+inline constexpr double max_pa_per_unit = 1e9;
+inline constexpr double min_level_db = 0;    // dB SPL
+inline constexpr double max_level_db = 200;  // dB SPL
 
 struct calibration {
     enum class method { pa_per_unit, full_scale_spl, calibrator };
@@ -25,6 +34,11 @@ struct calibration {
     std::string describe(int channel) const;
 };
 
+// Empty when `value` is a usable --pa-per-unit (or a level in dB SPL, for
+// check_level), else the reason naming `option`.
+std::string check_pa_per_unit(const char *option, double value);
+std::string check_level(const char *option, double value);
+
 // 20 uPa * 10^(L / 20): the RMS pressure of a level L in dB SPL.
 double pressure_of_level(double spl_db);
 
@@ -33,8 +47,11 @@ calibration full_scale_calibration(double spl_db);
 
 // A calibrator recording of `spl_db` dB SPL: each channel's RMS gives its
 // factor (channel 1's serves channels the recording does not have). False
-// with a reason when the recording cannot be used.
-bool calibrator_calibration(const std::string &file, double spl_db, calibration &out, std::string &error);
+// with a reason when the recording cannot be used: it cannot be read, a
+// channel is silent, or clipped (a run of samples held at a peak at full
+// scale, so its RMS is not the calibrator's); `out` is then as it was.
+bool calibrator_calibration(const audio &recording, const std::string &file, double spl_db, calibration &out,
+                            std::string &error);
 
 }  // namespace qcli
 

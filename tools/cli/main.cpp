@@ -3,141 +3,27 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
+#include <ext/stdio_filebuf.h>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <mutex>
+#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "audio.h"
+#include "batch.h"
 #include "calibration.h"
 #include "demo.h"
+#include "input.h"
+#include "memory.h"
 #include "metrics.h"
+#include "output.h"
 #include "report.h"
 
 namespace {
 
 using namespace qcli;
-
-constexpr const char *tool_version = "0.2.2";
-
-struct analysis_options {
-    std::vector<const metric *> metrics;
-    qn_sound_field field = QN_SOUND_FIELD_FREE;
-    calibration cal;
-    int channel = 0;  // 0: every channel, each on its own; else that channel (from 1)
-    bool series = false;
-    bool resample = true;
-};
-
-std::string seconds(uint64_t samples) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g s", static_cast<double>(samples) / 48000.0);
-    return text;
-}
-
-// Every selected metric of one channel at 48 kHz, already in pascal.
-void analyse_channel(const std::vector<double> &x, const analysis_options &options, channel_report &out) {
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (!std::isfinite(x[i])) {
-            out.errors.push_back({"input", "sample " + std::to_string(i) + " is NaN or infinite"});
-            return;
-        }
-    }
-    channel_context ctx(x.data(), x.size(), options.field);
-    for (const metric *m : options.metrics) {
-        if (x.size() < m->min_samples) {
-            out.errors.push_back({m->name, "too short: " + seconds(x.size()) + ", needs at least " +
-                                               seconds(m->min_samples)});
-            continue;
-        }
-        metric_result r;
-        std::string error;
-        if (m->compute(ctx, options.series, r, error)) {
-            out.metrics.push_back({m->name, std::move(r)});
-        } else {
-            out.errors.push_back({m->name, error});
-        }
-    }
-}
-
-file_report analyse_file(const std::string &path, const analysis_options &options) {
-    file_report report;
-    report.path = path;
-    audio a;
-    std::string error;
-    if (!read_audio(path, a, error)) {
-        report.error = error;
-        return report;
-    }
-    report.sample_rate = a.sample_rate;
-    report.channels = a.channels;
-    report.duration_s = static_cast<double>(a.frames) / a.sample_rate;
-    if (options.channel > a.channels) {
-        report.error = "has " + std::to_string(a.channels) + " channel(s), channel " + std::to_string(options.channel) +
-                       " asked for";
-        return report;
-    }
-    if (a.sample_rate != QN_SAMPLE_RATE) {
-        if (!options.resample) {
-            report.error = "sample rate " + std::to_string(a.sample_rate) +
-                           " Hz; the metrics need 48000 Hz (resampling is off: --no-resample)";
-            return report;
-        }
-        report.resampled = true;
-        std::fprintf(stderr, "quarnelo: %s: resampling from %d Hz to 48000 Hz\n", path.c_str(), a.sample_rate);
-    }
-    for (int ch = 0; ch < a.channels; ++ch) {
-        if (options.channel != 0 && ch + 1 != options.channel) continue;
-        // Each channel is resampled, calibrated and analysed in turn, and
-        // its samples released before the next.
-        std::vector<double> x;
-        x.swap(a.samples[static_cast<std::size_t>(ch)]);
-        channel_report c;
-        c.channel = ch + 1;
-        c.calibration = options.cal.describe(ch);
-        if (!resample_to_48k(x, a.sample_rate, error)) {
-            c.errors.push_back({"input", error});
-        } else {
-            const double factor = options.cal.factor(ch);
-            if (factor != 1.0)
-                for (double &v : x) v *= factor;
-            analyse_channel(x, options, c);
-        }
-        report.results.push_back(std::move(c));
-    }
-    return report;
-}
-
-// Files on `jobs` threads; the reports keep the order of the arguments.
-std::vector<file_report> analyse_files(const std::vector<std::string> &files, const analysis_options &options,
-                                       int jobs) {
-    std::vector<file_report> reports(files.size());
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> done{0};
-    std::mutex progress;
-    const bool show_progress = isatty(STDERR_FILENO) != 0 && files.size() > 1;
-    auto worker = [&] {
-        for (std::size_t i = next++; i < files.size(); i = next++) {
-            reports[i] = analyse_file(files[i], options);
-            const std::size_t finished = ++done;
-            if (show_progress) {
-                std::lock_guard<std::mutex> lock(progress);
-                std::fprintf(stderr, "\rquarnelo: %zu of %zu files analysed", finished, files.size());
-                if (finished == files.size()) std::fprintf(stderr, "\n");
-            }
-        }
-    };
-    const int threads = std::max(1, std::min<int>(jobs, static_cast<int>(files.size())));
-    std::vector<std::thread> pool;
-    for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
-    worker();
-    for (auto &t : pool) t.join();
-    return reports;
-}
 
 // One line per failure on stderr, naming the file and the reason.
 bool report_failures(const std::vector<file_report> &reports) {
@@ -165,42 +51,59 @@ output_format choose_format(const std::string &name, bool to_file) {
     return (!to_file && isatty(STDOUT_FILENO)) ? output_format::table : output_format::json;
 }
 
-// Writes to --output or stdout; false (with a message) when the file
-// cannot be written.
-template <class Write>
-bool emit(const std::string &output, Write write) {
+// Standard output kept for the results: some of libsndfile's decoders
+// (SDS, for one) print to standard output, which would break a JSON or CSV
+// report, so while files are read everything else written there goes to
+// standard error.
+class results_output {
+public:
+    results_output() {
+        std::fflush(stdout);
+        const int fd = ::dup(STDOUT_FILENO);
+        if (fd >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+            buffer_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(fd, std::ios::out);
+            stream_ = std::make_unique<std::ostream>(buffer_.get());
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    std::ostream &stream() { return stream_ ? *stream_ : std::cout; }
+
+private:
+    std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> buffer_;
+    std::unique_ptr<std::ostream> stream_;
+};
+
+// Writes to --output or `out` (standard output); false (with a message)
+// when the results cannot be written.
+bool emit(const std::string &output, std::ostream &out, const std::function<void(std::ostream &)> &write) {
+    std::string error;
     if (output.empty()) {
-        write(std::cout);
-        std::cout.flush();
-        return true;
-    }
-    std::ofstream file(output);
-    if (!file) {
-        std::fprintf(stderr, "quarnelo: %s: cannot write the output file\n", output.c_str());
+        try {
+            write(out);
+        } catch (const std::exception &e) {
+            error = e.what();
+        }
+        out.flush();
+        if (error.empty() && out) return true;
+        std::fprintf(stderr, "quarnelo: writing the results failed%s%s\n", error.empty() ? "" : ": ", error.c_str());
         return false;
     }
-    write(file);
-    file.flush();
-    if (!file) {
-        std::fprintf(stderr, "quarnelo: %s: writing the output file failed\n", output.c_str());
-        return false;
-    }
-    return true;
+    if (write_output_file(output, write, error)) return true;
+    std::fprintf(stderr, "quarnelo: %s: the results could not be written: %s\n", output.c_str(), error.c_str());
+    return false;
 }
+
+// Files of levels are small; anything larger is not one.
+constexpr uint64_t max_levels_file_bytes = 1 << 20;
 
 // 28 levels from "L1,...,L28" or from a file of numbers (one or two per
 // line: "level" or "frequency,level"; '#' starts a comment).
 bool parse_levels(const std::string &text, bool from_file, std::vector<double> &levels, std::string &error) {
     std::string content = text;
-    if (from_file) {
-        std::ifstream in(text);
-        if (!in) {
-            error = text + ": cannot read the file";
-            return false;
-        }
-        std::stringstream all;
-        all << in.rdbuf();
-        content = all.str();
+    if (from_file && !read_text_input(text, max_levels_file_bytes, content, error)) {
+        error = text + ": " + error;
+        return false;
     }
     std::istringstream lines(content);
     std::string line;
@@ -236,8 +139,44 @@ bool parse_levels(const std::string &text, bool from_file, std::vector<double> &
 }
 
 std::string version_text() {
-    return std::string("quarnelo ") + tool_version + " (libquarnelo " + qn_version_string() + ", ABI " +
+    return std::string("quarnelo ") + QUARNELO_CLI_VERSION + " (libquarnelo " + qn_version_string() + ", ABI " +
            std::to_string(qn_abi_version()) + ")";
+}
+
+// Empty, or the reason the input and output names cannot work together:
+// standard input read twice, or results written over an input.
+std::string check_input_names(const std::vector<std::string> &files, const std::string &cal_file,
+                              const std::string &output) {
+    int stdin_uses = cal_file == "-" ? 1 : 0;
+    for (const std::string &f : files) stdin_uses += f == "-" ? 1 : 0;
+    if (stdin_uses > 1) return "standard input ('-') can be read once only";
+    if (output.empty()) return {};
+    std::vector<std::string> inputs = files;
+    if (!cal_file.empty()) inputs.push_back(cal_file);
+    for (const std::string &f : inputs)
+        if (f != "-" && same_file(output, f))
+            return "--output " + output + " is the input file " + f + "; the results would overwrite it";
+    return {};
+}
+
+// Reads the calibrator recording (within the memory allowed) and derives
+// the calibration from it.
+bool load_calibrator(const std::string &file, double spl_db, memory_budget &budget, calibration &cal,
+                     std::string &error) {
+    input_file input;
+    audio recording;
+    const admission admit = [&](const audio_format &format, std::string &reason) {
+        const double need = 8.0 * static_cast<double>(format.frames) * format.channels;
+        if (need <= static_cast<double>(budget.total())) return true;
+        reason = "needs about " + byte_text(static_cast<uint64_t>(need)) + ", more than the " +
+                 byte_text(budget.total()) + " allowed (--max-memory)";
+        return false;
+    };
+    if (!open_input(file, budget.total(), input, error) || !read_audio(input, admit, recording, error)) {
+        error = "calibration file " + file + ": " + error;
+        return false;
+    }
+    return calibrator_calibration(recording, file, spl_db, cal, error);
 }
 
 std::string metric_help() {
@@ -263,13 +202,13 @@ int main(int argc, char **argv) {
     std::string cal_file;
     bool series = false, no_resample = false;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    analyze->add_option("FILE", files, "Audio files (WAV, FLAC, AIFF, OGG/Opus, ...)")->required();
+    analyze->add_option("FILE", files, "Audio files (WAV, FLAC, AIFF, OGG/Opus, ...); '-' is standard input")
+        ->required();
     analyze->add_option("--metrics", metrics_list, metric_help());
     analyze->add_option("--field", field, "Sound field of the loudness and ECMA-418-2 metrics")
         ->check(CLI::IsMember({"free", "diffuse"}))
         ->capture_default_str();
-    CLI::Option *o_pa = analyze->add_option("--pa-per-unit", pa_per_unit, "Pascal per sample unit (default 1)")
-                            ->check(CLI::PositiveNumber);
+    CLI::Option *o_pa = analyze->add_option("--pa-per-unit", pa_per_unit, "Pascal per sample unit (default 1)");
     CLI::Option *o_fs =
         analyze->add_option("--full-scale-spl", full_scale_spl, "A full-scale sine (peak 1.0) has this level, dB SPL");
     CLI::Option *o_cf = analyze->add_option("--cal-file", cal_file, "A calibrator recording (with --cal-spl)");
@@ -285,8 +224,12 @@ int main(int argc, char **argv) {
     analyze->add_option("--output", output, "Write the results to this file instead of stdout");
     analyze->add_flag("--series", series, "Include the time series and patterns with their axes (json, csv)");
     analyze->add_flag("--no-resample", no_resample, "Refuse files not at 48 kHz instead of resampling them");
-    analyze->add_option("-j,--jobs", jobs, "Files analysed at once (default: the number of cores)")
-        ->check(CLI::PositiveNumber);
+    analyze->add_option("-j,--jobs", jobs, "Files analysed at once, 1 ... 256 (default: the number of cores)")
+        ->check(CLI::Range(1, max_jobs));
+    std::string max_memory_text;
+    analyze->add_option("--max-memory", max_memory_text,
+                        "Memory the analysis may take, e.g. 8G or 500M (default: half the physical memory); "
+                        "files that would need more are refused before they are read");
 
     // levels
     CLI::App *levels_cmd = app.add_subcommand("levels", "Loudness and sharpness from 28 third-octave levels");
@@ -340,22 +283,39 @@ int main(int argc, char **argv) {
             }
             options.channel = static_cast<int>(ch);
         }
+        uint64_t max_memory = default_memory_allowed();
+        if (!max_memory_text.empty() && !parse_memory_size(max_memory_text, max_memory)) {
+            std::fprintf(stderr, "quarnelo: --max-memory takes a size such as 8G, 500M or 100000000, not '%s'\n",
+                         max_memory_text.c_str());
+            return 2;
+        }
+        std::string usage;
+        if (*o_pa) usage = check_pa_per_unit("--pa-per-unit", pa_per_unit);
+        if (*o_fs) usage = check_level("--full-scale-spl", full_scale_spl);
+        if (*o_cs) usage = check_level("--cal-spl", cal_spl);
+        if (usage.empty()) usage = check_input_names(files, *o_cf ? cal_file : "", output);
+        if (!usage.empty()) {
+            std::fprintf(stderr, "quarnelo: %s\n", usage.c_str());
+            return 2;
+        }
+        const output_format format = choose_format(format_name, !output.empty());
+        results_output results;
+        memory_budget budget(max_memory);
         if (*o_fs) {
             options.cal = full_scale_calibration(full_scale_spl);
         } else if (*o_cf) {
             std::string error;
-            if (!calibrator_calibration(cal_file, cal_spl, options.cal, error)) {
+            if (!load_calibrator(cal_file, cal_spl, budget, options.cal, error)) {
                 std::fprintf(stderr, "quarnelo: %s\n", error.c_str());
                 return 1;
             }
         } else {
             options.cal.factors = {pa_per_unit};
         }
-        const auto reports = analyse_files(files, options, jobs);
+        const auto reports = analyse_files(files, options, jobs, budget);
         const bool failed = report_failures(reports);
-        const output_format format = choose_format(format_name, !output.empty());
         report_options ro{field, series};
-        const bool written = emit(output, [&](std::ostream &out) {
+        const bool written = emit(output, results.stream(), [&](std::ostream &out) {
             if (format == output_format::table) write_table(out, reports, ro);
             else if (format == output_format::csv) write_csv(out, reports, ro);
             else write_json(out, reports, ro);

@@ -1,8 +1,8 @@
 #include "metrics.h"
 
 #include <algorithm>
-#include <cmath>
-#include <numeric>
+
+#include "statistics.h"
 
 namespace qcli {
 
@@ -14,10 +14,6 @@ constexpr double frame_seconds_ecma = 256.0 / 48000.0;     // 5.33 ms
 std::vector<double> bark_axis_values() {
     const double *z = qn_bark_axis();
     return std::vector<double>(z, z + QN_BARK_POINTS);
-}
-
-double mean_of(const std::vector<double> &v) {
-    return v.empty() ? 0.0 : std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
 }
 
 void add_pattern_values(const std::vector<double> &specific, metric_result &out) {
@@ -44,10 +40,11 @@ std::vector<double> frame_times(std::size_t frames, double first, double step) {
 bool loudness_time_metric(channel_context &ctx, bool with_series, metric_result &out, std::string &error) {
     const auto *t = ctx.time_varying_loudness(error);
     if (!t) return false;
-    out.values.push_back({"max", *std::max_element(t->loudness.begin(), t->loudness.end()), "sone"});
-    out.values.push_back({"n5", exceeded_percent(t->loudness, 5), "sone"});
-    out.values.push_back({"n10", exceeded_percent(t->loudness, 10), "sone"});
-    out.values.push_back({"mean", mean_of(t->loudness), "sone"});
+    const loudness_statistics stats = loudness_over_frames(t->loudness);
+    out.values.push_back({"max", stats.max, "sone"});
+    out.values.push_back({"n5", stats.n5, "sone"});
+    out.values.push_back({"n10", stats.n10, "sone"});
+    out.values.push_back({"mean", stats.mean, "sone"});
     if (with_series) {
         const auto times = frame_times(t->loudness.size(), 0.0, frame_seconds_loudness);
         out.series_list.push_back({"loudness", "sone", {{"time", "s", times}}, t->loudness});
@@ -77,7 +74,7 @@ bool sharpness_metric(channel_context &ctx, bool with_series, metric_result &out
             return false;
         }
     }
-    out.values.push_back({"mean_per_frame", mean_of(per_frame), "acum"});
+    out.values.push_back({"mean_per_frame", sharpness_mean_over_frames(per_frame, t->loudness), "acum"});
     if (with_series)
         out.series_list.push_back(
             {"sharpness", "acum", {{"time", "s", frame_times(per_frame.size(), 0.0, frame_seconds_loudness)}}, per_frame});
@@ -98,7 +95,7 @@ bool roughness_dw_metric(channel_context &ctx, bool with_series, metric_result &
         return false;
     }
     out.values.push_back({"mean", mean_of(r), "asper"});
-    out.values.push_back({"max", *std::max_element(r.begin(), r.end()), "asper"});
+    out.values.push_back({"max", max_of(r), "asper"});
     // Frames are 200 ms long and 100 ms apart; each value belongs to its
     // frame's centre.
     if (with_series) out.series_list.push_back({"roughness", "asper", {{"time", "s", frame_times(r.size(), 0.1, 0.1)}}, r});
@@ -159,7 +156,7 @@ bool roughness_ecma_metric(channel_context &ctx, bool with_series, metric_result
         return false;
     }
     const std::vector<double> total = ecma_total_roughness(specific);
-    out.values.push_back({"roughness", ecma_roughness_single_value(total), "asper"});
+    out.values.push_back({"roughness", ecma_roughness_value(total), "asper"});
     out.values.push_back({"mean", mean_of(total), "asper"});
     out.values.push_back({"max", *std::max_element(total.begin(), total.end()), "asper"});
     if (with_series) {
@@ -232,7 +229,7 @@ const channel_context::stationary *channel_context::stationary_loudness(std::str
         const qn_status status =
             qn_loudness_stationary(samples_, count_, QN_SAMPLE_RATE, field_, &s.loudness, s.specific.data(), 240);
         if (status == QN_STATUS_SUCCESS) stationary_ = std::move(s);
-        else stationary_error_ = status_message("loudness", status);
+        else stationary_error_ = stationary_status_message(status);
     }
     error = stationary_error_;
     return stationary_ ? &*stationary_ : nullptr;
@@ -257,21 +254,22 @@ const channel_context::time_varying *channel_context::time_varying_loudness(std:
 const std::vector<metric> &metric_table() {
     static const std::vector<metric> table = {
         {"loudness", "stationary loudness (ISO 532-1), sone, and its specific-loudness peak", 256, true,
-         loudness_metric},
-        {"loudness-time", "time-varying loudness (ISO 532-1): max, N5, N10, mean, sone", 1, true, loudness_time_metric},
+         loudness_metric, false, 0},
+        {"loudness-time", "time-varying loudness (ISO 532-1): max, N5, N10, mean, sone", 1, true, loudness_time_metric,
+         true, 0},
         {"sharpness", "sharpness (DIN 45692) of the stationary pattern and mean over 2 ms frames, acum", 256, true,
-         sharpness_metric},
+         sharpness_metric, true, 0.1},
         {"roughness-dw", "roughness (Daniel & Weber): mean and max over 200 ms frames, asper", 9600, false,
-         roughness_dw_metric},
+         roughness_dw_metric, false, 0.1},
         {"tonality-aures", "tonality (Aures, Terhardt's tonal components): mean and max over 250 ms frames", 12000,
-         true, tonality_aures_metric},
+         true, tonality_aures_metric, false, 0.1},
         {"tonality-ecma",
          "tonality (ECMA-418-2): mean of the time-dependent tonality from 0.3 s on over frames above 0.02, its "
          "max, and the strongest component's band and frequency, tu_HMS",
-         14592, true, tonality_ecma_metric},
+         14592, true, tonality_ecma_metric, false, 2 * 265 * 8 / 256.0},
         {"roughness-ecma",
          "roughness (ECMA-418-2): 90th percentile after 0.3 s, mean and max of the total over 20 ms frames, asper",
-         15360, true, roughness_ecma_metric},
+         15360, true, roughness_ecma_metric, false, 2 * 53 * 8 / 960.0},
     };
     return table;
 }
@@ -282,42 +280,6 @@ const metric *find_metric(const std::string &name) {
     return nullptr;
 }
 
-double exceeded_percent(std::vector<double> values, double percent) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const double n = static_cast<double>(values.size());
-    std::size_t rank = static_cast<std::size_t>(std::ceil((1.0 - percent / 100.0) * n));
-    if (rank < 1) rank = 1;
-    if (rank > values.size()) rank = values.size();
-    return values[rank - 1];
-}
-
-double ecma_roughness_single_value(const std::vector<double> &total) {
-    const std::size_t skip = std::min<std::size_t>(ecma_roughness_settling_frames, total.size());
-    return exceeded_percent(std::vector<double>(total.begin() + static_cast<std::ptrdiff_t>(skip), total.end()), 10);
-}
-
-tonality_summary summarise_tonality(const std::vector<double> &tonality, double hop_seconds) {
-    tonality_summary s;
-    double sum = 0;
-    std::size_t counted = 0;
-    bool found = false;
-    for (std::size_t l = 0; l < tonality.size(); ++l) {
-        if (static_cast<double>(l) * hop_seconds < 0.3) continue;
-        if (!found || tonality[l] > s.max) {
-            s.max = tonality[l];
-            s.frame = l;
-            found = true;
-        }
-        if (tonality[l] > 0.02) {
-            sum += tonality[l];
-            ++counted;
-        }
-    }
-    s.value = counted > 0 ? sum / static_cast<double>(counted) : 0.0;
-    return s;
-}
-
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,
                    std::string &error) {
     double loudness = 0;
@@ -325,7 +287,7 @@ bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool
     qn_status status =
         qn_loudness_from_levels(levels.data(), levels.size(), field, &loudness, specific.data(), specific.size());
     if (status != QN_STATUS_SUCCESS) {
-        error = status_message("loudness", status);
+        error = stationary_status_message(status);
         return false;
     }
     double sharpness = 0;
@@ -348,6 +310,16 @@ bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool
 
 std::string status_message(const char *metric, qn_status status) {
     return std::string(metric) + ": " + qn_status_string(status);
+}
+
+std::string stationary_status_message(qn_status status) {
+    std::string text = status_message("loudness", status);
+    // The only argument the stationary loudness refuses once the call is
+    // well formed: its tables end at 120 dB in the bands up to 250 Hz.
+    if (status == QN_STATUS_INVALID_ARGUMENT)
+        text += ": a third-octave band at or below 250 Hz is above 120 dB, beyond the tables of the stationary "
+                "method (loudness-time accepts such levels)";
+    return text;
 }
 
 }  // namespace qcli

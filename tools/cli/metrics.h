@@ -79,37 +79,21 @@ struct metric {
     bool uses_field;
     // Fills `out`; returns false with a reason.
     bool (*compute)(channel_context &ctx, bool with_series, metric_result &out, std::string &error);
+    // What the metric holds at its peak, for the estimate that admits a file
+    // before it is read: whether it uses the channel's time-varying loudness
+    // (shared by the metrics that use it, time_varying_bytes_per_sample),
+    // and the bytes per sample of the channel at 48 kHz it holds besides
+    // (its outputs and the library's working memory).
+    bool uses_loudness_time = false;
+    double bytes_per_sample = 16;
 };
+
+// The time-varying loudness of a channel: 241 doubles per 96 samples, held
+// twice while the library computes it (its working block and the copy).
+inline constexpr double time_varying_bytes_per_sample = 2 * 241 * 8 / 96.0;
 
 const std::vector<metric> &metric_table();
 const metric *find_metric(const std::string &name);
-
-// The loudness exceeded `percent` % of the time: with the frame values
-// sorted ascending, the value at rank ceil((1 - percent / 100) * F)
-// (nearest rank, no interpolation), F the number of frames.
-double exceeded_percent(std::vector<double> values, double percent);
-
-// The single value of ECMA-418-2 roughness: the 90th percentile (nearest
-// rank, as exceeded_percent(values, 10)) of the total roughness per frame
-// over the frames at or after 0.3 s (frame 15 on, 50 frames per second),
-// while the first frames still rise from the silent start.
-inline constexpr std::size_t ecma_roughness_settling_frames = 15;
-double ecma_roughness_single_value(const std::vector<double> &total);
-
-// The single values of ECMA-418-2 tonality from its time-dependent
-// tonality T(l), one value per frame, frame l standing for l * hop_seconds:
-// `value` is the mean of T(l) over the frames at or after 0.3 s whose T(l)
-// exceeds 0.02 (0 when none does); `max` the largest T(l) at or after
-// 0.3 s (0 when there is none), and `frame` the first frame that has it.
-// The first 0.3 s are left out because the model's smoothing starts from
-// rest. The Python package's tonality_ecma_summary follows the same rule;
-// both are held to one table of cases.
-struct tonality_summary {
-    double value = 0;
-    double max = 0;
-    std::size_t frame = 0;
-};
-tonality_summary summarise_tonality(const std::vector<double> &tonality, double hop_seconds);
 
 // Single values and patterns of 28 third-octave levels (the `levels` command).
 bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool with_series, metric_result &out,
@@ -117,6 +101,10 @@ bool levels_result(const std::vector<double> &levels, qn_sound_field field, bool
 
 // "input is too short" and the like, with the metric's name.
 std::string status_message(const char *metric, qn_status status);
+
+// The same for the stationary loudness (of a signal or of levels), naming
+// the cause of its one refusal of a level.
+std::string stationary_status_message(qn_status status);
 
 }  // namespace qcli
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "json_text.h"
+
 namespace qcli {
 
 bool file_report::failed() const {
@@ -49,7 +51,7 @@ nlohmann::json result_json(const metric_result &r, bool with_series) {
 }
 
 std::string csv_field(const std::string &s) {
-    if (s.find_first_of(",\"\n") == std::string::npos) return s;
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
     std::string q = "\"";
     for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
     return q + "\"";
@@ -110,7 +112,7 @@ void write_json(std::ostream &out, const std::vector<file_report> &files, const 
         }
         doc["files"].push_back(std::move(jf));
     }
-    out << doc.dump(2) << '\n';
+    write_json_document(out, doc);
 }
 
 void write_csv(std::ostream &out, const std::vector<file_report> &files, const report_options &options) {
@@ -155,7 +157,7 @@ void write_levels(std::ostream &out, output_format format, const metric_result &
     if (format == output_format::json) {
         nlohmann::json doc = {{"tool", "quarnelo"}, {"library_version", qn_version_string()}, {"field", field}};
         doc["levels"] = result_json(result, with_series);
-        out << doc.dump(2) << '\n';
+        write_json_document(out, doc);
     } else if (format == output_format::csv) {
         out << "metric,quantity,axis,axis_unit,axis2,value,unit\n";
         csv_rows(out, "", "levels", result, with_series);
