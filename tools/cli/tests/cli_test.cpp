@@ -365,15 +365,15 @@ TEST(CliAnalyze, SilentFramesAfterABurstCountAsSilent) {
     const auto jc = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
 
     const uint64_t frames = (x.size() - 1) / 96 + 1;
-    std::vector<double> n(frames), spec(frames * 240), sharp(frames);
+    std::vector<double> n(frames), specific(frames * 240), sharp(frames);
     uint64_t written = 0;
-    ASSERT_EQ(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), frames, spec.data(),
-                               spec.size(), &written),
+    ASSERT_EQ(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), frames, specific.data(),
+                               specific.size(), &written),
               QN_STATUS_SUCCESS);
     double plain_sum = 0;
     std::size_t faint = 0;  // frames with some loudness, all of it below the floor
     for (uint64_t f = 0; f < frames; ++f) {
-        ASSERT_EQ(qn_sharpness_din(&spec[f * 240], 240, &sharp[f]), QN_STATUS_SUCCESS);
+        ASSERT_EQ(qn_sharpness_din(&specific[f * 240], 240, &sharp[f]), QN_STATUS_SUCCESS);
         plain_sum += sharp[f];
         if (n[f] > 0 && n[f] < qcli::silent_floor_sone) ++faint;
     }
