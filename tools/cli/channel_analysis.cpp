@@ -33,6 +33,16 @@ bool selected(const analysis_options &o, metric_kind kind) {
 
 value_list new_series(const analysis_options &o) { return value_list(o.spool); }
 
+// An error is reported under its metric's name: a reason that begins with
+// the same name ("loudness: invalid argument" of the loudness) drops it, so
+// that the name stands once; another name (the loudness-time a sharpness
+// needs) stays.
+std::string without_own_name(const std::string &metric, std::string reason) {
+    const std::string prefix = metric + ": ";
+    if (reason.compare(0, prefix.size(), prefix) == 0) reason.erase(0, prefix.size());
+    return reason;
+}
+
 // Empty, or why a series of the result could not be kept.
 std::string series_error(const metric_result &r) {
     for (const series &s : r.series_list)
@@ -662,7 +672,7 @@ void channel_analysis::report(channel_report &out) {
             error = "out of memory";
         }
         if (ok) out.metrics.push_back({m->name, std::move(r)});
-        else out.errors.push_back({m->name, error});
+        else out.errors.push_back({m->name, without_own_name(m->name, std::move(error))});
     }
 }
 

@@ -314,11 +314,21 @@ TEST(CliHostile, LevelsAbove120DbAtLowFrequenciesAreNamed) {
     std::vector<double> x(24000);
     for (int i = 0; i < 24000; ++i) x[i] = 300 * std::sin(2 * std::numbers::pi * 100 * i / 48000.0);
     const fs::path loud = write_audio("loud100.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 1, x);
-    const run_result r = run("analyze --format json --metrics loudness,loudness-time " + quoted(loud.string()));
+    const run_result r =
+        run("analyze --format json --metrics loudness,loudness-time,tonality-aures " + quoted(loud.string()));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("loudness: invalid argument: a third-octave band at or below 250 Hz is above 120 dB"),
+    // The metric's name stands once in its line and in the report.
+    const std::string line = line_about(r.err, loud.string());
+    EXPECT_NE(line.find("channel 1: loudness: invalid argument: a third-octave band at or below 250 Hz is above 120 dB"),
               std::string::npos)
         << r.err;
+    EXPECT_EQ(line.find("loudness: loudness"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("channel 1: tonality-aures: numerical calculation failed (a very loud"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("tonality-aures: tonality-aures"), std::string::npos) << r.err;
+    const auto error = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0).at("errors").at(0);
+    EXPECT_EQ(error.at("metric"), "loudness");
+    EXPECT_EQ(error.at("error").get<std::string>().rfind("invalid argument: ", 0), 0u) << error;
     const auto channel = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
     EXPECT_GT(channel.at("metrics").at("loudness-time").at("max").at("value").get<double>(), 100.0);
 
