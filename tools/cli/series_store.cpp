@@ -95,6 +95,11 @@ bool series_spool::read(uint64_t offset, std::span<double> values, std::string &
 }
 
 void value_list::append(std::span<const double> values) {
+    if (!spool_) {
+        // Without a spool everything stays in memory, in one piece.
+        tail_.insert(tail_.end(), values.begin(), values.end());
+        return;
+    }
     while (!values.empty()) {
         const std::size_t n = std::min(values.size(), chunk_values - std::min(chunk_values, tail_.size()));
         tail_.insert(tail_.end(), values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
