@@ -23,6 +23,7 @@ import argparse
 import contextlib
 import json
 import math
+import numbers
 import os
 import sys
 import tempfile
@@ -316,16 +317,16 @@ def _analyse_file_channel(path, channel, metrics, field, calibration):
     return {**out, "values": values, "errors": errors}
 
 
-def _read_calibrator(path, spl_db):
-    """The calibration from a calibrator recording, or the reason it
-    cannot be used, as the tool words it."""
+def _read_calibrator(path, name, spl_db):
+    """The calibration from a calibrator recording (`name` as the user gave
+    it), or the reason it cannot be used, as the tool words it."""
     try:
         with _audio.SoundFile(path) as f:
             channels = f.read(range(f.format.channels))
-        return _calibration.calibrator(channels, path, spl_db), ""
+        return _calibration.calibrator(channels, name, spl_db), ""
     except (_audio.AudioError, ValueError) as exc:
         text = str(exc)
-        return None, text if text.startswith("calibration file") else f"calibration file {path}: {text}"
+        return None, text if text.startswith("calibration file") else f"calibration file {name}: {text}"
 
 
 # --- Driving the cluster ----------------------------------------------------
@@ -384,7 +385,10 @@ def _session(client, workers):
 
 
 def _task_failure(future):
-    exc = future.exception()
+    try:
+        exc = future.exception()
+    except Exception as cancelled:  # a cancelled task has no exception of its own
+        exc = cancelled
     return f"the task failed: {type(exc).__name__}: {exc}"
 
 
@@ -400,12 +404,17 @@ class _Outcome:
 def _run(paths, names, field, channel, calibration, client, workers, progress):
     from distributed import as_completed, wait
 
+    # The workers read absolute paths, whatever their working directory;
+    # the rows name the files as given.
+    readable = [os.path.abspath(p) for p in paths]
     with _session(client, workers) as c:
         if isinstance(calibration, tuple):
-            calibration, reason = c.submit(_read_calibrator, calibration[1], calibration[2], pure=False).result()
+            _, name, level = calibration
+            calibration, reason = c.submit(_read_calibrator, os.path.abspath(name), name, level,
+                                           pure=False).result()
             if calibration is None:
                 raise ValueError(reason)
-        probes = c.map(_probe, paths, pure=False)
+        probes = c.map(_probe, readable, pure=False)
         index_of = {p.key: i for i, p in enumerate(probes)}
         outcomes = [_Outcome(p) for p in paths]
         tasks = [[] for _ in paths]
@@ -419,7 +428,7 @@ def _run(paths, names, field, channel, calibration, client, workers, progress):
                 outcomes[i].error = error
                 continue
             wanted = [channel] if channel else range(1, count + 1)
-            tasks[i] = [c.submit(_analyse_file_channel, paths[i], ch, names, field, calibration, pure=False)
+            tasks[i] = [c.submit(_analyse_file_channel, readable[i], ch, names, field, calibration, pure=False)
                         for ch in wanted]
         every = [t for file_tasks in tasks for t in file_tasks]
         if progress and every:
@@ -471,7 +480,8 @@ def _prepare(paths, metrics, calibration, field, channel):
     names = _metric_names(metrics)
     if field not in ("free", "diffuse"):
         raise ValueError(f"field: 'free' or 'diffuse', not {field!r}")
-    if channel is not None and not (isinstance(channel, int) and 1 <= channel <= 1024):
+    if channel is not None and not (isinstance(channel, numbers.Integral) and not isinstance(channel, bool)
+                                    and 1 <= channel <= 1024):
         raise ValueError(f"channel: a channel number from 1, or None for every channel; not {channel!r}")
     return paths, names, _calibration_of(calibration)
 
@@ -483,7 +493,8 @@ def analyze(paths, metrics=None, calibration=None, field="free", client=None, *,
     Parameters
     ----------
     paths : iterable of str or path-like
-        Sound files (anything libsndfile reads), as the workers see them.
+        Sound files (anything libsndfile reads), at the same path on every
+        worker; a relative path is taken from the current directory.
         Files not at 48 kHz are resampled as the command-line tool does.
     metrics : iterable of str, or str, optional
         Names from :data:`METRICS` (a list, or one comma-separated string);
@@ -540,7 +551,7 @@ _OUTPUT_KINDS = {".csv": "csv", ".jsonl": "jsonl", ".ndjson": "jsonl"}
 def add_arguments(parser):
     """The options of the batch command."""
     parser.add_argument("files", nargs="+", metavar="FILE",
-                        help="sound files (any format libsndfile reads), as the workers see them")
+                        help="sound files (any format libsndfile reads), at the same path on every worker")
     parser.add_argument("-o", "--output", required=True, metavar="RESULTS",
                         help="results: .csv, or .jsonl / .ndjson for JSON lines, one row per file and "
                              "channel; '-' writes CSV to standard output")
@@ -590,6 +601,10 @@ def _usage(args):
     kind = "csv" if args.output == "-" else _OUTPUT_KINDS.get(os.path.splitext(args.output)[1].lower())
     if kind is None:
         return f"--output {args.output}: name a .csv, .jsonl or .ndjson file"
+    folder = os.path.dirname(os.path.abspath(args.output))
+    if args.output != "-" and not os.access(folder, os.W_OK | os.X_OK):
+        # Known before the batch runs rather than after it.
+        return f"--output {args.output}: the folder {folder} does not exist or cannot be written"
     for f in args.files + ([args.cal_file] if args.cal_file else []):
         with contextlib.suppress(OSError):
             if args.output != "-" and os.path.samefile(args.output, f):

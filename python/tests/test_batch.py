@@ -106,11 +106,11 @@ def corpus(tmp_path_factory):
     return {"paths": paths, "calibrator": str(calibrator), "folder": folder}
 
 
-def _tool_rows(*arguments):
+def _tool_rows(*arguments, cwd=None):
     """The rows of the tool's JSON: (file, channel, sample rate, duration,
     calibration, values by column, error); None where a file has none."""
     done = subprocess.run([_tool(), "analyze", "--format", "json", "-j", "2", *arguments],
-                          capture_output=True, check=False)
+                          capture_output=True, check=False, cwd=cwd)
     assert done.returncode in (0, 1), done.stderr.decode(errors="replace")
     rows = []
     for f in json.loads(done.stdout)["files"]:
@@ -245,9 +245,10 @@ def scheduler(tmp_path_factory):
     assert all(p.poll() is not None for p in started)
 
 
-def _batch_command(scheduler, *arguments):
+def _batch_command(scheduler, *arguments, cwd=None):
     return subprocess.run([sys.executable, "-m", "quarnelo", "batch", "--scheduler", scheduler["address"],
-                           *arguments], env=scheduler["env"], capture_output=True, text=True, check=False)
+                           *arguments], env=scheduler["env"], capture_output=True, text=True, check=False,
+                          cwd=cwd)
 
 
 def test_scheduler_and_workers_of_their_own(corpus, scheduler, tmp_path):
@@ -261,15 +262,18 @@ def test_scheduler_and_workers_of_their_own(corpus, scheduler, tmp_path):
     assert f"quarnelo batch: {paths[-1]}: cannot read: No such file or directory" in done.stderr.splitlines()
     assert any(": channel 2: input: sample 5000 is NaN or infinite" in line for line in done.stderr.splitlines())
 
-    # JSON lines hold the same, and a batch without failures exits with 0.
-    good = paths[:2]
-    done = _batch_command(scheduler, *calibration, *good, "-o", str(tmp_path / "results.jsonl"))
+    # JSON lines hold the same, and a batch without failures exits with 0;
+    # relative names are the command's, not the workers' (whose working
+    # directory is another).
+    good = [pathlib.Path(p).name for p in paths[:2]]
+    folder = corpus["folder"]
+    done = _batch_command(scheduler, *calibration, *good, "-o", str(tmp_path / "results.jsonl"), cwd=folder)
     assert done.returncode == 0, done.stderr
     lines = (tmp_path / "results.jsonl").read_text().splitlines()
     frame = pd.DataFrame([json.loads(line) for line in lines]).astype({"error": object})
     frame = frame.fillna({c: math.nan for c in frame.columns if c not in ("file", "channel", "error",
                                                                          "calibration")})
-    assert_same_as_tool(frame, _tool_rows(*calibration, *good)[0])
+    assert_same_as_tool(frame, _tool_rows(*calibration, *good, cwd=folder)[0])
 
 
 def test_calibrator_refused_as_the_tool_refuses_it(corpus, scheduler, tmp_path):
@@ -303,6 +307,7 @@ def test_usage_errors_are_the_tools(arguments, tmp_path):
     (["--workers", "2", "--scheduler", "tcp://127.0.0.1:1"], "--workers sets up a local cluster"),
     (["-"], "standard input"),
     (["-o", "x.csv"], "is the input file"),
+    (["-o", "nowhere/r.csv"], "does not exist or cannot be written"),
 ])
 def test_usage_errors_of_the_batch(arguments, reason, tmp_path):
     (tmp_path / "x.csv").write_text("")
