@@ -418,12 +418,14 @@ def _run(paths, names, field, channel, calibration, client, workers, progress):
         index_of = {p.key: i for i, p in enumerate(probes)}
         outcomes = [_Outcome(p) for p in paths]
         tasks = [[] for _ in paths]
-        for probe in as_completed(probes):
+        # Results come in batches as the probes finish, and each file's
+        # channels go to the workers as soon as its probe is back.
+        for probe, result in as_completed(probes, with_results=True, raise_errors=False):
             i = index_of[probe.key]
             if probe.status != "finished":
                 outcomes[i].error = _task_failure(probe)
                 continue
-            count, error = probe.result()
+            count, error = result
             if error:
                 outcomes[i].error = error
                 continue
@@ -438,10 +440,13 @@ def _run(paths, names, field, channel, calibration, client, workers, progress):
             with contextlib.redirect_stdout(sys.stderr):
                 progress_bar(every)
         wait(every)
+        # One gathering for all, rather than a round trip per task.
+        finished = [t for t in every if t.status == "finished"]
+        result_of = dict(zip((t.key for t in finished), c.gather(finished)))
         for outcome, file_tasks in zip(outcomes, tasks):
             if outcome.error:
                 continue
-            results = [t.result() if t.status == "finished" else {"file_error": _task_failure(t)}
+            results = [result_of[t.key] if t.key in result_of else {"file_error": _task_failure(t)}
                        for t in file_tasks]
             failed = [r["file_error"] for r in results if "file_error" in r]
             if failed:

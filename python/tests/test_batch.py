@@ -13,7 +13,6 @@ import json
 import math
 import os
 import pathlib
-import shutil
 import subprocess
 import sys
 import time
@@ -30,6 +29,9 @@ soundfile = pytest.importorskip("soundfile", reason="the corpus is written with 
 from quarnelo import batch  # noqa: E402
 
 PACKAGE_ROOT = pathlib.Path(batch.__file__).resolve().parents[1]
+
+# Debian's distributed starts its event loops the way tornado 6.2 deprecates.
+pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
 
 
 def _tool():
@@ -346,3 +348,24 @@ def test_channel_task_holds_what_the_tool_reads(corpus, tmp_path):
         outcomes.append(r.get("file_error"))
     assert outcomes == [row[6] if row[1] is None else None for row in rows]
     assert sum(o is not None and o.startswith("truncated") for o in outcomes) >= 9
+
+
+def _fails_on_the_am_file(path, *arguments):
+    if path.endswith("am_stereo_24.wav"):
+        raise RuntimeError("the worker lost its disk")
+    return _analyse_file_channel(path, *arguments)
+
+
+_analyse_file_channel = batch._analyse_file_channel
+
+
+def test_a_task_that_fails_is_that_files_error(corpus, monkeypatch):
+    folder = corpus["folder"]
+    paths = [str(folder / "tone_mono_16.wav"), str(folder / "am_stereo_24.wav"), str(folder / "float_48k.wav")]
+    monkeypatch.setattr(batch, "_analyse_file_channel", _fails_on_the_am_file)
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        frame = batch.analyze(paths, metrics="loudness", client=client)
+    assert list(frame["file"]) == paths
+    assert frame["error"].iloc[1] == "the task failed: RuntimeError: the worker lost its disk"
+    assert frame["error"].iloc[[0, 2]].isna().all() and frame["loudness.loudness"].iloc[[0, 2]].notna().all()
