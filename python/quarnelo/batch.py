@@ -19,7 +19,6 @@ its specific-loudness patterns beyond one block.
 command line. Needs python3-pandas and python3-distributed.
 """
 
-import argparse
 import contextlib
 import json
 import math
