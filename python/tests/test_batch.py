@@ -231,11 +231,12 @@ def scheduler(tmp_path_factory):
              "--no-dashboard", "--scheduler-file", str(folder / "scheduler.json")],
             env=env, stdout=log, stderr=subprocess.STDOUT, cwd=folder))
         deadline = time.monotonic() + 60
-        while not (folder / "scheduler.json").exists():
+        address = None
+        while address is None:
             assert started[0].poll() is None and time.monotonic() < deadline, (folder / "cluster.log").read_text()
             time.sleep(0.1)
-        time.sleep(0.2)  # the file is written whole, but not at once
-        address = json.loads((folder / "scheduler.json").read_text())["address"]
+            with contextlib.suppress(OSError, ValueError, KeyError):  # not yet there, or not yet whole
+                address = json.loads((folder / "scheduler.json").read_text())["address"]
         for _ in range(2):
             started.append(subprocess.Popen(
                 [sys.executable, "-m", "distributed.cli.dask_worker", address, "--host", "127.0.0.1",
