@@ -426,8 +426,9 @@ class RoughnessEcma:
 
     @property
     def mean(self):
-        """Mean of :attr:`total` over all frames, asper."""
-        return float(self.total.mean())
+        """Mean of :attr:`total` over all frames, asper, summed in frame
+        order as the command-line tool sums."""
+        return _statistics.mean(self.total)
 
     @property
     def max(self):
