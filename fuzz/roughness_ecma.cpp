@@ -8,11 +8,23 @@
 #include <vector>
 
 #include "carve.h"
+#include "outcomes.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
+#include "support/sentinel.h"
 
 namespace {
-constexpr double sentinel = -7.25;
+using qn_test::sentinel;
+
+[[maybe_unused]] const bool expected =
+    qn_fuzz_expect("qn_ecma_roughness_frame_count",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW})) &&
+    qn_fuzz_expect("qn_roughness_ecma",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_NON_FINITE_INPUT,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_SIZE_OVERFLOW,
+                                     QN_STATUS_ALLOCATION_FAILED, QN_STATUS_NUMERICAL_FAILURE}));
 constexpr uint64_t longest = 1152921504606830591;  // 2^60 - 16385
 }  // namespace
 
@@ -51,7 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
 
     uint64_t expected = 31337;
-    const qn_status count_status = qn_ecma_roughness_frame_count(n, rate, &expected);
+    const qn_status count_status =
+        QN_FUZZ_STATUS("qn_ecma_roughness_frame_count", qn_ecma_roughness_frame_count(n, rate, &expected));
+    QN_FUZZ_ASSERT(QN_FUZZ_STATUS("qn_ecma_roughness_frame_count", qn_ecma_roughness_frame_count(n, rate, nullptr)) ==
+                   QN_STATUS_NULL_POINTER);
     QN_FUZZ_ASSERT(known_status(count_status));
     QN_FUZZ_ASSERT(count_status == QN_STATUS_SUCCESS ? expected == n / 960 + 1 : expected == 0);
 
@@ -61,9 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     std::vector<double> out(needed + 2, sentinel);
     uint64_t frames = 31337;
     qn_test_fail_allocation_at(fail_at);
-    const qn_status s = qn_roughness_ecma((nulls & 1u) ? nullptr : x.data(), n, rate, field,
-                                          (nulls & 2u) ? nullptr : out.data(), capacity,
-                                          (nulls & 4u) ? nullptr : &frames);
+    const qn_status s = QN_FUZZ_STATUS("qn_roughness_ecma",
+                                       qn_roughness_ecma((nulls & 1u) ? nullptr : x.data(), n, rate, field,
+                                                         (nulls & 2u) ? nullptr : out.data(), capacity,
+                                                         (nulls & 4u) ? nullptr : &frames));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
     QN_FUZZ_ASSERT(s != QN_STATUS_INVALID_ARGUMENT);

@@ -8,11 +8,23 @@
 #include <vector>
 
 #include "carve.h"
+#include "outcomes.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
+#include "support/sentinel.h"
 
 namespace {
-constexpr double sentinel = -7.25;
+using qn_test::sentinel;
+
+[[maybe_unused]] const bool expected =
+    qn_fuzz_expect("qn_tonality_frame_count",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW})) &&
+    qn_fuzz_expect("qn_tonality_aures",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_NON_FINITE_INPUT,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_SIZE_OVERFLOW,
+                                     QN_STATUS_ALLOCATION_FAILED, QN_STATUS_NUMERICAL_FAILURE}));
 constexpr uint64_t untouched_count = 31337;
 }  // namespace
 
@@ -37,15 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const unsigned null_choice = (mode >> 3) & 3u;  // 1: samples, 2: out, 3: frame count
 
     uint64_t expected = 0;
-    const qn_status count_status = qn_tonality_frame_count(count, rate, &expected);
+    const qn_status count_status =
+        QN_FUZZ_STATUS("qn_tonality_frame_count", qn_tonality_frame_count(count, rate, &expected));
+    QN_FUZZ_ASSERT(QN_FUZZ_STATUS("qn_tonality_frame_count", qn_tonality_frame_count(count, rate, nullptr)) ==
+                   QN_STATUS_NULL_POINTER);
     QN_FUZZ_ASSERT(known_status(count_status));
     const uint64_t capacity = capacity_choice % 4 == 0 ? capacity_choice % 3 : expected + capacity_choice % 2;
     std::vector<double> out(capacity + 1, sentinel);
     uint64_t frames = untouched_count;
     qn_test_fail_allocation_at(fail_at);
-    const qn_status s = qn_tonality_aures(null_choice == 1 ? nullptr : x.data(), count, rate, field,
-                                          null_choice == 2 ? nullptr : out.data(), capacity,
-                                          null_choice == 3 ? nullptr : &frames);
+    const qn_status s = QN_FUZZ_STATUS("qn_tonality_aures",
+                                       qn_tonality_aures(null_choice == 1 ? nullptr : x.data(), count, rate, field,
+                                                         null_choice == 2 ? nullptr : out.data(), capacity,
+                                                         null_choice == 3 ? nullptr : &frames));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s) && s != QN_STATUS_INVALID_ARGUMENT);
     if (null_choice != 0) QN_FUZZ_ASSERT(s == QN_STATUS_NULL_POINTER);

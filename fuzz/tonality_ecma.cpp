@@ -17,11 +17,23 @@
 #include <vector>
 
 #include "carve.h"
+#include "outcomes.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
+#include "support/sentinel.h"
 
 namespace {
-constexpr double sentinel = -7.25;
+using qn_test::sentinel;
+
+[[maybe_unused]] const bool expected =
+    qn_fuzz_expect("qn_ecma_tonal_frame_count",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW})) &&
+    qn_fuzz_expect("qn_ecma_tonal_analysis",
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                                     QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_NON_FINITE_INPUT,
+                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_SIZE_OVERFLOW,
+                                     QN_STATUS_ALLOCATION_FAILED, QN_STATUS_NUMERICAL_FAILURE}));
 constexpr uint64_t longest = 1113765679922085632;
 }  // namespace
 
@@ -45,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const uint64_t count = (flags & 64u) ? longest + 1 + (capacity_choice & 3u) : n;
 
     uint64_t expected = 77;
-    const qn_status count_status = qn_ecma_tonal_frame_count(count, rate, &expected);
+    const qn_status count_status =
+        QN_FUZZ_STATUS("qn_ecma_tonal_frame_count", qn_ecma_tonal_frame_count(count, rate, &expected));
+    QN_FUZZ_ASSERT(QN_FUZZ_STATUS("qn_ecma_tonal_frame_count", qn_ecma_tonal_frame_count(count, rate, nullptr)) ==
+                   QN_STATUS_NULL_POINTER);
     QN_FUZZ_ASSERT(known_status(count_status));
     QN_FUZZ_ASSERT(count_status == QN_STATUS_SUCCESS || expected == 0);
     const uint64_t need = count_status == QN_STATUS_SUCCESS ? 265 * expected : 0;
@@ -54,9 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     std::vector<double> out(capacity + 1, sentinel);
     uint64_t frames = 31337;
     qn_test_fail_allocation_at(fail_at);
-    const qn_status s = qn_ecma_tonal_analysis((flags & 8u) ? nullptr : x.data(), count, rate, field,
-                                               (flags & 16u) ? nullptr : out.data(), capacity,
-                                               (flags & 32u) ? nullptr : &frames);
+    const qn_status s = QN_FUZZ_STATUS("qn_ecma_tonal_analysis",
+                                       qn_ecma_tonal_analysis((flags & 8u) ? nullptr : x.data(), count, rate, field,
+                                                              (flags & 16u) ? nullptr : out.data(), capacity,
+                                                              (flags & 32u) ? nullptr : &frames));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s) && s != QN_STATUS_INVALID_ARGUMENT);
 

@@ -37,6 +37,8 @@ count as silent.
 Every failure raises :class:`QuarneloError` (or one of its subclasses)
 with the library's status and message. Plots are in :mod:`quarnelo.plot`
 (matplotlib); ``python3 -m quarnelo report FILE`` writes a report figure.
+:mod:`quarnelo.batch` analyses many files on a Dask cluster (``python3 -m
+quarnelo batch``), with the command-line tool's names and values.
 """
 
 from ._errors import (

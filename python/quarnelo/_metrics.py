@@ -368,6 +368,19 @@ ECMA_ROUGHNESS_HOP = 960
 # do not count for the single value.
 ECMA_ROUGHNESS_SETTLING_FRAMES = _statistics.ECMA_ROUGHNESS_SETTLING_FRAMES
 
+ECMA_ROUGHNESS_MIN_SAMPLES = 15360
+
+
+def _ecma_frame_count(query, x, minimum):
+    """The frames of an ECMA-418-2 analysis of ``x``, from the library's
+    query; a signal shorter than ``minimum`` is refused with that number."""
+    frames = ctypes.c_uint64()
+    status = getattr(lib, query)(x.size, SAMPLE_RATE, ctypes.byref(frames))
+    check(status, query, f"{x.size} samples, at least {minimum} are needed"
+          if status == _errors.INPUT_TOO_SHORT else None)
+    return frames.value
+
+
 _ECMA_BARK = np.arange(1, ECMA_BANDS + 1) * 0.5
 _ECMA_BARK.setflags(write=False)
 # Centre frequencies of the bands: 81.9289 / 0.1618 sinh(0.1618 z) Hz.
@@ -413,8 +426,9 @@ class RoughnessEcma:
 
     @property
     def mean(self):
-        """Mean of :attr:`total` over all frames, asper."""
-        return float(self.total.mean())
+        """Mean of :attr:`total` over all frames, asper, summed in frame
+        order as the command-line tool sums."""
+        return _statistics.mean(self.total)
 
     @property
     def max(self):
@@ -443,12 +457,7 @@ def roughness_ecma(signal, fs=SAMPLE_RATE, field="free", resample=False):
     name = "roughness_ecma"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    frames = ctypes.c_uint64()
-    status = lib.qn_ecma_roughness_frame_count(x.size, SAMPLE_RATE, ctypes.byref(frames))
-    check(status, "qn_ecma_roughness_frame_count",
-          f"{x.size} samples, at least 15360 are needed"
-          if status == _errors.INPUT_TOO_SHORT else None)
-    count = frames.value
+    count = _ecma_frame_count("qn_ecma_roughness_frame_count", x, ECMA_ROUGHNESS_MIN_SAMPLES)
     specific = np.empty((count, ECMA_BANDS))
     written = ctypes.c_uint64()
     status = lib.qn_roughness_ecma(doubles(x), x.size, SAMPLE_RATE, code, doubles(specific),
@@ -560,12 +569,7 @@ def tonality_ecma(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
     name = "tonality_ecma"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    frames = ctypes.c_uint64()
-    status = lib.qn_ecma_tonal_frame_count(x.size, SAMPLE_RATE, ctypes.byref(frames))
-    check(status, "qn_ecma_tonal_frame_count",
-          f"{x.size} samples, at least {ECMA_TONAL_MIN_SAMPLES} are needed"
-          if status == _errors.INPUT_TOO_SHORT else None)
-    count = frames.value
+    count = _ecma_frame_count("qn_ecma_tonal_frame_count", x, ECMA_TONAL_MIN_SAMPLES)
     arrays = np.empty((5, count, ECMA_BANDS))
     written = ctypes.c_uint64()
     status = lib.qn_ecma_tonal_analysis(doubles(x), x.size, SAMPLE_RATE, code, doubles(arrays),

@@ -15,7 +15,7 @@ from typing import Callable, Optional
 
 import numpy as np
 
-from . import _statistics
+from . import _calibration, _statistics
 from ._errors import InputTooShortError, QuarneloError
 from ._metrics import (
     SAMPLE_RATE,
@@ -35,7 +35,7 @@ from ._metrics import (
     tonality_ecma,
 )
 
-REFERENCE_PRESSURE = 20e-6  # Pa, 0 dB SPL
+REFERENCE_PRESSURE = _calibration.REFERENCE_PRESSURE
 
 
 @dataclass(frozen=True, eq=False)
@@ -274,7 +274,7 @@ def calibration(pa_per_unit=None, full_scale_spl=None, cal_signal=None, cal_spl=
     if full_scale_spl is not None:
         if not math.isfinite(full_scale_spl):
             raise ValueError(f"full-scale level must be finite, got {full_scale_spl}")
-        factor = math.sqrt(2) * REFERENCE_PRESSURE * 10 ** (full_scale_spl / 20)
+        factor = _calibration.full_scale(full_scale_spl).factors[0]
         return factor, f"full-scale sine = {full_scale_spl:g} dB SPL ({factor:.6g} Pa per unit)"
     if cal_signal is not None or cal_spl is not None:
         if cal_signal is None or cal_spl is None:
@@ -282,10 +282,10 @@ def calibration(pa_per_unit=None, full_scale_spl=None, cal_signal=None, cal_spl=
         if not math.isfinite(cal_spl):
             raise ValueError(f"calibration level must be finite, got {cal_spl}")
         cal = np.asarray(cal_signal, dtype=np.float64)
-        rms = math.sqrt(float(np.mean(cal * cal))) if cal.size else 0.0
+        rms = _calibration.rms(cal)
         if not (math.isfinite(rms) and rms > 0):
             raise ValueError("the calibration recording is silent or not finite")
-        factor = REFERENCE_PRESSURE * 10 ** (cal_spl / 20) / rms
+        factor = _calibration.pressure_of_level(cal_spl) / rms
         return factor, f"calibrator at {cal_spl:g} dB SPL ({factor:.6g} Pa per unit)"
     return 1.0, "none: samples taken as pascal (1 Pa per unit)"
 

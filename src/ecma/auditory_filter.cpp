@@ -11,9 +11,6 @@
 
 namespace {
 
-typedef double v2d __attribute__((vector_size(16)));
-typedef double v4d __attribute__((vector_size(32)));
-
 namespace scalar {
 using vec = double;
 #define QN_TARGET
@@ -22,7 +19,7 @@ using vec = double;
 }  // namespace scalar
 
 namespace plain {
-using vec = v2d;
+using vec = qn_v2d;
 #define QN_TARGET
 #include "ecma/auditory_step.inc"
 #include "ecma/band_bank_kernels.inc"
@@ -30,8 +27,8 @@ using vec = v2d;
 }  // namespace plain
 
 namespace wide {
-using vec = v4d;
-#define QN_TARGET [[gnu::target("avx2")]]
+using vec = qn_v4d;
+#define QN_TARGET QN_TARGET_AVX2
 #include "ecma/auditory_step.inc"
 #include "ecma/band_bank_kernels.inc"
 #undef QN_TARGET

@@ -1,7 +1,7 @@
 // qn_ecma_roughness_frame_count and qn_roughness_ecma: the checks in their
 // documented order, then the engine.
 #include "ecma/roughness.h"
-#include "frame/checks.h"
+#include "ecma/exports_common.h"
 
 namespace {
 
@@ -10,33 +10,26 @@ namespace {
 // accepted here could also be analysed that way.
 constexpr uint64_t spectra_per_block = 53 * 257;  // 13621
 
+uint64_t rough_frames(uint64_t n) { return qn_ecma_rough_frames(n); }
+
+constexpr qn_ecma_geometry roughness_geometry = {qn_ecma_rough_min_samples, qn_ecma_rough_max_samples, 53,
+                                                 rough_frames};
+
 }  // namespace
 
 extern "C" {
 
 QN_API qn_status qn_ecma_roughness_frame_count(uint64_t sample_count, int32_t sample_rate, uint64_t *frame_count) {
-    if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
-    *frame_count = 0;
-    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
-    if (sample_count < qn_ecma_rough_min_samples) return QN_STATUS_INPUT_TOO_SHORT;
-    if (sample_count > qn_ecma_rough_max_samples) return QN_STATUS_SIZE_OVERFLOW;
-    *frame_count = qn_ecma_rough_frames(sample_count);
-    return QN_STATUS_SUCCESS;
+    return qn_ecma_frame_count(roughness_geometry, sample_count, sample_rate, frame_count);
 }
 
 QN_API qn_status qn_roughness_ecma(const double *samples, uint64_t sample_count, int32_t sample_rate,
                                    qn_sound_field sound_field, double *out, uint64_t capacity,
                                    uint64_t *frame_count) {
-    if (frame_count == nullptr) return QN_STATUS_NULL_POINTER;
-    *frame_count = 0;
-    if (sample_rate != QN_SAMPLE_RATE) return QN_STATUS_INVALID_SAMPLE_RATE;
-    if (!qn_check_sound_field(sound_field)) return QN_STATUS_INVALID_SOUND_FIELD;
-    if (out == nullptr) return QN_STATUS_NULL_POINTER;
-    if (sample_count < qn_ecma_rough_min_samples) return QN_STATUS_INPUT_TOO_SHORT;
-    if (sample_count > qn_ecma_rough_max_samples) return QN_STATUS_SIZE_OVERFLOW;
-    const uint64_t frames = qn_ecma_rough_frames(sample_count);
-    *frame_count = frames;
-    if (capacity / 53 < frames) return QN_STATUS_OUTPUT_TOO_SMALL;
+    uint64_t frames = 0;
+    const qn_status checked = qn_ecma_analysis_checks(roughness_geometry, sample_count, sample_rate, sound_field,
+                                                      out, capacity, frame_count, &frames);
+    if (checked != QN_STATUS_SUCCESS) return checked;
     uint64_t spectra = 0;
     if (!qn_mul_size(qn_ecma_rough_blocks(sample_count), spectra_per_block, &spectra) || spectra > qn_max_count)
         return QN_STATUS_SIZE_OVERFLOW;

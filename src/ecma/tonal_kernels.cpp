@@ -6,11 +6,8 @@
 
 namespace {
 
-typedef double v2d __attribute__((vector_size(16)));
-typedef double v4d __attribute__((vector_size(32)));
-
 namespace plain {
-using vec = v2d;
+using vec = qn_v2d;
 inline vec root(vec v) { return reinterpret_cast<vec>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v))); }
 #define QN_TARGET
 #include "ecma/tonal_kernels.inc"
@@ -18,11 +15,11 @@ inline vec root(vec v) { return reinterpret_cast<vec>(_mm_sqrt_pd(reinterpret_ca
 }  // namespace plain
 
 namespace wide {
-using vec = v4d;
-[[gnu::target("avx2")]] inline vec root(vec v) {
+using vec = qn_v4d;
+QN_TARGET_AVX2 inline vec root(vec v) {
     return reinterpret_cast<vec>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(v)));
 }
-#define QN_TARGET [[gnu::target("avx2")]]
+#define QN_TARGET QN_TARGET_AVX2
 #include "ecma/tonal_kernels.inc"
 #undef QN_TARGET
 }  // namespace wide

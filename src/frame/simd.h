@@ -17,6 +17,17 @@ enum class qn_simd : uint8_t {
 // Every path, baseline first; tests iterate over it.
 inline constexpr qn_simd qn_simd_paths[] = {qn_simd::baseline, qn_simd::avx2};
 
+// The kernels of a family are written once, in a file included twice: in a
+// namespace where `vec` is qn_v2d and QN_TARGET is empty (the baseline
+// path), and in one where `vec` is qn_v4d and QN_TARGET is QN_TARGET_AVX2
+// (the avx2 path). Every function of such a file carries QN_TARGET, so that
+// no vector crosses between code built for different instruction sets; the
+// library is compiled with -ffp-contract=off, so the AVX2 code fuses a
+// multiply and an add only where a kernel asks for it in so many words.
+typedef double qn_v2d __attribute__((vector_size(16)));
+typedef double qn_v4d __attribute__((vector_size(32)));
+#define QN_TARGET_AVX2 [[gnu::target("avx2,fma")]]
+
 // The text of a path, for test and benchmark names.
 inline constexpr const char *qn_simd_name(qn_simd path) {
     return path == qn_simd::avx2 ? "avx2" : "baseline";

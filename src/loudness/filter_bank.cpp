@@ -17,10 +17,6 @@ namespace {
 
 using namespace qn_third_octave;
 
-// Any x86-64 has 16-byte vectors of two doubles; processors with AVX2 have
-// 32-byte vectors of four.
-typedef double v2d __attribute__((vector_size(16)));
-typedef double v4d __attribute__((vector_size(32)));
 
 // The coefficients lane by lane (band-major), ready to load as vectors.
 struct lane_tables {
@@ -46,7 +42,7 @@ alignas(32) constexpr lane_tables coefficients = make_lane_tables();
 constexpr std::size_t block_samples = 64;  // filter outputs of a block: 14 KiB, on the stack
 
 namespace plain {
-using vec = v2d;
+using vec = qn_v2d;
 #define QN_FUSED 0
 #define QN_TARGET
 #include "loudness/filter_bank_kernels.inc"
@@ -55,9 +51,9 @@ using vec = v2d;
 }  // namespace plain
 
 namespace fused {
-using vec = v4d;
+using vec = qn_v4d;
 #define QN_FUSED 1
-#define QN_TARGET [[gnu::target("avx2,fma")]]
+#define QN_TARGET QN_TARGET_AVX2
 #include "loudness/filter_bank_kernels.inc"
 #undef QN_TARGET
 #undef QN_FUSED

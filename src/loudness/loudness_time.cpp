@@ -57,19 +57,16 @@ struct decay_state {
     double *previous;
 };
 
-typedef double v2d __attribute__((vector_size(16)));
-typedef double v4d __attribute__((vector_size(32)));
-
 namespace plain {
-using vec = v2d;
+using vec = qn_v2d;
 #define QN_TARGET
 #include "loudness/decay_kernels.inc"
 #undef QN_TARGET
 }  // namespace plain
 
 namespace wide {
-using vec = v4d;
-#define QN_TARGET [[gnu::target("avx2")]]
+using vec = qn_v4d;
+#define QN_TARGET QN_TARGET_AVX2
 #include "loudness/decay_kernels.inc"
 #undef QN_TARGET
 }  // namespace wide

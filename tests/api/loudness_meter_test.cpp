@@ -3,6 +3,7 @@
 // whatever the block sizes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
