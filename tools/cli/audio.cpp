@@ -48,6 +48,26 @@ sndfile_ptr open_sound(const input_file &file, SF_INFO &info, std::string &error
 
 // Frames read per block: the interleaved block stays near 512 kB whatever
 // the number of channels.
+// The reason of the exception being handled, for the file's error line.
+std::string reading_failure() {
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        return "out of memory while reading";
+    } catch (const std::exception &e) {
+        return std::string("cannot read: ") + e.what();
+    } catch (...) {
+        return "cannot read";
+    }
+}
+
+// True, with the reason, when libsndfile has met an error.
+bool read_error(SNDFILE *sound, std::string &error) {
+    if (sf_error(sound) == SF_ERR_NO_ERROR) return false;
+    error = std::string("read error: ") + sf_strerror(sound);
+    return true;
+}
+
 uint64_t block_frames(int channels) { return std::max<uint64_t>(1, 65536 / static_cast<uint64_t>(channels)); }
 
 }  // namespace
@@ -98,10 +118,8 @@ bool audio_reader::open(const input_file &file, const admission &admit, std::str
         admitted_ = first.frames;
         frames_read_ = 0;
         return true;
-    } catch (const std::bad_alloc &) {
-        error = "out of memory while reading";
-    } catch (const std::exception &e) {
-        error = std::string("cannot read: ") + e.what();
+    } catch (...) {
+        error = reading_failure();
     }
     return false;
 }
@@ -116,11 +134,7 @@ bool audio_reader::read(uint64_t max_frames, std::vector<double> &interleaved, s
         const uint64_t n = got > 0 ? static_cast<uint64_t>(got) : 0;
         interleaved.resize(static_cast<std::size_t>(n * channels));
         if (n == 0) {
-            if (sf_error(state_->sound.get()) != SF_ERR_NO_ERROR) {
-                error = std::string("read error: ") + sf_strerror(state_->sound.get());
-                return false;
-            }
-            return true;
+            return !read_error(state_->sound.get(), error);
         }
         if (frames_read_ + n > admitted_) {
             // More audio than the header declares (an estimated length, or
@@ -137,19 +151,14 @@ bool audio_reader::read(uint64_t max_frames, std::vector<double> &interleaved, s
         }
         frames_read_ += n;
         return true;
-    } catch (const std::bad_alloc &) {
-        error = "out of memory while reading";
-    } catch (const std::exception &e) {
-        error = std::string("cannot read: ") + e.what();
+    } catch (...) {
+        error = reading_failure();
     }
     return false;
 }
 
 bool audio_reader::finish(std::string &error) const noexcept {
-    if (sf_error(state_->sound.get()) != SF_ERR_NO_ERROR) {
-        error = std::string("read error: ") + sf_strerror(state_->sound.get());
-        return false;
-    }
+    if (read_error(state_->sound.get(), error)) return false;
     if (frames_read_ == 0) {
         error = "the file holds no samples";
         return false;
@@ -182,10 +191,8 @@ bool read_audio(const input_file &file, const admission &admit, audio &out, std:
             for (std::size_t i = 0; i < block.size(); i += channels)
                 for (std::size_t c = 0; c < channels; ++c) out.samples[c].push_back(block[i + c]);
         }
-    } catch (const std::bad_alloc &) {
-        error = "out of memory while reading";
-    } catch (const std::exception &e) {
-        error = std::string("cannot read: ") + e.what();
+    } catch (...) {
+        error = reading_failure();
     }
     out = audio{};
     return false;

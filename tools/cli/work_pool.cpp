@@ -148,23 +148,19 @@ void task_group::uncount(uint64_t bytes) {
 }
 
 void task_group::post(work task, uint64_t bytes) {
-    work w = counted(std::move(task), bytes);
-    tasks_ += 1;
-    bytes_ += bytes;
-    try {
-        pool_.post(std::move(w));
-    } catch (...) {
-        uncount(bytes);
-        throw;
-    }
+    post_to([this](work w) { pool_.post(std::move(w)); }, std::move(task), bytes);
 }
 
 void task_group::post(serial_queue &queue, work task, uint64_t bytes) {
+    post_to([&queue](work w) { queue.post(std::move(w)); }, std::move(task), bytes);
+}
+
+void task_group::post_to(const std::function<void(work)> &target, work task, uint64_t bytes) {
     work w = counted(std::move(task), bytes);
     tasks_ += 1;
     bytes_ += bytes;
     try {
-        queue.post(std::move(w));
+        target(std::move(w));
     } catch (...) {
         uncount(bytes);
         throw;

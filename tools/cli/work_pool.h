@@ -95,6 +95,8 @@ public:
 
 private:
     work counted(work task, uint64_t bytes);
+    // Counts the task, then gives it to `target` (the pool, or a queue).
+    void post_to(const std::function<void(work)> &target, work task, uint64_t bytes);
     void uncount(uint64_t bytes);
 
     work_pool &pool_;
