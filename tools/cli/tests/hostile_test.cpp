@@ -362,6 +362,24 @@ TEST(CliHostile, MemoryTheSystemRefusesFailsThatFileOnly) {
 }
 #endif
 
+TEST(CliHostile, SeriesThatCannotBeKeptFailThatMetricOnly) {
+    // The specific loudness of 6 s (720000 values) goes to a temporary file
+    // in a directory that does not exist.
+    const fs::path path = write_audio("six_seconds.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                      test_signal(48000, 1, 6.0));
+    const fs::path missing = scratch() / "no_such_directory";
+    const run_result r = run_command("TMPDIR=" + quoted(missing.string()) + " " + cli() +
+                                     " analyze --format json --series --metrics loudness,loudness-time " +
+                                     quoted(path.string()));
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(line_about(r.err, path.string()).find("channel 1: loudness-time: the series cannot be kept in"),
+              std::string::npos)
+        << r.err;
+    const auto channel = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
+    EXPECT_TRUE(channel.at("metrics").contains("loudness")) << "the metric whose series fit is kept";
+    EXPECT_FALSE(channel.at("metrics").contains("loudness-time"));
+}
+
 TEST(CliHostile, WhatLibrariesPrintStaysOutOfTheReport) {
     // libsndfile's SDS reader prints "Error A : .." to standard output when
     // a packet's header is damaged.
