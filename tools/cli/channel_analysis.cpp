@@ -676,11 +676,12 @@ void channel_analysis::report(channel_report &out) {
     }
 }
 
-void analyse_channel(const std::vector<double> &x, const analysis_options &options, channel_report &out) {
-    work_pool pool(1);
+void analyse_channel(const std::vector<double> &x, const analysis_options &options, channel_report &out,
+                     std::size_t block, int threads) {
+    work_pool pool(threads);
     task_group tasks(pool);
     channel_analysis analysis(options, {QN_SAMPLE_RATE, 1.0, x.size()}, tasks);
-    constexpr std::size_t block = 65536;
+    block = std::max<std::size_t>(block, 1);
     for (std::size_t at = 0; at < x.size(); at += block) {
         const auto first = x.begin() + static_cast<std::ptrdiff_t>(at);
         analysis.post_block(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(std::min(block, x.size() - at))));

@@ -15,6 +15,7 @@
 #ifndef QUARNELO_CLI_CHANNEL_ANALYSIS_H
 #define QUARNELO_CLI_CHANNEL_ANALYSIS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,8 +70,10 @@ private:
 };
 
 // Every selected metric of one channel already at 48 kHz and in pascal,
-// on the calling thread.
-void analyse_channel(const std::vector<double> &x, const analysis_options &options, channel_report &out);
+// handed on in blocks of `block` samples, on `threads` threads (the calling
+// thread and helpers).
+void analyse_channel(const std::vector<double> &x, const analysis_options &options, channel_report &out,
+                     std::size_t block = 65536, int threads = 1);
 
 }  // namespace qcli
 

@@ -19,7 +19,6 @@
 #include "progress.h"
 #include "quarnelo.h"
 #include "statistics.h"
-#include "work_pool.h"
 
 namespace {
 
@@ -112,21 +111,8 @@ analysis_options streamed_metrics(qn_sound_field field) {
 // The signal cut into blocks of `block` samples (0: one block), analysed
 // on `threads` threads.
 flat_result streamed(const std::vector<double> &x, const analysis_options &o, std::size_t block, int threads) {
-    work_pool pool(threads);
     channel_report out;
-    {
-        task_group tasks(pool);
-        channel_analysis analysis(o, {48000, 1.0, x.size()}, tasks);
-        const std::size_t step = block == 0 ? x.size() : block;
-        for (std::size_t at = 0; at < x.size(); at += step) {
-            const auto first = x.begin() + static_cast<std::ptrdiff_t>(at);
-            analysis.post_block(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(std::min(step, x.size() - at))));
-            tasks.wait_below(8u << 20);
-        }
-        analysis.post_end();
-        tasks.wait_idle();
-        analysis.report(out);
-    }
+    analyse_channel(x, o, out, block == 0 ? x.size() : block, threads);
     return flatten(out);
 }
 
