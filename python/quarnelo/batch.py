@@ -268,7 +268,10 @@ def analyse_channel(x, metrics=None, field="free"):
         try:
             result = metric.values(channel)
         except _Refused as exc:
-            errors.append((name, str(exc)))
+            # The metric's name stands once: a reason that begins with it
+            # drops it (another name, the loudness a sharpness needs, stays).
+            reason = str(exc)
+            errors.append((name, reason[len(name) + 2:] if reason.startswith(f"{name}: ") else reason))
         except MemoryError:
             errors.append((name, "out of memory"))
         else:

@@ -3,89 +3,31 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cmath>
-#include <cstdio>
-#include <mutex>
+#include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
+
+#include "progress.h"
 
 namespace qcli {
 
 namespace {
 
-std::string seconds(uint64_t samples) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g s", static_cast<double>(samples) / 48000.0);
-    return text;
-}
-
-// Fixed costs of a file: libsndfile's and libsoxr's state, the read block,
-// the library's per-call work.
+// Fixed costs of a file: libsndfile's state, the read block, the library's
+// per-call work (the ECMA-418-2 metrics take about 12 MB while they run).
 constexpr double fixed_bytes = 64e6;
 
-// Each series value of --series is held three times: the series, and its
-// JSON value of 16 bytes.
-constexpr double series_bytes_per_value = 8 + 16;
+// Of each analysed channel: the resampler's state, the meter's frames of a
+// call, a framed window and a chunk of each series.
+constexpr double channel_bytes = 16e6;
 
-}  // namespace
+// Samples of a file on their way to its analyses (blocks waiting in the
+// queues, framed windows waiting for a thread): the reader waits beyond it.
+constexpr uint64_t in_flight_bytes = 32u << 20;
 
-uint64_t file_memory_need(const audio_format &format, const analysis_options &options) {
-    const double frames = static_cast<double>(format.frames);
-    const double n48 = static_cast<double>(resampled_length(format.frames, format.sample_rate));
-    double per_sample = 0;
-    bool time_varying = false;
-    for (const metric *m : options.metrics) {
-        per_sample += m->bytes_per_sample;
-        time_varying = time_varying || m->uses_loudness_time;
-    }
-    if (time_varying) per_sample += time_varying_bytes_per_sample;
-    // Series stay with the results of every analysed channel until they are
-    // written: 241 values per 2 ms frame for the time-varying loudness.
-    const double analysed = options.channel == 0 ? format.channels : 1;
-    const double series = options.series && time_varying ? analysed * n48 * 241.0 / 96 * series_bytes_per_value : 0;
-    const double bytes = 8 * frames * format.channels + (format.sample_rate != 48000 ? 8 * n48 : 0) +
-                         per_sample * n48 + series + fixed_bytes;
-    return bytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(bytes);
-}
+uint64_t saturated(double bytes) { return bytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(bytes); }
 
-void analyse_channel(const std::vector<double> &x, const analysis_options &options, channel_report &out) {
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (!std::isfinite(x[i])) {
-            out.errors.push_back({"input", "sample " + std::to_string(i) + " is NaN or infinite"});
-            return;
-        }
-    }
-    channel_context ctx(x.data(), x.size(), options.field);
-    for (const metric *m : options.metrics) {
-        if (x.size() < m->min_samples) {
-            out.errors.push_back({m->name, "too short: " + seconds(x.size()) + ", needs at least " +
-                                               seconds(m->min_samples)});
-            continue;
-        }
-        metric_result r;
-        std::string error;
-        bool ok = false;
-        try {
-            ok = m->compute(ctx, options.series, r, error);
-        } catch (const std::bad_alloc &) {
-            error = "out of memory";
-        } catch (const std::exception &e) {
-            error = e.what();
-        }
-        if (ok) {
-            out.metrics.push_back({m->name, std::move(r)});
-        } else {
-            out.errors.push_back({m->name, error});
-        }
-    }
-}
-
-namespace {
-
-void analyse_into(file_report &report, const std::string &path, const analysis_options &options,
-                  memory_budget &budget) {
+void analyse_into(file_report &report, std::size_t index, const std::string &path, const analysis_options &options,
+                  memory_budget &budget, work_pool &pool, progress_display &progress) {
     input_file input;
     std::string error;
     if (!open_input(path, budget.total(), input, error)) {
@@ -97,62 +39,95 @@ void analyse_into(file_report &report, const std::string &path, const analysis_o
     memory_hold hold(&budget);
     bool first = true;
     const admission admit = [&](const audio_format &format, std::string &reason) {
-        const uint64_t need = file_memory_need(format, options);
-        const bool ok = hold.grow_to(need > UINT64_MAX - held_input ? UINT64_MAX : need + held_input, first, reason);
+        const memory_need need = file_memory_need(format, options);
+        const uint64_t total = need.total > UINT64_MAX - held_input ? UINT64_MAX : need.total + held_input;
+        const bool ok = hold.grow_to(total, first, reason);
+        if (!ok && total > budget.total() && total - need.whole_channel <= budget.total())
+            reason += "; tonality-ecma and roughness-ecma analyse each channel whole (the other metrics need "
+                      "about " + byte_text(total - need.whole_channel) + ": leave those two out with --metrics)";
         first = false;
         return ok;
     };
-    audio a;
-    if (!read_audio(input, admit, a, error)) {
+    audio_reader reader;
+    if (!reader.open(input, admit, error)) {
         report.error = error;
         return;
     }
-    input = input_file{};
-    report.sample_rate = a.sample_rate;
-    report.channels = a.channels;
-    report.duration_s = static_cast<double>(a.frames) / a.sample_rate;
-    if (options.channel > a.channels) {
-        report.error = "has " + std::to_string(a.channels) + " channel(s), channel " + std::to_string(options.channel) +
-                       " asked for";
+    const audio_format format = reader.format();
+    if (options.channel > format.channels) {
+        report.error = "has " + std::to_string(format.channels) + " channel(s), channel " +
+                       std::to_string(options.channel) + " asked for";
         return;
     }
-    if (a.sample_rate != QN_SAMPLE_RATE) {
+    if (format.sample_rate != QN_SAMPLE_RATE) {
         if (!options.resample) {
-            report.error = "sample rate " + std::to_string(a.sample_rate) +
+            report.error = "sample rate " + std::to_string(format.sample_rate) +
                            " Hz; the metrics need 48000 Hz (resampling is off: --no-resample)";
             return;
         }
         report.resampled = true;
-        std::fprintf(stderr, "quarnelo: %s: resampling from %d Hz to 48000 Hz\n", path.c_str(), a.sample_rate);
+        progress.print("quarnelo: " + path + ": resampling from " + std::to_string(format.sample_rate) +
+                       " Hz to 48000 Hz\n");
     }
-    for (int ch = 0; ch < a.channels; ++ch) {
+
+    task_group tasks(pool);
+    std::vector<int> numbers;  // the channels analysed, from 0
+    std::vector<std::unique_ptr<channel_analysis>> channels;
+    for (int ch = 0; ch < format.channels; ++ch) {
         if (options.channel != 0 && ch + 1 != options.channel) continue;
-        // Each channel is resampled, calibrated and analysed in turn, and
-        // its samples released before the next.
-        std::vector<double> x;
-        x.swap(a.samples[static_cast<std::size_t>(ch)]);
-        channel_report c;
-        c.channel = ch + 1;
-        c.calibration = options.cal.describe(ch);
-        if (!resample_to_48k(x, a.sample_rate, error)) {
-            c.errors.push_back({"input", error});
-        } else {
-            const double factor = options.cal.factor(ch);
-            if (factor != 1.0)
-                for (double &v : x) v *= factor;
-            analyse_channel(x, options, c);
+        const channel_input in{format.sample_rate, options.cal.factor(ch),
+                               resampled_length(format.frames, format.sample_rate)};
+        numbers.push_back(ch);
+        channels.push_back(std::make_unique<channel_analysis>(options, in, tasks));
+    }
+    progress.started(index, path, format.frames, format.sample_rate);
+    const auto stride = static_cast<std::size_t>(format.channels);
+    std::vector<double> block;
+    bool ok = true;
+    for (;;) {
+        if (!reader.read(UINT64_MAX, block, error)) {
+            ok = false;
+            break;
         }
+        if (block.empty()) break;
+        const std::size_t n = block.size() / stride;
+        for (std::size_t k = 0; k < channels.size(); ++k) {
+            std::vector<double> x(n);
+            const auto ch = static_cast<std::size_t>(numbers[k]);
+            for (std::size_t i = 0; i < n; ++i) x[i] = block[i * stride + ch];
+            channels[k]->post_block(std::move(x));
+        }
+        progress.advanced(index, reader.frames_read());
+        tasks.wait_below(in_flight_bytes);
+    }
+    if (ok) ok = reader.finish(error);
+    if (!ok) {
+        for (auto &c : channels) c->cancel();
+        tasks.wait_idle();
+        report.error = error;
+        return;
+    }
+    for (auto &c : channels) c->post_end();
+    tasks.wait_idle();
+
+    report.sample_rate = format.sample_rate;
+    report.channels = format.channels;
+    report.duration_s = static_cast<double>(reader.frames_read()) / format.sample_rate;
+    for (std::size_t k = 0; k < channels.size(); ++k) {
+        channel_report c;
+        c.channel = numbers[k] + 1;
+        c.calibration = options.cal.describe(numbers[k]);
+        channels[k]->report(c);
         report.results.push_back(std::move(c));
     }
 }
 
-}  // namespace
-
-file_report analyse_file(const std::string &path, const analysis_options &options, memory_budget &budget) noexcept {
+file_report analyse_one(const std::string &path, std::size_t index, const analysis_options &options,
+                        memory_budget &budget, work_pool &pool, progress_display &progress) noexcept {
     file_report report;
     try {
         report.path = path;
-        analyse_into(report, path, options, budget);
+        analyse_into(report, index, path, options, budget, pool, progress);
     } catch (const std::bad_alloc &) {
         report.results.clear();
         report.error = "out of memory";
@@ -163,36 +138,50 @@ file_report analyse_file(const std::string &path, const analysis_options &option
     return report;
 }
 
+}  // namespace
+
+memory_need file_memory_need(const audio_format &format, const analysis_options &options) {
+    const double n48 = static_cast<double>(resampled_length(format.frames, format.sample_rate));
+    bool totals = false;
+    double whole_channel = 0;  // bytes per sample at 48 kHz
+    for (const metric *m : options.metrics) {
+        totals = totals || m->kind == metric_kind::loudness_time;
+        if (m->whole_channel) whole_channel += m->bytes_per_sample;
+    }
+    if (whole_channel > 0) whole_channel += 8;  // the channel's samples
+    const double analysed = options.channel == 0 ? format.channels : 1;
+    const double per_channel = channel_bytes + (totals ? 8 * (n48 / 96 + 1) : 0);
+    memory_need need;
+    need.whole_channel = saturated(analysed * whole_channel * n48);
+    need.total = saturated(fixed_bytes + static_cast<double>(in_flight_bytes) + analysed * per_channel +
+                           static_cast<double>(need.whole_channel));
+    return need;
+}
+
+file_report analyse_file(const std::string &path, const analysis_options &options, memory_budget &budget) noexcept {
+    try {
+        work_pool pool(1);
+        progress_display quiet(1, false);
+        return analyse_one(path, 0, options, budget, pool, quiet);
+    } catch (...) {
+        file_report report;
+        report.error = "out of memory";
+        return report;
+    }
+}
+
 std::vector<file_report> analyse_files(const std::vector<std::string> &files, const analysis_options &options,
                                        int jobs, memory_budget &budget) {
     std::vector<file_report> reports(files.size());
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> done{0};
-    std::mutex progress;
-    const bool show_progress = isatty(STDERR_FILENO) != 0 && files.size() > 1;
-    auto worker = [&] {
-        for (std::size_t i = next++; i < files.size(); i = next++) {
-            reports[i] = analyse_file(files[i], options, budget);
-            const std::size_t finished = ++done;
-            if (show_progress) {
-                std::lock_guard<std::mutex> lock(progress);
-                std::fprintf(stderr, "\rquarnelo: %zu of %zu files analysed", finished, files.size());
-                if (finished == files.size()) std::fprintf(stderr, "\n");
-            }
-        }
-    };
-    const int threads = std::clamp<int>(jobs, 1, static_cast<int>(std::clamp<std::size_t>(files.size(), 1, max_jobs)));
-    std::vector<std::thread> pool;
-    pool.reserve(static_cast<std::size_t>(threads));
-    for (int t = 1; t < threads; ++t) {
-        try {
-            pool.emplace_back(worker);
-        } catch (const std::system_error &) {
-            break;  // the threads that did start, and this one, share the files
-        }
+    progress_display progress(files.size(), isatty(STDERR_FILENO) != 0);
+    work_pool pool(std::clamp(jobs, 1, max_jobs));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        pool.post_job([&, i] {
+            reports[i] = analyse_one(files[i], i, options, budget, pool, progress);
+            progress.finished(i);
+        });
     }
-    worker();
-    for (auto &t : pool) t.join();
+    pool.run();
     return reports;
 }
 

@@ -1,5 +1,6 @@
 #include "json_text.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace qcli {
@@ -52,7 +53,11 @@ void escape(std::ostream &out, unsigned value) {
     out << text;
 }
 
-void write_value(std::ostream &out, const nlohmann::json &value, int depth) {
+void write_value(std::ostream &out, const nlohmann::json &value, int depth, const json_splice &splice) {
+    if (value.is_binary() && splice) {
+        splice(out, value.get_binary().subtype(), depth);
+        return;
+    }
     if (value.is_string()) {
         write_json_string(out, value.get_ref<const std::string &>());
         return;
@@ -76,7 +81,7 @@ void write_value(std::ostream &out, const nlohmann::json &value, int depth) {
             write_json_string(out, item.key());
             out << ": ";
         }
-        write_value(out, item.value(), depth + 1);
+        write_value(out, item.value(), depth + 1, splice);
     }
     out << '\n' << std::string(static_cast<std::size_t>(2 * depth), ' ') << (object ? '}' : ']');
 }
@@ -102,9 +107,67 @@ void write_json_string(std::ostream &out, std::string_view text) {
     out << '"';
 }
 
-void write_json_document(std::ostream &out, const nlohmann::json &value) {
-    write_value(out, value, 0);
+void write_json_document(std::ostream &out, const nlohmann::json &value, const json_splice &splice) {
+    write_value(out, value, 0, splice);
     out << '\n';
+}
+
+void append_json_number(std::string &text, double v) {
+    if (!std::isfinite(v)) {
+        text += "null";
+        return;
+    }
+    // The routine nlohmann's serializer runs for every double it dumps.
+    char digits[64];
+    const char *end = nlohmann::detail::to_chars(digits, digits + sizeof digits, v);
+    text.append(digits, static_cast<std::size_t>(end - digits));
+}
+
+json_number_array::json_number_array(std::ostream &out, int depth, std::size_t row)
+    : out_(out), depth_(depth), row_(row) {}
+
+void json_number_array::add(double v) {
+    const auto indent = [&](int level) { text_.append(static_cast<std::size_t>(2 * level), ' '); };
+    if (row_ == 0) {
+        text_ += count_ == 0 ? "[\n" : ",\n";
+        indent(depth_ + 1);
+    } else if (count_ % row_ == 0) {
+        text_ += count_ == 0 ? "[\n" : "\n";
+        if (count_ > 0) {
+            indent(depth_ + 1);
+            text_ += "],\n";
+        }
+        indent(depth_ + 1);
+        text_ += "[\n";
+        indent(depth_ + 2);
+    } else {
+        text_ += ",\n";
+        indent(depth_ + 2);
+    }
+    append_json_number(text_, v);
+    ++count_;
+    if (text_.size() >= 65536) flush();
+}
+
+void json_number_array::finish() {
+    if (count_ == 0) {
+        text_ += "[]";
+    } else {
+        if (row_ > 0) {
+            text_ += '\n';
+            text_.append(static_cast<std::size_t>(2 * (depth_ + 1)), ' ');
+            text_ += ']';
+        }
+        text_ += '\n';
+        text_.append(static_cast<std::size_t>(2 * depth_), ' ');
+        text_ += ']';
+    }
+    flush();
+}
+
+void json_number_array::flush() {
+    out_ << text_;
+    text_.clear();
 }
 
 }  // namespace qcli

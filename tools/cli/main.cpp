@@ -224,12 +224,17 @@ int main(int argc, char **argv) {
     analyze->add_option("--output", output, "Write the results to this file instead of stdout");
     analyze->add_flag("--series", series, "Include the time series and patterns with their axes (json, csv)");
     analyze->add_flag("--no-resample", no_resample, "Refuse files not at 48 kHz instead of resampling them");
-    analyze->add_option("-j,--jobs", jobs, "Files analysed at once, 1 ... 256 (default: the number of cores)")
+    analyze->add_option("-j,--jobs", jobs,
+                        "Threads, 1 ... 256 (default: the number of cores): files side by side, and the channels "
+                        "and metrics of each file")
         ->check(CLI::Range(1, max_jobs));
     std::string max_memory_text;
     analyze->add_option("--max-memory", max_memory_text,
                         "Memory the analysis may take, e.g. 8G or 500M (default: half the physical memory); "
-                        "files that would need more are refused before they are read");
+                        "files that would need more are refused before they are read. Files are read block by "
+                        "block, so a long file needs little more than a short one, except for tonality-ecma and "
+                        "roughness-ecma, which analyse each channel whole (8 bytes per sample at 48 kHz and their "
+                        "outputs)");
 
     // levels
     CLI::App *levels_cmd = app.add_subcommand("levels", "Loudness and sharpness from 28 third-octave levels");
@@ -259,6 +264,8 @@ int main(int argc, char **argv) {
         analysis_options options;
         options.field = field == "diffuse" ? QN_SOUND_FIELD_DIFFUSE : QN_SOUND_FIELD_FREE;
         options.series = series;
+        // Long series wait in a temporary file until the report is written.
+        if (series) options.spool = std::make_shared<series_spool>();
         options.resample = !no_resample;
         if (metrics_list.empty()) {
             for (const metric &m : metric_table()) options.metrics.push_back(&m);

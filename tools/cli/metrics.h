@@ -1,17 +1,17 @@
 // The metrics the tool reports: one descriptor per metric, with the single
 // values users quote and, on request, the series behind them. Adding a
-// metric is one function and one entry in metric_table().
+// metric is one entry in metric_table() and its analysis in
+// channel_analysis.cpp.
 #ifndef QUARNELO_CLI_METRICS_H
 #define QUARNELO_CLI_METRICS_H
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "quarnelo.h"
+#include "series_store.h"
 
 namespace qcli {
 
@@ -24,15 +24,27 @@ struct single_value {
 struct axis {
     std::string name;  // "time", "rate", "frequency"
     std::string unit;  // "s", "Bark", "Hz"
-    std::vector<double> values;
+    std::vector<double> values;  // the points; empty for a grid
+    // A grid of `count` points first + i * step: the times of a series'
+    // frames, which take no memory however long the series.
+    uint64_t count = 0;
+    double first = 0, step = 0;
+
+    uint64_t size() const { return values.empty() ? count : values.size(); }
+    double at(uint64_t i) const {
+        return values.empty() ? first + static_cast<double>(i) * step : values[static_cast<std::size_t>(i)];
+    }
 };
+
+// The times of `frames` frames, the first at `first` seconds.
+axis time_axis(uint64_t frames, double first, double step);
 
 // Values over one or two axes, row-major (the last axis varies fastest).
 struct series {
     std::string name;
     std::string unit;
     std::vector<axis> axes;
-    std::vector<double> values;
+    value_list values;
 };
 
 struct metric_result {
@@ -40,59 +52,29 @@ struct metric_result {
     std::vector<series> series_list;
 };
 
-// The analyses of one channel, computed once and shared by the metrics that
-// need them.
-class channel_context {
-public:
-    channel_context(const double *samples, uint64_t count, qn_sound_field field)
-        : samples_(samples), count_(count), field_(field) {}
-
-    const double *samples() const { return samples_; }
-    uint64_t count() const { return count_; }
-    qn_sound_field field() const { return field_; }
-
-    struct stationary {
-        double loudness = 0;
-        std::vector<double> specific = std::vector<double>(240);
-    };
-    struct time_varying {
-        std::vector<double> loudness;  // one per 2 ms frame
-        std::vector<double> specific;  // 240 per frame
-    };
-    // Null with a message when the library refuses.
-    const stationary *stationary_loudness(std::string &error);
-    const time_varying *time_varying_loudness(std::string &error);
-
-private:
-    const double *samples_;
-    uint64_t count_;
-    qn_sound_field field_;
-    std::optional<stationary> stationary_;
-    std::optional<time_varying> time_;
-    std::string stationary_error_, time_error_;
-};
+enum class metric_kind { loudness, loudness_time, sharpness, roughness_dw, tonality_aures, tonality_ecma, roughness_ecma };
 
 struct metric {
+    metric_kind kind;
     const char *name;         // as given to --metrics
     const char *description;  // for --help
     uint64_t min_samples;     // at 48 kHz
     bool uses_field;
-    // Fills `out`; returns false with a reason.
-    bool (*compute)(channel_context &ctx, bool with_series, metric_result &out, std::string &error);
-    // What the metric holds at its peak, for the estimate that admits a file
-    // before it is read: whether it uses the channel's time-varying loudness
-    // (shared by the metrics that use it, time_varying_bytes_per_sample),
-    // and the bytes per sample of the channel at 48 kHz it holds besides
-    // (its outputs and the library's working memory).
-    bool uses_loudness_time = false;
-    double bytes_per_sample = 16;
+    // What the metric holds, for the estimate that admits a file before it
+    // is read: whether it analyses the channel whole (the ECMA-418-2
+    // metrics, which hold every sample at 48 kHz), and the bytes per sample
+    // at 48 kHz it holds besides (its outputs over the whole channel).
+    bool whole_channel = false;
+    double bytes_per_sample = 0;
 };
 
-// The time-varying loudness of a channel: 241 doubles per 96 samples, held
-// twice while the library computes it (its working block and the copy).
-inline constexpr double time_varying_bytes_per_sample = 2 * 241 * 8 / 96.0;
-
 const std::vector<metric> &metric_table();
+
+// The 240 points of the critical-band-rate axis, Bark.
+std::vector<double> bark_axis_values();
+
+// The largest specific loudness and its critical-band rate.
+void add_pattern_values(const std::vector<double> &specific, metric_result &out);
 const metric *find_metric(const std::string &name);
 
 // Single values and patterns of 28 third-octave levels (the `levels` command).

@@ -1,6 +1,8 @@
 #include "report.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <span>
 #include <nlohmann/json.hpp>
 
 #include "json_text.h"
@@ -22,32 +24,64 @@ std::string number(double v, const char *format = "%.6g") {
     return text;
 }
 
-nlohmann::json series_json(const series &s) {
+// The long arrays of a document (series values, frame times) are written
+// from where they are kept when the writer comes to them.
+class json_arrays {
+public:
+    nlohmann::json values(const value_list &v, std::size_t row) {
+        arrays_.push_back({&v, nullptr, row});
+        return placeholder();
+    }
+    nlohmann::json points(const axis &a) {
+        if (!a.values.empty()) return a.values;
+        arrays_.push_back({nullptr, &a, 0});
+        return placeholder();
+    }
+    void write(std::ostream &out, uint64_t id, int depth) const {
+        const entry &e = arrays_.at(static_cast<std::size_t>(id));
+        json_number_array array(out, depth, e.row);
+        if (e.values != nullptr) {
+            e.values->for_each_chunk([&](std::span<const double> chunk) {
+                for (double v : chunk) array.add(v);
+            });
+        } else {
+            for (uint64_t i = 0; i < e.grid->size(); ++i) array.add(e.grid->at(i));
+        }
+        array.finish();
+    }
+
+private:
+    struct entry {
+        const value_list *values;
+        const axis *grid;
+        std::size_t row;
+    };
+    nlohmann::json placeholder() const { return nlohmann::json::binary(std::vector<std::uint8_t>{}, arrays_.size() - 1); }
+    std::vector<entry> arrays_;
+};
+
+nlohmann::json series_json(const series &s, json_arrays &arrays) {
     nlohmann::json j;
     j["unit"] = s.unit;
-    for (const axis &a : s.axes) j["axes"].push_back({{"name", a.name}, {"unit", a.unit}, {"values", a.values}});
-    if (s.axes.size() == 2) {
-        const std::size_t row = s.axes[1].values.size();
-        nlohmann::json rows = nlohmann::json::array();
-        for (std::size_t i = 0; i + row <= s.values.size(); i += row)
-            rows.push_back(std::vector<double>(s.values.begin() + static_cast<std::ptrdiff_t>(i),
-                                               s.values.begin() + static_cast<std::ptrdiff_t>(i + row)));
-        j["values"] = std::move(rows);
-    } else {
-        j["values"] = s.values;
-    }
+    for (const axis &a : s.axes)
+        j["axes"].push_back({{"name", a.name}, {"unit", a.unit}, {"values", arrays.points(a)}});
+    j["values"] = arrays.values(s.values, s.axes.size() == 2 ? static_cast<std::size_t>(s.axes[1].size()) : 0);
     return j;
 }
 
-nlohmann::json result_json(const metric_result &r, bool with_series) {
+nlohmann::json result_json(const metric_result &r, bool with_series, json_arrays &arrays) {
     nlohmann::json j = nlohmann::json::object();
     for (const single_value &v : r.values) j[v.name] = {{"value", v.value}, {"unit", v.unit}};
     if (with_series) {
         nlohmann::json s = nlohmann::json::object();
-        for (const series &x : r.series_list) s[x.name] = series_json(x);
+        for (const series &x : r.series_list) s[x.name] = series_json(x, arrays);
         j["series"] = std::move(s);
     }
     return j;
+}
+
+void write_with_arrays(std::ostream &out, const nlohmann::json &doc, const json_arrays &arrays) {
+    write_json_document(out, doc, [&](std::ostream &o, uint64_t id, int depth) { arrays.write(o, id, depth); });
 }
 
 std::string csv_field(const std::string &s) {
@@ -66,14 +100,18 @@ void csv_rows(std::ostream &out, const std::string &prefix, const std::string &m
             << '\n';
     if (!with_series) return;
     for (const series &s : r.series_list) {
-        const std::size_t inner = s.axes.size() == 2 ? s.axes[1].values.size() : 1;
-        for (std::size_t i = 0; i < s.values.size(); ++i) {
-            const double a0 = s.axes[0].values[s.axes.size() == 2 ? i / inner : i];
-            out << prefix << csv_field(metric) << ',' << s.name << ',' << s.axes[0].name << '=' << number(a0, "%.17g")
-                << ',' << s.axes[0].unit << ',';
-            if (s.axes.size() == 2) out << s.axes[1].name << '=' << number(s.axes[1].values[i % inner], "%.17g");
-            out << ',' << number(s.values[i], "%.17g") << ',' << s.unit << '\n';
-        }
+        const uint64_t inner = s.axes.size() == 2 ? s.axes[1].size() : 1;
+        uint64_t i = 0;
+        s.values.for_each_chunk([&](std::span<const double> chunk) {
+            for (double v : chunk) {
+                const double a0 = s.axes[0].at(s.axes.size() == 2 ? i / inner : i);
+                out << prefix << csv_field(metric) << ',' << s.name << ',' << s.axes[0].name << '='
+                    << number(a0, "%.17g") << ',' << s.axes[0].unit << ',';
+                if (s.axes.size() == 2) out << s.axes[1].name << '=' << number(s.axes[1].at(i % inner), "%.17g");
+                out << ',' << number(v, "%.17g") << ',' << s.unit << '\n';
+                ++i;
+            }
+        });
     }
 }
 
@@ -82,6 +120,7 @@ constexpr const char *csv_header = "file,channel,calibration,metric,quantity,axi
 }  // namespace
 
 void write_json(std::ostream &out, const std::vector<file_report> &files, const report_options &options) {
+    json_arrays arrays;
     nlohmann::json doc;
     doc["tool"] = "quarnelo";
     doc["library_version"] = qn_version_string();
@@ -105,14 +144,14 @@ void write_json(std::ostream &out, const std::vector<file_report> &files, const 
             jc["channel"] = c.channel;
             jc["calibration"] = c.calibration;
             jc["metrics"] = nlohmann::json::object();
-            for (const auto &[name, r] : c.metrics) jc["metrics"][name] = result_json(r, options.series);
+            for (const auto &[name, r] : c.metrics) jc["metrics"][name] = result_json(r, options.series, arrays);
             jc["errors"] = nlohmann::json::array();
             for (const auto &[name, reason] : c.errors) jc["errors"].push_back({{"metric", name}, {"error", reason}});
             jf["results"].push_back(std::move(jc));
         }
         doc["files"].push_back(std::move(jf));
     }
-    write_json_document(out, doc);
+    write_with_arrays(out, doc, arrays);
 }
 
 void write_csv(std::ostream &out, const std::vector<file_report> &files, const report_options &options) {
@@ -155,9 +194,10 @@ void write_table(std::ostream &out, const std::vector<file_report> &files, const
 void write_levels(std::ostream &out, output_format format, const metric_result &result, const std::string &field,
                   bool with_series) {
     if (format == output_format::json) {
+        json_arrays arrays;
         nlohmann::json doc = {{"tool", "quarnelo"}, {"library_version", qn_version_string()}, {"field", field}};
-        doc["levels"] = result_json(result, with_series);
-        write_json_document(out, doc);
+        doc["levels"] = result_json(result, with_series, arrays);
+        write_with_arrays(out, doc, arrays);
     } else if (format == output_format::csv) {
         out << "metric,quantity,axis,axis_unit,axis2,value,unit\n";
         csv_rows(out, "", "levels", result, with_series);

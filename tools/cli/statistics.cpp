@@ -2,21 +2,24 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace qcli {
 
 std::vector<double> silence_floored(std::span<const double> values, std::span<const double> loudness) {
     std::vector<double> out(values.begin(), values.end());
     for (std::size_t f = 0; f < out.size() && f < loudness.size(); ++f)
-        if (loudness[f] < silent_floor_sone) out[f] = 0.0;
+        if (is_silent_frame(loudness[f])) out[f] = 0.0;
     return out;
 }
 
 double exceeded_percent(std::span<const double> values, double percent) {
-    if (values.empty()) return 0.0;
     std::vector<double> sorted(values.begin(), values.end());
     std::sort(sorted.begin(), sorted.end());
+    return exceeded_percent_of_sorted(sorted, percent);
+}
+
+double exceeded_percent_of_sorted(std::span<const double> sorted, double percent) {
+    if (sorted.empty()) return 0.0;
     const double frames = static_cast<double>(sorted.size());
     // (100 - p) * F is exact for whole percents, so the rank is exact too.
     const double rank = std::ceil((100.0 - percent) * frames / 100.0);
@@ -27,7 +30,9 @@ double exceeded_percent(std::span<const double> values, double percent) {
 }
 
 double mean_of(std::span<const double> values) {
-    return values.empty() ? 0.0 : std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+    frame_mean mean;
+    for (double v : values) mean.add(v);
+    return mean.value();
 }
 
 double max_of(std::span<const double> values) {
@@ -35,8 +40,20 @@ double max_of(std::span<const double> values) {
 }
 
 loudness_statistics loudness_over_frames(std::span<const double> loudness) {
-    const std::vector<double> n = silence_floored(loudness, loudness);
-    return {max_of(n), exceeded_percent(n, 5), exceeded_percent(n, 10), mean_of(n)};
+    return loudness_over_frames(std::vector<double>(loudness.begin(), loudness.end()));
+}
+
+loudness_statistics loudness_over_frames(std::vector<double> &&loudness) {
+    std::vector<double> n = std::move(loudness);
+    for (double &v : n)
+        if (is_silent_frame(v)) v = 0.0;
+    loudness_statistics s{};
+    s.max = max_of(n);
+    s.mean = mean_of(n);  // summed in frame order, before the sort
+    std::sort(n.begin(), n.end());
+    s.n5 = exceeded_percent_of_sorted(n, 5);
+    s.n10 = exceeded_percent_of_sorted(n, 10);
+    return s;
 }
 
 double sharpness_mean_over_frames(std::span<const double> sharpness, std::span<const double> loudness) {

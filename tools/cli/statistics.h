@@ -6,6 +6,7 @@
 #define QUARNELO_CLI_STATISTICS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -18,9 +19,29 @@ namespace qcli {
 // below it, and any sound worth measuring far above.
 inline constexpr double silent_floor_sone = 1e-3;
 
+inline bool is_silent_frame(double loudness) { return loudness < silent_floor_sone; }
+
 // values[f], or 0 where loudness[f] is below the silent floor. The spans
 // have one element per frame.
 std::vector<double> silence_floored(std::span<const double> values, std::span<const double> loudness);
+
+// A mean over frames taken as the frames pass: the values added in frame
+// order give mean_of of them, bit for bit (one sum, in that order, divided
+// by the count).
+class frame_mean {
+public:
+    void add(double value) {
+        sum_ += value;
+        ++count_;
+    }
+    // `value`, or 0 when the frame is silent by its loudness.
+    void add_floored(double value, double loudness) { add(is_silent_frame(loudness) ? 0.0 : value); }
+    double value() const { return count_ == 0 ? 0.0 : sum_ / static_cast<double>(count_); }
+
+private:
+    double sum_ = 0;
+    uint64_t count_ = 0;
+};
 
 // The value exceeded during `percent` % of the frames, by nearest rank: with
 // the F values sorted ascending, the one at rank ceil((100 - percent) * F /
@@ -28,6 +49,9 @@ std::vector<double> silence_floored(std::span<const double> values, std::span<co
 // interpolation, so the result is always one of the values. N5 is
 // exceeded_percent(loudness, 5). 0 for no values.
 double exceeded_percent(std::span<const double> values, double percent);
+
+// The same of values already sorted ascending.
+double exceeded_percent_of_sorted(std::span<const double> sorted, double percent);
 
 // Arithmetic mean, summed in frame order (0 for no values), and largest
 // value (0 for no values).
@@ -39,6 +63,10 @@ struct loudness_statistics {
     double max, n5, n10, mean;  // sone
 };
 loudness_statistics loudness_over_frames(std::span<const double> loudness);
+
+// The same, taking the frames' values over and using their memory (floored
+// and sorted in place), so that a long recording's frames are held once.
+loudness_statistics loudness_over_frames(std::vector<double> &&loudness);
 
 // The mean sharpness over frames, a silent frame (by its loudness) counting 0.
 double sharpness_mean_over_frames(std::span<const double> sharpness, std::span<const double> loudness);

@@ -185,6 +185,55 @@ TEST(CliAnalyze, SeriesChannelsMetricsAndCsv) {
     EXPECT_EQ(parsed.value("tool", ""), "quarnelo");
 }
 
+TEST(CliAnalyze, StreamedSeriesEqualTheLibraryOnAnyNumberOfThreads) {
+    // 6 s at 44.1 kHz, resampled as it is read: the specific loudness
+    // series (720000 values) goes through the temporary file in chunks.
+    const fs::path path = write_audio("long_series.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, 2,
+                                      test_signal(44100, 2, 6.0));
+    const std::string args = "analyze --format json --series --channel 2 --metrics loudness-time,sharpness,roughness-dw " +
+                             quoted(path.string());
+    const run_result one = run(args + " -j 1"), three = run(args + " -j 3");
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_EQ(three.status, 0) << three.err;
+    EXPECT_TRUE(one.out == three.out) << "the same report on one thread and on three";
+
+    const std::vector<double> x = pascal_channels(path, 1.0).at(1);
+    uint64_t frames = 0;
+    ASSERT_EQ(qn_loudness_time_frame_count(x.size(), 48000, &frames), QN_STATUS_SUCCESS);
+    std::vector<double> n(frames), spec(frames * 240);
+    ASSERT_EQ(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), frames, spec.data(),
+                               spec.size(), &frames),
+              QN_STATUS_SUCCESS);
+    const auto channel = nlohmann::json::parse(one.out).at("files").at(0).at("results").at(0);
+    const auto &series = channel.at("metrics").at("loudness-time").at("series");
+    EXPECT_EQ(series.at("loudness").at("values").get<std::vector<double>>(), n);
+    const auto &rows = series.at("specific_loudness").at("values");
+    ASSERT_EQ(rows.size(), frames);
+    bool same = true;
+    for (uint64_t f = 0; f < frames && same; ++f)
+        same = rows.at(f).get<std::vector<double>>() == std::vector<double>(&spec[f * 240], &spec[f * 240 + 240]);
+    EXPECT_TRUE(same) << "the specific loudness of every frame, to the bit";
+    EXPECT_EQ(value(channel, "loudness-time", "n5"), qcli::loudness_over_frames(n).n5);
+    EXPECT_EQ(series.at("loudness").at("axes").at(0).at("values").at(frames - 1).get<double>(),
+              static_cast<double>(frames - 1) * 0.002);
+}
+
+TEST(CliAnalyze, EcmaMetricsThatWouldNotFitTheMemoryAreRefusedByName) {
+    // One minute: the streamed metrics fit in 150 MB; the ECMA-418-2
+    // metrics, which hold the channel whole, do not.
+    const fs::path path =
+        write_audio("minute.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, std::vector<double>(60 * 48000, 0.01));
+    const run_result refused = run("analyze --format json --max-memory 150M --metrics loudness,tonality-ecma " +
+                                   quoted(path.string()));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("more than the 150 MB allowed (--max-memory); tonality-ecma and roughness-ecma analyse "
+                               "each channel whole"),
+              std::string::npos)
+        << refused.err;
+    const run_result streamed = run("analyze --format json --max-memory 150M --metrics loudness " + quoted(path.string()));
+    EXPECT_EQ(streamed.status, 0) << streamed.err;
+}
+
 TEST(CliAnalyze, TonalityAuresInTheDefaultSetWithItsSeries) {
     const fs::path path = write_audio("tonal.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
                                       test_signal(48000, 1, 1.0));

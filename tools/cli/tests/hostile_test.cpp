@@ -314,11 +314,21 @@ TEST(CliHostile, LevelsAbove120DbAtLowFrequenciesAreNamed) {
     std::vector<double> x(24000);
     for (int i = 0; i < 24000; ++i) x[i] = 300 * std::sin(2 * std::numbers::pi * 100 * i / 48000.0);
     const fs::path loud = write_audio("loud100.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 1, x);
-    const run_result r = run("analyze --format json --metrics loudness,loudness-time " + quoted(loud.string()));
+    const run_result r =
+        run("analyze --format json --metrics loudness,loudness-time,tonality-aures " + quoted(loud.string()));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("loudness: invalid argument: a third-octave band at or below 250 Hz is above 120 dB"),
+    // The metric's name stands once in its line and in the report.
+    const std::string line = line_about(r.err, loud.string());
+    EXPECT_NE(line.find("channel 1: loudness: invalid argument: a third-octave band at or below 250 Hz is above 120 dB"),
               std::string::npos)
         << r.err;
+    EXPECT_EQ(line.find("loudness: loudness"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("channel 1: tonality-aures: numerical calculation failed (a very loud"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("tonality-aures: tonality-aures"), std::string::npos) << r.err;
+    const auto error = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0).at("errors").at(0);
+    EXPECT_EQ(error.at("metric"), "loudness");
+    EXPECT_EQ(error.at("error").get<std::string>().rfind("invalid argument: ", 0), 0u) << error;
     const auto channel = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
     EXPECT_GT(channel.at("metrics").at("loudness-time").at("max").at("value").get<double>(), 100.0);
 
@@ -332,12 +342,13 @@ TEST(CliHostile, LevelsAbove120DbAtLowFrequenciesAreNamed) {
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(CliHostile, MemoryTheSystemRefusesFailsThatFileOnly) {
     // 4 minutes of audio with no limit of the tool's own, under an address
-    // space of 280 MB: the decoded samples fit, the tool's arrays for the
-    // time-varying loudness do not.
+    // space of 200 MB: the loudness, read block by block, fits; the
+    // ECMA-418-2 tonality, which holds the whole channel and its outputs,
+    // does not.
     const fs::path big = write_audio("four_minutes.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
                                      std::vector<double>(240 * 48000, 0.01));
-    const run_result r = run_command("ulimit -v 280000; " + cli() +
-                                     " analyze --format json -j 1 --max-memory 1T --metrics loudness,loudness-time " +
+    const run_result r = run_command("ulimit -v 200000; " + cli() +
+                                     " analyze --format json -j 1 --max-memory 1T --metrics loudness,tonality-ecma " +
                                      quoted(big.string()) + " " + quoted(good_file().string()));
     ASSERT_EQ(r.status, 1) << r.err;
     const std::string line = line_about(r.err, big.string());
@@ -350,6 +361,24 @@ TEST(CliHostile, MemoryTheSystemRefusesFailsThatFileOnly) {
     fs::remove(big);
 }
 #endif
+
+TEST(CliHostile, SeriesThatCannotBeKeptFailThatMetricOnly) {
+    // The specific loudness of 6 s (720000 values) goes to a temporary file
+    // in a directory that does not exist.
+    const fs::path path = write_audio("six_seconds.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                      test_signal(48000, 1, 6.0));
+    const fs::path missing = scratch() / "no_such_directory";
+    const run_result r = run_command("TMPDIR=" + quoted(missing.string()) + " " + cli() +
+                                     " analyze --format json --series --metrics loudness,loudness-time " +
+                                     quoted(path.string()));
+    ASSERT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(line_about(r.err, path.string()).find("channel 1: loudness-time: the series cannot be kept in"),
+              std::string::npos)
+        << r.err;
+    const auto channel = nlohmann::json::parse(r.out).at("files").at(0).at("results").at(0);
+    EXPECT_TRUE(channel.at("metrics").contains("loudness")) << "the metric whose series fit is kept";
+    EXPECT_FALSE(channel.at("metrics").contains("loudness-time"));
+}
 
 TEST(CliHostile, WhatLibrariesPrintStaysOutOfTheReport) {
     // libsndfile's SDS reader prints "Error A : .." to standard output when
