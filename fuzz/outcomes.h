@@ -37,6 +37,20 @@ inline std::vector<std::string> qn_fuzz_statuses(std::initializer_list<qn_status
     return names;
 }
 
+// What every frame-count query can return, and every analysis of a signal
+// that allocates its work and takes a sound field.
+inline std::vector<std::string> qn_fuzz_frame_count_statuses() {
+    return qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                             QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW});
+}
+
+inline std::vector<std::string> qn_fuzz_signal_analysis_statuses() {
+    return qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
+                             QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_NON_FINITE_INPUT, QN_STATUS_INPUT_TOO_SHORT,
+                             QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_SIZE_OVERFLOW, QN_STATUS_ALLOCATION_FAILED,
+                             QN_STATUS_NUMERICAL_FAILURE});
+}
+
 inline void qn_fuzz_seen(const char *name, const std::string &outcome) { qn_fuzz_outcomes()[name].seen.insert(outcome); }
 
 inline qn_status qn_fuzz_seen(const char *name, qn_status status) {

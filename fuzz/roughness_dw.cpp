@@ -18,9 +18,7 @@ namespace {
 using qn_test::sentinel;
 
 [[maybe_unused]] const bool expected =
-    qn_fuzz_expect("qn_roughness_frame_count",
-                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
-                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW})) &&
+    qn_fuzz_expect("qn_roughness_frame_count", qn_fuzz_frame_count_statuses()) &&
     qn_fuzz_expect("qn_roughness_dw",
                    qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
                                      QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW, QN_STATUS_OUTPUT_TOO_SMALL,

@@ -17,14 +17,8 @@ namespace {
 using qn_test::sentinel;
 
 [[maybe_unused]] const bool expected =
-    qn_fuzz_expect("qn_ecma_roughness_frame_count",
-                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
-                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW})) &&
-    qn_fuzz_expect("qn_roughness_ecma",
-                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
-                                     QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_NON_FINITE_INPUT,
-                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_SIZE_OVERFLOW,
-                                     QN_STATUS_ALLOCATION_FAILED, QN_STATUS_NUMERICAL_FAILURE}));
+    qn_fuzz_expect("qn_ecma_roughness_frame_count", qn_fuzz_frame_count_statuses()) &&
+    qn_fuzz_expect("qn_roughness_ecma", qn_fuzz_signal_analysis_statuses());
 constexpr uint64_t longest = 1152921504606830591;  // 2^60 - 16385
 }  // namespace
 
