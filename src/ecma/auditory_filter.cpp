@@ -111,6 +111,6 @@ bool qn_ecma_band_bank_init(qn_ecma_band_bank *bank, uint32_t first_band, uint32
 
 bool qn_ecma_band_bank_run(qn_ecma_band_bank *bank, const double *input, std::size_t count, double *rows,
                            std::size_t stride) noexcept {
-    return bank->path == qn_simd::avx2 ? wide::bank_run(bank, input, count, rows, stride)
+    return bank->path != qn_simd::baseline ? wide::bank_run(bank, input, count, rows, stride)
                                        : plain::bank_run(bank, input, count, rows, stride);
 }

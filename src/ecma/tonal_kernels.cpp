@@ -32,5 +32,5 @@ constexpr qn_ecma_tonal_kernels wide_kernels = {wide::energies, wide::normalise,
 }  // namespace
 
 const qn_ecma_tonal_kernels &qn_ecma_tonal_kernels_for(qn_simd path) noexcept {
-    return path == qn_simd::avx2 ? wide_kernels : plain_kernels;
+    return path != qn_simd::baseline ? wide_kernels : plain_kernels;
 }

@@ -339,7 +339,7 @@ void core_run(const core &c, const double *in, double *out, double *partner, dou
 // The kernels of a vector path; none for a path this processor lacks.
 const qn_fft_kernels *pick_kernels(qn_simd path) {
     if (!qn_simd_available(path)) return nullptr;
-    return path == qn_simd::avx2 ? &qn_fft_kernels_avx2 : &qn_fft_kernels_sse2;
+    return path != qn_simd::baseline ? &qn_fft_kernels_avx2 : &qn_fft_kernels_sse2;
 }
 
 

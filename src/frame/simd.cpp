@@ -4,13 +4,29 @@ namespace {
 
 bool probe_avx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
 
+// The compiler's probe also asks the operating system whether it saves the
+// 512-bit registers, so a processor with AVX-512 under a kernel that does
+// not use it counts as without.
+bool probe_avx512() {
+    return probe_avx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512dq");
+}
+
 }  // namespace
 
 bool qn_simd_available(qn_simd path) noexcept {
-    if (path != qn_simd::avx2) return true;
-    // A constant once initialised: the processor's features do not change.
+    // Constants once initialised: the processor's features do not change.
     static const bool avx2 = probe_avx2();
-    return avx2;
+    static const bool avx512 = probe_avx512();
+    switch (path) {
+    case qn_simd::baseline: return true;
+    case qn_simd::avx2: return avx2;
+    case qn_simd::avx512: return avx512;
+    }
+    return false;
 }
 
-qn_simd qn_simd_best() noexcept { return qn_simd_available(qn_simd::avx2) ? qn_simd::avx2 : qn_simd::baseline; }
+qn_simd qn_simd_best() noexcept {
+    if (qn_simd_available(qn_simd::avx512)) return qn_simd::avx512;
+    return qn_simd_available(qn_simd::avx2) ? qn_simd::avx2 : qn_simd::baseline;
+}

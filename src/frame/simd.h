@@ -1,9 +1,10 @@
 // The one place that chooses vector code. Every kernel family of the library
 // exists in a baseline form that runs on any x86-64 (SSE2, which the
-// architecture guarantees) and, where it pays, in a form for processors with
-// AVX2 and FMA. Both forms of a family give the same bits; a caller picks a
-// path with qn_simd_best(), and the tests run every path that this
-// processor has.
+// architecture guarantees) and, where it pays, in forms for processors with
+// AVX2 and FMA and for processors with AVX-512. Every form of a family gives
+// the same bits; a caller picks a path with qn_simd_best(), and the tests
+// run every path that this processor has. A family without a form of its
+// own for a path runs the next narrower one (qn_simd_at_most).
 #ifndef QN_FRAME_SIMD_H
 #define QN_FRAME_SIMD_H
 
@@ -12,25 +13,33 @@
 enum class qn_simd : uint8_t {
     baseline,  // SSE2: every x86-64
     avx2,      // AVX2 with FMA (every processor with AVX2 has FMA as well)
+    avx512,    // AVX-512 F, VL and DQ, with AVX2 and FMA: eight doubles a vector
 };
 
-// Every path, baseline first; tests iterate over it.
-inline constexpr qn_simd qn_simd_paths[] = {qn_simd::baseline, qn_simd::avx2};
+// Every path, narrowest first; tests iterate over it.
+inline constexpr qn_simd qn_simd_paths[] = {qn_simd::baseline, qn_simd::avx2, qn_simd::avx512};
 
-// The kernels of a family are written once, in a file included twice: in a
-// namespace where `vec` is qn_v2d and QN_TARGET is empty (the baseline
-// path), and in one where `vec` is qn_v4d and QN_TARGET is QN_TARGET_AVX2
-// (the avx2 path). Every function of such a file carries QN_TARGET, so that
+// The path a family runs when its widest form is `widest`: the paths are
+// ordered, and a processor that runs one runs every narrower one.
+inline constexpr qn_simd qn_simd_at_most(qn_simd path, qn_simd widest) { return path < widest ? path : widest; }
+
+// The kernels of a family are written once, in a file included once per
+// path: in a namespace where `vec` is qn_v2d and QN_TARGET is empty (the
+// baseline path), in one where `vec` is qn_v4d and QN_TARGET is
+// QN_TARGET_AVX2 (the avx2 path), and, where eight lanes pay, in one where
+// `vec` is qn_v8d and QN_TARGET is QN_TARGET_AVX512. Every function of such a file carries QN_TARGET, so that
 // no vector crosses between code built for different instruction sets; the
 // library is compiled with -ffp-contract=off, so the AVX2 code fuses a
 // multiply and an add only where a kernel asks for it in so many words.
 typedef double qn_v2d __attribute__((vector_size(16)));
 typedef double qn_v4d __attribute__((vector_size(32)));
+typedef double qn_v8d __attribute__((vector_size(64)));
 #define QN_TARGET_AVX2 [[gnu::target("avx2,fma")]]
+#define QN_TARGET_AVX512 [[gnu::target("avx512f,avx512vl,avx512dq,avx2,fma")]]
 
 // The text of a path, for test and benchmark names.
 inline constexpr const char *qn_simd_name(qn_simd path) {
-    return path == qn_simd::avx2 ? "avx2" : "baseline";
+    return path == qn_simd::avx512 ? "avx512" : path == qn_simd::avx2 ? "avx2" : "baseline";
 }
 
 // True when this processor runs the path.

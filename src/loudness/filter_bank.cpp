@@ -68,7 +68,7 @@ qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint6
     if (skip >= count) return QN_STATUS_INVALID_ARGUMENT;
 
     alignas(32) double sums[band_count];
-    const bool ok = path == qn_simd::avx2 ? fused::levels_power_sums(samples, count, skip, sums)
+    const bool ok = path != qn_simd::baseline ? fused::levels_power_sums(samples, count, skip, sums)
                                       : plain::levels_power_sums(samples, count, skip, sums);
     if (!ok) return QN_STATUS_NUMERICAL_FAILURE;
     qn_levels_of_power_sums(sums, count - skip, levels);
@@ -104,9 +104,9 @@ void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept {
 bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
                                std::size_t count, bool power_sums) noexcept {
     if (power_sums)
-        return path == qn_simd::avx2 ? fused::smoothed_run<true>(bank, samples, count)
+        return path != qn_simd::baseline ? fused::smoothed_run<true>(bank, samples, count)
                                      : plain::smoothed_run<true>(bank, samples, count);
-    return path == qn_simd::avx2 ? fused::smoothed_run<false>(bank, samples, count)
+    return path != qn_simd::baseline ? fused::smoothed_run<false>(bank, samples, count)
                                  : plain::smoothed_run<false>(bank, samples, count);
 }
 

@@ -72,7 +72,7 @@ using vec = qn_v4d;
 }  // namespace wide
 
 void decay_advance(qn_simd path, const decay_state &d, const double *core, bool first, double *decayed) {
-    if (path == qn_simd::avx2) {
+    if (path != qn_simd::baseline) {
         wide::decay_advance(d, core, first, decayed);
     } else {
         plain::decay_advance(d, core, first, decayed);
