@@ -281,11 +281,15 @@ QN_API QN_NODISCARD qn_status qn_loudness_time_frame_count(uint64_t sample_count
  *     specific_capacity < F * 240 (*frame_count = F) QN_STATUS_OUTPUT_TOO_SMALL
  *  9. samples null                                 QN_STATUS_NULL_POINTER
  *     a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
- * 10. no memory for F * 241 doubles of work        QN_STATUS_ALLOCATION_FAILED
+ * 10. no memory for F * 241 doubles of work
+ *     (samples beyond +-1e100 Pa only)             QN_STATUS_ALLOCATION_FAILED
  * 11. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS. Outputs are written only on success (beyond
- * F and F * 240 values nothing is touched). One heap block of F * 241
- * doubles is used during the call. */
+ * F and F * 240 values nothing is touched). A signal whose samples all lie
+ * within +-1e100 Pa, as every sound pressure does, cannot fail once the
+ * checks have passed: its frames are written as they are computed, and the
+ * call allocates nothing. Beyond that the frames wait in one heap block of
+ * F * 241 doubles until the end, so that a failure writes nothing. */
 QN_API QN_NODISCARD qn_status qn_loudness_time(
     const double *samples, uint64_t sample_count, int32_t sample_rate, qn_sound_field field,
     double *loudness, uint64_t loudness_capacity, double *specific, uint64_t specific_capacity,

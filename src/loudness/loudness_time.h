@@ -32,6 +32,17 @@ struct qn_loudness_time_state {
     bool power_sums = false;  // also sum the squared band outputs (bank.power)
 };
 
+// Signals whose samples all lie within +-1e100 Pa cannot make the method
+// fail: every filter of the bank amplifies by less than 1e11 in the sum of
+// its impulse response, so squared band outputs stay below 1e222 and their
+// smoothed powers, levels (under 2500 dB), intensities (under 1e250), core
+// and specific loudness and the weighting all stay finite. The analysis of
+// such a signal may therefore write its frames as it goes.
+inline constexpr double qn_loudness_time_safe_peak = 1e100;
+
+// The largest |x[i]| of finite samples (0 for none).
+double qn_peak_magnitude(const double *x, uint64_t count) noexcept;
+
 // The state at rest for a (valid) sound field and an available vector path.
 void qn_loudness_time_start(qn_loudness_time_state *state, qn_sound_field field, qn_simd path,
                             bool power_sums) noexcept;

@@ -2,8 +2,10 @@
 // signal loudness functions and of sharpness.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "quarnelo.h"
@@ -159,7 +161,9 @@ TEST(LoudnessTimeApi, LargerCapacitiesAreLeftUntouched) {
 }
 
 TEST(LoudnessTimeApi, AllocationFailureIsAStatus) {
-    const auto x = qn_test::sine(1000, 0.1, 4800);
+    // Only a signal beyond 1e100 Pa needs the block that holds its frames
+    // until the end.
+    const auto x = qn_test::sine(1000, 1e101, 4800);
     std::vector<double> n(50), s(50 * 240);
     uint64_t frames = 5;
     {
@@ -174,6 +178,53 @@ TEST(LoudnessTimeApi, AllocationFailureIsAStatus) {
               QN_STATUS_SUCCESS);
     EXPECT_EQ(qn_test_allocation_count(), 1) << "one working block per call";
     EXPECT_EQ(qn_test_live_allocations(), live) << "and it is released";
+}
+
+TEST(LoudnessTimeApi, SignalsUpToTheBoundAllocateNothingAndStayFinite) {
+    // The bound's worst cases: the band at 25 Hz rung at its centre, every
+    // band at once by a click train, the top band by the fastest
+    // alternation; full scale at 1e100 Pa for two seconds.
+    const std::size_t count = 96000;
+    const auto tone = qn_test::sine(25, 1e100 * std::sqrt(2.0), count);
+    std::vector<double> square(count), clicks(count, 0.0), alternating(count), at_bound(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        square[i] = (i / 960) % 2 ? 1e100 : -1e100;
+        alternating[i] = i % 2 ? 1e100 : -1e100;
+        at_bound[i] = std::min(std::max(tone[i], -1e100), 1e100);
+    }
+    for (std::size_t i = 0; i < count; i += 4800) clicks[i] = 1e100;
+    const std::pair<const char *, const std::vector<double> *> signals[] = {
+        {"25 Hz at the bound", &at_bound}, {"25 Hz square", &square}, {"clicks", &clicks}, {"alternating", &alternating}};
+    const uint64_t frames = (count - 1) / 96 + 1;
+    std::vector<double> n(frames), s(frames * 240);
+    for (const auto &[what, x] : signals) {
+        qn_test_fail_allocation_at(-1);
+        uint64_t written = 0;
+        ASSERT_EQ(qn_loudness_time(x->data(), count, 48000, 1, n.data(), n.size(), s.data(), s.size(), &written),
+                  QN_STATUS_SUCCESS)
+            << what;
+        EXPECT_EQ(qn_test_allocation_count(), 0) << what;
+        EXPECT_TRUE(std::all_of(n.begin(), n.end(), [](double v) { return std::isfinite(v); })) << what;
+        EXPECT_TRUE(std::all_of(s.begin(), s.end(), [](double v) { return std::isfinite(v); })) << what;
+    }
+}
+
+TEST(LoudnessTimeApi, BeyondTheBoundTheFramesWaitInABlock) {
+    // Frames written as they go and frames held until the end are the same.
+    const auto quiet = qn_test::sine(1000, 0.2, 4800);
+    auto loud = quiet;
+    loud[2400] = 2e100;  // one sample beyond the bound, far from the frames compared
+    const uint64_t frames = 50;
+    std::vector<double> n1(frames), s1(frames * 240), n2(frames), s2(frames * 240);
+    uint64_t written = 0;
+    qn_test_fail_allocation_at(-1);
+    ASSERT_EQ(qn_loudness_time(loud.data(), loud.size(), 48000, 0, n1.data(), frames, s1.data(), s1.size(), &written),
+              QN_STATUS_SUCCESS);
+    EXPECT_EQ(qn_test_allocation_count(), 1);
+    ASSERT_EQ(qn_loudness_time(quiet.data(), quiet.size(), 48000, 0, n2.data(), frames, s2.data(), s2.size(), &written),
+              QN_STATUS_SUCCESS);
+    for (uint64_t f = 0; f < 24; ++f) EXPECT_EQ(n1[f], n2[f]) << "frame " << f;
+    EXPECT_TRUE(std::equal(s1.begin(), s1.begin() + 24 * 240, s2.begin()));
 }
 
 TEST(LoudnessTimeApi, OverflowingFilterIsANumericalFailure) {

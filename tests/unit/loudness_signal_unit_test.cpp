@@ -12,6 +12,8 @@
 
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
+#include "loudness/loudness_time.h"
+#include "loudness/third_octave_tables.h"
 #include "loudness/zwicker_tables.h"
 #include "support/reference_loudness.h"
 #include "support/signals.h"
@@ -194,4 +196,28 @@ TEST(ZwickerTables, CoreFactorsAreTheirFormula) {
         const double formula = 0.0635 * std::pow(10.0, 0.025 * qn_zwicker::threshold_db[c]);
         EXPECT_NEAR(qn_zwicker::core_factor[c], formula, 1e-16 * formula) << "band " << c;
     }
+}
+
+TEST(ThirdOctaveBank, NoBandAmplifiesBeyondTheSafeBound) {
+    // The time-varying analysis writes its frames as it goes for samples
+    // within qn_loudness_time_safe_peak, on the grounds that no band's
+    // impulse response sums to 1e11 in magnitude: the worst output is then
+    // below 1e111, its square below 1e222, and every later quantity finite.
+    using namespace qn_third_octave;
+    for (int b = 0; b < band_count; ++b) {
+        double w1[section_count] = {}, w2[section_count] = {}, sum = 0;
+        for (int n = 0; n < 480000; ++n) {
+            double u = n == 0 ? bands[b].gain : 0.0;
+            for (int s = 0; s < section_count; ++s) {
+                const double w = u - a1(b, s) * w1[s] - a2(b, s) * w2[s];
+                const double beta = s == 0 ? 2.0 : s == 1 ? 0.0 : -2.0;
+                u = w + beta * w1[s] + (s == 1 ? -w2[s] : w2[s]);
+                w2[s] = w1[s];
+                w1[s] = w;
+            }
+            sum += std::fabs(u);
+        }
+        EXPECT_LT(sum, 1e11 / 1e3) << "band " << b << ": a thousandfold margin";
+    }
+    EXPECT_EQ(qn_loudness_time_safe_peak, 1e100);
 }
