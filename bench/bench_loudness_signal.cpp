@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "frame/simd.h"
 #include "loudness/filter_bank.h"
+#include "loudness/loudness.h"
 #include "quarnelo.h"
 #include "support/reference_loudness.h"
 #include "bench_support.h"
@@ -32,6 +34,22 @@ static void BM_LoudnessStationary60s(benchmark::State &state) {
 }
 BENCHMARK(BM_LoudnessStationary60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 
+// The band levels alone on each vector path this processor has (the
+// stationary method adds a few microseconds of core loudness).
+static void BM_ThirdOctaveLevels60s(benchmark::State &state) {
+    const auto path = static_cast<qn_simd>(state.range(0));
+    if (!qn_simd_available(path)) {
+        state.SkipWithError("vector path not on this processor");
+        return;
+    }
+    state.SetLabel(qn_simd_name(path));
+    const auto &x = signal_60s();
+    double levels[28];
+    for (auto _ : state) benchmark::DoNotOptimize(qn_third_octave_levels_with(path, x.data(), x.size(), 0, levels));
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_ThirdOctaveLevels60s)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+
 static void BM_ThirdOctaveLevelsScalar60s(benchmark::State &state) {
     const auto &x = signal_60s();
     for (auto _ : state) {
@@ -55,6 +73,25 @@ static void BM_LoudnessTime60s(benchmark::State &state) {
     set_realtime(state, x.size());
 }
 BENCHMARK(BM_LoudnessTime60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+
+// The time-varying method on each vector path this processor has.
+static void BM_LoudnessTimePath60s(benchmark::State &state) {
+    const auto path = static_cast<qn_simd>(state.range(0));
+    if (!qn_simd_available(path)) {
+        state.SkipWithError("vector path not on this processor");
+        return;
+    }
+    state.SetLabel(qn_simd_name(path));
+    const auto &x = signal_60s();
+    const uint64_t frames = (x.size() - 1) / 96 + 1;
+    std::vector<double> loudness(frames), specific(frames * 240);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(qn_loudness_time_compute(path, x.data(), x.size(), QN_SOUND_FIELD_FREE, frames,
+                                                          loudness.data(), specific.data()));
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_LoudnessTimePath60s)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 
 // The meter on the same 60 s in blocks of state.range(0) samples, every
 // frame read as its block completes it, with its specific loudness when

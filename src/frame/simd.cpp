@@ -1,5 +1,8 @@
 #include "frame/simd.h"
 
+// The processor is asked once, when the program loads: the compiler's
+// run-time support reads its features into a table that these probes only
+// look up, so no static of our own (and no lock around one) is needed.
 namespace {
 
 bool probe_avx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
@@ -15,18 +18,15 @@ bool probe_avx512() {
 }  // namespace
 
 bool qn_simd_available(qn_simd path) noexcept {
-    // Constants once initialised: the processor's features do not change.
-    static const bool avx2 = probe_avx2();
-    static const bool avx512 = probe_avx512();
     switch (path) {
     case qn_simd::baseline: return true;
-    case qn_simd::avx2: return avx2;
-    case qn_simd::avx512: return avx512;
+    case qn_simd::avx2: return probe_avx2();
+    case qn_simd::avx512: return probe_avx512();
     }
     return false;
 }
 
 qn_simd qn_simd_best() noexcept {
-    if (qn_simd_available(qn_simd::avx512)) return qn_simd::avx512;
-    return qn_simd_available(qn_simd::avx2) ? qn_simd::avx2 : qn_simd::baseline;
+    if (probe_avx512()) return qn_simd::avx512;
+    return probe_avx2() ? qn_simd::avx2 : qn_simd::baseline;
 }

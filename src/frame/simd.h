@@ -45,8 +45,7 @@ inline constexpr const char *qn_simd_name(qn_simd path) {
 // True when this processor runs the path.
 bool qn_simd_available(qn_simd path) noexcept;
 
-// The fastest path this processor runs. The processor is asked once, on the
-// first call; the answer never changes afterwards.
+// The fastest path this processor runs; the answer never changes.
 qn_simd qn_simd_best() noexcept;
 
 #endif

@@ -1,5 +1,6 @@
-// The third-octave filter bank. The 28 bands are independent, so four
-// neighbouring bands share one vector of four doubles: every lane does
+// The third-octave filter bank. The 28 bands are independent, so
+// neighbouring bands share one vector of two, four or eight doubles (the
+// last eight-band vector has four idle lanes): every lane does
 // exactly the arithmetic of its band in scalar code, in the same order, so
 // the results are the same bit for bit whatever the vector width. The
 // signal is read in blocks that stay in cache while all seven band groups
@@ -9,20 +10,25 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <immintrin.h>
 
 #include "frame/checks.h"
 #include "loudness/third_octave_tables.h"
+#include "loudness/vector_math.h"
 
 namespace {
 
 using namespace qn_third_octave;
 
 
-// The coefficients lane by lane (band-major), ready to load as vectors.
+constexpr int lane_count = static_cast<int>(qn_third_octave_lanes);
+
+// The coefficients lane by lane (band-major), ready to load as vectors; the
+// idle lanes are zero, so their filters never leave rest.
 struct lane_tables {
-    double gain[band_count];
-    double a1[section_count][band_count];
-    double a2[section_count][band_count];
+    double gain[lane_count];
+    double a1[section_count][lane_count];
+    double a2[section_count][lane_count];
 };
 
 constexpr lane_tables make_lane_tables() {
@@ -37,7 +43,7 @@ constexpr lane_tables make_lane_tables() {
     return t;
 }
 
-alignas(32) constexpr lane_tables coefficients = make_lane_tables();
+alignas(64) constexpr lane_tables coefficients = make_lane_tables();
 
 constexpr std::size_t block_samples = 64;  // filter outputs of a block: 14 KiB, on the stack
 
@@ -53,11 +59,24 @@ using vec = qn_v2d;
 namespace fused {
 using vec = qn_v4d;
 #define QN_FUSED 1
+#define QN_FMA _mm256_fmadd_pd
 #define QN_TARGET QN_TARGET_AVX2
 #include "loudness/filter_bank_kernels.inc"
 #undef QN_TARGET
+#undef QN_FMA
 #undef QN_FUSED
 }  // namespace fused
+
+namespace fused8 {
+using vec = qn_v8d;
+#define QN_FUSED 1
+#define QN_FMA _mm512_fmadd_pd
+#define QN_TARGET QN_TARGET_AVX512
+#include "loudness/filter_bank_kernels.inc"
+#undef QN_TARGET
+#undef QN_FMA
+#undef QN_FUSED
+}  // namespace fused8
 
 }  // namespace
 
@@ -67,20 +86,31 @@ qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint6
     if (count < 256) return QN_STATUS_INPUT_TOO_SHORT;
     if (skip >= count) return QN_STATUS_INVALID_ARGUMENT;
 
-    alignas(32) double sums[band_count];
-    const bool ok = path != qn_simd::baseline ? fused::levels_power_sums(samples, count, skip, sums)
-                                      : plain::levels_power_sums(samples, count, skip, sums);
+    alignas(64) double sums[lane_count];
+    bool ok;
+    switch (path) {
+    case qn_simd::avx512: ok = fused8::levels_power_sums(samples, count, skip, sums); break;
+    case qn_simd::avx2: ok = fused::levels_power_sums(samples, count, skip, sums); break;
+    default: ok = plain::levels_power_sums(samples, count, skip, sums); break;
+    }
     if (!ok) return QN_STATUS_NUMERICAL_FAILURE;
     qn_levels_of_power_sums(sums, count - skip, levels);
     return QN_STATUS_SUCCESS;
+}
+
+void qn_band_levels(const double *powers, double *levels) noexcept {
+    for (int b = 0; b < band_count; ++b) levels[b] = powers[b] + 1e-12;
+    qn_log10_n(qn_simd_best(), levels, levels, band_count);
+    for (int b = 0; b < band_count; ++b) levels[b] = 10.0 * (levels[b] + qn_level_offset);
 }
 
 bool qn_levels_of_power_sums(const double *sums, uint64_t count, double *levels) noexcept {
     for (int b = 0; b < band_count; ++b)
         if (!qn_is_finite(sums[b])) return false;
     const double averaged = static_cast<double>(count);
-    for (int b = 0; b < band_count; ++b)
-        levels[b] = 10.0 * (std::log10(sums[b] / averaged + 1e-12) + qn_level_offset);
+    double powers[band_count];
+    for (int b = 0; b < band_count; ++b) powers[b] = sums[b] / averaged;
+    qn_band_levels(powers, levels);
     return true;
 }
 
@@ -103,11 +133,17 @@ void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept {
 
 bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
                                std::size_t count, bool power_sums) noexcept {
-    if (power_sums)
-        return path != qn_simd::baseline ? fused::smoothed_run<true>(bank, samples, count)
-                                     : plain::smoothed_run<true>(bank, samples, count);
-    return path != qn_simd::baseline ? fused::smoothed_run<false>(bank, samples, count)
-                                 : plain::smoothed_run<false>(bank, samples, count);
+    switch (path) {
+    case qn_simd::avx512:
+        return power_sums ? fused8::smoothed_run<true>(bank, samples, count)
+                          : fused8::smoothed_run<false>(bank, samples, count);
+    case qn_simd::avx2:
+        return power_sums ? fused::smoothed_run<true>(bank, samples, count)
+                          : fused::smoothed_run<false>(bank, samples, count);
+    default:
+        return power_sums ? plain::smoothed_run<true>(bank, samples, count)
+                          : plain::smoothed_run<false>(bank, samples, count);
+    }
 }
 
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept {

@@ -25,24 +25,30 @@ qn_status qn_third_octave_levels(const double *samples, uint64_t count, uint64_t
                                  double *levels) noexcept;
 
 // The loops on a chosen vector path (which must be available): baseline
-// ones for any x86-64, fused ones with AVX2 and FMA. Both give the same bits;
+// ones for any x86-64, fused ones of four and of eight bands with AVX2 and
+// FMA and with AVX-512. All give the same bits;
 // the functions without a path take qn_simd_best().
 qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint64_t count,
                                       uint64_t skip, double *levels) noexcept;
 
+// Lanes of the bank's band-major arrays: the 28 bands and four idle lanes,
+// so that vectors of two, four or eight bands tile them.
+inline constexpr std::size_t qn_third_octave_lanes = 32;
+static_assert(qn_third_octave_lanes >= qn_third_octave_band_count && qn_third_octave_lanes % 8 == 0);
+
 // Running state of the filter bank with the three-stage power smoothing of
 // the time-varying method, band-major so that neighbouring bands share a
-// vector. All zero is the state at rest.
+// vector; the idle lanes stay 0. All zero is the state at rest.
 struct qn_smoothed_bank {
-    alignas(32) double w1[3][qn_third_octave_band_count];  // w[n-1] of sections 1-3
-    alignas(32) double w2[3][qn_third_octave_band_count];  // w[n-2] of sections 1-3
-    alignas(32) double s[3][qn_third_octave_band_count];   // smoothing stages 1-3
-    alignas(32) double a[qn_third_octave_band_count];      // smoothing feedback
-    alignas(32) double b[qn_third_octave_band_count];      // smoothing input, 1 - a
+    alignas(64) double w1[3][qn_third_octave_lanes];  // w[n-1] of sections 1-3
+    alignas(64) double w2[3][qn_third_octave_lanes];  // w[n-2] of sections 1-3
+    alignas(64) double s[3][qn_third_octave_lanes];   // smoothing stages 1-3
+    alignas(64) double a[qn_third_octave_lanes];      // smoothing feedback
+    alignas(64) double b[qn_third_octave_lanes];      // smoothing input, 1 - a
     // Sum of the squared outputs since the start, in sample order, when the
     // run is asked for it: the same sums, bit for bit, as the stationary
     // method forms from sample 0.
-    alignas(32) double power[qn_third_octave_band_count];
+    alignas(64) double power[qn_third_octave_lanes];
 };
 
 // Resets the state and sets the per-band smoothing coefficients (time
@@ -55,6 +61,11 @@ void qn_smoothed_bank_init(qn_smoothed_bank *bank) noexcept;
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept;
 bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
                                std::size_t count, bool power_sums = false) noexcept;
+
+// Band levels (dB) of 28 mean-square band powers (Pa^2), 10 log10(p +
+// 1e-12) + 93.98 dB. The logarithms come from the vector kernels, which
+// agree with the C library's within 1e-15 relative on every path alike.
+void qn_band_levels(const double *powers, double *levels) noexcept;
 
 // Band levels (dB) from power sums over `count` samples, as
 // qn_third_octave_levels gives them. False when a sum is not finite.

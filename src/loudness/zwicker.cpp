@@ -2,12 +2,18 @@
 #include <cmath>
 
 #include "frame/axes.h"
+#include "frame/simd.h"
 #include "loudness/loudness.h"
+#include "loudness/vector_math.h"
 #include "loudness/zwicker_tables.h"
 
 using namespace qn_zwicker;
 
 void qn_core_loudness(const double *levels, qn_sound_field field, double *core) noexcept {
+    // The powers of ten and the logarithms go through the vector kernels in
+    // three batches; every path gives the same bits, so the fastest is used.
+    const qn_simd path = qn_simd_best();
+
     // Low-frequency correction: each band below 315 Hz is weighted by the
     // row of the level range it falls in; the weight depends on the level
     // because equal-loudness contours flatten as the level rises.
@@ -15,33 +21,35 @@ void qn_core_loudness(const double *levels, qn_sound_field field, double *core) 
     for (int i = 0; i < low_band_count; ++i) {
         int j = 0;
         while (j < level_range_count - 1 && levels[i] > range_limit_db[j] - low_weight_db[j][i]) ++j;
-        intensity[i] = std::pow(10.0, (levels[i] + low_weight_db[j][i]) * 0.1);
+        intensity[i] = (levels[i] + low_weight_db[j][i]) * 0.1;
     }
+    qn_exp10_n(path, intensity, intensity, low_band_count);
 
     // The three lowest critical bands gather 6, 3 and 2 third-octave bands.
-    const double group_sum[3] = {
+    double group_db[3] = {
         intensity[0] + intensity[1] + intensity[2] + intensity[3] + intensity[4] + intensity[5],
         intensity[6] + intensity[7] + intensity[8],
         intensity[9] + intensity[10],
     };
+    const bool silent[3] = {!(group_db[0] > 0), !(group_db[1] > 0), !(group_db[2] > 0)};
+    qn_log10_n(path, group_db, group_db, 3);
 
     const bool diffuse = field == QN_SOUND_FIELD_DIFFUSE;
+    double excitation[level_band_count], power[level_band_count];
     for (int c = 0; c < level_band_count; ++c) {
-        double excitation;
-        if (c < 3) {
-            excitation = group_sum[c] > 0 ? 10.0 * std::log10(group_sum[c]) : -120.0;
-        } else {
-            excitation = levels[c + 8];
-        }
-        excitation -= transmission_db[c];
-        if (diffuse) excitation += diffuse_db[c];
-
+        double e = c < 3 ? (silent[c] ? -120.0 : 10.0 * group_db[c]) : levels[c + 8];
+        e -= transmission_db[c];
+        if (diffuse) e += diffuse_db[c];
+        excitation[c] = e;
+        power[c] = (e - band_correction_db[c] - threshold_db[c]) * 0.1;
+    }
+    qn_exp10_n(path, power, power, level_band_count);
+    for (int c = 0; c < level_band_count; ++c) power[c] = 0.25 * power[c] + 0.75;
+    qn_root4_n(path, power, power, level_band_count);
+    for (int c = 0; c < level_band_count; ++c) {
         double value = 0;
-        if (excitation > threshold_db[c]) {
-            const double corrected = excitation - band_correction_db[c];
-            value = core_factor[c] *
-                    (std::pow(0.25 * std::pow(10.0, (corrected - threshold_db[c]) * 0.1) + 0.75, 0.25) -
-                     1.0);
+        if (excitation[c] > threshold_db[c]) {
+            value = core_factor[c] * (power[c] - 1.0);
             if (value < 0) value = 0;
         }
         core[c] = value;

