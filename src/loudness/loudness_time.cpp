@@ -71,11 +71,18 @@ using vec = qn_v4d;
 #undef QN_TARGET
 }  // namespace wide
 
+namespace wide8 {
+using vec = qn_v8d;
+#define QN_TARGET QN_TARGET_AVX512
+#include "loudness/decay_kernels.inc"
+#undef QN_TARGET
+}  // namespace wide8
+
 void decay_advance(qn_simd path, const decay_state &d, const double *core, bool first, double *decayed) {
-    if (path != qn_simd::baseline) {
-        wide::decay_advance(d, core, first, decayed);
-    } else {
-        plain::decay_advance(d, core, first, decayed);
+    switch (path) {
+    case qn_simd::avx512: wide8::decay_advance(d, core, first, decayed); break;
+    case qn_simd::avx2: wide::decay_advance(d, core, first, decayed); break;
+    default: plain::decay_advance(d, core, first, decayed); break;
     }
 }
 

@@ -16,7 +16,7 @@ inline constexpr uint64_t qn_loudness_step_samples = 24;   // one loudness step 
 inline constexpr uint64_t qn_loudness_frame_samples = 96;  // one output frame per 2 ms
 
 // The decay runs on all 21 core bands at once, several to a vector: 21
-// bands and three idle lanes.
+// bands and three idle lanes, so vectors of two, four or eight tile them.
 inline constexpr int qn_decay_lanes = 24;
 static_assert(qn_decay_lanes >= qn_core_band_count);
 
