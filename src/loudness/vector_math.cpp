@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <immintrin.h>
+#include <iterator>
 
 namespace {
 
@@ -23,8 +24,7 @@ constexpr double round_shifter = 6755399441055744.0;
 constexpr double exp10_limit = 300.0;
 // (ln 10)^k / k!: with |r| <= 0.1506 the first omitted term is below 5e-18
 // of the result.
-constexpr int exp10_degree = 13;
-constexpr double exp10_taylor[exp10_degree + 1] = {
+constexpr double exp10_taylor[] = {
     1.0,
     2.302585092994046,
     2.650949055239199,
@@ -43,11 +43,11 @@ constexpr double exp10_taylor[exp10_degree + 1] = {
 
 // ln m = 2 f (1 + f^2 / 3 + f^4 / 5 + ...): with f^2 <= 0.0295 the first
 // omitted term (k = 12) is below 1e-19 of the result.
-constexpr int atanh_degree = 11;
-constexpr double atanh_series[atanh_degree + 1] = {
+constexpr double atanh_series[] = {
     1.0,        1.0 / 3.0,  1.0 / 5.0,  1.0 / 7.0,  1.0 / 9.0,  1.0 / 11.0,
     1.0 / 13.0, 1.0 / 15.0, 1.0 / 17.0, 1.0 / 19.0, 1.0 / 21.0, 1.0 / 23.0,
 };
+static_assert(std::size(exp10_taylor) == 14 && std::size(atanh_series) == 12);
 constexpr double inverse_ln_10 = 0.4342944819032518;
 constexpr double sqrt_2 = 1.4142135623730951;
 
