@@ -24,7 +24,7 @@ namespace {
 using qn_test::sentinel;
 using qn_test::untouched;
 
-const bool has_avx2 = qn_simd_available(qn_simd::avx2);
+const qn_simd best = qn_simd_best();
 
 [[maybe_unused]] const bool expected =
     qn_fuzz_expect("qn_loudness_stationary",
@@ -41,7 +41,7 @@ const bool has_avx2 = qn_simd_available(qn_simd::avx2);
     qn_fuzz_expect("qn_sharpness_din",
                    qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_ARGUMENT,
                                      QN_STATUS_NON_FINITE_INPUT})) &&
-    qn_fuzz_expect("vector paths", has_avx2 ? std::vector<std::string>{"levels alike", "levels fail alike",
+    qn_fuzz_expect("vector paths", best != qn_simd::baseline ? std::vector<std::string>{"levels alike", "levels fail alike",
                                                                         "time alike", "time fails alike"}
                                             : std::vector<std::string>{"baseline only"});
 
@@ -150,14 +150,14 @@ void sharpness(carver &in, const std::vector<double> &x) {
 
 // The baseline path against the best one: same status, same bits.
 void vector_paths(const std::vector<double> &x, qn_sound_field field) {
-    if (!has_avx2) {
+    if (best == qn_simd::baseline) {
         QN_FUZZ_OUTCOME("vector paths", "baseline only");
         return;
     }
     if (x.size() >= 256) {
         double a[28], b[28];
         const qn_status sa = qn_third_octave_levels_with(qn_simd::baseline, x.data(), x.size(), 0, a);
-        const qn_status sb = qn_third_octave_levels_with(qn_simd::avx2, x.data(), x.size(), 0, b);
+        const qn_status sb = qn_third_octave_levels_with(best, x.data(), x.size(), 0, b);
         QN_FUZZ_ASSERT(sa == sb);
         QN_FUZZ_ASSERT(sa != QN_STATUS_SUCCESS || std::memcmp(a, b, sizeof a) == 0);
         QN_FUZZ_OUTCOME("vector paths", sa == QN_STATUS_SUCCESS ? "levels alike" : "levels fail alike");
@@ -168,7 +168,7 @@ void vector_paths(const std::vector<double> &x, qn_sound_field field) {
         const bool oa = qn_loudness_time_compute(qn_simd::baseline, x.data(), x.size(), field, frames, a.data(),
                                                  a.data() + frames);
         const bool ob =
-            qn_loudness_time_compute(qn_simd::avx2, x.data(), x.size(), field, frames, b.data(), b.data() + frames);
+            qn_loudness_time_compute(best, x.data(), x.size(), field, frames, b.data(), b.data() + frames);
         QN_FUZZ_ASSERT(oa == ob);
         QN_FUZZ_ASSERT(!oa || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
         QN_FUZZ_OUTCOME("vector paths", oa ? "time alike" : "time fails alike");
