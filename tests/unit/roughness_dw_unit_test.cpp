@@ -139,6 +139,38 @@ TEST(DwEngine, ResultCodes) {
     EXPECT_EQ(frames, 1) << "frame count written before the failure";
 }
 
+TEST(DwEngine, EveryPathGivesTheSameBits) {
+    // Signals that busy every kernel: components everywhere, single lines
+    // (silent neighbours, channels alone), the edges of the analysed range.
+    struct Case {
+        const char *what;
+        std::vector<double> x;
+    };
+    std::vector<Case> cases;
+    {
+        auto x = qn_test::pink_noise(0.05, 24000, 42);
+        const auto tone = qn_test::am_tone(1000, 70, 1.0, 0.1, 24000);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] += tone[i];
+        cases.push_back({"AM tone over pink noise", x});
+    }
+    cases.push_back({"loud 20 Hz tone", qn_test::sine(20, 20.0, 14400)});
+    cases.push_back({"19 kHz tone", qn_test::sine(19000, 0.5, 14400)});
+    cases.push_back({"white noise", qn_test::white_noise(0.2, 14400, 9)});
+    for (const Case &c : cases) {
+        std::vector<double> first;
+        for (qn_simd path : qn_test::simd_paths()) {
+            std::vector<double> out(8, -1.0);
+            int32_t frames = 8;
+            const int32_t n = static_cast<int32_t>(c.x.size());
+            ASSERT_GT(qn_roughness_dw_core_with(path, c.x.data(), n, out.data(), &frames, 48000.0), 0) << c.what;
+            out.resize(static_cast<std::size_t>(frames));
+            if (first.empty()) first = out;
+            ASSERT_EQ(std::memcmp(out.data(), first.data(), sizeof(double) * out.size()), 0)
+                << c.what << " on " << qn_simd_name(path);
+        }
+    }
+}
+
 TEST(DwEngine, EveryAllocationFailureIsReportedAndReleased) {
     const auto x = qn_test::am_tone(1000, 70, 1.0, 0.03, 9600);
     double out = 0;
