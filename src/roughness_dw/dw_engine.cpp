@@ -21,6 +21,7 @@
 // direct method to rounding.
 #include "roughness_dw/dw_engine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -36,31 +37,38 @@ namespace {
 
 constexpr int channels = channel_count;
 
-// The per-bin arrays of a frame and the shares of two channels, in one block.
-constexpr int bin_arrays = 9;
+// The per-bin arrays of a frame and the shares of two channels, in one
+// block, and the frame's block summaries behind them.
+constexpr int bin_arrays = 7;
 
 bool obtain_bins(qn_heap_array<double> &owner, const qn_dw_setup &s, qn_dw_frame_bins &frame, double *phi[2]) {
     const uint64_t per_array = static_cast<uint64_t>(s.bin_end);
+    const uint64_t blocks = per_array / qn_dw_bin_block;
     uint64_t total = 0;
-    if (!qn_mul_size(per_array, bin_arrays, &total)) return false;
-    owner = qn_alloc_array<double>(total);
+    if (!qn_mul_size(per_array, bin_arrays, &total) || total > qn_max_count - 2 * blocks) return false;
+    owner = qn_alloc_array<double>(total + 2 * blocks);
     if (!owner) return false;
     double *p[bin_arrays];
     for (int a = 0; a < bin_arrays; ++a) p[a] = owner.get() + static_cast<std::size_t>(a) * per_array;
-    frame = {p[0], p[1], p[2], p[3], p[4], p[5], p[6]};
-    phi[0] = p[7];
-    phi[1] = p[8];
+    double *summaries = owner.get() + total;
+    frame = {p[0], p[1], p[2], p[3], p[4], summaries, summaries + blocks};
+    phi[0] = p[5];
+    phi[1] = p[6];
     return true;
 }
 
 qn_dw_bin_tables tables_of(const qn_dw_setup &s) {
-    return {s.bin_end,
-            s.rate.get(),
-            s.threshold.get(),
-            s.transmission.get(),
-            s.lower_ratio.get(),
-            s.upper_gap.get(),
+    return {s.bin_end, s.rate.get(), s.threshold.get(), s.transmission.get(), s.lower_ratio.get(),
             s.slope_term.get()};
+}
+
+// The first analysed bin whose rate, doubled, passes `past` (the rate rises
+// with the bin); bin_hi + 1 when none does.
+template <class Past>
+int first_bin(const qn_dw_setup &s, Past past) {
+    int k = s.bin_lo;
+    while (k <= s.bin_hi && !past(2.0 * s.rate[k])) ++k;
+    return k;
 }
 
 // What channel i (1 ... 47) takes from the channels around it.
@@ -74,6 +82,8 @@ qn_dw_row row_of(const qn_dw_setup &s, int i) {
     r.lower_rate = 0.5 * above;
     r.lower_threshold = s.channel_threshold[qn_dw_channel_index(above)];
     r.lower_gain = s.channel_gain[qn_dw_channel_index(above)];
+    r.own_begin = first_bin(s, [&](double two_z) { return two_z > r.below; });
+    r.own_end = first_bin(s, [&](double two_z) { return two_z >= r.above; });
     return r;
 }
 
@@ -99,6 +109,9 @@ struct workspace {
     qn_heap_array<double> bins;
     qn_dw_frame_bins frame{};
     double *phi[2] = {};
+    qn_heap_array<double> reach;  // prefix and suffix maxima of the block summaries
+    int span_begin[channels];     // per channel, the bins its components can come from
+    int span_end[channels];
     qn_heap_array<double> envelope;  // channels x 2 * weight_bins: weighted envelope spectra
     double energy[channels];         // sum over the frame of the squared weighted envelope
     double depth[channels];          // modulation depth m
@@ -121,8 +134,9 @@ bool obtain(workspace &w, const qn_dw_setup &s, qn_simd path) {
         return false;
     w.pair = qn_alloc_array<double>(pair_size);
     w.envelope = qn_alloc_array<double>(envelopes);
+    w.reach = qn_alloc_array<double>(3 * static_cast<uint64_t>(s.bin_end / qn_dw_bin_block));
     if (!obtain_bins(w.bins, s, w.frame, w.phi)) return false;
-    return w.real_plan && w.complex_plan && w.block && w.pair && w.envelope;
+    return w.real_plan && w.complex_plan && w.block && w.pair && w.envelope && w.reach;
 }
 
 // The spectrum of one frame, ear-weighted, and its audible components.
@@ -189,15 +203,17 @@ void silent_channel(workspace &w, const qn_dw_setup &s, int ch) {
     w.depth[ch] = 0;
 }
 
-// One channel alone: its spectrum to its excitation, rectified, back to the
-// spectrum of the rectified excitation, all with the real transform.
-void single_channel(workspace &w, const qn_dw_setup &s, int ch, const double *phi) {
+// One channel alone, its shares given for bins begin ... end - 1: its
+// spectrum to its excitation, rectified, back to the spectrum of the
+// rectified excitation, all with the real transform.
+void single_channel(workspace &w, const qn_dw_setup &s, int ch, const double *phi, int begin, int end) {
     const std::size_t n = static_cast<std::size_t>(s.length);
     double *block = w.block.get();
     double *data = block + 1;
-    w.kernels->channel_spectrum(phi, w.frame, s.bin_end, block);
-    // Bins from bin_end up to N/2 (block[N]) are empty.
-    const std::size_t written = 2 * static_cast<std::size_t>(s.bin_end);
+    w.kernels->channel_spectrum(phi, w.frame, begin, end, block);
+    // Every other bin up to N/2 (block[N]) is empty.
+    std::memset(block, 0, sizeof(double) * 2 * static_cast<std::size_t>(begin));
+    const std::size_t written = 2 * static_cast<std::size_t>(end);
     if (written <= n) std::memset(block + written, 0, sizeof(double) * (n + 1 - written));
     if (!qn_fft_rbackward(w.real_plan.get(), data, 1.0)) {
         w.transform_failed = true;
@@ -218,17 +234,21 @@ void single_channel(workspace &w, const qn_dw_setup &s, int ch, const double *ph
 // spectrum is scaled by a power of two (exact) so that both have the same
 // magnitude: the rounding of each then stays at its own scale, and the
 // weaker never inherits the other's.
-void pair_of_channels(workspace &w, const qn_dw_setup &s, int a, int b, double peak_a, double peak_b) {
+void pair_of_channels(workspace &w, const qn_dw_setup &s, int a, int b, double peak_a, double peak_b, int begin,
+                      int end) {
     const std::size_t n = static_cast<std::size_t>(s.length);
     int exp_a = 0, exp_b = 0;
     std::frexp(peak_a, &exp_a);
     std::frexp(peak_b, &exp_b);
     const double scale = std::ldexp(1.0, exp_a - exp_b), unscale = std::ldexp(1.0, exp_b - exp_a);
     double *z = w.pair.get();
-    w.kernels->pair_spectrum(w.phi[0], w.phi[1], scale, w.frame, s.bin_end, n, z);
-    // Bins bin_end ... N - bin_end are empty.
-    const std::size_t end = static_cast<std::size_t>(s.bin_end);
-    std::memset(z + 2 * end, 0, sizeof(double) * 2 * (n - 2 * end + 1));
+    w.kernels->pair_spectrum(w.phi[0], w.phi[1], scale, w.frame, begin, end, n, z);
+    // Every other bin is empty: below begin, from end to its mirror image
+    // N - end, and above the mirror image N - begin.
+    const std::size_t first = static_cast<std::size_t>(begin), past = static_cast<std::size_t>(end);
+    std::memset(z, 0, sizeof(double) * 2 * first);
+    std::memset(z + 2 * past, 0, sizeof(double) * 2 * (n - 2 * past + 1));
+    if (first > 1) std::memset(z + 2 * (n - first + 1), 0, sizeof(double) * 2 * (first - 1));
     if (!qn_fft_cbackward(w.complex_plan.get(), z, 1.0)) {
         w.transform_failed = true;
         return;
@@ -252,27 +272,88 @@ void pair_of_channels(workspace &w, const qn_dw_setup &s, int a, int b, double p
     });
 }
 
+// Margin of the reach tests below, dB: far above the rounding of a level,
+// far below anything audible.
+constexpr double reach_margin = 1e-6;
+
+// The bins whose components can reach each channel, from the frame's block
+// summaries. A component's excitation only falls away from it, 27 dB per
+// Bark downwards and by its upper slope upwards, so once even the loudest
+// and least steep component beyond a block stays below a channel's
+// threshold there, no component beyond it reaches the channel. Whole
+// blocks; the channel's own bins are always in.
+void channel_spans(workspace &w, const qn_dw_setup &s) {
+    constexpr int width = qn_dw_bin_block;
+    const int blocks = s.bin_end / width;
+    double *rising_level = w.reach.get();           // highest level in blocks 0 ... b
+    double *rising_slope = rising_level + blocks;   // least steep slope in blocks 0 ... b
+    double *falling_level = rising_slope + blocks;  // highest level in blocks b ... last
+    double level = qn_dw_no_level, slope = qn_dw_no_slope;
+    for (int b = 0; b < blocks; ++b) {
+        level = std::fmax(level, w.frame.block_level[b]);
+        slope = std::fmax(slope, w.frame.block_slope[b]);
+        rising_level[b] = level;
+        rising_slope[b] = slope;
+    }
+    level = qn_dw_no_level;
+    for (int b = blocks - 1; b >= 0; --b) {
+        level = std::fmax(level, w.frame.block_level[b]);
+        falling_level[b] = level;
+    }
+    for (int ch = 0; ch < channels; ++ch) {
+        const qn_dw_row &r = w.rows[ch];
+        int begin = r.own_begin / width * width;
+        int end = (r.own_end + width - 1) / width * width;
+        // Above the channel, down the lower slopes: the rate only rises.
+        int b = r.own_end / width;
+        while (b < blocks &&
+               falling_level[b] - 27.0 * (s.block_rate_low[b] - r.lower_rate) > r.lower_threshold - reach_margin)
+            ++b;
+        end = std::max(end, b * width);
+        // Below it, down the upper slopes.
+        b = (r.own_begin - 1) / width;
+        for (; b >= 0; --b) {
+            const double gap = r.upper_rate - s.block_rate_high[b];
+            const double reach = rising_level[b] + rising_slope[b] * (gap > 0 ? gap : 0.0);
+            if (reach <= r.upper_threshold - reach_margin) break;
+        }
+        begin = std::min(begin, (b + 1) * width);
+        w.span_begin[ch] = begin;
+        w.span_end[ch] = end;
+    }
+}
+
 // Excitation, envelope and modulation depth of every channel. Returns 0,
 // -2 after a failed transform, or -5 after a non-finite sum.
 int channel_envelopes(workspace &w, const qn_dw_setup &s) {
     w.transform_failed = false;
     w.non_finite = false;
+    channel_spans(w, s);
     for (int a = 0; a < channels; a += 2) {
         const int b = a + 1;
-        const double peak_a = w.kernels->spread(w.tables, w.frame, w.rows[a], w.phi[0]);
-        const double peak_b = b < channels ? w.kernels->spread(w.tables, w.frame, w.rows[b], w.phi[1]) : 0.0;
+        if (b == channels) {
+            const int begin = w.span_begin[a], end = w.span_end[a];
+            if (w.kernels->spread(w.tables, w.frame, w.rows[a], begin, end, w.phi[0]) > 0)
+                single_channel(w, s, a, w.phi[0], begin, end);
+            else
+                silent_channel(w, s, a);
+            break;
+        }
+        // Both channels' shares over the bins either can take.
+        const int begin = std::min(w.span_begin[a], w.span_begin[b]);
+        const int end = std::max(w.span_end[a], w.span_end[b]);
+        const double peak_a = w.kernels->spread(w.tables, w.frame, w.rows[a], begin, end, w.phi[0]);
+        const double peak_b = w.kernels->spread(w.tables, w.frame, w.rows[b], begin, end, w.phi[1]);
         if (peak_a > 0 && peak_b > 0) {
-            pair_of_channels(w, s, a, b, peak_a, peak_b);
+            pair_of_channels(w, s, a, b, peak_a, peak_b, begin, end);
             continue;
         }
         // A silent channel has no excitation and no envelope; its partner
         // goes alone.
-        if (peak_a > 0) single_channel(w, s, a, w.phi[0]);
+        if (peak_a > 0) single_channel(w, s, a, w.phi[0], begin, end);
         else silent_channel(w, s, a);
-        if (b < channels) {
-            if (peak_b > 0) single_channel(w, s, b, w.phi[1]);
-            else silent_channel(w, s, b);
-        }
+        if (peak_b > 0) single_channel(w, s, b, w.phi[1], begin, end);
+        else silent_channel(w, s, b);
     }
     if (w.transform_failed) return qn_dw_allocation_failed;
     if (w.non_finite) return qn_dw_non_finite;
@@ -327,7 +408,7 @@ bool qn_dw_channel_factors(qn_simd path, const qn_dw_setup &s, int bin, double l
     block[2 * static_cast<std::size_t>(bin)] = std::pow(10.0, level / 20.0) / s.transmission[bin];
     if (!kernels.components(block.get(), tables, frame)) return false;
     for (int i = 1; i <= channels; ++i) {
-        kernels.spread(tables, frame, row_of(s, i), phi[0]);
+        kernels.spread(tables, frame, row_of(s, i), 0, s.bin_end, phi[0]);
         factors[qn_dw_channel_index(i)] = phi[0][bin];
     }
     return true;

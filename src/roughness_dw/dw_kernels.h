@@ -19,19 +19,26 @@ struct qn_dw_bin_tables {
     const double *threshold;     // threshold in quiet, dB (+infinity where no component may be)
     const double *transmission;  // linear ear gain
     const double *lower_ratio;   // 10^(-27 z / 20)
-    const double *upper_gap;     // 0.5 ceil(2 z) - z, Bark
     const double *slope_term;    // 230 / f
 };
+
+// Level and slope that stand for "no component" in the block summaries:
+// below every threshold, and steeper than any slope.
+inline constexpr double qn_dw_no_level = -400.0;
+inline constexpr double qn_dw_no_slope = -1000.0;
 
 // The per-bin state of one frame (bin_end entries each). Bins that are not
 // components have zero spectrum and amplitude.
 struct qn_dw_frame_bins {
-    double *re, *im;     // ear-weighted spectrum Y of the components
-    double *amplitude;   // |Y|
-    double *level;       // 20 log10 |Y|, dB (-400 for a zero bin)
-    double *slope;       // upper slope s = min(0, 0.2 L - 230 / f - 24), dB per Bark
-    double *upper;       // excitation ratio 10^(s (0.5 j - z) / 20) at the channel j the next row takes
-    double *upper_step;  // 10^(s / 40): that ratio's factor from one channel to the next
+    double *re, *im;    // ear-weighted spectrum Y of the components
+    double *amplitude;  // |Y|
+    double *level;      // 20 log10 |Y|, dB (-400 for a zero bin)
+    double *slope;      // upper slope s = min(0, 0.2 L - 230 / f - 24), dB per Bark
+    // Per block of qn_dw_bin_block bins: the highest level and the least
+    // steep slope of its components (qn_dw_no_level, qn_dw_no_slope
+    // without any), which bound how far the block's components reach.
+    double *block_level;
+    double *block_slope;
 };
 
 // What the spread of the components over channel i needs of the channels
@@ -46,6 +53,8 @@ struct qn_dw_row {
     double lower_rate;       // 0.5 j of the channel above, Bark
     double lower_threshold;  // its threshold, dB
     double lower_gain;       // 10^(27 (0.5 j) / 20)
+    int own_begin;           // the channel's own bins: the analysed bins from here ...
+    int own_end;             // ... to before here (2 z between i - 1 and i + 1)
 };
 
 struct qn_dw_kernels {
@@ -53,24 +62,25 @@ struct qn_dw_kernels {
     void (*window)(const double *x, const double *w, std::size_t n, double *out) noexcept;
     // From a spectrum holding bin k at spectrum[2k] (real) and [2k + 1]
     // (imaginary), for k < bin_end: the ear-weighted bins, their levels,
-    // which are components (level above the threshold in quiet), and the
-    // upper slope, first upper ratio (at channel ceil(2 z)) and its step of
-    // each. False when the amplitude of an analysed bin is not finite.
+    // which are components (level above the threshold in quiet), their
+    // upper slopes and the block summaries. False when the amplitude of an
+    // analysed bin is not finite.
     bool (*components)(const double *spectrum, const qn_dw_bin_tables &tables,
                        const qn_dw_frame_bins &frame) noexcept;
-    // The share phi[k] of every bin in channel i (0 for the bins that are not
-    // components); advances frame.upper by one channel for the bins below
-    // the channel. Returns the largest phi[k] |Y[k]|: 0 for a silent channel.
-    double (*spread)(const qn_dw_bin_tables &tables, const qn_dw_frame_bins &frame, const qn_dw_row &row,
-                     double *phi) noexcept;
+    // The share phi[k] of the bins begin <= k < end (whole blocks) in
+    // channel i; the bins that are not components get values that multiply
+    // their zero spectrum. Returns the largest phi[k] |Y[k]| there: 0 when
+    // no component reaches the channel.
+    double (*spread)(const qn_dw_bin_tables &tables, const qn_dw_frame_bins &frame, const qn_dw_row &row, int begin,
+                     int end, double *phi) noexcept;
     // The spectra of two channels a and b, b scaled by a power of two, as
     // the full complex spectrum z (interleaved, n bins and one spare) whose
-    // backward transform is e_a + i e_b: bins k < bin_end and their mirror
-    // images n - k. Bins in between are left as they are.
+    // backward transform is e_a + i e_b: bins begin <= k < end and their
+    // mirror images n - k. Other bins are left as they are.
     void (*pair_spectrum)(const double *phi_a, const double *phi_b, double scale_b, const qn_dw_frame_bins &frame,
-                          int bin_end, std::size_t n, double *z) noexcept;
-    // One channel's spectrum phi Y as spectrum[2k], [2k + 1], k < bin_end.
-    void (*channel_spectrum)(const double *phi, const qn_dw_frame_bins &frame, int bin_end,
+                          int begin, int end, std::size_t n, double *z) noexcept;
+    // One channel's spectrum phi Y as spectrum[2k], [2k + 1], begin <= k < end.
+    void (*channel_spectrum)(const double *phi, const qn_dw_frame_bins &frame, int begin, int end,
                              double *spectrum) noexcept;
     // x[j] = |x[j]|, j < n.
     void (*rectify)(double *x, std::size_t n) noexcept;

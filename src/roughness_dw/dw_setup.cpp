@@ -62,10 +62,12 @@ bool qn_dw_prepare(qn_dw_setup *s, double fs) noexcept {
     s->threshold = qn_alloc_array<double>(bins);
     s->transmission = qn_alloc_array<double>(static_cast<uint64_t>(n) > bins ? static_cast<uint64_t>(n) : bins);
     s->lower_ratio = qn_alloc_array_zeroed<double>(bins);
-    s->upper_gap = qn_alloc_array_zeroed<double>(bins);
     s->slope_term = qn_alloc_array_zeroed<double>(bins);
+    const int blocks = s->bin_end / qn_dw_bin_block;
+    s->block_rate_low = qn_alloc_array<double>(static_cast<uint64_t>(blocks));
+    s->block_rate_high = qn_alloc_array<double>(static_cast<uint64_t>(blocks));
     if (!s->window || !s->scaled_window || !s->rate || !s->threshold || !s->transmission || !s->lower_ratio ||
-        !s->upper_gap || !s->slope_term)
+        !s->slope_term || !s->block_rate_low || !s->block_rate_high)
         return false;
 
     // Periodic Blackman window; the scale makes 20 log10 |X| the level of a
@@ -90,8 +92,15 @@ bool qn_dw_prepare(qn_dw_setup *s, double fs) noexcept {
         s->threshold[k] = threshold_at(z);
         s->transmission[k] = std::pow(10.0, transmission_db_at(z) / 20.0);
         s->lower_ratio[k] = std::pow(10.0, -27.0 * z / 20.0);
-        s->upper_gap[k] = 0.5 * std::ceil(2.0 * z) - z;
         s->slope_term[k] = 230.0 / f;
+    }
+
+    // The rate rises with the bin, so a block's extremes are those of its
+    // first and last analysed bins.
+    for (int b = 0; b < blocks; ++b) {
+        const int first = b * qn_dw_bin_block, last = first + qn_dw_bin_block - 1;
+        s->block_rate_low[b] = s->rate[first > s->bin_lo ? first : s->bin_lo];
+        s->block_rate_high[b] = s->rate[last < s->bin_hi ? last : s->bin_hi];
     }
 
     // Each channel's threshold is that of the bin at its centre frequency.

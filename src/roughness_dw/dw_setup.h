@@ -48,8 +48,11 @@ struct qn_dw_setup {
     // What the spread over the channels needs of each bin, so that no
     // frame computes it again:
     qn_heap_array<double> lower_ratio;  // 10^(-27 z / 20): the excitation ratio at 0 Bark
-    qn_heap_array<double> upper_gap;    // 0.5 ceil(2 z) - z, Bark from the bin up to its first channel above
     qn_heap_array<double> slope_term;   // 230 / f (f in Hz) of the upper slope (0 outside)
+    // Per block of qn_dw_bin_block bins (bin_end / qn_dw_bin_block of
+    // them): the least and the greatest rate of its analysed bins, Bark.
+    qn_heap_array<double> block_rate_low;
+    qn_heap_array<double> block_rate_high;
     // 10^(27 (0.5 j) / 20) for channel j = 1 ... 47, by channel index: times
     // lower_ratio, a component's excitation ratio at channel j below it.
     double channel_gain[qn_dw::channel_count] = {};
