@@ -16,9 +16,10 @@
 // their rectified excitations come back as one, and the envelope bins of
 // each are separated by symmetry. The mean of a rectified excitation is bin
 // 0 of its spectrum. So a frame costs one real transform and two complex
-// ones for every two channels, and the spread of the components over the
-// channels runs over whole vectors of bins. The results agree with the
-// direct method to rounding.
+// ones for every two channels. The spread of the components over a channel
+// runs over whole vectors of bins, and only over the bins from which a
+// component can reach the channel. The results agree with the direct
+// method to rounding.
 #include "roughness_dw/dw_engine.h"
 
 #include <algorithm>
