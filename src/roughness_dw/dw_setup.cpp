@@ -51,13 +51,24 @@ bool qn_dw_prepare(qn_dw_setup *s, double fs) noexcept {
     s->bin_lo = static_cast<int>(std::round(20.0 * n / fs));
     const int top = static_cast<int>(std::round(20000.0 * n / fs));
     s->bin_hi = top < n / 2 ? top : n / 2;
+    s->bin_end = (s->bin_hi + qn_dw_bin_block) / qn_dw_bin_block * qn_dw_bin_block;
 
-    const std::size_t half = static_cast<std::size_t>(n / 2 + 1);
+    // Per-bin tables cover N/2 + 1 bins, and whole blocks beyond bin_hi.
+    const int half = n / 2 + 1;
+    const uint64_t bins = static_cast<uint64_t>(half > s->bin_end ? half : s->bin_end);
     s->window = qn_alloc_array<double>(static_cast<uint64_t>(n));
-    s->rate = qn_alloc_array_zeroed<double>(half);
-    s->threshold = qn_alloc_array_zeroed<double>(half);
-    s->transmission = qn_alloc_array<double>(static_cast<uint64_t>(n));
-    if (!s->window || !s->rate || !s->threshold || !s->transmission) return false;
+    s->scaled_window = qn_alloc_array<double>(static_cast<uint64_t>(n));
+    s->rate = qn_alloc_array_zeroed<double>(bins);
+    s->threshold = qn_alloc_array<double>(bins);
+    s->transmission = qn_alloc_array<double>(static_cast<uint64_t>(n) > bins ? static_cast<uint64_t>(n) : bins);
+    s->lower_ratio = qn_alloc_array_zeroed<double>(bins);
+    s->slope_term = qn_alloc_array_zeroed<double>(bins);
+    const int blocks = s->bin_end / qn_dw_bin_block;
+    s->block_rate_low = qn_alloc_array<double>(static_cast<uint64_t>(blocks));
+    s->block_rate_high = qn_alloc_array<double>(static_cast<uint64_t>(blocks));
+    if (!s->window || !s->scaled_window || !s->rate || !s->threshold || !s->transmission || !s->lower_ratio ||
+        !s->slope_term || !s->block_rate_low || !s->block_rate_high)
+        return false;
 
     // Periodic Blackman window; the scale makes 20 log10 |X| the level of a
     // sinusoid centred on a bin.
@@ -69,14 +80,27 @@ bool qn_dw_prepare(qn_dw_setup *s, double fs) noexcept {
         sum += w;
     }
     s->scale = spectrum_reference / ((sum / n) * n);
+    for (int j = 0; j < n; ++j) s->scaled_window[j] = s->window[j] * s->scale;
 
     const double spacing = fs / n;
+    for (uint64_t k = 0; k < bins; ++k) s->threshold[k] = HUGE_VAL;
     for (int j = 0; j < n; ++j) s->transmission[j] = 1.0;
     for (int k = s->bin_lo; k <= s->bin_hi; ++k) {
-        const double z = rate_of_frequency(k * spacing);
+        const double f = k * spacing;
+        const double z = rate_of_frequency(f);
         s->rate[k] = z;
         s->threshold[k] = threshold_at(z);
         s->transmission[k] = std::pow(10.0, transmission_db_at(z) / 20.0);
+        s->lower_ratio[k] = std::pow(10.0, -27.0 * z / 20.0);
+        s->slope_term[k] = 230.0 / f;
+    }
+
+    // The rate rises with the bin, so a block's extremes are those of its
+    // first and last analysed bins.
+    for (int b = 0; b < blocks; ++b) {
+        const int first = b * qn_dw_bin_block, last = first + qn_dw_bin_block - 1;
+        s->block_rate_low[b] = s->rate[first > s->bin_lo ? first : s->bin_lo];
+        s->block_rate_high[b] = s->rate[last < s->bin_hi ? last : s->bin_hi];
     }
 
     // Each channel's threshold is that of the bin at its centre frequency.
@@ -85,11 +109,8 @@ bool qn_dw_prepare(qn_dw_setup *s, double fs) noexcept {
         const int bin = static_cast<int>(std::round(centre_hz * n / fs));
         s->channel_threshold[qn_dw_channel_index(c)] = s->threshold[bin];
         s->channel_weight[qn_dw_channel_index(c)] = channel_weight_at(0.5 * c);
+        s->channel_gain[qn_dw_channel_index(c)] = std::pow(10.0, 27.0 * (0.5 * c) / 20.0);
     }
-
-    s->lowest_channel_threshold = s->channel_threshold[0];
-    for (double t : s->channel_threshold)
-        if (t < s->lowest_channel_threshold) s->lowest_channel_threshold = t;
 
     // Modulation weighting: bins 2 ... K - 1 of each row, K from the table's
     // upper bound.

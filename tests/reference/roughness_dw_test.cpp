@@ -94,6 +94,16 @@ TEST(RoughnessDwReference, EngineAgreesWithTheLiteralMethod) {
         cases.push_back({"tone over pink noise", x});
     }
     cases.push_back({"white noise", qn_test::white_noise(qn_test::rms_for_level(70), 9600, 3)});
+    // Neighbouring channels far apart in level, and channels excited by a
+    // single line (a constant envelope) beside modulated ones.
+    {
+        auto x = am(100, 40, 1.0, 100, 9600);
+        const auto soft = am(15000, 70, 1.0, 30, 9600);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] += soft[i];
+        cases.push_back({"loud low AM tone beside a soft high one", x});
+    }
+    cases.push_back({"20 Hz tone at 120 dB", am(20, 70, 0.0, 120, 9600)});
+    cases.push_back({"steady tone off the bins", am(1003, 70, 0.0, 80, 9600)});
     for (const Case &c : cases) {
         int32_t code = 0;
         const auto literal = qn_test::dw_literal(c.x.data(), static_cast<int32_t>(c.x.size()), &code);

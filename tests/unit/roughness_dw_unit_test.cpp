@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "support/alloc_hook.h"
 #include "support/expect.h"
 #include "support/signals.h"
+#include "support/simd_paths.h"
 
 using qn_test::near_relative;
 
@@ -137,6 +139,38 @@ TEST(DwEngine, ResultCodes) {
     EXPECT_EQ(frames, 1) << "frame count written before the failure";
 }
 
+TEST(DwEngine, EveryPathGivesTheSameBits) {
+    // Signals that busy every kernel: components everywhere, single lines
+    // (silent neighbours, channels alone), the edges of the analysed range.
+    struct Case {
+        const char *what;
+        std::vector<double> x;
+    };
+    std::vector<Case> cases;
+    {
+        auto x = qn_test::pink_noise(0.05, 24000, 42);
+        const auto tone = qn_test::am_tone(1000, 70, 1.0, 0.1, 24000);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] += tone[i];
+        cases.push_back({"AM tone over pink noise", x});
+    }
+    cases.push_back({"loud 20 Hz tone", qn_test::sine(20, 20.0, 14400)});
+    cases.push_back({"19 kHz tone", qn_test::sine(19000, 0.5, 14400)});
+    cases.push_back({"white noise", qn_test::white_noise(0.2, 14400, 9)});
+    for (const Case &c : cases) {
+        std::vector<double> first;
+        for (qn_simd path : qn_test::simd_paths()) {
+            std::vector<double> out(8, -1.0);
+            int32_t frames = 8;
+            const int32_t n = static_cast<int32_t>(c.x.size());
+            ASSERT_GT(qn_roughness_dw_core_with(path, c.x.data(), n, out.data(), &frames, 48000.0), 0) << c.what;
+            out.resize(static_cast<std::size_t>(frames));
+            if (first.empty()) first = out;
+            ASSERT_EQ(std::memcmp(out.data(), first.data(), sizeof(double) * out.size()), 0)
+                << c.what << " on " << qn_simd_name(path);
+        }
+    }
+}
+
 TEST(DwEngine, EveryAllocationFailureIsReportedAndReleased) {
     const auto x = qn_test::am_tone(1000, 70, 1.0, 0.03, 9600);
     double out = 0;
@@ -156,19 +190,49 @@ TEST(DwEngine, EveryAllocationFailureIsReportedAndReleased) {
     }
 }
 
+namespace {
+
+// The factors of a lone component on every vector path, which must agree to
+// the bit; those of the first path are returned.
+std::vector<double> factors_on_every_path(const qn_dw_setup &s, int bin, double level) {
+    std::vector<double> first;
+    for (qn_simd path : qn_test::simd_paths()) {
+        std::vector<double> phi(47, -1.0);
+        EXPECT_TRUE(qn_dw_channel_factors(path, s, bin, level, phi.data())) << qn_simd_name(path);
+        if (first.empty()) first = phi;
+        for (int i = 0; i < 47; ++i)
+            EXPECT_EQ(std::memcmp(&phi[i], &first[i], sizeof(double)), 0)
+                << "bin " << bin << ", channel index " << i << " on " << qn_simd_name(path);
+    }
+    return first;
+}
+
+// The channels a component reaches form one run.
+bool one_run(const std::vector<double> &phi) {
+    int runs = 0;
+    for (std::size_t i = 0; i < phi.size(); ++i)
+        if (phi[i] != 0 && (i == 0 || phi[i - 1] == 0)) ++runs;
+    return runs == 1;
+}
+
+}  // namespace
+
 TEST(DwChannelFactors, ComponentOnBin200) {
     // 60 dB at 1 kHz: 8.5 Bark, so channels 16, 17 and 18 take it whole and
     // channel 15 its excitation at 8 Bark, 13.5 dB down.
     const qn_dw_setup s = prepared();
-    double phi[47];
-    int first = 0, last = 0;
-    qn_dw_channel_factors(s, 200, 60.0, 8.5, phi, &first, &last);
-    for (int i = 0; i < 47; ++i) EXPECT_EQ(phi[i] != 0, i >= first && i <= last) << "channel index " << i;
+    const auto phi = factors_on_every_path(s, 200, 60.0);
+    EXPECT_TRUE(one_run(phi));
     EXPECT_EQ(phi[qn_dw_channel_index(16)], 1.0);
     EXPECT_EQ(phi[qn_dw_channel_index(17)], 1.0);
     EXPECT_EQ(phi[qn_dw_channel_index(18)], 1.0);
     EXPECT_TRUE(near_relative(phi[qn_dw_channel_index(15)], std::pow(10.0, -13.5 / 20), 1e-12));
     EXPECT_NEAR(phi[qn_dw_channel_index(15)], 0.2113, 1e-4);
+    // Above it, down the upper slope: s = 0.2 L - 230 / f - 24 = -12.23 dB
+    // per Bark, so channel 19 takes 10^(-12.23 x 0.5 / 20) at 9 Bark.
+    const double slope = 0.2 * 60 - 230.0 / 1000 - 24;
+    EXPECT_TRUE(near_relative(phi[qn_dw_channel_index(19)], std::pow(10.0, slope * 0.5 / 20), 1e-12));
+    EXPECT_TRUE(near_relative(phi[qn_dw_channel_index(22)], std::pow(10.0, slope * 2.0 / 20), 1e-12));
     // Far below and far above, the excitation falls under the thresholds.
     EXPECT_EQ(phi[qn_dw_channel_index(1)], 0.0);
     EXPECT_EQ(phi[qn_dw_channel_index(47)], 0.0);
@@ -177,21 +241,37 @@ TEST(DwChannelFactors, ComponentOnBin200) {
 
 TEST(DwChannelFactors, ComponentsAtTheEndsOfTheRange) {
     const qn_dw_setup s = prepared();
-    double phi[47];
-    int first = 0, last = 0;
     // Below 50 Hz (z < 0.5): no lower side; channel 1 takes it whole, the
     // channels above take the excitation of the channel below them.
-    qn_dw_channel_factors(s, 8, 90.0, s.rate[8], phi, &first, &last);
-    EXPECT_EQ(first, 0);
     EXPECT_LT(s.rate[8], 0.5);
+    auto phi = factors_on_every_path(s, 8, 90.0);
+    EXPECT_TRUE(one_run(phi));
     EXPECT_EQ(phi[qn_dw_channel_index(1)], 1.0);
     EXPECT_GT(phi[qn_dw_channel_index(2)], 0.0);
     EXPECT_LE(phi[qn_dw_channel_index(3)], phi[qn_dw_channel_index(2)]);
     // At 20 kHz (z = 24.5): every channel is on the lower side, and channel
     // 47 takes the excitation of channel 46.
-    qn_dw_channel_factors(s, 4000, 100.0, 24.5, phi, &first, &last);
-    EXPECT_EQ(last, 46);
+    phi = factors_on_every_path(s, 4000, 100.0);
+    EXPECT_TRUE(one_run(phi));
+    EXPECT_NE(phi[qn_dw_channel_index(47)], 0.0);
     EXPECT_TRUE(near_relative(phi[qn_dw_channel_index(47)], std::pow(10.0, -27 * (24.5 - 23) / 20), 1e-12));
     EXPECT_TRUE(near_relative(phi[qn_dw_channel_index(46)], std::pow(10.0, -27 * (24.5 - 23.5) / 20), 1e-12));
     EXPECT_EQ(phi[qn_dw_channel_index(1)], 0.0);
+}
+
+TEST(DwChannelFactors, ComponentBetweenChannels) {
+    // 70 dB at 800 Hz (bin 160), 7.21 Bark: channels 14 and 15 on either
+    // side take it whole, channel 13 its excitation at 7 Bark and channel
+    // 16 its excitation at 7.5 Bark.
+    const qn_dw_setup s = prepared();
+    const double z = s.rate[160];
+    ASSERT_GT(z, 7.0);
+    ASSERT_LT(z, 7.5);
+    const auto phi = factors_on_every_path(s, 160, 70.0);
+    EXPECT_TRUE(one_run(phi));
+    EXPECT_EQ(phi[qn_dw_channel_index(14)], 1.0);
+    EXPECT_EQ(phi[qn_dw_channel_index(15)], 1.0);
+    EXPECT_TRUE(near_relative(phi[qn_dw_channel_index(13)], std::pow(10.0, -27 * (z - 7.0) / 20), 1e-12));
+    const double slope = 0.2 * 70 - 230.0 / 800 - 24;
+    EXPECT_TRUE(near_relative(phi[qn_dw_channel_index(16)], std::pow(10.0, slope * (7.5 - z) / 20), 1e-12));
 }
