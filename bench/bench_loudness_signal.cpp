@@ -38,11 +38,7 @@ BENCHMARK(BM_LoudnessStationary60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATI
 // stationary method adds a few microseconds of core loudness).
 static void BM_ThirdOctaveLevels60s(benchmark::State &state) {
     const auto path = static_cast<qn_simd>(state.range(0));
-    if (!qn_simd_available(path)) {
-        state.SkipWithError("vector path not on this processor");
-        return;
-    }
-    state.SetLabel(qn_simd_name(path));
+    if (!qn_bench::take_path(state, path)) return;
     const auto &x = signal_60s();
     double levels[28];
     for (auto _ : state) benchmark::DoNotOptimize(qn_third_octave_levels_with(path, x.data(), x.size(), 0, levels));
@@ -77,11 +73,7 @@ BENCHMARK(BM_LoudnessTime60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 // The time-varying method on each vector path this processor has.
 static void BM_LoudnessTimePath60s(benchmark::State &state) {
     const auto path = static_cast<qn_simd>(state.range(0));
-    if (!qn_simd_available(path)) {
-        state.SkipWithError("vector path not on this processor");
-        return;
-    }
-    state.SetLabel(qn_simd_name(path));
+    if (!qn_bench::take_path(state, path)) return;
     const auto &x = signal_60s();
     const uint64_t frames = (x.size() - 1) / 96 + 1;
     std::vector<double> loudness(frames), specific(frames * 240);

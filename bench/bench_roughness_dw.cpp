@@ -31,10 +31,7 @@ BENCHMARK(BM_RoughnessDw60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 // path whatever the engine's).
 template <qn_simd Path>
 static void BM_RoughnessDwPath60s(benchmark::State &state) {
-    if (!qn_simd_available(Path)) {
-        state.SkipWithError("vector path not on this processor");
-        return;
-    }
+    if (!qn_bench::take_path(state, Path)) return;
     static const auto x = tone_over_noise(60 * 48000);
     const auto n = static_cast<int32_t>(x.size());
     std::vector<double> r(static_cast<std::size_t>((n - 9600) / 4800 + 1));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "frame/simd.h"
 #include "support/signals.h"
 
 namespace qn_bench {
@@ -26,6 +27,17 @@ inline void set_realtime(benchmark::State &state, std::size_t samples) {
     state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(samples) / 48000.0,
                                                       benchmark::Counter::kIsIterationInvariantRate);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * samples));
+}
+
+// True when this processor runs the vector path, which then labels the
+// benchmark's rows; otherwise the benchmark is skipped with the reason.
+inline bool take_path(benchmark::State &state, qn_simd path) {
+    if (!qn_simd_available(path)) {
+        state.SkipWithError("vector path not on this processor");
+        return false;
+    }
+    state.SetLabel(qn_simd_name(path));
+    return true;
 }
 
 inline double minimum(const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); }

@@ -88,28 +88,22 @@ QN_TARGET_AVX512 [[gnu::always_inline]] inline vec sqrt8(vec x) { return _mm512_
 #undef QN_TARGET
 }  // namespace wide8
 
+// The kernels of each path, by function.
+struct path_kernels {
+    void (*exp10)(const double *, double *, std::size_t);
+    void (*log10)(const double *, double *, std::size_t);
+    void (*root4)(const double *, double *, std::size_t);
+};
+constexpr path_kernels plain_kernels = {plain::exp10_n, plain::log10_n, plain::root4_n};
+constexpr path_kernels wide_kernels = {wide::exp10_n, wide::log10_n, wide::root4_n};
+constexpr path_kernels wide8_kernels = {wide8::exp10_n, wide8::log10_n, wide8::root4_n};
+
+const path_kernels &kernels_for(qn_simd path) {
+    return path == qn_simd::avx512 ? wide8_kernels : path == qn_simd::avx2 ? wide_kernels : plain_kernels;
+}
+
 }  // namespace
 
-void qn_exp10_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept {
-    switch (path) {
-    case qn_simd::avx512: wide8::exp10_n(x, y, n); break;
-    case qn_simd::avx2: wide::exp10_n(x, y, n); break;
-    default: plain::exp10_n(x, y, n); break;
-    }
-}
-
-void qn_log10_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept {
-    switch (path) {
-    case qn_simd::avx512: wide8::log10_n(x, y, n); break;
-    case qn_simd::avx2: wide::log10_n(x, y, n); break;
-    default: plain::log10_n(x, y, n); break;
-    }
-}
-
-void qn_root4_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept {
-    switch (path) {
-    case qn_simd::avx512: wide8::root4_n(x, y, n); break;
-    case qn_simd::avx2: wide::root4_n(x, y, n); break;
-    default: plain::root4_n(x, y, n); break;
-    }
-}
+void qn_exp10_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept { kernels_for(path).exp10(x, y, n); }
+void qn_log10_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept { kernels_for(path).log10(x, y, n); }
+void qn_root4_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept { kernels_for(path).root4(x, y, n); }
