@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <immintrin.h>
 #include <iterator>
 
 namespace {
@@ -59,9 +58,7 @@ namespace plain {
 using vec = qn_v2d;
 using ivec = qn_v2i;
 #define QN_TARGET
-#define QN_SQRT _mm_sqrt_pd
 #include "loudness/vector_math.inc"
-#undef QN_SQRT
 #undef QN_TARGET
 }  // namespace plain
 
@@ -69,22 +66,15 @@ namespace wide {
 using vec = qn_v4d;
 using ivec = qn_v4i;
 #define QN_TARGET QN_TARGET_AVX2
-#define QN_SQRT _mm256_sqrt_pd
 #include "loudness/vector_math.inc"
-#undef QN_SQRT
 #undef QN_TARGET
 }  // namespace wide
 
 namespace wide8 {
 using vec = qn_v8d;
 using ivec = qn_v8i;
-// The zero-masking form with every lane selected is the plain square root;
-// the plain intrinsic trips a false uninitialised warning of GCC 12.
-QN_TARGET_AVX512 [[gnu::always_inline]] inline vec sqrt8(vec x) { return _mm512_maskz_sqrt_pd(0xff, x); }
 #define QN_TARGET QN_TARGET_AVX512
-#define QN_SQRT sqrt8
 #include "loudness/vector_math.inc"
-#undef QN_SQRT
 #undef QN_TARGET
 }  // namespace wide8
 

@@ -1,6 +1,5 @@
 #include "roughness_dw/dw_kernels.h"
 
-#include <immintrin.h>
 
 #include <bit>
 #include <cmath>
@@ -37,7 +36,6 @@ constexpr double exp_series[exp_terms] = {
 
 namespace plain {
 using vec = qn_v2d;
-inline vec root(vec v) { return reinterpret_cast<vec>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v))); }
 #define QN_TARGET
 #include "roughness_dw/dw_kernels.inc"
 #undef QN_TARGET
@@ -45,9 +43,6 @@ inline vec root(vec v) { return reinterpret_cast<vec>(_mm_sqrt_pd(reinterpret_ca
 
 namespace wide {
 using vec = qn_v4d;
-QN_TARGET_AVX2 inline vec root(vec v) {
-    return reinterpret_cast<vec>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(v)));
-}
 #define QN_TARGET QN_TARGET_AVX2
 #include "roughness_dw/dw_kernels.inc"
 #undef QN_TARGET
@@ -55,12 +50,6 @@ QN_TARGET_AVX2 inline vec root(vec v) {
 
 namespace widest {
 using vec = qn_v8d;
-// The masked form with every lane selected: the plain one passes an
-// undefined vector that GCC 12 warns about.
-QN_TARGET_AVX512 inline vec root(vec v) {
-    const __m512d x = reinterpret_cast<__m512d>(v);
-    return reinterpret_cast<vec>(_mm512_mask_sqrt_pd(x, 0xff, x));
-}
 #define QN_TARGET QN_TARGET_AVX512
 #include "roughness_dw/dw_kernels.inc"
 #undef QN_TARGET
