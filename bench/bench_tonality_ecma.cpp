@@ -37,6 +37,29 @@ static void BM_TonalityEcma(benchmark::State &state) {
 }
 BENCHMARK(BM_TonalityEcma)->Arg(6)->Arg(60)->Arg(600)->Unit(benchmark::kMillisecond);
 
+// The analysis of 60 s on each vector path (the export takes the fastest).
+template <qn_simd Path>
+static void BM_TonalityEcma60s(benchmark::State &state) {
+    static const auto x = tone_over_noise(60 * 48000);
+    if (!qn_simd_available(Path)) {
+        state.SkipWithError("path not on this processor");
+        return;
+    }
+    uint64_t frames = 0;
+    if (qn_ecma_tonal_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return;
+    std::vector<double> out(265 * frames);
+    for (auto _ : state) {
+        if (qn_ecma_tonal_run(x.data(), x.size(), QN_SOUND_FIELD_FREE, out.data(), frames, Path) !=
+            QN_STATUS_SUCCESS)
+            state.SkipWithError("analysis failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_TonalityEcma60s<qn_simd::baseline>)->Unit(benchmark::kMillisecond)->Iterations(1)->QN_MIN_STATISTIC;
+BENCHMARK(BM_TonalityEcma60s<qn_simd::avx2>)->Unit(benchmark::kMillisecond)->Iterations(1)->QN_MIN_STATISTIC;
+BENCHMARK(BM_TonalityEcma60s<qn_simd::avx512>)->Unit(benchmark::kMillisecond)->Iterations(1)->QN_MIN_STATISTIC;
+
 static void BM_TonalityEcmaLiteral2s(benchmark::State &state) {
     static const auto x = tone_over_noise(2 * 48000);
     for (auto _ : state) {
@@ -75,6 +98,7 @@ static void BM_EcmaFrontEnd6s(benchmark::State &state) {
 }
 BENCHMARK(BM_EcmaFrontEnd6s<qn_simd::baseline>)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 BENCHMARK(BM_EcmaFrontEnd6s<qn_simd::avx2>)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+BENCHMARK(BM_EcmaFrontEnd6s<qn_simd::avx512>)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 
 namespace {
 
