@@ -15,6 +15,7 @@
 #include "ecma/band_bank.h"
 #include "ecma/front_end.h"
 #include "ecma/periodicity.h"
+#include "ecma/tonal_kernels.h"
 #include "ecma/tonality.h"
 #include "quarnelo.h"
 #include "support/ecma_tonal_literal.h"
@@ -36,6 +37,30 @@ static void BM_TonalityEcma(benchmark::State &state) {
     set_realtime(state, x.size());
 }
 BENCHMARK(BM_TonalityEcma)->Arg(6)->Arg(60)->Arg(600)->Unit(benchmark::kMillisecond);
+
+// The analysis of 6 and 60 s on each vector path (the export takes the
+// fastest).
+template <qn_simd Path>
+static void BM_TonalityEcmaOn(benchmark::State &state) {
+    const auto x = tone_over_noise(static_cast<std::size_t>(state.range(0)) * 48000);
+    if (!qn_simd_available(Path)) {
+        state.SkipWithError("path not on this processor");
+        return;
+    }
+    uint64_t frames = 0;
+    if (qn_ecma_tonal_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return;
+    std::vector<double> out(265 * frames);
+    for (auto _ : state) {
+        if (qn_ecma_tonal_run(x.data(), x.size(), QN_SOUND_FIELD_FREE, out.data(), frames, Path) !=
+            QN_STATUS_SUCCESS)
+            state.SkipWithError("analysis failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_TonalityEcmaOn<qn_simd::baseline>)->Arg(6)->Arg(60)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+BENCHMARK(BM_TonalityEcmaOn<qn_simd::avx2>)->Arg(6)->Arg(60)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+BENCHMARK(BM_TonalityEcmaOn<qn_simd::avx512>)->Arg(6)->Arg(60)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 
 static void BM_TonalityEcmaLiteral2s(benchmark::State &state) {
     static const auto x = tone_over_noise(2 * 48000);
@@ -75,6 +100,59 @@ static void BM_EcmaFrontEnd6s(benchmark::State &state) {
 }
 BENCHMARK(BM_EcmaFrontEnd6s<qn_simd::baseline>)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
 BENCHMARK(BM_EcmaFrontEnd6s<qn_simd::avx2>)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+BENCHMARK(BM_EcmaFrontEnd6s<qn_simd::avx512>)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+
+// The tonality's kernels on one vector path, at the sizes of the group of
+// 2048-sample blocks: range 0 picks the kernel (energies of a batch of
+// blocks, the normalisation of one block's lags, the average of three
+// X), each run
+// 100 times an iteration.
+template <qn_simd Path>
+static void BM_EcmaTonalKernels(benchmark::State &state) {
+    if (!qn_simd_available(Path)) {
+        state.SkipWithError("path not on this processor");
+        return;
+    }
+    const qn_ecma_tonal_kernels &k = qn_ecma_tonal_kernels_for(Path);
+    constexpr uint32_t n = 2048, bins = 45, count = 100;
+    const uint32_t lags = qn_ecma_tonal_lag_count(2);
+    std::vector<double> x[qn_ecma_acf_batch], w[qn_ecma_acf_batch], head[qn_ecma_acf_batch],
+        tail[qn_ecma_acf_batch];
+    const double *xs[qn_ecma_acf_batch];
+    double *ws[qn_ecma_acf_batch], *heads[qn_ecma_acf_batch], *tails[qn_ecma_acf_batch];
+    for (int s = 0; s < qn_ecma_acf_batch; ++s) {
+        x[s] = qn_test::uniform_values(n, 1 + s);
+        w[s].assign(2 * n, 0.0);
+        head[s].assign(n + 1, 0.0);
+        tail[s].assign(n + 1, 0.0);
+        xs[s] = x[s].data();
+        ws[s] = w[s].data();
+        heads[s] = head[s].data();
+        tails[s] = tail[s].data();
+    }
+    double energy[qn_ecma_acf_batch];
+    k.energies(xs, n, lags, ws, heads, tails, energy);
+    const auto acf = qn_test::uniform_values(3 * lags, 9), u = qn_test::uniform_values(count, 10);
+    std::vector<double> out(lags), re(bins), im(bins);
+    for (uint32_t i = 0; i < bins; ++i) {
+        re[i] = std::cos(0.01 * i);
+        im[i] = -std::sin(0.01 * i);
+    }
+    for (auto _ : state) {
+        for (int r = 0; r < 100; ++r) {
+            switch (state.range(0)) {
+            case 0: k.energies(xs, n, lags, ws, heads, tails, energy); break;
+            case 1: k.normalise(acf.data(), heads[0], tails[0], n, lags, 1.0, out.data()); break;
+            case 2: k.average(acf.data(), lags, 3, lags, out.data()); break;
+            default: k.powers(u.data(), count, re.data(), im.data(), bins, out.data()); break;
+            }
+            benchmark::DoNotOptimize(out.data());
+            benchmark::DoNotOptimize(energy);
+        }
+    }
+}
+BENCHMARK(BM_EcmaTonalKernels<qn_simd::avx2>)->DenseRange(0, 3)->QN_MIN_STATISTIC;
+BENCHMARK(BM_EcmaTonalKernels<qn_simd::avx512>)->DenseRange(0, 3)->QN_MIN_STATISTIC;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The auditory filters: their coefficients, the whole-buffer filter of one
 // band, and the bank that runs neighbouring bands side by side in vector
-// lanes. All three forms take their step from auditory_step.inc.
+// lanes (two, four or eight). Every form takes its step from
+// auditory_step.inc.
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -33,6 +34,14 @@ using vec = qn_v4d;
 #include "ecma/band_bank_kernels.inc"
 #undef QN_TARGET
 }  // namespace wide
+
+namespace widest {
+using vec = qn_v8d;
+#define QN_TARGET QN_TARGET_AVX512
+#include "ecma/auditory_step.inc"
+#include "ecma/band_bank_kernels.inc"
+#undef QN_TARGET
+}  // namespace widest
 
 }  // namespace
 
@@ -111,6 +120,10 @@ bool qn_ecma_band_bank_init(qn_ecma_band_bank *bank, uint32_t first_band, uint32
 
 bool qn_ecma_band_bank_run(qn_ecma_band_bank *bank, const double *input, std::size_t count, double *rows,
                            std::size_t stride) noexcept {
-    return bank->path != qn_simd::baseline ? wide::bank_run(bank, input, count, rows, stride)
-                                       : plain::bank_run(bank, input, count, rows, stride);
+    switch (bank->path) {
+    case qn_simd::avx512: return widest::bank_run(bank, input, count, rows, stride);
+    case qn_simd::avx2: return wide::bank_run(bank, input, count, rows, stride);
+    case qn_simd::baseline: break;
+    }
+    return plain::bank_run(bank, input, count, rows, stride);
 }

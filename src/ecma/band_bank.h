@@ -1,7 +1,7 @@
 // A bank of auditory filters over a range of neighbouring bands, run over
 // the ear-filtered buffer chunk by chunk with its states carried between
 // chunks. Neighbouring bands share a vector (two lanes on any x86-64, four
-// with AVX2); every lane does exactly the arithmetic of
+// with AVX2, eight with AVX-512); every lane does exactly the arithmetic of
 // qn_ecma_auditory_filter for its band, so the bank's output equals that of
 // the whole-buffer filter bit for bit, whatever the path and however the
 // buffer is cut into chunks.
@@ -14,7 +14,7 @@
 #include "ecma/ecma_tables.h"
 #include "frame/simd.h"
 
-// Room for all 53 bands in whole vectors of four.
+// Room for all 53 bands in whole vectors of four or eight.
 inline constexpr int qn_ecma_bank_lanes = 56;
 
 struct qn_ecma_band_bank {

@@ -24,13 +24,33 @@ QN_TARGET_AVX2 inline vec root(vec v) {
 #undef QN_TARGET
 }  // namespace wide
 
-constexpr qn_ecma_tonal_kernels plain_kernels = {plain::energies, plain::normalise, plain::average, plain::mean_of_three,
-                                                 plain::powers};
-constexpr qn_ecma_tonal_kernels wide_kernels = {wide::energies, wide::normalise, wide::average, wide::mean_of_three,
+namespace widest {
+using vec = qn_v8d;
+// The all-lanes mask spares GCC 12 a false "maybe uninitialized" from the
+// plain form's undefined pass-through operand.
+QN_TARGET_AVX512 inline vec root(vec v) {
+    return reinterpret_cast<vec>(_mm512_maskz_sqrt_pd(0xff, reinterpret_cast<__m512d>(v)));
+}
+#define QN_TARGET QN_TARGET_AVX512
+#include "ecma/tonal_kernels.inc"
+#undef QN_TARGET
+}  // namespace widest
+
+constexpr qn_ecma_tonal_kernels plain_kernels = {plain::energies<>, plain::normalise, plain::average,
+                                                 plain::mean_of_three, plain::powers};
+constexpr qn_ecma_tonal_kernels wide_kernels = {wide::energies<>, wide::normalise, wide::average, wide::mean_of_three,
                                                 wide::powers};
+// The energies of a batch of four blocks have no eight-lane form.
+constexpr qn_ecma_tonal_kernels widest_kernels = {wide::energies<>, widest::normalise, widest::average,
+                                                  widest::mean_of_three, widest::powers};
 
 }  // namespace
 
 const qn_ecma_tonal_kernels &qn_ecma_tonal_kernels_for(qn_simd path) noexcept {
-    return path != qn_simd::baseline ? wide_kernels : plain_kernels;
+    switch (path) {
+    case qn_simd::avx512: return widest_kernels;
+    case qn_simd::avx2: return wide_kernels;
+    case qn_simd::baseline: break;
+    }
+    return plain_kernels;
 }

@@ -1,8 +1,9 @@
 // The tonality's loops over lags and bins, on a chosen vector path: two
-// lanes on any x86-64, four with AVX2. Every lane does the arithmetic of
-// the scalar method for its element (square roots and quotients are
-// correctly rounded in either width, and no fused multiply-add is used),
-// so both paths give the same bits.
+// lanes on any x86-64, four with AVX2, eight with AVX-512 (the energies of
+// a batch stay at four). Every lane does the arithmetic of the scalar
+// method for its element (square roots and quotients are correctly rounded
+// in any width, and no fused multiply-add is used), so every path gives
+// the same bits.
 #ifndef QN_ECMA_TONAL_KERNELS_H
 #define QN_ECMA_TONAL_KERNELS_H
 

@@ -178,3 +178,111 @@ TEST(EcmaTonalKernels, ClampsPassNaNAndPathsAgree) {
     for (std::size_t i = 1; i < results.size(); ++i)
         EXPECT_EQ(std::memcmp(results[i].data(), results[0].data(), results[0].size() * sizeof(double)), 0);
 }
+
+// Every kernel on every path against the scalar expressions of its comment,
+// bit for bit, at lengths that leave every possible remainder after the
+// widest vectors (and some that fill no vector at all).
+TEST(EcmaTonalKernels, EveryPathGivesTheScalarBitsAtEveryLength) {
+    const auto same = [](const double *a, const double *b, std::size_t count) {
+        return std::memcmp(a, b, count * sizeof(double)) == 0;
+    };
+    for (qn_simd path : qn_test::simd_paths()) {
+        const qn_ecma_tonal_kernels &k = qn_ecma_tonal_kernels_for(path);
+        const char *name = qn_simd_name(path);
+
+        // energies: blocks of noise, negative half included.
+        for (const uint32_t n : {1u, 7u, 64u, 101u}) {
+            for (const uint32_t kept : {1u, n / 2 + 1, n}) {
+                std::vector<double> x[qn_ecma_acf_batch], w[qn_ecma_acf_batch], head[qn_ecma_acf_batch],
+                    tail[qn_ecma_acf_batch];
+                const double *xs[qn_ecma_acf_batch];
+                double *ws[qn_ecma_acf_batch], *heads[qn_ecma_acf_batch], *tails[qn_ecma_acf_batch];
+                double energy[qn_ecma_acf_batch];
+                for (int s = 0; s < qn_ecma_acf_batch; ++s) {
+                    x[s] = qn_test::uniform_values(n, 100 + s);
+                    w[s].assign(n, -7.0);
+                    head[s].assign(n + 1, -7.0);
+                    tail[s].assign(n + 1, -7.0);
+                    xs[s] = x[s].data();
+                    ws[s] = w[s].data();
+                    heads[s] = head[s].data();
+                    tails[s] = tail[s].data();
+                }
+                k.energies(xs, n, kept, ws, heads, tails, energy);
+                for (int s = 0; s < qn_ecma_acf_batch; ++s) {
+                    double h = 0, t = 0;
+                    for (uint32_t i = 0; i < n; ++i) {
+                        const double a = x[s][i] > 0 ? x[s][i] : 0.0;
+                        const double b = x[s][n - 1 - i] > 0 ? x[s][n - 1 - i] : 0.0;
+                        h += a * a;
+                        t += b * b;
+                        ASSERT_EQ(w[s][i], a) << name << " energies n " << n << " block " << s << " sample " << i;
+                        if (i + 1 >= n - kept + 1) {
+                            ASSERT_EQ(head[s][i + 1], h) << name << " head n " << n << " i " << i;
+                        }
+                        if (n - 1 - i < kept) {
+                            ASSERT_EQ(tail[s][n - 1 - i], t) << name << " tail n " << n << " i " << i;
+                        }
+                    }
+                    EXPECT_EQ(energy[s], h) << name << " energy n " << n << " block " << s;
+                }
+            }
+        }
+
+        for (uint32_t count = 1; count <= 27; ++count) {
+            const auto a = qn_test::uniform_values(count, 7), b = qn_test::uniform_values(count, 8),
+                       c = qn_test::uniform_values(count, 9);
+
+            // normalise: n = 2 count lags' worth of energies.
+            const uint32_t n = 2 * count;
+            std::vector<double> acf = qn_test::uniform_values(2 * n, 10), head(n + 1), tail(n + 1);
+            for (uint32_t i = 0; i <= n; ++i) {
+                head[i] = i < 3 ? 0.0 : 0.25 * i;
+                tail[i] = 0.25 * (n - i);
+            }
+            std::vector<double> stored(count + 1, -7.0), expected(count + 1, -7.0);
+            k.normalise(acf.data(), head.data(), tail.data(), n, count, 1.5, stored.data());
+            for (uint32_t l = 0; l < count; ++l) {
+                const double q = acf[l] / (std::sqrt(tail[l]) * std::sqrt(head[n - l]) + 1e-12);
+                expected[l] = l < 3 * n / 4 && tail[l] > 0 && head[n - l] > 0 ? 1.5 * (q < 0 ? 0.0 : (q > 1 ? 1.0 : q))
+                                                                             : 0.0;
+            }
+            EXPECT_TRUE(same(stored.data(), expected.data(), count + 1)) << name << " normalise, lags " << count;
+
+            // average over three rows of a wider table.
+            const uint64_t stride = count + 5;
+            const auto table = qn_test::uniform_values(3 * stride, 11);
+            std::vector<double> out(count + 1, -7.0);
+            k.average(table.data(), stride, 3, count, out.data());
+            for (uint32_t l = 0; l < count; ++l)
+                expected[l] = ((0 + table[l] / 3.0) + table[stride + l] / 3.0) + table[2 * stride + l] / 3.0;
+            expected[count] = -7.0;
+            EXPECT_TRUE(same(out.data(), expected.data(), count + 1)) << name << " average, lags " << count;
+
+            out.assign(count + 1, -7.0);
+            k.mean_of_three(a.data(), b.data(), c.data(), count, out.data());
+            for (uint32_t l = 0; l < count; ++l) expected[l] = ((a[l] + b[l]) + c[l]) / 3;
+            EXPECT_TRUE(same(out.data(), expected.data(), count + 1)) << name << " mean of three, " << count;
+
+            // powers of a polynomial of 9 coefficients at `count` bins.
+            const auto u = qn_test::uniform_values(9, 12);
+            std::vector<double> re(count), im(count);
+            for (uint32_t i = 0; i < count; ++i) {
+                re[i] = std::cos(0.1 * i + 0.05);
+                im[i] = -std::sin(0.1 * i + 0.05);
+            }
+            out.assign(count + 1, -7.0);
+            k.powers(u.data(), 9, re.data(), im.data(), count, out.data());
+            for (uint32_t i = 0; i < count; ++i) {
+                double yr = u[8], yi = 0;
+                for (uint32_t j = 8; j-- > 0;) {
+                    const double nr = yr * re[i] - yi * im[i] + u[j];
+                    yi = yr * im[i] + yi * re[i];
+                    yr = nr;
+                }
+                expected[i] = yr * yr + yi * yi;
+            }
+            EXPECT_TRUE(same(out.data(), expected.data(), count + 1)) << name << " powers, bins " << count;
+        }
+    }
+}
