@@ -44,10 +44,7 @@ bool reset_peak() {
 
 void run(benchmark::State &state, std::size_t seconds, qn_ecma_rough_transforms transforms,
          qn_simd path = qn_simd_best()) {
-    if (!qn_simd_available(path)) {
-        state.SkipWithError("path not on this processor");
-        return;
-    }
+    if (!qn_bench::take_path(state, path)) return;
     const auto x = tone_over_noise(seconds * 48000);
     std::vector<double> out(53 * qn_ecma_rough_frames(x.size()), 0.0);  // touched: resident
     double growth_kb = 0;

@@ -43,10 +43,7 @@ BENCHMARK(BM_TonalityEcma)->Arg(6)->Arg(60)->Arg(600)->Unit(benchmark::kMillisec
 template <qn_simd Path>
 static void BM_TonalityEcmaOn(benchmark::State &state) {
     const auto x = tone_over_noise(static_cast<std::size_t>(state.range(0)) * 48000);
-    if (!qn_simd_available(Path)) {
-        state.SkipWithError("path not on this processor");
-        return;
-    }
+    if (!qn_bench::take_path(state, Path)) return;
     uint64_t frames = 0;
     if (qn_ecma_tonal_frame_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return;
     std::vector<double> out(265 * frames);
@@ -77,10 +74,7 @@ BENCHMARK(BM_TonalityEcmaLiteral2s)->Unit(benchmark::kMillisecond)->QN_MIN_STATI
 template <qn_simd Path>
 static void BM_EcmaFrontEnd6s(benchmark::State &state) {
     static const auto x = tone_over_noise(6 * 48000);
-    if (!qn_simd_available(Path)) {
-        state.SkipWithError("path not on this processor");
-        return;
-    }
+    if (!qn_bench::take_path(state, Path)) return;
     constexpr std::size_t chunk = 8192, stride = chunk + 24;
     std::vector<double> ear(chunk), rows(53 * stride);
     for (auto _ : state) {
@@ -109,10 +103,7 @@ BENCHMARK(BM_EcmaFrontEnd6s<qn_simd::avx512>)->Unit(benchmark::kMillisecond)->QN
 // 100 times an iteration.
 template <qn_simd Path>
 static void BM_EcmaTonalKernels(benchmark::State &state) {
-    if (!qn_simd_available(Path)) {
-        state.SkipWithError("path not on this processor");
-        return;
-    }
+    if (!qn_bench::take_path(state, Path)) return;
     const qn_ecma_tonal_kernels &k = qn_ecma_tonal_kernels_for(Path);
     constexpr uint32_t n = 2048, bins = 45, count = 100;
     const uint32_t lags = qn_ecma_tonal_lag_count(2);

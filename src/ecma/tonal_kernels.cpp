@@ -1,14 +1,11 @@
 #include "ecma/tonal_kernels.h"
 
-#include <immintrin.h>
-
 #include <cstring>
 
 namespace {
 
 namespace plain {
 using vec = qn_v2d;
-inline vec root(vec v) { return reinterpret_cast<vec>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v))); }
 #define QN_TARGET
 #include "ecma/tonal_kernels.inc"
 #undef QN_TARGET
@@ -16,9 +13,6 @@ inline vec root(vec v) { return reinterpret_cast<vec>(_mm_sqrt_pd(reinterpret_ca
 
 namespace wide {
 using vec = qn_v4d;
-QN_TARGET_AVX2 inline vec root(vec v) {
-    return reinterpret_cast<vec>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(v)));
-}
 #define QN_TARGET QN_TARGET_AVX2
 #include "ecma/tonal_kernels.inc"
 #undef QN_TARGET
@@ -26,11 +20,6 @@ QN_TARGET_AVX2 inline vec root(vec v) {
 
 namespace widest {
 using vec = qn_v8d;
-// The all-lanes mask spares GCC 12 a false "maybe uninitialized" from the
-// plain form's undefined pass-through operand.
-QN_TARGET_AVX512 inline vec root(vec v) {
-    return reinterpret_cast<vec>(_mm512_maskz_sqrt_pd(0xff, reinterpret_cast<__m512d>(v)));
-}
 #define QN_TARGET QN_TARGET_AVX512
 #include "ecma/tonal_kernels.inc"
 #undef QN_TARGET
