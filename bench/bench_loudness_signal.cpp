@@ -66,6 +66,12 @@ static void BM_LoudnessTime60s(benchmark::State &state) {
                                                   loudness.data(), frames, specific.data(), specific.size(),
                                                   &frames));
     }
+    // The library's own heap during one more call (none for such a signal).
+    qn_bench::reset_heap_peak();
+    const std::size_t before = qn_bench::heap_peak();
+    benchmark::DoNotOptimize(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, loudness.data(),
+                                              frames, specific.data(), specific.size(), &frames));
+    state.counters["heap_kB"] = static_cast<double>(qn_bench::heap_peak() - before) / 1e3;
     set_realtime(state, x.size());
 }
 BENCHMARK(BM_LoudnessTime60s)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
