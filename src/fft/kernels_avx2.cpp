@@ -65,6 +65,7 @@ inline void store_hi(double *p, cv2 a) { _mm_storeu_pd(p, _mm256_extractf128_pd(
 }  // namespace
 
 #define QN_FFT_HAVE_CV2 1
+#define QN_FFT_HAVE_CV4 0
 #include "fft/kernels_impl.h"
 
 #if defined(__clang__)
