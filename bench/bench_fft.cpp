@@ -4,11 +4,13 @@
 // plans. FFTW runs with FFTW_ESTIMATE plans (what a library making plans per
 // call could afford), FFTW_MEASURE plans (the engine's target: FFTW at its
 // usual best). Measured plans are made before the timed loop and never
-// charged; FFTW_PATIENT searches for minutes over these lengths and is left
-// out.
+// charged. FFTW_PATIENT plans (FFTW's wider search) take minutes to make
+// over these lengths; they are measured only when QN_BENCH_FFTW_PATIENT is
+// set in the environment.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "fft/builtin.h"
@@ -211,6 +213,14 @@ BENCHMARK(BM_FftwComplex<FFTW_ESTIMATE>)->Apply(complex_lengths);
 BENCHMARK(BM_FftwReal<FFTW_ESTIMATE>)->Apply(real_lengths);
 BENCHMARK(BM_FftwComplex<FFTW_MEASURE>)->Apply(complex_lengths);
 BENCHMARK(BM_FftwReal<FFTW_MEASURE>)->Apply(real_lengths);
+// The patient plans, on request (see the top of the file).
+[[maybe_unused]] const bool patient_registered = [] {
+    if (std::getenv("QN_BENCH_FFTW_PATIENT") == nullptr) return false;
+    benchmark::RegisterBenchmark("BM_FftwComplex<FFTW_PATIENT>", BM_FftwComplex<FFTW_PATIENT>)
+        ->Apply(complex_lengths);
+    benchmark::RegisterBenchmark("BM_FftwReal<FFTW_PATIENT>", BM_FftwReal<FFTW_PATIENT>)->Apply(real_lengths);
+    return true;
+}();
 BENCHMARK(BM_FftwScalePass)->Arg(64)->Arg(128)->Arg(256)->Arg(512)->Arg(1024)->Arg(2048)->Arg(4096)
     ->Arg(8192)->Arg(9600)->Arg(16384)->Arg(24000)->Arg(32768);
 #endif
