@@ -65,5 +65,6 @@ struct qn_fft_kernels {
 
 extern const qn_fft_kernels qn_fft_kernels_sse2;
 extern const qn_fft_kernels qn_fft_kernels_avx2;
+extern const qn_fft_kernels qn_fft_kernels_avx512;
 
 #endif

@@ -9,7 +9,13 @@
 // + - * (lane by lane), swap_ri (re <-> im of every value), flip_re and
 // flip_im (negate one part), neg, addsub (a.re - b.re, a.im + b.im), and for
 // cv2 also dup_re, dup_im, reverse (swap the two values), store_pair
-// (transposed store of two registers), store_lo, store_hi.
+// (transposed store of two registers), store_lo, store_hi;
+//
+//   cv4  four complex values per register, when QN_FFT_HAVE_CV4 is 1, with
+//        the operations of cv2 but store_pair, store_lo and store_hi, and
+//        load_halves (two values from each of two places), store_quad
+//        (transposed store of four registers), store_spread (the four
+//        values of one register to four places).
 //
 // Every lane of every kernel runs the same operations in the same order, so
 // cv1 and cv2, SSE2 and AVX2 give the same bits. Everything has internal
@@ -19,8 +25,8 @@
 // for the forward direction, e^(-i theta) = (cos, -sin); the backward passes
 // negate the imaginary part as they load them.
 
-#ifndef QN_FFT_HAVE_CV2
-#error "define QN_FFT_HAVE_CV2 before including kernels_impl.h"
+#if !defined(QN_FFT_HAVE_CV2) || !defined(QN_FFT_HAVE_CV4)
+#error "define QN_FFT_HAVE_CV2 and QN_FFT_HAVE_CV4 before including kernels_impl.h"
 #endif
 
 namespace {
@@ -240,6 +246,28 @@ template <std::size_t R, bool Fwd>
 void pass_first(const qn_fft_pass &ps, const double *x, double *y) {
     const std::size_t m = ps.m;
     std::size_t p = 0;
+#if QN_FFT_HAVE_CV4
+    {
+        const std::size_t r = R == 0 ? ps.radix : R;
+        cv4 a[slots<R>];
+        for (; p + 4 <= m; p += 4) {
+            for (std::size_t j = 0; j < r; ++j) a[j] = cv4::load(x + 2 * (p + j * m));
+            butterfly<R, Fwd>(a, ps);
+            const double *w0 = ps.twiddles + (p / 2) * (r - 1) * 4;
+            const double *w1 = w0 + (r - 1) * 4;
+            for (std::size_t k = 1; k < r; ++k) {
+                const cv4 wv = load_halves(w0 + (k - 1) * 4, w1 + (k - 1) * 4);
+                cv4 wi = dup_im(wv);
+                if constexpr (!Fwd) wi = neg(wi);
+                a[k] = cmul(a[k], dup_re(wv), wi);
+            }
+            double *y0 = y + 2 * r * p;
+            std::size_t k = 0;
+            for (; k + 4 <= r; k += 4) store_quad(y0 + 2 * k, 2 * r, a[k], a[k + 1], a[k + 2], a[k + 3]);
+            for (; k < r; ++k) store_spread(y0 + 2 * k, 2 * r, a[k]);
+        }
+    }
+#endif
 #if QN_FFT_HAVE_CV2
     const std::size_t r = R == 0 ? ps.radix : R;
     cv2 a[slots<R>];
@@ -270,6 +298,13 @@ template <std::size_t R, bool Fwd>
 void run_pass_radix(const qn_fft_pass &ps, const double *x, double *y, double scale) {
     if (ps.m == 1) {
         const bool scaled = scale != 1.0;
+#if QN_FFT_HAVE_CV4
+        if (ps.s % 4 == 0) {
+            if (scaled) pass_last<R, Fwd, true, cv4>(ps, x, y, scale);
+            else pass_last<R, Fwd, false, cv4>(ps, x, y, scale);
+            return;
+        }
+#endif
 #if QN_FFT_HAVE_CV2
         if (ps.s % 2 == 0) {
             if (scaled) pass_last<R, Fwd, true, cv2>(ps, x, y, scale);
@@ -282,6 +317,12 @@ void run_pass_radix(const qn_fft_pass &ps, const double *x, double *y, double sc
     } else if (ps.s == 1) {
         pass_first<R, Fwd>(ps, x, y);
     } else {
+#if QN_FFT_HAVE_CV4
+        if (ps.s % 4 == 0) {
+            pass_mid<R, Fwd, cv4>(ps, x, y);
+            return;
+        }
+#endif
 #if QN_FFT_HAVE_CV2
         if (ps.s % 2 == 0) {
             pass_mid<R, Fwd, cv2>(ps, x, y);
@@ -339,6 +380,21 @@ void real_post(const double *z, double *out, const double *tw, std::size_t h,
     out[0] = (z[0] + z[1]) * scale;
     out[2 * h - 1] = (z[0] - z[1]) * scale;
     std::size_t k = 1;
+#if QN_FFT_HAVE_CV4
+    {
+        const cv4 half = cv4::splat(0.5 * scale);
+        for (; 2 * k + 6 < h; k += 4) {
+            const cv4 a = cv4::load(z + 2 * k);
+            const cv4 b = conj(reverse(cv4::load(z + 2 * (h - k - 3))));
+            const cv4 e = (a + b) * half;
+            const cv4 o = mul_neg_i(a - b) * half;
+            const cv4 wv = cv4::load(tw + 2 * k);
+            const cv4 t = cmul(o, dup_re(wv), dup_im(wv));
+            store(out + 2 * k - 1, e + t);
+            store(out + 2 * (h - k - 3) - 1, reverse(conj(e - t)));
+        }
+    }
+#endif
 #if QN_FFT_HAVE_CV2
     {
         const cv2 half = cv2::splat(0.5 * scale);
@@ -383,6 +439,21 @@ void real_pre(const double *in, double *z, const double *tw, std::size_t h,
     z[0] = (r0 + rh) * scale;
     z[1] = (r0 - rh) * scale;
     std::size_t k = 1;
+#if QN_FFT_HAVE_CV4
+    {
+        const cv4 sc = cv4::splat(scale);
+        for (; 2 * k + 6 < h; k += 4) {
+            const cv4 a = cv4::load(in + 2 * k - 1);
+            const cv4 b = conj(reverse(cv4::load(in + 2 * (h - k - 3) - 1)));
+            const cv4 e = (a + b) * sc;
+            const cv4 d = (a - b) * sc;
+            const cv4 wv = cv4::load(tw + 2 * k);
+            const cv4 t = mul_pos_i(cmul(d, dup_re(wv), neg(dup_im(wv))));
+            store(z + 2 * k, e + t);
+            store(z + 2 * (h - k - 3), reverse(conj(e - t)));
+        }
+    }
+#endif
 #if QN_FFT_HAVE_CV2
     {
         const cv2 sc = cv2::splat(scale);

@@ -4,7 +4,7 @@
 //
 // Every accuracy check runs on each engine: the transforms of fft.h (the
 // backend the library is built on) and the built-in engine with its SSE2
-// kernels and, where the processor has them, its AVX2 kernels. The
+// kernels and, where the processor has them, its AVX2 and AVX-512 kernels. The
 // reference of a length is computed once and shared by all of them.
 #include <gtest/gtest.h>
 
@@ -80,6 +80,8 @@ std::vector<complex_engine> complex_engines() {
         builtin_complex<qn_simd::baseline>("built-in SSE2"),
     };
     if (qn_simd_available(qn_simd::avx2)) engines.push_back(builtin_complex<qn_simd::avx2>("built-in AVX2"));
+    if (qn_simd_available(qn_simd::avx512))
+        engines.push_back(builtin_complex<qn_simd::avx512>("built-in AVX-512"));
     return engines;
 }
 
@@ -92,6 +94,8 @@ std::vector<real_engine> real_engines() {
         builtin_real<qn_simd::baseline>("built-in SSE2"),
     };
     if (qn_simd_available(qn_simd::avx2)) engines.push_back(builtin_real<qn_simd::avx2>("built-in AVX2"));
+    if (qn_simd_available(qn_simd::avx512))
+        engines.push_back(builtin_real<qn_simd::avx512>("built-in AVX-512"));
     return engines;
 }
 
@@ -676,35 +680,54 @@ TEST(FftPlans, ThreadsDoNotInterfere) {
 
 // ------------------------------------------------------- built-in engine
 
-// The AVX2 kernels run the same operations as the SSE2 ones, lane by lane,
-// so a result does not depend on the processor it was computed on.
-TEST(FftBuiltin, Sse2AndAvx2GiveTheSameBits) {
-    if (!qn_simd_available(qn_simd::avx2)) GTEST_SKIP() << "this processor has no AVX2";
+// The AVX2 and AVX-512 kernels run the same operations as the SSE2 ones,
+// lane by lane, so a result does not depend on the processor it was
+// computed on. Lengths cover every radix in the first, middle and last
+// passes with one, two and four transforms side by side.
+TEST(FftBuiltin, EveryPathGivesTheBitsOfSse2) {
     const complex_engine c_sse = builtin_complex<qn_simd::baseline>("SSE2");
-    const complex_engine c_avx = builtin_complex<qn_simd::avx2>("AVX2");
     const real_engine r_sse = builtin_real<qn_simd::baseline>("SSE2");
-    const real_engine r_avx = builtin_real<qn_simd::avx2>("AVX2");
     std::vector<std::size_t> lengths = small_lengths();
-    for (std::size_t n : {67, 98, 134, 1000, 1001, 1155, 4096, 9600, 12000, 16384, 24000, 30030})
+    for (std::size_t n : {67, 98, 134, 1000, 1001, 1155, 4096, 4800, 9600, 12000, 16384, 24000, 30030,
+                          32768, 2 * 2 * 2 * 2 * 7 * 11, 4 * 13 * 13, 8 * 8 * 8 * 3 * 5})
         lengths.push_back(n);
-    for (std::size_t n : lengths) {
-        const std::vector<double> x = random_values(2 * n, n);
-        const std::vector<double> xr(x.begin(), x.begin() + n);
-        for (bool forward : {true, false}) {
-            const std::vector<double> a = transform(c_sse, n, x, forward, 0.5);
-            const std::vector<double> b = transform(c_avx, n, x, forward, 0.5);
-            EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(double)), 0)
-                << "complex n " << n << (forward ? " forward" : " backward");
-            const std::vector<double> ra = transform(r_sse, n, xr, forward, 0.5);
-            const std::vector<double> rb = transform(r_avx, n, xr, forward, 0.5);
-            EXPECT_EQ(std::memcmp(ra.data(), rb.data(), ra.size() * sizeof(double)), 0)
-                << "real n " << n << (forward ? " forward" : " backward");
+    int compared = 0;
+    for (qn_simd path : {qn_simd::avx2, qn_simd::avx512}) {
+        if (!qn_simd_available(path)) {
+            std::printf("[ note ] this processor has no %s: its FFT kernels were not compared\n",
+                        qn_simd_name(path));
+            continue;
+        }
+        ++compared;
+        const complex_engine c_vec = path == qn_simd::avx2 ? builtin_complex<qn_simd::avx2>("AVX2")
+                                                           : builtin_complex<qn_simd::avx512>("AVX-512");
+        const real_engine r_vec = path == qn_simd::avx2 ? builtin_real<qn_simd::avx2>("AVX2")
+                                                        : builtin_real<qn_simd::avx512>("AVX-512");
+        for (std::size_t n : lengths) {
+            const std::vector<double> x = random_values(2 * n, n);
+            const std::vector<double> xr(x.begin(), x.begin() + n);
+            for (bool forward : {true, false}) {
+                const std::vector<double> a = transform(c_sse, n, x, forward, 0.5);
+                const std::vector<double> b = transform(c_vec, n, x, forward, 0.5);
+                EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(double)), 0)
+                    << qn_simd_name(path) << " complex n " << n << (forward ? " forward" : " backward");
+                const std::vector<double> ra = transform(r_sse, n, xr, forward, 0.5);
+                const std::vector<double> rb = transform(r_vec, n, xr, forward, 0.5);
+                EXPECT_EQ(std::memcmp(ra.data(), rb.data(), ra.size() * sizeof(double)), 0)
+                    << qn_simd_name(path) << " real n " << n << (forward ? " forward" : " backward");
+            }
         }
     }
+    if (compared == 0) GTEST_SKIP() << "this processor has neither AVX2 nor AVX-512";
 }
 
-TEST(FftBuiltin, Avx2IsRefusedWithoutTheProcessor) {
-    if (qn_simd_available(qn_simd::avx2)) GTEST_SKIP() << "this processor has AVX2";
-    EXPECT_EQ(qn_fft_builtin_cplan_make(16, qn_simd::avx2), nullptr);
-    EXPECT_EQ(qn_fft_builtin_rplan_make(16, qn_simd::avx2), nullptr);
+TEST(FftBuiltin, MissingPathsAreRefused) {
+    int checked = 0;
+    for (qn_simd path : {qn_simd::avx2, qn_simd::avx512}) {
+        if (qn_simd_available(path)) continue;
+        ++checked;
+        EXPECT_EQ(qn_fft_builtin_cplan_make(16, path), nullptr) << qn_simd_name(path);
+        EXPECT_EQ(qn_fft_builtin_rplan_make(16, path), nullptr) << qn_simd_name(path);
+    }
+    if (checked == 0) GTEST_SKIP() << "this processor has every path";
 }
