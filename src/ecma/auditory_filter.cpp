@@ -19,29 +19,9 @@ using vec = double;
 #undef QN_TARGET
 }  // namespace scalar
 
-namespace plain {
-using vec = qn_v2d;
-#define QN_TARGET
-#include "ecma/auditory_step.inc"
-#include "ecma/band_bank_kernels.inc"
-#undef QN_TARGET
-}  // namespace plain
-
-namespace wide {
-using vec = qn_v4d;
-#define QN_TARGET QN_TARGET_AVX2
-#include "ecma/auditory_step.inc"
-#include "ecma/band_bank_kernels.inc"
-#undef QN_TARGET
-}  // namespace wide
-
-namespace widest {
-using vec = qn_v8d;
-#define QN_TARGET QN_TARGET_AVX512
-#include "ecma/auditory_step.inc"
-#include "ecma/band_bank_kernels.inc"
-#undef QN_TARGET
-}  // namespace widest
+#define QN_PATH_KERNELS "ecma/auditory_step.inc"
+#define QN_PATH_KERNELS_2 "ecma/band_bank_kernels.inc"
+#include "frame/each_path.inc"
 
 }  // namespace
 

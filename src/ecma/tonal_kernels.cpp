@@ -4,26 +4,8 @@
 
 namespace {
 
-namespace plain {
-using vec = qn_v2d;
-#define QN_TARGET
-#include "ecma/tonal_kernels.inc"
-#undef QN_TARGET
-}  // namespace plain
-
-namespace wide {
-using vec = qn_v4d;
-#define QN_TARGET QN_TARGET_AVX2
-#include "ecma/tonal_kernels.inc"
-#undef QN_TARGET
-}  // namespace wide
-
-namespace widest {
-using vec = qn_v8d;
-#define QN_TARGET QN_TARGET_AVX512
-#include "ecma/tonal_kernels.inc"
-#undef QN_TARGET
-}  // namespace widest
+#define QN_PATH_KERNELS "ecma/tonal_kernels.inc"
+#include "frame/each_path.inc"
 
 constexpr qn_ecma_tonal_kernels plain_kernels = {plain::energies<>, plain::normalise, plain::average,
                                                  plain::mean_of_three, plain::powers};

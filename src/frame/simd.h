@@ -25,17 +25,20 @@ inline constexpr qn_simd qn_simd_paths[] = {qn_simd::baseline, qn_simd::avx2, qn
 // ordered, and a processor that runs one runs every narrower one.
 inline constexpr qn_simd qn_simd_at_most(qn_simd path, qn_simd widest) { return path < widest ? path : widest; }
 
-// The kernels of a family are written once, in a file included once per
-// path: in a namespace where `vec` is qn_v2d and QN_TARGET is empty (the
-// baseline path), in one where `vec` is qn_v4d and QN_TARGET is
-// QN_TARGET_AVX2 (the avx2 path), and, where eight lanes pay, in one where
-// `vec` is qn_v8d and QN_TARGET is QN_TARGET_AVX512. Every function of such a file carries QN_TARGET, so that
+// The kernels of a family are written once, in a file that each_path.inc
+// includes once per path: in a namespace where `vec` is qn_v2d and
+// QN_TARGET is empty (the baseline path), in one where `vec` is qn_v4d and
+// QN_TARGET is QN_TARGET_AVX2 (the avx2 path), and in one where `vec` is
+// qn_v8d and QN_TARGET is QN_TARGET_AVX512 (the avx512 path). Every function of such a file carries QN_TARGET, so that
 // no vector crosses between code built for different instruction sets; the
 // library is compiled with -ffp-contract=off, so the AVX2 code fuses a
 // multiply and an add only where a kernel asks for it in so many words.
 typedef double qn_v2d __attribute__((vector_size(16)));
 typedef double qn_v4d __attribute__((vector_size(32)));
 typedef double qn_v8d __attribute__((vector_size(64)));
+typedef int64_t qn_v2i __attribute__((vector_size(16)));
+typedef int64_t qn_v4i __attribute__((vector_size(32)));
+typedef int64_t qn_v8i __attribute__((vector_size(64)));
 #define QN_TARGET_AVX2 [[gnu::target("avx2,fma")]]
 #define QN_TARGET_AVX512 [[gnu::target("avx512f,avx512vl,avx512dq,avx2,fma")]]
 
@@ -48,6 +51,17 @@ QN_TARGET_AVX2 inline qn_v4d qn_sqrt(qn_v4d v) {
 }
 QN_TARGET_AVX512 inline qn_v8d qn_sqrt(qn_v8d v) {
     return reinterpret_cast<qn_v8d>(_mm512_maskz_sqrt_pd(0xff, reinterpret_cast<__m512d>(v)));
+}
+
+// a * b + c rounded once, for the paths that have the instruction; a kernel
+// uses it only where every path's result is the same (see the filter bank).
+QN_TARGET_AVX2 inline qn_v4d qn_fma(qn_v4d a, qn_v4d b, qn_v4d c) {
+    return reinterpret_cast<qn_v4d>(_mm256_fmadd_pd(reinterpret_cast<__m256d>(a), reinterpret_cast<__m256d>(b),
+                                                    reinterpret_cast<__m256d>(c)));
+}
+QN_TARGET_AVX512 inline qn_v8d qn_fma(qn_v8d a, qn_v8d b, qn_v8d c) {
+    return reinterpret_cast<qn_v8d>(_mm512_fmadd_pd(reinterpret_cast<__m512d>(a), reinterpret_cast<__m512d>(b),
+                                                    reinterpret_cast<__m512d>(c)));
 }
 
 // The text of a path, for test and benchmark names.

@@ -10,7 +10,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <immintrin.h>
 
 #include "frame/checks.h"
 #include "loudness/third_octave_tables.h"
@@ -47,36 +46,8 @@ alignas(64) constexpr lane_tables coefficients = make_lane_tables();
 
 constexpr std::size_t block_samples = 64;  // filter outputs of a block: 14 KiB, on the stack
 
-namespace plain {
-using vec = qn_v2d;
-#define QN_FUSED 0
-#define QN_TARGET
-#include "loudness/filter_bank_kernels.inc"
-#undef QN_TARGET
-#undef QN_FUSED
-}  // namespace plain
-
-namespace fused {
-using vec = qn_v4d;
-#define QN_FUSED 1
-#define QN_FMA _mm256_fmadd_pd
-#define QN_TARGET QN_TARGET_AVX2
-#include "loudness/filter_bank_kernels.inc"
-#undef QN_TARGET
-#undef QN_FMA
-#undef QN_FUSED
-}  // namespace fused
-
-namespace fused8 {
-using vec = qn_v8d;
-#define QN_FUSED 1
-#define QN_FMA _mm512_fmadd_pd
-#define QN_TARGET QN_TARGET_AVX512
-#include "loudness/filter_bank_kernels.inc"
-#undef QN_TARGET
-#undef QN_FMA
-#undef QN_FUSED
-}  // namespace fused8
+#define QN_PATH_KERNELS "loudness/filter_bank_kernels.inc"
+#include "frame/each_path.inc"
 
 }  // namespace
 
@@ -89,8 +60,8 @@ qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint6
     alignas(64) double sums[lane_count];
     bool ok;
     switch (path) {
-    case qn_simd::avx512: ok = fused8::levels_power_sums(samples, count, skip, sums); break;
-    case qn_simd::avx2: ok = fused::levels_power_sums(samples, count, skip, sums); break;
+    case qn_simd::avx512: ok = widest::levels_power_sums(samples, count, skip, sums); break;
+    case qn_simd::avx2: ok = wide::levels_power_sums(samples, count, skip, sums); break;
     default: ok = plain::levels_power_sums(samples, count, skip, sums); break;
     }
     if (!ok) return QN_STATUS_NUMERICAL_FAILURE;
@@ -135,11 +106,11 @@ bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const doubl
                                std::size_t count, bool power_sums) noexcept {
     switch (path) {
     case qn_simd::avx512:
-        return power_sums ? fused8::smoothed_run<true>(bank, samples, count)
-                          : fused8::smoothed_run<false>(bank, samples, count);
+        return power_sums ? widest::smoothed_run<true>(bank, samples, count)
+                          : widest::smoothed_run<false>(bank, samples, count);
     case qn_simd::avx2:
-        return power_sums ? fused::smoothed_run<true>(bank, samples, count)
-                          : fused::smoothed_run<false>(bank, samples, count);
+        return power_sums ? wide::smoothed_run<true>(bank, samples, count)
+                          : wide::smoothed_run<false>(bank, samples, count);
     default:
         return power_sums ? plain::smoothed_run<true>(bank, samples, count)
                           : plain::smoothed_run<false>(bank, samples, count);

@@ -57,30 +57,12 @@ struct decay_state {
     double *previous;
 };
 
-namespace plain {
-using vec = qn_v2d;
-#define QN_TARGET
-#include "loudness/decay_kernels.inc"
-#undef QN_TARGET
-}  // namespace plain
-
-namespace wide {
-using vec = qn_v4d;
-#define QN_TARGET QN_TARGET_AVX2
-#include "loudness/decay_kernels.inc"
-#undef QN_TARGET
-}  // namespace wide
-
-namespace wide8 {
-using vec = qn_v8d;
-#define QN_TARGET QN_TARGET_AVX512
-#include "loudness/decay_kernels.inc"
-#undef QN_TARGET
-}  // namespace wide8
+#define QN_PATH_KERNELS "loudness/decay_kernels.inc"
+#include "frame/each_path.inc"
 
 void decay_advance(qn_simd path, const decay_state &d, const double *core, bool first, double *decayed) {
     switch (path) {
-    case qn_simd::avx512: wide8::decay_advance(d, core, first, decayed); break;
+    case qn_simd::avx512: widest::decay_advance(d, core, first, decayed); break;
     case qn_simd::avx2: wide::decay_advance(d, core, first, decayed); break;
     default: plain::decay_advance(d, core, first, decayed); break;
     }

@@ -50,33 +50,8 @@ static_assert(std::size(exp10_taylor) == 14 && std::size(atanh_series) == 12);
 constexpr double inverse_ln_10 = 0.4342944819032518;
 constexpr double sqrt_2 = 1.4142135623730951;
 
-typedef int64_t qn_v2i __attribute__((vector_size(16)));
-typedef int64_t qn_v4i __attribute__((vector_size(32)));
-typedef int64_t qn_v8i __attribute__((vector_size(64)));
-
-namespace plain {
-using vec = qn_v2d;
-using ivec = qn_v2i;
-#define QN_TARGET
-#include "loudness/vector_math.inc"
-#undef QN_TARGET
-}  // namespace plain
-
-namespace wide {
-using vec = qn_v4d;
-using ivec = qn_v4i;
-#define QN_TARGET QN_TARGET_AVX2
-#include "loudness/vector_math.inc"
-#undef QN_TARGET
-}  // namespace wide
-
-namespace wide8 {
-using vec = qn_v8d;
-using ivec = qn_v8i;
-#define QN_TARGET QN_TARGET_AVX512
-#include "loudness/vector_math.inc"
-#undef QN_TARGET
-}  // namespace wide8
+#define QN_PATH_KERNELS "loudness/vector_math.inc"
+#include "frame/each_path.inc"
 
 // The kernels of each path, by function.
 struct path_kernels {
@@ -86,10 +61,10 @@ struct path_kernels {
 };
 constexpr path_kernels plain_kernels = {plain::exp10_n, plain::log10_n, plain::root4_n};
 constexpr path_kernels wide_kernels = {wide::exp10_n, wide::log10_n, wide::root4_n};
-constexpr path_kernels wide8_kernels = {wide8::exp10_n, wide8::log10_n, wide8::root4_n};
+constexpr path_kernels widest_kernels = {widest::exp10_n, widest::log10_n, widest::root4_n};
 
 const path_kernels &kernels_for(qn_simd path) {
-    return path == qn_simd::avx512 ? wide8_kernels : path == qn_simd::avx2 ? wide_kernels : plain_kernels;
+    return path == qn_simd::avx512 ? widest_kernels : path == qn_simd::avx2 ? wide_kernels : plain_kernels;
 }
 
 }  // namespace

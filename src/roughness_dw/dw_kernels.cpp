@@ -34,26 +34,8 @@ constexpr double exp_series[exp_terms] = {
     1.0 / factorial(10), 1.0 / factorial(11), 1.0 / factorial(12), 1.0 / factorial(13),
 };
 
-namespace plain {
-using vec = qn_v2d;
-#define QN_TARGET
-#include "roughness_dw/dw_kernels.inc"
-#undef QN_TARGET
-}  // namespace plain
-
-namespace wide {
-using vec = qn_v4d;
-#define QN_TARGET QN_TARGET_AVX2
-#include "roughness_dw/dw_kernels.inc"
-#undef QN_TARGET
-}  // namespace wide
-
-namespace widest {
-using vec = qn_v8d;
-#define QN_TARGET QN_TARGET_AVX512
-#include "roughness_dw/dw_kernels.inc"
-#undef QN_TARGET
-}  // namespace widest
+#define QN_PATH_KERNELS "roughness_dw/dw_kernels.inc"
+#include "frame/each_path.inc"
 
 constexpr qn_dw_kernels plain_kernels = {plain::window,        plain::components,       plain::spread,
                                          plain::pair_spectrum, plain::channel_spectrum, plain::rectify};
