@@ -25,8 +25,10 @@ inline constexpr uint64_t qn_max_count = (uint64_t{1} << 60) - 1;
 
 // Validates a signal: pointer, length, rate, size bound, then every sample
 // from index 0 upwards. The first failing test decides.
-qn_status qn_check_signal(const double *samples, uint64_t count,
-                          int32_t sample_rate) noexcept;
+// With `peak`, the largest |sample| is also written there on success, from
+// the same pass over the samples.
+qn_status qn_check_signal(const double *samples, uint64_t count, int32_t sample_rate,
+                          double *peak = nullptr) noexcept;
 
 // a * b into *result when the exact product fits in 64 bits; false (and
 // nothing written) on overflow or a null result pointer.

@@ -3,8 +3,8 @@
 // last eight-band vector has four idle lanes): every lane does
 // exactly the arithmetic of its band in scalar code, in the same order, so
 // the results are the same bit for bit whatever the vector width. The
-// signal is read in blocks that stay in cache while all seven band groups
-// run over them.
+// signal is read in blocks that stay in cache while every band group runs
+// over them.
 #include "loudness/filter_bank.h"
 
 #include <cfloat>

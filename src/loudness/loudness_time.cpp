@@ -112,20 +112,6 @@ bool loudness_step(qn_loudness_time_state &s, uint64_t last, double *loudness, d
 
 }  // namespace
 
-double qn_peak_magnitude(const double *x, uint64_t count) noexcept {
-    // Four running maxima, so the loop vectorises without reordering a sum.
-    double peak[4] = {0, 0, 0, 0};
-    uint64_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        for (int k = 0; k < 4; ++k) {
-            const double a = std::fabs(x[i + k]);
-            peak[k] = a > peak[k] ? a : peak[k];
-        }
-    }
-    for (; i < count; ++i) peak[0] = std::max(peak[0], std::fabs(x[i]));
-    return std::max(std::max(peak[0], peak[1]), std::max(peak[2], peak[3]));
-}
-
 void qn_loudness_time_start(qn_loudness_time_state *state, qn_sound_field field, qn_simd path,
                             bool power_sums) noexcept {
     *state = qn_loudness_time_state{};
@@ -244,13 +230,14 @@ QN_API qn_status qn_loudness_time(const double *samples, uint64_t sample_count, 
         *frame_count = frames;
         return QN_STATUS_OUTPUT_TOO_SMALL;
     }
-    const qn_status signal = qn_check_signal(samples, sample_count, sample_rate);
+    double peak = 0;
+    const qn_status signal = qn_check_signal(samples, sample_count, sample_rate, &peak);
     if (signal != QN_STATUS_SUCCESS) return signal;
 
     // Below the bound nothing can fail, so the frames go straight to the
     // caller; above it they wait in a block until the end, so that a failure
     // leaves the outputs as they were.
-    if (qn_peak_magnitude(samples, sample_count) <= qn_loudness_time_safe_peak) {
+    if (peak <= qn_loudness_time_safe_peak) {
         if (!qn_loudness_time_compute(qn_simd_best(), samples, sample_count, field, frames, loudness, specific))
             return QN_STATUS_NUMERICAL_FAILURE;  // cannot happen below the bound
         *frame_count = frames;

@@ -40,9 +40,6 @@ struct qn_loudness_time_state {
 // such a signal may therefore write its frames as it goes.
 inline constexpr double qn_loudness_time_safe_peak = 1e100;
 
-// The largest |x[i]| of finite samples (0 for none).
-double qn_peak_magnitude(const double *x, uint64_t count) noexcept;
-
 // The state at rest for a (valid) sound field and an available vector path.
 void qn_loudness_time_start(qn_loudness_time_state *state, qn_sound_field field, qn_simd path,
                             bool power_sums) noexcept;
