@@ -4,7 +4,7 @@
 // AVX2 and FMA and for processors with AVX-512. Every form of a family gives
 // the same bits; a caller picks a path with qn_simd_best(), and the tests
 // run every path that this processor has. A family without a form of its
-// own for a path runs the next narrower one (qn_simd_at_most).
+// own for a path runs the next narrower one there.
 #ifndef QN_FRAME_SIMD_H
 #define QN_FRAME_SIMD_H
 
@@ -21,18 +21,15 @@ enum class qn_simd : uint8_t {
 // Every path, narrowest first; tests iterate over it.
 inline constexpr qn_simd qn_simd_paths[] = {qn_simd::baseline, qn_simd::avx2, qn_simd::avx512};
 
-// The path a family runs when its widest form is `widest`: the paths are
-// ordered, and a processor that runs one runs every narrower one.
-inline constexpr qn_simd qn_simd_at_most(qn_simd path, qn_simd widest) { return path < widest ? path : widest; }
-
 // The kernels of a family are written once, in a file that each_path.inc
 // includes once per path: in a namespace where `vec` is qn_v2d and
 // QN_TARGET is empty (the baseline path), in one where `vec` is qn_v4d and
 // QN_TARGET is QN_TARGET_AVX2 (the avx2 path), and in one where `vec` is
-// qn_v8d and QN_TARGET is QN_TARGET_AVX512 (the avx512 path). Every function of such a file carries QN_TARGET, so that
-// no vector crosses between code built for different instruction sets; the
-// library is compiled with -ffp-contract=off, so the AVX2 code fuses a
-// multiply and an add only where a kernel asks for it in so many words.
+// qn_v8d and QN_TARGET is QN_TARGET_AVX512 (the avx512 path). Every
+// function of such a file carries QN_TARGET, so that no vector crosses
+// between code built for different instruction sets; the library is
+// compiled with -ffp-contract=off, so the wider paths fuse a multiply and
+// an add only where a kernel asks for it in so many words (qn_fma).
 typedef double qn_v2d __attribute__((vector_size(16)));
 typedef double qn_v4d __attribute__((vector_size(32)));
 typedef double qn_v8d __attribute__((vector_size(64)));
