@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
 #include "quarnelo.h"

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 #include "support/signals.h"
 
 namespace qn_bench {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "bench_support.h"
-#include "frame/alloc.h"
+#include "base/alloc.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "carve.h"
 #include "fft/builtin.h"
 #include "fft/kernels.h"
-#include "frame/simd.h"
+#include "base/simd.h"
 #include "outcomes.h"
 #include "support/alloc_hook.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "carve.h"
-#include "frame/checks.h"
-#include "frame/simd.h"
+#include "base/checks.h"
+#include "base/simd.h"
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
 #include "outcomes.h"

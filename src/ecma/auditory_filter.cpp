@@ -8,7 +8,7 @@
 
 #include "ecma/band_bank.h"
 #include "ecma/front_end.h"
-#include "frame/checks.h"
+#include "base/checks.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ using vec = double;
 
 #define QN_PATH_KERNELS "ecma/auditory_step.inc"
 #define QN_PATH_KERNELS_2 "ecma/band_bank_kernels.inc"
-#include "frame/each_path.inc"
+#include "base/each_path.inc"
 
 }  // namespace
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "ecma/ecma_tables.h"
-#include "frame/simd.h"
+#include "base/simd.h"
 
 // Room for all 53 bands in whole vectors of four or eight.
 inline constexpr int qn_ecma_bank_lanes = 56;

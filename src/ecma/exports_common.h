@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 #include "quarnelo.h"
 
 struct qn_ecma_geometry {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 
 using namespace qn_ecma;
 

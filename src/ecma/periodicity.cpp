@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 
 namespace {
 

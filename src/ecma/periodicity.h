@@ -26,8 +26,8 @@
 
 #include "ecma/tonal_kernels.h"
 #include "fft/fft.h"
-#include "frame/alloc.h"
-#include "frame/simd.h"
+#include "base/alloc.h"
+#include "base/simd.h"
 
 inline constexpr uint32_t qn_ecma_periodicity_length = 16384;
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 #include "quarnelo.h"
 
 // ---------------------------------------------------------------------------

@@ -18,8 +18,8 @@
 #include "ecma/front_end.h"
 #include "ecma/roughness.h"
 #include "fft/fft.h"
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 
 namespace {
 

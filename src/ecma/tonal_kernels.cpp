@@ -5,7 +5,7 @@
 namespace {
 
 #define QN_PATH_KERNELS "ecma/tonal_kernels.inc"
-#include "frame/each_path.inc"
+#include "base/each_path.inc"
 
 constexpr qn_ecma_tonal_kernels plain_kernels = {plain::energies<>, plain::normalise, plain::average,
                                                  plain::mean_of_three, plain::powers};

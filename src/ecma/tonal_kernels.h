@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 
 // Blocks whose autocorrelations are computed side by side.
 inline constexpr int qn_ecma_acf_batch = 4;

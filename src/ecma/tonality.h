@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 #include "quarnelo.h"
 
 // The five output arrays, each frames x 53 (frame-major), one after the

@@ -24,8 +24,8 @@
 #include "ecma/tonal_kernels.h"
 #include "ecma/tonality.h"
 #include "fft/fft.h"
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "frame/alloc.h"
+#include "base/alloc.h"
 
 // Obtains room for `count` doubles into `owner` and points `base` at the
 // first aligned one. False when the size is out of bounds or memory is

@@ -25,7 +25,7 @@
 
 #include "fft/fft.h"
 #include "fft/aligned.h"
-#include "frame/alloc.h"
+#include "base/alloc.h"
 
 namespace {
 

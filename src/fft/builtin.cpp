@@ -8,8 +8,8 @@
 #include "fft/kernels.h"
 #include "fft/roots.h"
 #include "fft/aligned.h"
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 
 #include <cstddef>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 
 struct qn_fft_builtin_cplan;
 struct qn_fft_builtin_rplan;

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 
 qn_status qn_framed_geometry(const qn_framed_metric &metric, uint64_t sample_count, int32_t sample_rate,
                              uint64_t *frame_count) noexcept {

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 #include "loudness/third_octave_tables.h"
 #include "loudness/vector_math.h"
 
@@ -47,7 +47,7 @@ alignas(64) constexpr lane_tables coefficients = make_lane_tables();
 constexpr std::size_t block_samples = 64;  // filter outputs of a block: 14 KiB, on the stack
 
 #define QN_PATH_KERNELS "loudness/filter_bank_kernels.inc"
-#include "frame/each_path.inc"
+#include "base/each_path.inc"
 
 }  // namespace
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/axes.h"
-#include "frame/simd.h"
+#include "base/axes.h"
+#include "base/simd.h"
 #include "quarnelo.h"
 
 // Mean-square level 10 log10(p^2 + 1e-12) + 93.9794 dB re 20 uPa; the 1e-12

@@ -2,8 +2,8 @@
 // exported function.
 #include <cstring>
 
-#include "frame/axes.h"
-#include "frame/checks.h"
+#include "base/axes.h"
+#include "base/checks.h"
 #include "loudness/loudness.h"
 
 extern "C" QN_API qn_status qn_loudness_from_levels(const double *levels, uint64_t level_count,

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 #include "quarnelo.h"
 
 inline constexpr int qn_core_band_count = 21;

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/alloc.h"
-#include "frame/axes.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/axes.h"
+#include "base/checks.h"
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
 #include "loudness/loudness_time.h"
@@ -58,7 +58,7 @@ struct decay_state {
 };
 
 #define QN_PATH_KERNELS "loudness/decay_kernels.inc"
-#include "frame/each_path.inc"
+#include "base/each_path.inc"
 
 void decay_advance(qn_simd path, const decay_state &d, const double *core, bool first, double *decayed) {
     switch (path) {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
 #include "quarnelo.h"

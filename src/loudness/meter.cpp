@@ -5,9 +5,9 @@
 // grow with what has been added.
 #include <cstring>
 
-#include "frame/alloc.h"
-#include "frame/axes.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/axes.h"
+#include "base/checks.h"
 #include "loudness/filter_bank.h"
 #include "loudness/loudness_time.h"
 

@@ -1,8 +1,8 @@
 // Sharpness after DIN 45692 of a specific-loudness pattern.
 #include <cmath>
 
-#include "frame/axes.h"
-#include "frame/checks.h"
+#include "base/axes.h"
+#include "base/checks.h"
 
 extern "C" QN_API qn_status qn_sharpness_din(const double *specific, uint64_t count, double *sharpness) {
     if (specific == nullptr || sharpness == nullptr) return QN_STATUS_NULL_POINTER;

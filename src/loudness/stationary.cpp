@@ -1,6 +1,6 @@
 // Stationary loudness of a signal: filter-bank levels into the Zwicker core.
-#include "frame/axes.h"
-#include "frame/checks.h"
+#include "base/axes.h"
+#include "base/checks.h"
 #include "loudness/filter_bank.h"
 
 extern "C" QN_API qn_status qn_loudness_stationary(const double *samples, uint64_t sample_count,

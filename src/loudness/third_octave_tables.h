@@ -10,7 +10,7 @@
 
 #include <iterator>
 
-#include "frame/axes.h"
+#include "base/axes.h"
 
 namespace qn_third_octave {
 

@@ -14,7 +14,7 @@
 namespace {
 
 #define QN_PATH_KERNELS "loudness/vector_math.inc"
-#include "frame/each_path.inc"
+#include "base/each_path.inc"
 
 // The kernels of each path, by function.
 struct path_kernels {

@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 
 // y[i] = 10^x[i] for i < n. y may be x.
 void qn_exp10_n(qn_simd path, const double *x, double *y, std::size_t n) noexcept;

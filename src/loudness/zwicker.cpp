@@ -1,8 +1,8 @@
 // Core loudness and specific-loudness pattern of the Zwicker model.
 #include <cmath>
 
-#include "frame/axes.h"
-#include "frame/simd.h"
+#include "base/axes.h"
+#include "base/simd.h"
 #include "loudness/loudness.h"
 #include "loudness/vector_math.h"
 #include "loudness/zwicker_tables.h"

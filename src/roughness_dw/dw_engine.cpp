@@ -27,8 +27,8 @@
 #include <cstring>
 
 #include "fft/fft.h"
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 #include "roughness_dw/dw_kernels.h"
 #include "roughness_dw/dw_setup.h"
 

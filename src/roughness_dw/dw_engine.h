@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 
 // The engine's results other than a frame count.
 inline constexpr int32_t qn_dw_capacity_too_small = -1;  // fewer frames of room than frames

@@ -7,13 +7,13 @@
 #include <iterator>
 #include <numbers>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 #include "roughness_dw/dw_setup.h"
 
 namespace {
 
 #define QN_PATH_KERNELS "roughness_dw/dw_kernels.inc"
-#include "frame/each_path.inc"
+#include "base/each_path.inc"
 
 constexpr qn_dw_kernels plain_kernels = {plain::window,        plain::components,       plain::spread,
                                          plain::pair_spectrum, plain::channel_spectrum, plain::rectify};

@@ -10,7 +10,7 @@
 
 #include <cstddef>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 
 // The per-bin tables of the setup the kernels read (bin_end entries each).
 struct qn_dw_bin_tables {

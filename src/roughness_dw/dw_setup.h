@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/alloc.h"
+#include "base/alloc.h"
 #include "roughness_dw/dw_tables.h"
 
 // Linear interpolation in a table of points with rising x, on the first

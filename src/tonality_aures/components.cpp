@@ -19,7 +19,7 @@
 #include <cstring>
 #include <limits>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <numbers>
 
 #include "fft/fft.h"
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 #include "loudness/filter_bank.h"
 #include "tonality_aures/components.h"
 #include "tonality_aures/weighting.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 #include "tonality_aures/components.h"
 
 namespace {

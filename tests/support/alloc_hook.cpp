@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "frame/alloc.h"
+#include "base/alloc.h"
 
 namespace {
 thread_local int64_t fail_index = -1;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "fft/fft.h"
-#include "frame/checks.h"
+#include "base/checks.h"
 #include "roughness_dw/dw_setup.h"
 
 namespace qn_test {

@@ -6,8 +6,8 @@
 #include "ecma/front_end.h"
 #include "ecma/tonality.h"
 #include "fft/fft.h"
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 
 namespace qn_test {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
 #include "loudness/third_octave_tables.h"

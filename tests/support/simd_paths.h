@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "frame/simd.h"
+#include "base/simd.h"
 
 namespace qn_test {
 

@@ -10,7 +10,7 @@
 
 #include "ecma/band_bank.h"
 #include "ecma/front_end.h"
-#include "frame/alloc.h"
+#include "base/alloc.h"
 #include "support/alloc_hook.h"
 #include "support/expect.h"
 #include "support/signals.h"

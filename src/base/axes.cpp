@@ -1,5 +1,5 @@
 // The two fixed axes that label band levels and specific-loudness arrays.
-#include "frame/axes.h"
+#include "base/axes.h"
 
 #include <iterator>
 

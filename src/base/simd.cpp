@@ -1,4 +1,4 @@
-#include "frame/simd.h"
+#include "base/simd.h"
 
 // The processor is asked once, when the program loads: the compiler's
 // run-time support reads its features into a table that these probes only

@@ -1,4 +1,4 @@
-#include "frame/checks.h"
+#include "base/checks.h"
 
 qn_status qn_check_signal(const double *samples, uint64_t count, int32_t sample_rate,
                           double *peak) noexcept {

@@ -9,8 +9,8 @@
 #include <limits>
 #include <vector>
 
-#include "frame/alloc.h"
-#include "frame/checks.h"
+#include "base/alloc.h"
+#include "base/checks.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 

@@ -2,8 +2,8 @@
 // failure is a null pointer (never an exception) and so that the test build
 // can make chosen requests fail. Sizes are counted in elements and pass the
 // overflow-checked product before they reach the allocator.
-#ifndef QN_FRAME_ALLOC_H
-#define QN_FRAME_ALLOC_H
+#ifndef QN_BASE_ALLOC_H
+#define QN_BASE_ALLOC_H
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <new>
 #include <type_traits>
 
-#include "frame/checks.h"
+#include "base/checks.h"
 
 // Null on failure. A request for 0 bytes is served as 1 byte, so that null
 // always means failure.

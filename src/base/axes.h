@@ -1,6 +1,6 @@
 // Sizes of the fixed axes.
-#ifndef QN_FRAME_AXES_H
-#define QN_FRAME_AXES_H
+#ifndef QN_BASE_AXES_H
+#define QN_BASE_AXES_H
 
 #include <cstddef>
 

@@ -1,5 +1,5 @@
 // The allocator of the shipped library: the C heap, nothing else.
-#include "frame/alloc.h"
+#include "base/alloc.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // Argument checks shared by every export, and the overflow-checked size
 // product that every allocation size goes through.
-#ifndef QN_FRAME_CHECKS_H
-#define QN_FRAME_CHECKS_H
+#ifndef QN_BASE_CHECKS_H
+#define QN_BASE_CHECKS_H
 
 #include <cfloat>
 #include <cmath>

@@ -5,8 +5,8 @@
 // the same bits; a caller picks a path with qn_simd_best(), and the tests
 // run every path that this processor has. A family without a form of its
 // own for a path runs the next narrower one there.
-#ifndef QN_FRAME_SIMD_H
-#define QN_FRAME_SIMD_H
+#ifndef QN_BASE_SIMD_H
+#define QN_BASE_SIMD_H
 
 #include <immintrin.h>
 
