@@ -30,6 +30,21 @@ inline constexpr uint64_t qn_max_count = (uint64_t{1} << 60) - 1;
 qn_status qn_check_signal(const double *samples, uint64_t count, int32_t sample_rate,
                           double *peak = nullptr) noexcept;
 
+// True when the `a_count` doubles at `a` and the `b_count` doubles at `b`
+// share a byte. Exports that write their results as they go compare each
+// output with the input (and with each other) before they write anything,
+// and refuse overlapping buffers. Addresses are compared as integers, which
+// is defined for any two pointers; an empty range overlaps nothing, and the
+// counts are clamped so that the end of a range cannot wrap.
+inline bool qn_overlaps(const void *a, uint64_t a_count, const void *b, uint64_t b_count) noexcept {
+    if (a == nullptr || b == nullptr || a_count == 0 || b_count == 0) return false;
+    const uint64_t a0 = reinterpret_cast<uintptr_t>(a), b0 = reinterpret_cast<uintptr_t>(b);
+    const uint64_t a_room = UINT64_MAX - a0, b_room = UINT64_MAX - b0;
+    const uint64_t a_bytes = a_count > a_room / sizeof(double) ? a_room : a_count * sizeof(double);
+    const uint64_t b_bytes = b_count > b_room / sizeof(double) ? b_room : b_count * sizeof(double);
+    return a0 < b0 + b_bytes && b0 < a0 + a_bytes;
+}
+
 // a * b into *result when the exact product fits in 64 bits; false (and
 // nothing written) on overflow or a null result pointer.
 inline bool qn_mul_size(uint64_t a, uint64_t b, uint64_t *result) noexcept {
