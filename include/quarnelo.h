@@ -119,6 +119,20 @@ enum {
 #define QN_THIRD_OCTAVE_BANDS 28 /* band levels, 25 Hz ... 12.5 kHz */
 #define QN_BARK_POINTS 240       /* specific loudness, 0.1 ... 24 Bark */
 
+/* Frame geometry and shortest signals, in samples at 48000 Hz. The frame-
+ * count functions below apply them; hosts that size buffers or label times
+ * take them from here. */
+#define QN_LOUDNESS_MIN_SAMPLES 256          /* stationary loudness, sharpness */
+#define QN_LOUDNESS_TIME_HOP 96              /* time-varying loudness: a frame every 2 ms */
+#define QN_ROUGHNESS_DW_FRAME_LENGTH 9600    /* Daniel & Weber: 200 ms frames ... */
+#define QN_ROUGHNESS_DW_HOP 4800             /* ... every 100 ms */
+#define QN_TONALITY_AURES_FRAME_LENGTH 12000 /* Aures: 250 ms frames ... */
+#define QN_TONALITY_AURES_HOP 6000           /* ... every 125 ms */
+#define QN_ECMA_TONAL_MIN_SAMPLES 14592      /* ECMA-418-2 tonality (0.304 s) */
+#define QN_ECMA_TONAL_HOP 256                /* ... a frame every 5.33 ms */
+#define QN_ECMA_ROUGHNESS_MIN_SAMPLES 15360  /* ECMA-418-2 roughness (0.32 s) */
+#define QN_ECMA_ROUGHNESS_HOP 960            /* ... a frame every 20 ms */
+
 /* ------------------------------------------------------------------------
  * Identification
  * ---------------------------------------------------------------------- */
@@ -555,6 +569,17 @@ QN_API QN_NODISCARD qn_status qn_tonality_aures(const double *samples, uint64_t 
 /* ------------------------------------------------------------------------
  * Tonality (ECMA-418-2, hearing model of Sottek)
  * ---------------------------------------------------------------------- */
+
+/* The ECMA-418-2 metrics of the hearing model, as flags: a set of them is
+ * their sum (bitwise or). */
+typedef int32_t qn_ecma_metric;
+
+enum {
+    QN_ECMA_TONALITY = 1,   /* tonality (and its specific loudness arrays) */
+    QN_ECMA_LOUDNESS = 2,   /* loudness */
+    QN_ECMA_ROUGHNESS = 4,  /* roughness */
+    QN_ECMA_FLUCTUATION = 8 /* fluctuation strength */
+};
 
 /* The auditory bands of the ECMA-418-2 hearing model: band b (0 ... 52) is
  * centred at 0.5 (b + 1) Bark, that is at

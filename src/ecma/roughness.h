@@ -31,7 +31,7 @@ inline constexpr double qn_ecma_rough_bin_hz = 2.9296875;
 
 // The shortest signal analysed (five blocks), and the longest whose buffer
 // of n + 16384 samples stays below 2^60.
-inline constexpr uint64_t qn_ecma_rough_min_samples = 15360;
+inline constexpr uint64_t qn_ecma_rough_min_samples = QN_ECMA_ROUGHNESS_MIN_SAMPLES;
 inline constexpr uint64_t qn_ecma_rough_max_samples = 1152921504606830591;  // 2^60 - 16385
 
 // Frames of a signal of n samples: floor(n / 960) + 1.

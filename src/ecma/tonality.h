@@ -20,7 +20,7 @@ inline constexpr uint64_t qn_ecma_tonal_frame_hop = 256;
 
 // The shortest signal analysed, and the longest for which 265 frames' worth
 // of doubles stays below 2^60.
-inline constexpr uint64_t qn_ecma_tonal_min_samples = 14592;
+inline constexpr uint64_t qn_ecma_tonal_min_samples = QN_ECMA_TONAL_MIN_SAMPLES;
 inline constexpr uint64_t qn_ecma_tonal_max_samples = 1113765679922085632;
 
 // The ear-filtered buffer: 8192 zeros, the signal, zeros up to a multiple

@@ -13,7 +13,7 @@ qn_status run_roughness(const double *samples, int32_t n, qn_sound_field, double
 }
 
 // 200 ms frames, 100 ms apart; no sound field.
-constexpr qn_framed_metric roughness_metric = {9600, 4800, false, run_roughness};
+constexpr qn_framed_metric roughness_metric = {QN_ROUGHNESS_DW_FRAME_LENGTH, QN_ROUGHNESS_DW_HOP, false, run_roughness};
 
 }  // namespace
 

@@ -19,8 +19,8 @@ inline constexpr int32_t qn_aures_loudness_failed = -7;     // the loudness of a
 inline constexpr int32_t qn_aures_numerical_failure = -8;   // a level, detector or weighting gave no usable value
 
 // Frame geometry at 48 kHz: 250 ms frames, 125 ms apart; 4 Hz bins.
-inline constexpr int32_t qn_aures_frame_length = 12000;
-inline constexpr int32_t qn_aures_hop = 6000;
+inline constexpr int32_t qn_aures_frame_length = QN_TONALITY_AURES_FRAME_LENGTH;
+inline constexpr int32_t qn_aures_hop = QN_TONALITY_AURES_HOP;
 inline constexpr double qn_aures_sample_rate = 48000.0;
 
 // Aures tonality of every frame of a signal of n samples (frame k covers
