@@ -4,9 +4,15 @@
 #include <cstdint>
 #include <numbers>
 
-#include "calibration.h"
 
 namespace qcli {
+
+namespace {
+
+// The RMS sound pressure of a level in dB SPL.
+double pressure_of_level(double spl_db) { return 20e-6 * std::pow(10.0, spl_db / 20.0); }
+
+}  // namespace
 
 demo_sound make_demo_sound() {
     constexpr double fs = 48000.0;

@@ -2,19 +2,12 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <span>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 #include "json_text.h"
 
 namespace qcli {
-
-bool file_report::failed() const {
-    if (!error.empty()) return true;
-    for (const auto &c : results)
-        if (!c.errors.empty()) return true;
-    return false;
-}
 
 namespace {
 
@@ -24,57 +17,106 @@ std::string number(double v, const char *format = "%.6g") {
     return text;
 }
 
-// The long arrays of a document (series values, frame times) are written
+// Walking the tree of results.
+template <class F>
+void each_file(const qnf_results &r, F f) {
+    for (uint64_t i = 0; i < qnf_results_file_count(&r); ++i) f(*qnf_results_file(&r, i));
+}
+template <class F>
+void each_channel(const qnf_file_result &file, F f) {
+    for (uint64_t i = 0; i < qnf_file_channel_count(&file); ++i) f(*qnf_file_channel(&file, i));
+}
+template <class F>
+void each_metric(const qnf_channel_result &channel, F f) {
+    for (uint64_t i = 0; i < qnf_channel_metric_count(&channel); ++i) f(*qnf_channel_metric(&channel, i));
+}
+template <class F>
+void each_value(const qnf_metric_result &metric, F f) {
+    for (uint64_t i = 0; i < qnf_metric_value_count(&metric); ++i) {
+        const char *name = nullptr, *unit = nullptr;
+        double value = 0;
+        if (qnf_metric_value(&metric, i, &name, &value, &unit) == QN_STATUS_SUCCESS) f(name, value, unit);
+    }
+}
+
+struct axis_view {
+    std::string name, unit;
+    uint64_t count = 0;
+};
+
+axis_view axis_of(const qnf_series &s, uint64_t a) {
+    const char *name = nullptr, *unit = nullptr;
+    uint64_t count = 0;
+    qnf_series_axis(&s, a, &name, &unit, &count, nullptr, nullptr, nullptr);
+    return {name != nullptr ? name : "", unit != nullptr ? unit : "", count};
+}
+
+// Calls `f` with the series' values (or an axis' points) in chunks, reading
+// them from where the results keep them.
+template <class F>
+void each_chunk(const qnf_series &s, int axis, F f) {
+    constexpr uint64_t chunk = 65536;
+    const uint64_t total = axis < 0 ? qnf_series_value_count(&s) : axis_of(s, static_cast<uint64_t>(axis)).count;
+    std::vector<double> buffer;
+    for (uint64_t at = 0; at < total; at += chunk) {
+        const uint64_t n = std::min(chunk, total - at);
+        buffer.resize(static_cast<std::size_t>(n));
+        const qnf_status status = axis < 0 ? qnf_series_values(&s, at, buffer.data(), n)
+                                           : qnf_series_axis_points(&s, static_cast<uint64_t>(axis), at, buffer.data(), n);
+        if (status != QN_STATUS_SUCCESS) throw std::runtime_error("the series cannot be read back");
+        for (double v : buffer) f(v);
+    }
+}
+
+// The long arrays of a document (series values, axis points) are written
 // from where they are kept when the writer comes to them.
 class json_arrays {
 public:
-    nlohmann::json values(const value_list &v, std::size_t row) {
-        arrays_.push_back({&v, nullptr, row});
-        return placeholder();
-    }
-    nlohmann::json points(const axis &a) {
-        if (!a.values.empty()) return a.values;
-        arrays_.push_back({nullptr, &a, 0});
-        return placeholder();
-    }
+    nlohmann::json values(const qnf_series &s, std::size_t row) { return add({&s, -1, row}); }
+    nlohmann::json points(const qnf_series &s, int axis) { return add({&s, axis, 0}); }
     void write(std::ostream &out, uint64_t id, int depth) const {
         const entry &e = arrays_.at(static_cast<std::size_t>(id));
         json_number_array array(out, depth, e.row);
-        if (e.values != nullptr) {
-            e.values->for_each_chunk([&](std::span<const double> chunk) {
-                for (double v : chunk) array.add(v);
-            });
-        } else {
-            for (uint64_t i = 0; i < e.grid->size(); ++i) array.add(e.grid->at(i));
-        }
+        each_chunk(*e.series, e.axis, [&](double v) { array.add(v); });
         array.finish();
     }
 
 private:
     struct entry {
-        const value_list *values;
-        const axis *grid;
+        const qnf_series *series;
+        int axis;  // -1: the values
         std::size_t row;
     };
-    nlohmann::json placeholder() const { return nlohmann::json::binary(std::vector<std::uint8_t>{}, arrays_.size() - 1); }
+    nlohmann::json add(const entry &e) {
+        arrays_.push_back(e);
+        return nlohmann::json::binary(std::vector<std::uint8_t>{}, arrays_.size() - 1);
+    }
     std::vector<entry> arrays_;
 };
 
-nlohmann::json series_json(const series &s, json_arrays &arrays) {
+nlohmann::json series_json(const qnf_series &s, json_arrays &arrays) {
     nlohmann::json j;
-    j["unit"] = s.unit;
-    for (const axis &a : s.axes)
-        j["axes"].push_back({{"name", a.name}, {"unit", a.unit}, {"values", arrays.points(a)}});
-    j["values"] = arrays.values(s.values, s.axes.size() == 2 ? static_cast<std::size_t>(s.axes[1].size()) : 0);
+    j["unit"] = qnf_series_unit(&s);
+    const uint64_t axes = qnf_series_axis_count(&s);
+    for (uint64_t a = 0; a < axes; ++a) {
+        const axis_view v = axis_of(s, a);
+        j["axes"].push_back({{"name", v.name}, {"unit", v.unit}, {"values", arrays.points(s, static_cast<int>(a))}});
+    }
+    j["values"] = arrays.values(s, axes == 2 ? static_cast<std::size_t>(axis_of(s, 1).count) : 0);
     return j;
 }
 
-nlohmann::json result_json(const metric_result &r, bool with_series, json_arrays &arrays) {
+nlohmann::json metric_json(const qnf_metric_result &m, bool with_series, json_arrays &arrays) {
     nlohmann::json j = nlohmann::json::object();
-    for (const single_value &v : r.values) j[v.name] = {{"value", v.value}, {"unit", v.unit}};
+    each_value(m, [&](const char *name, double value, const char *unit) {
+        j[name] = {{"value", value}, {"unit", unit}};
+    });
     if (with_series) {
         nlohmann::json s = nlohmann::json::object();
-        for (const series &x : r.series_list) s[x.name] = series_json(x, arrays);
+        for (uint64_t i = 0; i < qnf_metric_series_count(&m); ++i) {
+            const qnf_series &x = *qnf_metric_series(&m, i);
+            s[qnf_series_name(&x)] = series_json(x, arrays);
+        }
         j["series"] = std::move(s);
     }
     return j;
@@ -91,26 +133,39 @@ std::string csv_field(const std::string &s) {
     return q + "\"";
 }
 
+void csv_value_row(std::ostream &out, const std::string &prefix, const std::string &metric, const std::string &name,
+                   double value, const std::string &unit) {
+    out << prefix << csv_field(metric) << ',' << name << ",,,," << number(value, "%.17g") << ',' << unit << '\n';
+}
+
 // One row per value: single values with empty axis columns, series values
 // with their position on each axis.
-void csv_rows(std::ostream &out, const std::string &prefix, const std::string &metric, const metric_result &r,
-              bool with_series) {
-    for (const single_value &v : r.values)
-        out << prefix << csv_field(metric) << ',' << v.name << ",,,," << number(v.value, "%.17g") << ',' << v.unit
-            << '\n';
+void csv_rows(std::ostream &out, const std::string &prefix, const qnf_metric_result &m, bool with_series) {
+    const std::string metric = qnf_metric_name(&m);
+    each_value(m, [&](const char *name, double value, const char *unit) {
+        csv_value_row(out, prefix, metric, name, value, unit);
+    });
     if (!with_series) return;
-    for (const series &s : r.series_list) {
-        const uint64_t inner = s.axes.size() == 2 ? s.axes[1].size() : 1;
+    for (uint64_t k = 0; k < qnf_metric_series_count(&m); ++k) {
+        const qnf_series &s = *qnf_metric_series(&m, k);
+        const uint64_t axes = qnf_series_axis_count(&s);
+        const axis_view a0 = axis_of(s, 0);
+        std::vector<double> p0(static_cast<std::size_t>(a0.count)), p1;
+        qnf_series_axis_points(&s, 0, 0, p0.data(), a0.count);
+        axis_view a1;
+        if (axes == 2) {
+            a1 = axis_of(s, 1);
+            p1.resize(static_cast<std::size_t>(a1.count));
+            qnf_series_axis_points(&s, 1, 0, p1.data(), a1.count);
+        }
+        const uint64_t inner = axes == 2 ? a1.count : 1;
         uint64_t i = 0;
-        s.values.for_each_chunk([&](std::span<const double> chunk) {
-            for (double v : chunk) {
-                const double a0 = s.axes[0].at(s.axes.size() == 2 ? i / inner : i);
-                out << prefix << csv_field(metric) << ',' << s.name << ',' << s.axes[0].name << '='
-                    << number(a0, "%.17g") << ',' << s.axes[0].unit << ',';
-                if (s.axes.size() == 2) out << s.axes[1].name << '=' << number(s.axes[1].at(i % inner), "%.17g");
-                out << ',' << number(v, "%.17g") << ',' << s.unit << '\n';
-                ++i;
-            }
+        each_chunk(s, -1, [&](double v) {
+            out << prefix << csv_field(metric) << ',' << qnf_series_name(&s) << ',' << a0.name << '='
+                << number(p0[static_cast<std::size_t>(axes == 2 ? i / inner : i)], "%.17g") << ',' << a0.unit << ',';
+            if (axes == 2) out << a1.name << '=' << number(p1[static_cast<std::size_t>(i % inner)], "%.17g");
+            out << ',' << number(v, "%.17g") << ',' << qnf_series_unit(&s) << '\n';
+            ++i;
         });
     }
 }
@@ -119,91 +174,147 @@ constexpr const char *csv_header = "file,channel,calibration,metric,quantity,axi
 
 }  // namespace
 
-void write_json(std::ostream &out, const std::vector<file_report> &files, const report_options &options) {
+bool report_failures(const qnf_results &results) {
+    bool any = false;
+    each_file(results, [&](const qnf_file_result &f) {
+        const char *path = qnf_file_path(&f);
+        if (const char *error = qnf_file_error(&f)) {
+            std::fprintf(stderr, "quarnelo: %s: %s\n", path, error);
+            any = true;
+        }
+        each_channel(f, [&](const qnf_channel_result &c) {
+            const int number = qnf_channel_number(&c);
+            if (const char *error = qnf_channel_error(&c)) {
+                std::fprintf(stderr, "quarnelo: %s: channel %d: input: %s\n", path, number, error);
+                any = true;
+            }
+            each_metric(c, [&](const qnf_metric_result &m) {
+                if (const char *error = qnf_metric_error(&m)) {
+                    std::fprintf(stderr, "quarnelo: %s: channel %d: %s: %s\n", path, number, qnf_metric_name(&m),
+                                 error);
+                    any = true;
+                }
+            });
+        });
+    });
+    return any;
+}
+
+void write_json(std::ostream &out, const qnf_results &results, const report_options &options) {
     json_arrays arrays;
     nlohmann::json doc;
     doc["tool"] = "quarnelo";
     doc["library_version"] = qn_version_string();
     doc["field"] = options.field;
     doc["files"] = nlohmann::json::array();
-    for (const file_report &f : files) {
+    each_file(results, [&](const qnf_file_result &f) {
         nlohmann::json jf;
-        jf["file"] = f.path;
-        if (!f.error.empty()) {
-            jf["error"] = f.error;
+        jf["file"] = qnf_file_path(&f);
+        if (const char *error = qnf_file_error(&f)) {
+            jf["error"] = error;
             doc["files"].push_back(std::move(jf));
-            continue;
+            return;
         }
-        jf["sample_rate"] = f.sample_rate;
-        jf["resampled_to_48k"] = f.resampled;
-        jf["channels"] = f.channels;
-        jf["duration_s"] = f.duration_s;
+        qnf_format format{};
+        qnf_file_format(&f, &format);
+        jf["sample_rate"] = format.sample_rate;
+        jf["resampled_to_48k"] = format.resampled != 0;
+        jf["channels"] = format.channels;
+        jf["duration_s"] = qnf_file_duration(&f);
         jf["results"] = nlohmann::json::array();
-        for (const channel_report &c : f.results) {
+        each_channel(f, [&](const qnf_channel_result &c) {
             nlohmann::json jc;
-            jc["channel"] = c.channel;
-            jc["calibration"] = c.calibration;
+            jc["channel"] = qnf_channel_number(&c);
+            jc["calibration"] = qnf_channel_calibration(&c);
             jc["metrics"] = nlohmann::json::object();
-            for (const auto &[name, r] : c.metrics) jc["metrics"][name] = result_json(r, options.series, arrays);
             jc["errors"] = nlohmann::json::array();
-            for (const auto &[name, reason] : c.errors) jc["errors"].push_back({{"metric", name}, {"error", reason}});
+            if (const char *error = qnf_channel_error(&c)) jc["errors"].push_back({{"metric", "input"}, {"error", error}});
+            each_metric(c, [&](const qnf_metric_result &m) {
+                if (const char *error = qnf_metric_error(&m))
+                    jc["errors"].push_back({{"metric", qnf_metric_name(&m)}, {"error", error}});
+                else
+                    jc["metrics"][qnf_metric_name(&m)] = metric_json(m, options.series, arrays);
+            });
             jf["results"].push_back(std::move(jc));
-        }
+        });
         doc["files"].push_back(std::move(jf));
-    }
+    });
     write_with_arrays(out, doc, arrays);
 }
 
-void write_csv(std::ostream &out, const std::vector<file_report> &files, const report_options &options) {
+void write_csv(std::ostream &out, const qnf_results &results, const report_options &options) {
     out << csv_header;
-    for (const file_report &f : files) {
-        if (!f.error.empty()) continue;  // reported on stderr
-        for (const channel_report &c : f.results) {
-            const std::string prefix = csv_field(f.path) + ',' + std::to_string(c.channel) + ',' +
-                                       csv_field(c.calibration) + ',';
-            for (const auto &[name, r] : c.metrics) csv_rows(out, prefix, name, r, options.series);
-        }
-    }
+    each_file(results, [&](const qnf_file_result &f) {
+        if (qnf_file_error(&f) != nullptr) return;  // reported on stderr
+        each_channel(f, [&](const qnf_channel_result &c) {
+            const std::string prefix = csv_field(qnf_file_path(&f)) + ',' + std::to_string(qnf_channel_number(&c)) +
+                                       ',' + csv_field(qnf_channel_calibration(&c)) + ',';
+            each_metric(c, [&](const qnf_metric_result &m) {
+                if (qnf_metric_error(&m) == nullptr) csv_rows(out, prefix, m, options.series);
+            });
+        });
+    });
 }
 
-void write_table(std::ostream &out, const std::vector<file_report> &files, const report_options &options) {
-    for (const file_report &f : files) {
-        if (!f.error.empty()) continue;  // reported on stderr
-        out << f.path << "  " << f.sample_rate << " Hz" << (f.resampled ? " (resampled to 48000 Hz)" : "") << ", "
-            << f.channels << (f.channels == 1 ? " channel, " : " channels, ") << number(f.duration_s, "%.3f")
+void write_table(std::ostream &out, const qnf_results &results, const report_options &options) {
+    each_file(results, [&](const qnf_file_result &f) {
+        if (qnf_file_error(&f) != nullptr) return;  // reported on stderr
+        qnf_format format{};
+        qnf_file_format(&f, &format);
+        out << qnf_file_path(&f) << "  " << format.sample_rate << " Hz"
+            << (format.resampled != 0 ? " (resampled to 48000 Hz)" : "") << ", " << format.channels
+            << (format.channels == 1 ? " channel, " : " channels, ") << number(qnf_file_duration(&f), "%.3f")
             << " s, " << options.field << " field\n";
-        for (const channel_report &c : f.results) {
-            out << "  channel " << c.channel << "   calibration: " << c.calibration << '\n';
-            for (const auto &[name, r] : c.metrics) {
+        each_channel(f, [&](const qnf_channel_result &c) {
+            out << "  channel " << qnf_channel_number(&c) << "   calibration: " << qnf_channel_calibration(&c) << '\n';
+            each_metric(c, [&](const qnf_metric_result &m) {
                 bool first = true;
-                for (const single_value &v : r.values) {
+                each_value(m, [&](const char *name, double value, const char *unit) {
                     char line[256];
-                    std::snprintf(line, sizeof line, "    %-14s %-20s %12s %s\n", first ? name.c_str() : "",
-                                  v.name.c_str(), number(v.value, "%.4f").c_str(), v.unit.c_str());
+                    std::snprintf(line, sizeof line, "    %-14s %-20s %12s %s\n", first ? qnf_metric_name(&m) : "",
+                                  name, number(value, "%.4f").c_str(), unit);
                     out << line;
                     first = false;
-                }
-            }
-            for (const auto &[name, reason] : c.errors) out << "    " << name << ": failed: " << reason << '\n';
-        }
+                });
+            });
+            if (const char *error = qnf_channel_error(&c)) out << "    input: failed: " << error << '\n';
+            each_metric(c, [&](const qnf_metric_result &m) {
+                if (const char *error = qnf_metric_error(&m))
+                    out << "    " << qnf_metric_name(&m) << ": failed: " << error << '\n';
+            });
+        });
         if (options.series) out << "  (series: use --format json or csv)\n";
         out << '\n';
-    }
+    });
 }
 
-void write_levels(std::ostream &out, output_format format, const metric_result &result, const std::string &field,
-                  bool with_series) {
+void write_levels(std::ostream &out, output_format format, const std::vector<level_value> &values,
+                  const std::vector<level_series> &series, const std::string &field, bool with_series) {
     if (format == output_format::json) {
-        json_arrays arrays;
         nlohmann::json doc = {{"tool", "quarnelo"}, {"library_version", qn_version_string()}, {"field", field}};
-        doc["levels"] = result_json(result, with_series, arrays);
-        write_with_arrays(out, doc, arrays);
+        nlohmann::json j = nlohmann::json::object();
+        for (const level_value &v : values) j[v.name] = {{"value", v.value}, {"unit", v.unit}};
+        if (with_series) {
+            nlohmann::json s = nlohmann::json::object();
+            for (const level_series &x : series)
+                s[x.name] = {{"unit", x.unit},
+                             {"axes", {{{"name", x.axis}, {"unit", x.axis_unit}, {"values", x.points}}}},
+                             {"values", x.values}};
+            j["series"] = std::move(s);
+        }
+        doc["levels"] = std::move(j);
+        write_json_document(out, doc);
     } else if (format == output_format::csv) {
         out << "metric,quantity,axis,axis_unit,axis2,value,unit\n";
-        csv_rows(out, "", "levels", result, with_series);
+        for (const level_value &v : values) csv_value_row(out, "", "levels", v.name, v.value, v.unit);
+        if (with_series)
+            for (const level_series &x : series)
+                for (std::size_t i = 0; i < x.values.size(); ++i)
+                    out << "levels," << x.name << ',' << x.axis << '=' << number(x.points[i], "%.17g") << ','
+                        << x.axis_unit << ",," << number(x.values[i], "%.17g") << ',' << x.unit << '\n';
     } else {
         out << "third-octave levels, " << field << " field\n";
-        for (const single_value &v : result.values) {
+        for (const level_value &v : values) {
             char line[256];
             std::snprintf(line, sizeof line, "  %-20s %12s %s\n", v.name.c_str(), number(v.value, "%.4f").c_str(),
                           v.unit.c_str());

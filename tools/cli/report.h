@@ -1,34 +1,15 @@
-// The results of an analysis, and their table, JSON and CSV forms.
+// The results of an analysis (libquarnelo_files' tree) in the tool's three
+// forms: a table for the terminal, JSON and CSV.
 #ifndef QUARNELO_CLI_REPORT_H
 #define QUARNELO_CLI_REPORT_H
 
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "metrics.h"
+#include "quarnelo_files.h"
 
 namespace qcli {
-
-struct channel_report {
-    int channel = 0;  // from 1
-    std::string calibration;
-    std::vector<std::pair<std::string, metric_result>> metrics;  // by metric name
-    std::vector<std::pair<std::string, std::string>> errors;     // metric, reason
-};
-
-struct file_report {
-    std::string path;
-    std::string error;  // the file could not be analysed at all
-    int sample_rate = 0;
-    int channels = 0;
-    double duration_s = 0;
-    bool resampled = false;
-    std::vector<channel_report> results;
-
-    bool failed() const;
-};
 
 enum class output_format { table, json, csv };
 
@@ -37,13 +18,29 @@ struct report_options {
     bool series = false;
 };
 
-void write_table(std::ostream &out, const std::vector<file_report> &files, const report_options &options);
-void write_json(std::ostream &out, const std::vector<file_report> &files, const report_options &options);
-void write_csv(std::ostream &out, const std::vector<file_report> &files, const report_options &options);
+void write_table(std::ostream &out, const qnf_results &results, const report_options &options);
+void write_json(std::ostream &out, const qnf_results &results, const report_options &options);
+void write_csv(std::ostream &out, const qnf_results &results, const report_options &options);
+
+// One line per failure on standard error, naming the file and the reason;
+// true when there was one.
+bool report_failures(const qnf_results &results);
+
+// A single value of the `levels` command: name, value, unit.
+struct level_value {
+    std::string name;
+    double value;
+    std::string unit;
+};
+// A series of the `levels` command: values over one axis of points.
+struct level_series {
+    std::string name, unit, axis, axis_unit;
+    std::vector<double> points, values;
+};
 
 // The `levels` command's result in the same three forms.
-void write_levels(std::ostream &out, output_format format, const metric_result &result, const std::string &field,
-                  bool series);
+void write_levels(std::ostream &out, output_format format, const std::vector<level_value> &values,
+                  const std::vector<level_series> &series, const std::string &field, bool with_series);
 
 }  // namespace qcli
 

@@ -68,14 +68,14 @@ expected_values library_values(const std::vector<double> &x) {
     EXPECT_EQ(qn_loudness_time(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, n.data(), frames, s.data(), s.size(),
                                &frames),
               QN_STATUS_SUCCESS);
-    const qcli::loudness_statistics stats = qcli::loudness_over_frames(n);
+    const qnf::loudness_statistics stats = qnf::loudness_over_frames(n);
     e.n5 = stats.n5;
     e.n10 = stats.n10;
     e.max_time = stats.max;
     e.mean_time = stats.mean;
     std::vector<double> sharp(frames);
     for (uint64_t f = 0; f < frames; ++f) EXPECT_EQ(qn_sharpness_din(&s[f * 240], 240, &sharp[f]), QN_STATUS_SUCCESS);
-    e.sharpness_mean = qcli::sharpness_mean_over_frames(sharp, n);
+    e.sharpness_mean = qnf::sharpness_mean_over_frames(sharp, n);
     EXPECT_EQ(qn_roughness_frame_count(x.size(), 48000, &frames), QN_STATUS_SUCCESS);
     std::vector<double> r(frames);
     EXPECT_EQ(qn_roughness_dw(x.data(), x.size(), 48000, r.data(), frames, &frames), QN_STATUS_SUCCESS);
@@ -213,7 +213,7 @@ TEST(CliAnalyze, StreamedSeriesEqualTheLibraryOnAnyNumberOfThreads) {
     for (uint64_t f = 0; f < frames && same; ++f)
         same = rows.at(f).get<std::vector<double>>() == std::vector<double>(&spec[f * 240], &spec[f * 240 + 240]);
     EXPECT_TRUE(same) << "the specific loudness of every frame, to the bit";
-    EXPECT_EQ(value(channel, "loudness-time", "n5"), qcli::loudness_over_frames(n).n5);
+    EXPECT_EQ(value(channel, "loudness-time", "n5"), qnf::loudness_over_frames(n).n5);
     EXPECT_EQ(series.at("loudness").at("axes").at(0).at("values").at(frames - 1).get<double>(),
               static_cast<double>(frames - 1) * 0.002);
 }
@@ -424,17 +424,17 @@ TEST(CliAnalyze, SilentFramesAfterABurstCountAsSilent) {
     for (uint64_t f = 0; f < frames; ++f) {
         ASSERT_EQ(qn_sharpness_din(&specific[f * 240], 240, &sharp[f]), QN_STATUS_SUCCESS);
         plain_sum += sharp[f];
-        if (n[f] > 0 && n[f] < qcli::silent_floor_sone) ++faint;
+        if (n[f] > 0 && n[f] < qnf::silent_floor_sone) ++faint;
     }
     ASSERT_GT(faint, frames / 4) << "the decay leaves many faint frames";
     const double mean = value(jc, "sharpness", "mean_per_frame");
-    EXPECT_TRUE(close(mean, qcli::sharpness_mean_over_frames(sharp, n)));
+    EXPECT_TRUE(close(mean, qnf::sharpness_mean_over_frames(sharp, n)));
     EXPECT_LT(mean, 0.9 * plain_sum / static_cast<double>(frames)) << "faint frames no longer add their sharpness";
     // Only frames that are audible count, so the mean is about the burst's
     // sharpness times its share of the frames.
     const double burst = value(jc, "sharpness", "sharpness");
     EXPECT_LT(mean, burst * 0.5);
-    EXPECT_EQ(value(jc, "loudness-time", "n5"), qcli::loudness_over_frames(n).n5);
+    EXPECT_EQ(value(jc, "loudness-time", "n5"), qnf::loudness_over_frames(n).n5);
 }
 
 TEST(CliUsage, ErrorsExitTwoHelpAndVersionZero) {
@@ -551,7 +551,7 @@ TEST(CliAnalyze, TonalityEcmaEqualsTheLibrary) {
             band[l] = static_cast<int>(std::max_element(row, row + 53) - row);
             tonality[l] = row[band[l]];
         }
-        const auto s = qcli::summarise_tonality(tonality, 256.0 / 48000);
+        const auto s = qnf::summarise_tonality(tonality, 256.0 / 48000);
         EXPECT_GT(s.value, 0.5);
         EXPECT_TRUE(close(metric.at("tonality").at("value").get<double>(), s.value));
         EXPECT_EQ(metric.at("tonality").at("unit").get<std::string>(), "tu_HMS");

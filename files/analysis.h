@@ -1,0 +1,70 @@
+// The analyses of one channel, fed block by block: each runs its blocks in
+// order on its own serial queue and keeps only what its method needs. One
+// analysis serves every metric of its family (metrics.h); the channel
+// (channel_analysis.h) makes one per family asked for and hands each block
+// to all of them.
+#ifndef QUARNELO_FILES_ANALYSIS_H
+#define QUARNELO_FILES_ANALYSIS_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "calibration.h"
+#include "metrics.h"
+#include "series_store.h"
+#include "work_pool.h"
+
+namespace qnf {
+
+struct analysis_options {
+    std::vector<const metric *> metrics;
+    qn_sound_field field = QN_SOUND_FIELD_FREE;
+    calibration cal;
+    int channel = 0;  // 0: every channel, each on its own; else that channel (from 1)
+    bool series = false;
+    bool resample = true;
+    // Where long series go until they are read; null keeps them in memory.
+    std::shared_ptr<series_spool> spool;
+
+    bool selected(metric_id id) const;
+    bool selected(family group) const;
+};
+
+using block_ptr = std::shared_ptr<const std::vector<double>>;
+
+class analysis {
+public:
+    explicit analysis(task_group &tasks) : queue_(tasks.pool()) {}
+    virtual ~analysis() = default;
+    serial_queue &queue() { return queue_; }
+    // On the queue, in order: 48 kHz samples in Pa, then the end.
+    virtual void add(const block_ptr &block) = 0;
+    virtual void finish() = 0;
+    // Once finished: the metric's result, or false with the reason.
+    virtual bool result(const metric &m, metric_result &out, std::string &error) = 0;
+
+private:
+    serial_queue queue_;
+};
+
+// ISO 532-1 loudness, time-varying loudness and sharpness, from one
+// loudness meter. `expected_samples` (at 48 kHz, 0 when unknown) reserves
+// the frame totals.
+std::unique_ptr<analysis> make_meter_analysis(const analysis_options &o, uint64_t expected_samples,
+                                              task_group &tasks);
+
+// One framed metric (Daniel & Weber roughness, Aures tonality): windows of
+// whole frames, each computed on any thread.
+std::unique_ptr<analysis> make_framed_analysis(const metric &m, const analysis_options &o, task_group &tasks);
+
+// The ECMA-418-2 metrics of the channel, on the whole channel at the end.
+std::unique_ptr<analysis> make_ecma_analysis(const analysis_options &o, uint64_t expected_samples,
+                                             task_group &tasks);
+
+// A series that goes to the spool (when there is one) as it grows.
+inline value_list new_series(const analysis_options &o) { return value_list(o.spool); }
+
+}  // namespace qnf
+
+#endif

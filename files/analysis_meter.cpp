@@ -1,0 +1,203 @@
+// ISO 532-1 loudness, time-varying loudness and sharpness of a channel from
+// one pass of the library's loudness meter, which gives the 2 ms frames as
+// they complete and the stationary loudness at the end. The statistics over
+// frames keep one total per frame (8 bytes per 2 ms); the specific-loudness
+// patterns are computed only where something reads them.
+#include <algorithm>
+#include <new>
+
+#include "analysis.h"
+#include "statistics.h"
+
+namespace qnf {
+
+namespace {
+
+double frame_seconds(const metric &m) { return static_cast<double>(m.hop) / QN_SAMPLE_RATE; }
+
+struct meter_closer {
+    void operator()(qn_loudness_meter *m) const { qn_loudness_meter_destroy(m); }
+};
+
+class meter_analysis final : public analysis {
+public:
+    meter_analysis(const analysis_options &o, uint64_t expected_samples, task_group &tasks)
+        : analysis(tasks),
+          series_(o.series),
+          totals_wanted_(o.selected(metric_id::loudness_time)),
+          sharpness_wanted_(o.selected(metric_id::sharpness)),
+          loudness_series_(new_series(o)),
+          specific_series_(new_series(o)),
+          sharpness_series_(new_series(o)) {
+        // The patterns only where something reads them: they are most of the
+        // meter's work.
+        patterns_ = sharpness_wanted_ || (totals_wanted_ && series_);
+        qn_loudness_meter *m = nullptr;
+        const qn_status status = qn_loudness_meter_create(QN_SAMPLE_RATE, o.field, &m);
+        meter_.reset(m);
+        if (status != QN_STATUS_SUCCESS) failure_ = status_message("loudness meter", status);
+        try {
+            if (totals_wanted_ && expected_samples > 0) totals_.reserve(static_cast<std::size_t>((expected_samples - 1) / 96 + 1));
+        } catch (const std::bad_alloc &) {
+            // grows as the frames come, as far as memory goes
+        }
+    }
+
+    void add(const block_ptr &block) override {
+        if (!failure_.empty() || !time_error_.empty()) return;
+        try {
+            const std::vector<double> &x = *block;
+            for (std::size_t at = 0; at < x.size() && time_error_.empty(); at += piece)
+                run(x.data() + at, std::min(piece, x.size() - at));
+        } catch (const std::bad_alloc &) {
+            fail();
+        }
+    }
+
+    void finish() override {
+        if (!failure_.empty()) return;
+        try {
+            if (!time_error_.empty()) {
+                // The meter stops at the block it cannot take; the stationary
+                // loudness of the channel is then not known either.
+                stationary_error_ = stationary_status_message(QN_STATUS_NUMERICAL_FAILURE);
+            } else {
+                stationary_specific_.resize(QN_BARK_POINTS);
+                const qn_status status = qn_loudness_meter_stationary(meter_.get(), &stationary_, stationary_specific_.data(),
+                                                                      stationary_specific_.size());
+                if (status != QN_STATUS_SUCCESS) stationary_error_ = stationary_status_message(status);
+                if (totals_wanted_) statistics_ = loudness_over_frames(std::move(totals_));
+            }
+            totals_ = {};
+            meter_.reset();
+        } catch (const std::bad_alloc &) {
+            fail();
+        }
+    }
+
+    bool result(const metric &m, metric_result &out, std::string &error) override {
+        if (!failure_.empty()) {
+            error = failure_;
+            return false;
+        }
+        if (m.id == metric_id::loudness) {
+            if (!stationary_error_.empty()) {
+                error = stationary_error_;
+                return false;
+            }
+            out.values.push_back({"loudness", stationary_, "sone"});
+            add_pattern_values(stationary_specific_, out);
+            if (series_)
+                out.series_list.push_back({"specific_loudness", "sone/Bark", {{"rate", "Bark", bark_axis_values()}},
+                                           value_list(stationary_specific_)});
+            return true;
+        }
+        if (m.id == metric_id::loudness_time) {
+            if (!time_error_.empty()) {
+                error = time_error_;
+                return false;
+            }
+            out.values.push_back({"max", statistics_.max, "sone"});
+            out.values.push_back({"n5", statistics_.n5, "sone"});
+            out.values.push_back({"n10", statistics_.n10, "sone"});
+            out.values.push_back({"mean", statistics_.mean, "sone"});
+            if (series_) {
+                const axis times = time_axis(frames_, m.first_time, frame_seconds(m));
+                out.series_list.push_back({"loudness", "sone", {times}, loudness_series_});
+                out.series_list.push_back(
+                    {"specific_loudness", "sone/Bark", {times, {"rate", "Bark", bark_axis_values()}}, specific_series_});
+            }
+            return true;
+        }
+        // Sharpness: of the stationary pattern, then of every frame's.
+        if (!stationary_error_.empty()) {
+            error = stationary_error_;
+            return false;
+        }
+        double value = 0;
+        const qn_status status = qn_sharpness_din(stationary_specific_.data(), QN_BARK_POINTS, &value);
+        if (status != QN_STATUS_SUCCESS) {
+            error = status_message("sharpness", status);
+            return false;
+        }
+        if (!time_error_.empty() || !sharpness_error_.empty()) {
+            error = !time_error_.empty() ? time_error_ : sharpness_error_;
+            return false;
+        }
+        out.values.push_back({"sharpness", value, "acum"});
+        out.values.push_back({"mean_per_frame", sharpness_mean_.value(), "acum"});
+        if (series_)
+            out.series_list.push_back(
+                {"sharpness", "acum", {time_axis(frames_, m.first_time, frame_seconds(m))}, sharpness_series_});
+        return true;
+    }
+
+private:
+    // Samples per call of the meter: 50 frames, 96 kB of patterns.
+    static constexpr std::size_t piece = 4800;
+
+    void run(const double *x, std::size_t n) {
+        uint64_t frames = 0;
+        qn_status status = qn_loudness_meter_frame_count(meter_.get(), n, &frames);
+        if (status == QN_STATUS_SUCCESS) {
+            loudness_.resize(static_cast<std::size_t>(frames));
+            specific_.resize(patterns_ ? static_cast<std::size_t>(frames) * QN_BARK_POINTS : 0);
+            status = qn_loudness_meter_add(meter_.get(), x, n, loudness_.data(), loudness_.size(),
+                                           patterns_ ? specific_.data() : nullptr, specific_.size(), &frames);
+        }
+        if (status != QN_STATUS_SUCCESS) {
+            time_error_ = status_message("loudness-time", status);
+            return;
+        }
+        for (std::size_t f = 0; f < frames; ++f) {
+            const double n_f = loudness_[f];
+            const double *pattern = patterns_ ? &specific_[f * QN_BARK_POINTS] : nullptr;
+            if (totals_wanted_) {
+                totals_.push_back(n_f);
+                if (series_) {
+                    loudness_series_.push_back(n_f);
+                    specific_series_.append({pattern, QN_BARK_POINTS});
+                }
+            }
+            if (sharpness_wanted_ && sharpness_error_.empty()) {
+                double s = 0;
+                const qn_status st = qn_sharpness_din(pattern, QN_BARK_POINTS, &s);
+                if (st != QN_STATUS_SUCCESS) {
+                    sharpness_error_ = status_message("sharpness", st);
+                } else {
+                    sharpness_mean_.add_floored(s, n_f);
+                    if (series_) sharpness_series_.push_back(s);
+                }
+            }
+        }
+        frames_ += frames;
+    }
+
+    void fail() {
+        failure_ = "out of memory";
+        totals_ = {};
+        meter_.reset();
+    }
+
+    const bool series_, totals_wanted_, sharpness_wanted_;
+    bool patterns_ = false;
+    std::unique_ptr<qn_loudness_meter, meter_closer> meter_;
+    std::vector<double> loudness_, specific_;  // one call's frames
+    uint64_t frames_ = 0;
+    std::vector<double> totals_;  // one per frame, for N5 and N10
+    loudness_statistics statistics_{};
+    frame_mean sharpness_mean_;
+    value_list loudness_series_, specific_series_, sharpness_series_;
+    double stationary_ = 0;
+    std::vector<double> stationary_specific_;
+    std::string failure_, time_error_, sharpness_error_, stationary_error_;
+};
+
+}  // namespace
+
+std::unique_ptr<analysis> make_meter_analysis(const analysis_options &o, uint64_t expected_samples,
+                                              task_group &tasks) {
+    return std::make_unique<meter_analysis>(o, expected_samples, tasks);
+}
+
+}  // namespace qnf

@@ -1,0 +1,59 @@
+// One channel's analysis as its samples come, block by block: each block is
+// resampled to 48 kHz, calibrated and checked, then handed to the analysis
+// of each family of metrics asked for (analysis.h). Each analysis runs its
+// blocks in order on its own serial queue, so a file's channels and metrics
+// run side by side on the pool's threads. Every value is the one the
+// library gives for the whole channel.
+#ifndef QUARNELO_FILES_CHANNEL_ANALYSIS_H
+#define QUARNELO_FILES_CHANNEL_ANALYSIS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis.h"
+#include "results.h"
+#include "work_pool.h"
+
+namespace qnf {
+
+struct channel_input {
+    int sample_rate = 48000;        // of the blocks
+    double factor = 1.0;            // Pa per sample unit
+    uint64_t expected_samples = 0;  // at 48 kHz, as far as the header tells (room is reserved)
+};
+
+class channel_analysis {
+public:
+    channel_analysis(const analysis_options &options, const channel_input &input, task_group &tasks);
+    // Waits for the channel's tasks.
+    ~channel_analysis();
+    channel_analysis(const channel_analysis &) = delete;
+    channel_analysis &operator=(const channel_analysis &) = delete;
+
+    // A block of samples at the input's rate, in sample units; then the end.
+    // From one thread, in order.
+    void post_block(std::vector<double> block);
+    void post_end();
+    // The work still queued is dropped (the file has failed).
+    void cancel();
+    // The results in the order of options.metrics, once every task of the
+    // channel has run.
+    void report(qnf_channel_result &out);
+
+private:
+    struct state;
+    std::unique_ptr<state> state_;
+};
+
+// Every selected metric of one channel already at 48 kHz and in pascal,
+// handed on in blocks of `block` samples, on `threads` threads (the calling
+// thread and helpers).
+void analyse_channel(const std::vector<double> &x, const analysis_options &options, qnf_channel_result &out,
+                     std::size_t block = 65536, int threads = 1);
+
+}  // namespace qnf
+
+#endif

@@ -1,0 +1,169 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "audio.h"
+#include "batch.h"
+#include "input.h"
+
+qnf_options::qnf_options() : max_memory(qnf::default_memory_allowed()) {
+    for (const qnf::metric &m : qnf::metric_table()) metrics.push_back(&m);
+}
+
+namespace qnf {
+
+namespace {
+
+// A number that is the whole text; false otherwise.
+bool parse_number(const std::string &text, double &out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char *end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || errno == ERANGE) return false;
+    out = v;
+    return true;
+}
+
+bool parse_flag(const std::string &text, bool &out) {
+    if (text == "1" || text == "true" || text == "yes" || text == "on") return out = true, true;
+    if (text == "0" || text == "false" || text == "no" || text == "off") return out = false, true;
+    return false;
+}
+
+// An integer within lo ... hi that is the whole text.
+bool parse_int(const std::string &text, long lo, long hi, long &out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char *end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || errno == ERANGE || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+// Reads the calibrator recording (within the memory allowed) and derives
+// the calibration from it.
+bool load_calibrator(const std::string &file, double spl_db, memory_budget &budget, calibration &cal,
+                     std::string &error) {
+    input_file input;
+    audio recording;
+    const admission admit = [&](const audio_format &format, std::string &reason) {
+        const double need = 8.0 * static_cast<double>(format.frames) * format.channels;
+        if (need <= static_cast<double>(budget.total())) return true;
+        reason = "needs about " + byte_text(static_cast<uint64_t>(need)) + ", more than the " +
+                 byte_text(budget.total()) + " allowed (--max-memory)";
+        return false;
+    };
+    if (!open_input(file, budget.total(), input, error) || !read_audio(input, admit, recording, error)) {
+        error = "calibration file " + file + ": " + error;
+        return false;
+    }
+    return calibrator_calibration(recording, file, spl_db, cal, error);
+}
+
+}  // namespace
+
+qnf_status set_option(qnf_options &o, const std::string &name, const std::string &value, std::string &error) {
+    qnf_options next = o;
+    double number = 0;
+    long integer = 0;
+    bool flag = false;
+    const auto refuse = [&](const std::string &why) {
+        error = why;
+        return QNF_STATUS_INVALID_OPTION;
+    };
+    if (name == "metrics") {
+        next.metrics.clear();
+        std::stringstream list(value);
+        std::string item;
+        while (std::getline(list, item, ',')) {
+            const metric *m = find_metric(item);
+            if (m == nullptr) return refuse("unknown metric '" + item + "'");
+            next.metrics.push_back(m);
+        }
+        if (next.metrics.empty()) return refuse("--metrics names no metric");
+    } else if (name == "field") {
+        if (value != "free" && value != "diffuse") return refuse("--field takes free or diffuse, not '" + value + "'");
+        next.field = value == "diffuse" ? QN_SOUND_FIELD_DIFFUSE : QN_SOUND_FIELD_FREE;
+    } else if (name == "channel") {
+        if (value == "all") {
+            next.channel = 0;
+        } else {
+            if (!parse_int(value, 1, 1024, integer))
+                return refuse("--channel takes a channel number from 1, or 'all'");
+            next.channel = static_cast<int>(integer);
+        }
+    } else if (name == "pa-per-unit") {
+        if (!parse_number(value, number)) return refuse("--pa-per-unit takes a number, not '" + value + "'");
+        if (const std::string why = check_pa_per_unit("--pa-per-unit", number); !why.empty()) return refuse(why);
+        next.calibration = calibration::method::pa_per_unit;
+        next.pa_per_unit = number;
+    } else if (name == "full-scale-spl") {
+        if (!parse_number(value, number)) return refuse("--full-scale-spl takes a number, not '" + value + "'");
+        if (const std::string why = check_level("--full-scale-spl", number); !why.empty()) return refuse(why);
+        next.calibration = calibration::method::full_scale_spl;
+        next.spl_db = number;
+    } else if (name == "cal-file") {
+        if (value.empty()) return refuse("--cal-file takes a file name");
+        if (next.calibration != calibration::method::calibrator) next.cal_spl_set = false;
+        next.calibration = calibration::method::calibrator;
+        next.cal_file = value;
+    } else if (name == "cal-spl") {
+        if (!parse_number(value, number)) return refuse("--cal-spl takes a number, not '" + value + "'");
+        if (const std::string why = check_level("--cal-spl", number); !why.empty()) return refuse(why);
+        if (next.calibration != calibration::method::calibrator) next.cal_file.clear();
+        next.calibration = calibration::method::calibrator;
+        next.spl_db = number;
+        next.cal_spl_set = true;
+    } else if (name == "resample") {
+        if (!parse_flag(value, flag)) return refuse("--resample takes 1 or 0, not '" + value + "'");
+        next.resample = flag;
+    } else if (name == "series") {
+        if (!parse_flag(value, flag)) return refuse("--series takes 1 or 0, not '" + value + "'");
+        next.series = flag;
+    } else if (name == "max-memory") {
+        uint64_t bytes = 0;
+        if (!parse_memory_size(value, bytes))
+            return refuse("--max-memory takes a size such as 8G, 500M or 100000000, not '" + value + "'");
+        next.max_memory = bytes;
+    } else if (name == "jobs") {
+        if (!parse_int(value, 1, max_jobs, integer))
+            return refuse("--jobs takes a number of threads from 1 to " + std::to_string(max_jobs) + ", not '" +
+                          value + "'");
+        next.jobs = static_cast<int>(integer);
+    } else {
+        return refuse("unknown option '" + name + "'");
+    }
+    o = std::move(next);
+    return QN_STATUS_SUCCESS;
+}
+
+qnf_status resolve_options(const qnf_options &o, memory_budget &budget, analysis_options &out, std::string &error) {
+    analysis_options a;
+    a.metrics = o.metrics;
+    a.field = o.field;
+    a.channel = o.channel;
+    a.series = o.series;
+    a.resample = o.resample;
+    // Long series wait in a temporary file until they are read.
+    if (o.series) a.spool = std::make_shared<series_spool>();
+    switch (o.calibration) {
+    case calibration::method::pa_per_unit: a.cal.factors = {o.pa_per_unit}; break;
+    case calibration::method::full_scale_spl: a.cal = full_scale_calibration(o.spl_db); break;
+    case calibration::method::calibrator:
+        if (o.cal_file.empty() || !o.cal_spl_set) {
+            error = "a calibrator recording needs both --cal-file and --cal-spl";
+            return QNF_STATUS_INVALID_OPTION;
+        }
+        if (!load_calibrator(o.cal_file, o.spl_db, budget, a.cal, error)) return QNF_STATUS_UNREADABLE;
+        break;
+    }
+    out = std::move(a);
+    return QN_STATUS_SUCCESS;
+}
+
+}  // namespace qnf

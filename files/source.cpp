@@ -1,0 +1,73 @@
+#include "source.h"
+
+namespace qnf {
+
+namespace {
+
+// Fixed costs of a file: libsndfile's state, the read block, the library's
+// per-call work (the ECMA-418-2 metrics take about 12 MB while they run).
+constexpr double fixed_bytes = 64e6;
+
+// Of each analysed channel: the resampler's state, the meter's frames of a
+// call, a framed window and a chunk of each series.
+constexpr double channel_bytes = 16e6;
+
+uint64_t saturated(double bytes) { return bytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(bytes); }
+
+}  // namespace
+
+memory_need file_memory_need(const audio_format &format, const analysis_options &options) {
+    const double n48 = static_cast<double>(resampled_length(format.frames, format.sample_rate));
+    const bool totals = options.selected(metric_id::loudness_time);
+    double whole_channel = 0;  // bytes per sample at 48 kHz
+    for (const metric *m : options.metrics)
+        if (m->whole_channel) whole_channel += m->bytes_per_sample;
+    if (whole_channel > 0) whole_channel += 8;  // the channel's samples
+    const double analysed = options.channel == 0 ? format.channels : 1;
+    const double per_channel = channel_bytes + (totals ? 8 * (n48 / 96 + 1) : 0);
+    memory_need need;
+    need.whole_channel = saturated(analysed * whole_channel * n48);
+    need.total = saturated(fixed_bytes + static_cast<double>(in_flight_bytes) + analysed * per_channel +
+                           static_cast<double>(need.whole_channel));
+    return need;
+}
+
+qnf_status open_source(const std::string &path, const analysis_options &options, memory_budget &budget,
+                       source &out, std::string &error) {
+    qnf_status status = QNF_STATUS_UNREADABLE;
+    if (!open_input(path, budget.total(), out.input, error, &status)) return status;
+    // Standard input is held in memory as well.
+    const uint64_t held_input = path == "-" ? out.input.size() : 0;
+    out.hold = std::make_unique<memory_hold>(&budget);
+    memory_hold &hold = *out.hold;
+    bool first = true;
+    const admission admit = [&options, &hold, &budget, held_input, first](const audio_format &format,
+                                                                          std::string &reason) mutable {
+        const memory_need need = file_memory_need(format, options);
+        const uint64_t total = need.total > UINT64_MAX - held_input ? UINT64_MAX : need.total + held_input;
+        const bool ok = hold.grow_to(total, first, reason);
+        if (!ok && total > budget.total() && total - need.whole_channel <= budget.total())
+            reason += "; tonality-ecma and roughness-ecma analyse each channel whole (the other metrics need "
+                      "about " + byte_text(total - need.whole_channel) + ": leave those two out with --metrics)";
+        first = false;
+        return ok;
+    };
+    if (!out.reader.open(out.input, admit, error)) return out.reader.status();
+    const audio_format &format = out.reader.format();
+    if (options.channel > format.channels) {
+        error = "has " + std::to_string(format.channels) + " channel(s), channel " + std::to_string(options.channel) +
+                " asked for";
+        return QNF_STATUS_UNSUPPORTED;
+    }
+    if (format.sample_rate != QN_SAMPLE_RATE) {
+        if (!options.resample) {
+            error = "sample rate " + std::to_string(format.sample_rate) +
+                    " Hz; the metrics need 48000 Hz (resampling is off: --no-resample)";
+            return QNF_STATUS_UNSUPPORTED;
+        }
+        out.resampled = true;
+    }
+    return QN_STATUS_SUCCESS;
+}
+
+}  // namespace qnf

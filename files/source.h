@@ -1,0 +1,52 @@
+// Opening a file for reading or analysis, one way for both: the input (a
+// regular file, or standard input held in memory), libsndfile's reader, the
+// checks of its format against the options (the channel asked for, the
+// sample rate and resampling), and its admission against the memory budget
+// from what its header declares, before a sample is read.
+#ifndef QUARNELO_FILES_SOURCE_H
+#define QUARNELO_FILES_SOURCE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "analysis.h"
+#include "audio.h"
+#include "input.h"
+#include "memory.h"
+#include "quarnelo_files.h"
+
+namespace qnf {
+
+struct source {
+    input_file input;
+    audio_reader reader;
+    std::unique_ptr<memory_hold> hold;  // the file's share of the budget, until it goes
+    bool resampled = false;             // not at 48 kHz: resampled as it is read
+
+    const audio_format &format() const { return reader.format(); }
+};
+
+// What analysing a file of this format holds at most, estimated from its
+// header: a fixed part for the file and each analysed channel (the
+// libraries' state, the blocks on their way, the framed windows), the
+// frames' totals that N5 and N10 need, and for the ECMA-418-2 metrics the
+// whole channel at 48 kHz and their outputs.
+struct memory_need {
+    uint64_t total = 0;
+    uint64_t whole_channel = 0;  // of it, for the metrics that analyse each channel whole
+};
+memory_need file_memory_need(const audio_format &format, const analysis_options &options);
+
+// Samples of a file on their way to its analyses (blocks waiting in the
+// queues, framed windows waiting for a thread): the reader waits beyond it.
+inline constexpr uint64_t in_flight_bytes = 32u << 20;
+
+// Opens `path` ("-": standard input) for the options' metrics and channel;
+// QN_STATUS_SUCCESS, or the status of the failure with its reason.
+qnf_status open_source(const std::string &path, const analysis_options &options, memory_budget &budget,
+                       source &out, std::string &error);
+
+}  // namespace qnf
+
+#endif
