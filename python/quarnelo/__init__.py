@@ -29,6 +29,16 @@ tonality_ecma
     Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
     frame and auditory band.
 
+Files
+-----
+read
+    The calibrated sound pressure of a file at 48 kHz, as the command-line
+    tool analyses it.
+analyze_file
+    Every metric of every channel of a file, the tool's values to the bit.
+
+Both go through libquarnelo_files, the file layer the tool is built on.
+
 Statistics over frames (``LoudnessTime.exceeded`` for N5 and N10,
 ``SharpnessTime.mean``) follow the command-line tool's definitions: nearest
 rank for percentiles, and frames below ``SILENT_FLOOR_SONE`` (0.001 sone)
@@ -45,14 +55,22 @@ from ._errors import (
     AllocationError,
     InputTooShortError,
     InvalidArgumentError,
+    InvalidOptionError,
     InvalidSampleRateError,
     InvalidSoundFieldError,
+    MemoryLimitError,
     NonFiniteInputError,
     NumericalFailureError,
     QuarneloError,
+    TruncatedFileError,
+    UnreadableFileError,
+    UnsupportedAudioError,
 )
+from . import _files as _files_table
 from ._library import lib as _lib
 from ._library import path as library_path
+from ._analysis import ChannelResult, FileAnalysis, MetricResult, Series, analyze_file, analyze_signal
+from ._files import read
 from ._meter import LoudnessMeter, MeterFrames
 from ._statistics import exceeded, tonality_ecma_summary
 from ._metrics import (
@@ -79,20 +97,29 @@ from ._metrics import (
     tonality_ecma,
 )
 
+#: The metrics of the table the tool and the package share, in its order.
+METRICS = tuple(m["name"] for m in _files_table.METRICS)
+
 __version__ = "0.2.2"
 __libquarnelo_version__ = _lib.qn_version_string().decode("ascii")
 
 __all__ = [
     "AllocationError",
     "BARK_POINTS",
+    "ChannelResult",
+    "FileAnalysis",
     "InputTooShortError",
     "InvalidArgumentError",
+    "InvalidOptionError",
     "InvalidSampleRateError",
     "InvalidSoundFieldError",
     "Loudness",
     "LoudnessMeter",
     "LoudnessTime",
+    "METRICS",
+    "MemoryLimitError",
     "MeterFrames",
+    "MetricResult",
     "NonFiniteInputError",
     "NumericalFailureError",
     "QuarneloError",
@@ -100,15 +127,22 @@ __all__ = [
     "RoughnessEcma",
     "SAMPLE_RATE",
     "SILENT_FLOOR_SONE",
+    "Series",
     "SharpnessTime",
     "THIRD_OCTAVE_BANDS",
     "Tonality",
+    "TruncatedFileError",
+    "UnreadableFileError",
+    "UnsupportedAudioError",
+    "analyze_file",
+    "analyze_signal",
     "bark_axis",
     "exceeded",
     "library_path",
     "loudness",
     "loudness_from_levels",
     "loudness_time",
+    "read",
     "roughness_dw",
     "roughness_ecma",
     "sharpness",

@@ -18,6 +18,12 @@ OUTPUT_TOO_SMALL = 7
 SIZE_OVERFLOW = 8
 ALLOCATION_FAILED = 9
 NUMERICAL_FAILURE = 10
+# The file layer's statuses beyond those (quarnelo_files.h).
+INVALID_OPTION = 11
+UNREADABLE = 12
+TRUNCATED = 13
+UNSUPPORTED = 14
+MEMORY_LIMIT = 15
 
 
 class QuarneloError(Exception):
@@ -81,6 +87,26 @@ class NumericalFailureError(QuarneloError, ArithmeticError):
     """An intermediate result of the computation was not finite."""
 
 
+class InvalidOptionError(QuarneloError, ValueError):
+    """An option of a file's reading or analysis is unknown or out of range."""
+
+
+class UnreadableFileError(QuarneloError, OSError):
+    """The file cannot be opened or is no audio libsndfile reads."""
+
+
+class TruncatedFileError(QuarneloError, OSError):
+    """The file ends before the audio its header declares."""
+
+
+class UnsupportedAudioError(QuarneloError, ValueError):
+    """The file's sample rate or channels cannot be analysed as asked."""
+
+
+class MemoryLimitError(QuarneloError, MemoryError):
+    """The file would need more memory than allowed."""
+
+
 _CLASS_OF_STATUS = {
     INVALID_ARGUMENT: InvalidArgumentError,
     INVALID_SAMPLE_RATE: InvalidSampleRateError,
@@ -89,6 +115,11 @@ _CLASS_OF_STATUS = {
     INPUT_TOO_SHORT: InputTooShortError,
     ALLOCATION_FAILED: AllocationError,
     NUMERICAL_FAILURE: NumericalFailureError,
+    INVALID_OPTION: InvalidOptionError,
+    UNREADABLE: UnreadableFileError,
+    TRUNCATED: TruncatedFileError,
+    UNSUPPORTED: UnsupportedAudioError,
+    MEMORY_LIMIT: MemoryLimitError,
 }
 
 

@@ -2,7 +2,6 @@
 
 import math
 import numbers
-from fractions import Fraction
 
 import numpy as np
 
@@ -58,16 +57,21 @@ def sample_rate(fs, function):
 
 
 def resample(signal, rate, function):
-    """Resample a 1-D float64 signal from rate to 48000 Hz (SciPy's polyphase)."""
-    try:
-        from scipy.signal import resample_poly
-    except ImportError:
-        raise ImportError(
-            f"{function}: resample=True needs SciPy (Debian package python3-scipy)"
-        ) from None
-    ratio = Fraction(SAMPLE_RATE, rate)
-    return np.ascontiguousarray(
-        resample_poly(signal, ratio.numerator, ratio.denominator), dtype=np.float64)
+    """Resample a 1-D float64 signal from rate to 48000 Hz as files are
+    (libsoxr at its very-high quality, through the file layer)."""
+    from . import _files
+
+    return _files.resample(signal, rate, function)
+
+
+def too_short(count, metric):
+    """Why a 48 kHz signal of ``count`` samples is too short for the metric
+    (the metric table's shortest signal), in the user's terms."""
+    from . import _files
+
+    need = _files.BY_NAME[metric]["min_samples"]
+    return (f"{count} samples ({count / SAMPLE_RATE:.3g} s at 48 kHz); {metric} needs at least {need} "
+            f"({need / SAMPLE_RATE:.3g} s)")
 
 
 def signal(values, fs, resample_to_48k, function):

@@ -76,6 +76,9 @@ def _package_dir():
     return pathlib.Path(__file__).resolve().parent
 
 
+FILES_SONAME = "libquarnelo_files.so.1"
+
+
 def candidates(environ=None, package_dir=None):
     """The places searched for the library, in order, as (label, path) pairs.
 
@@ -168,6 +171,54 @@ def declare(handle, path):
 
 lib, path = load()
 declare(lib, path)
+
+
+def files_candidates(environ=None, package_dir=None, core_path=None):
+    """The places searched for libquarnelo_files, the file layer, in order:
+
+    1. the file named by ``QUARNELO_FILES_LIBRARY``;
+    2. beside the core library that was loaded (when it was found by path);
+    3. beside the package;
+    4. the build tree of a source checkout (``build/files``);
+    5. the system's library path.
+    """
+    environ = os.environ if environ is None else environ
+    package_dir = _package_dir() if package_dir is None else pathlib.Path(package_dir)
+    core_path = path if core_path is None else core_path
+    found = []
+    override = environ.get("QUARNELO_FILES_LIBRARY")
+    if override:
+        found.append(("QUARNELO_FILES_LIBRARY", override))
+    if core_path and os.sep in core_path:
+        found.append(("beside libquarnelo", str(pathlib.Path(core_path).resolve().parent / FILES_SONAME)))
+    found.append(("beside the package", str(package_dir / FILES_SONAME)))
+    found.append(("the build tree", str(package_dir.parent.parent / "build" / "files" / FILES_SONAME)))
+    found.append(("the system's library path", None))
+    return found
+
+
+def load_files(environ=None, package_dir=None, core_path=None):
+    """Load libquarnelo_files from the first place that has it; returns
+    ``(handle, path)``, or raises ImportError listing where it looked."""
+    tried = []
+    for label, where in files_candidates(environ, package_dir, core_path):
+        name = where if where is not None else FILES_SONAME
+        if where is not None and label != "QUARNELO_FILES_LIBRARY" and not os.path.exists(where):
+            tried.append(f"{label}: {where} (no such file)")
+            continue
+        try:
+            return ctypes.CDLL(name), name
+        except OSError as exc:
+            if label == "QUARNELO_FILES_LIBRARY":
+                raise ImportError(
+                    f"quarnelo: QUARNELO_FILES_LIBRARY is {where!r}, which cannot be loaded: {exc}"
+                ) from None
+            tried.append(f"{label}: {name} ({exc})")
+    places = "\n  ".join(tried)
+    raise ImportError(
+        f"quarnelo: {FILES_SONAME} not found. Looked in:\n  {places}\n"
+        "Build the project (make) or install the package with pip."
+    )
 
 
 def status_string(status):

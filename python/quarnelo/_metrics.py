@@ -25,6 +25,24 @@ BARK_POINTS = 240
 LOUDNESS_TIME_HOP = 96
 
 
+class _ShortRepr:
+    """A repr that names the result and shows scalars, and arrays by their
+    shape only: a result of an hour holds millions of values."""
+
+    def __repr__(self):
+        import dataclasses
+
+        parts = []
+        for f in dataclasses.fields(self):
+            value = getattr(self, f.name)
+            if isinstance(value, np.ndarray):
+                if f.name not in ("bark", "centre_hz"):
+                    parts.append(f"{f.name}=<{'×'.join(map(str, value.shape))}>")
+            elif value is not None:
+                parts.append(f"{f.name}={value:.6g}" if isinstance(value, float) else f"{f.name}={value!r}")
+        return f"{type(self).__name__}({', '.join(parts)})"
+
+
 def _constant_axis(pointer, count):
     # The library owns these arrays for its whole life; keep a read-only copy
     # so no caller can change the axes every result shares.
@@ -50,8 +68,8 @@ def third_octave_centres_hz():
     return _CENTRES_HZ
 
 
-@dataclass(frozen=True, eq=False)
-class Loudness:
+@dataclass(frozen=True, eq=False, repr=False)
+class Loudness(_ShortRepr):
     """Stationary loudness after ISO 532-1:2017 (Zwicker method).
 
     Attributes
@@ -72,8 +90,8 @@ class Loudness:
     field: str
 
 
-@dataclass(frozen=True, eq=False)
-class LoudnessTime:
+@dataclass(frozen=True, eq=False, repr=False)
+class LoudnessTime(_ShortRepr):
     """Time-varying loudness after ISO 532-1:2017, one frame every 2 ms.
 
     Attributes
@@ -111,8 +129,8 @@ class LoudnessTime:
         return _statistics.exceeded(_statistics.floored(self.loudness, self.loudness), percent)
 
 
-@dataclass(frozen=True, eq=False)
-class SharpnessTime:
+@dataclass(frozen=True, eq=False, repr=False)
+class SharpnessTime(_ShortRepr):
     """Sharpness after DIN 45692:2009 of each frame of a time-varying loudness.
 
     Attributes
@@ -171,7 +189,7 @@ def loudness_from_levels(levels, field="free"):
     specific = np.empty(BARK_POINTS)
     status = lib.qn_loudness_from_levels(doubles(lv), lv.size, code, ctypes.byref(total),
                                          doubles(specific), specific.size)
-    check(status, "qn_loudness_from_levels",
+    check(status, name,
           "the levels of the bands up to 250 Hz must be at most 120 dB"
           if status == _errors.INVALID_ARGUMENT else None)
     return Loudness(total.value, specific, _BARK, field)
@@ -209,10 +227,10 @@ def loudness(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
                                         ctypes.byref(total), doubles(specific), specific.size)
     detail = None
     if status == _errors.INPUT_TOO_SHORT:
-        detail = f"{x.size} samples, at least 256 are needed"
+        detail = _inputs.too_short(x.size, "loudness")
     elif status == _errors.INVALID_ARGUMENT:
         detail = "a third-octave band up to 250 Hz is above 120 dB"
-    check(status, "qn_loudness_stationary", detail)
+    check(status, name, detail)
     return Loudness(total.value, specific, _BARK, field)
 
 
@@ -241,22 +259,22 @@ def loudness_time(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
     name = "loudness_time"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    frames = _frame_count("qn_loudness_time_frame_count", x.size)
+    frames = _frame_count("qn_loudness_time_frame_count", x.size, name, "loudness-time")
     total = np.empty(frames)
     specific = np.empty((frames, BARK_POINTS))
     written = ctypes.c_uint64()
     status = lib.qn_loudness_time(doubles(x), x.size, SAMPLE_RATE, code,
                                   doubles(total), total.size, doubles(specific), specific.size,
                                   ctypes.byref(written))
-    check(status, "qn_loudness_time")
-    _check_frames(written.value, frames, "qn_loudness_time")
+    check(status, name)
+    _check_frames(written.value, frames, name)
     # f * 96 is exact, so each time is the correctly rounded f / 500 s.
     time = np.arange(frames) * LOUDNESS_TIME_HOP / SAMPLE_RATE
     return LoudnessTime(total, specific, time, _BARK, field)
 
 
-@dataclass(frozen=True, eq=False)
-class Roughness:
+@dataclass(frozen=True, eq=False, repr=False)
+class Roughness(_ShortRepr):
     """Roughness after Daniel & Weber (1997), one value per 200 ms frame
     every 100 ms.
 
@@ -290,13 +308,14 @@ def roughness_dw(signal, fs=SAMPLE_RATE, *, resample=False):
     -------
     Roughness
     """
-    x = _inputs.signal(signal, fs, resample, "roughness")
-    values = _framed_series("qn_roughness_frame_count", "qn_roughness_dw", x)
+    x = _inputs.signal(signal, fs, resample, "roughness_dw")
+    values = _framed_series("qn_roughness_frame_count", "qn_roughness_dw", x, function="roughness_dw",
+                            metric="roughness-dw")
     return Roughness(values, (4800 * np.arange(values.size) + 4800) / SAMPLE_RATE)
 
 
-@dataclass(frozen=True, eq=False)
-class Tonality:
+@dataclass(frozen=True, eq=False, repr=False)
+class Tonality(_ShortRepr):
     """Tonality after Aures (1985) with Terhardt's tonal components, one
     value per 250 ms frame every 125 ms.
 
@@ -353,7 +372,8 @@ def tonality_aures(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
     name = "tonality_aures"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    values = _framed_series("qn_tonality_frame_count", "qn_tonality_aures", x, code, details={
+    values = _framed_series("qn_tonality_frame_count", "qn_tonality_aures", x, code, function=name,
+                            metric="tonality-aures", details={
         _errors.NUMERICAL_FAILURE: "a frame cannot be rated; a very loud low-frequency sound "
                                    "(above 120 dB in a third-octave band up to 250 Hz) is beyond "
                                    "the loudness model"})
@@ -371,14 +391,10 @@ ECMA_ROUGHNESS_SETTLING_FRAMES = _statistics.ECMA_ROUGHNESS_SETTLING_FRAMES
 ECMA_ROUGHNESS_MIN_SAMPLES = 15360
 
 
-def _ecma_frame_count(query, x, minimum):
+def _ecma_frame_count(query, x, function, metric):
     """The frames of an ECMA-418-2 analysis of ``x``, from the library's
-    query; a signal shorter than ``minimum`` is refused with that number."""
-    frames = ctypes.c_uint64()
-    status = getattr(lib, query)(x.size, SAMPLE_RATE, ctypes.byref(frames))
-    check(status, query, f"{x.size} samples, at least {minimum} are needed"
-          if status == _errors.INPUT_TOO_SHORT else None)
-    return frames.value
+    query."""
+    return _frame_count(query, x.size, function, metric)
 
 
 _ECMA_BARK = np.arange(1, ECMA_BANDS + 1) * 0.5
@@ -388,8 +404,8 @@ _ECMA_CENTRES_HZ = 506.3590852904821 * np.sinh(0.1618 * _ECMA_BARK)
 _ECMA_CENTRES_HZ.setflags(write=False)
 
 
-@dataclass(frozen=True, eq=False)
-class RoughnessEcma:
+@dataclass(frozen=True, eq=False, repr=False)
+class RoughnessEcma(_ShortRepr):
     """Roughness after ECMA-418-2 (hearing model of Sottek), 50 frames per
     second.
 
@@ -457,13 +473,13 @@ def roughness_ecma(signal, fs=SAMPLE_RATE, field="free", resample=False):
     name = "roughness_ecma"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    count = _ecma_frame_count("qn_ecma_roughness_frame_count", x, ECMA_ROUGHNESS_MIN_SAMPLES)
+    count = _ecma_frame_count("qn_ecma_roughness_frame_count", x, name, "roughness-ecma")
     specific = np.empty((count, ECMA_BANDS))
     written = ctypes.c_uint64()
     status = lib.qn_roughness_ecma(doubles(x), x.size, SAMPLE_RATE, code, doubles(specific),
                                    specific.size, ctypes.byref(written))
-    check(status, "qn_roughness_ecma")
-    _check_frames(written.value, count, "qn_roughness_ecma")
+    check(status, name)
+    _check_frames(written.value, count, name)
     # Summed band by band in order, as the command-line tool sums.
     total = np.zeros(count)
     for b in range(ECMA_BANDS):
@@ -479,8 +495,8 @@ ECMA_TONAL_HOP = 256
 ECMA_TONAL_MIN_SAMPLES = 14592
 
 
-@dataclass(frozen=True, eq=False)
-class TonalityEcma:
+@dataclass(frozen=True, eq=False, repr=False)
+class TonalityEcma(_ShortRepr):
     """Tonality after ECMA-418-2 (Sottek's hearing model), one frame every
     256 samples and 53 auditory bands.
 
@@ -569,13 +585,13 @@ def tonality_ecma(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
     name = "tonality_ecma"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    count = _ecma_frame_count("qn_ecma_tonal_frame_count", x, ECMA_TONAL_MIN_SAMPLES)
+    count = _ecma_frame_count("qn_ecma_tonal_frame_count", x, name, "tonality-ecma")
     arrays = np.empty((5, count, ECMA_BANDS))
     written = ctypes.c_uint64()
     status = lib.qn_ecma_tonal_analysis(doubles(x), x.size, SAMPLE_RATE, code, doubles(arrays),
                                         arrays.size, ctypes.byref(written))
-    check(status, "qn_ecma_tonal_analysis")
-    _check_frames(written.value, count, "qn_ecma_tonal_analysis")
+    check(status, name)
+    _check_frames(written.value, count, name)
     time = np.arange(count) * ECMA_TONAL_HOP / SAMPLE_RATE
     return TonalityEcma(arrays[0], arrays[1], arrays[2], arrays[3], arrays[4], time,
                         _ECMA_BARK, _ECMA_CENTRES_HZ, field)
@@ -623,16 +639,17 @@ def _sharpness_rows(patterns, name):
         status = lib.qn_sharpness_din(doubles(row), row.size, ctypes.byref(value))
         if status != _errors.SUCCESS:
             detail = f"pattern {f}" if rows.shape[0] > 1 else None
-            raise error(status, "qn_sharpness_din", detail)
+            raise error(status, name, detail)
         result[f] = value.value
     return result
 
 
-def _frame_count(function, count):
-    """Frames a framed analysis gives for `count` samples at 48 kHz."""
+def _frame_count(query, count, function, metric):
+    """Frames a framed analysis gives for `count` samples at 48 kHz; a
+    signal too short for `metric` is refused in the user's terms."""
     frames = ctypes.c_uint64()
-    status = getattr(lib, function)(count, SAMPLE_RATE, ctypes.byref(frames))
-    check(status, function)
+    status = getattr(lib, query)(count, SAMPLE_RATE, ctypes.byref(frames))
+    check(status, function, _inputs.too_short(count, metric) if status == _errors.INPUT_TOO_SHORT else None)
     return frames.value
 
 
@@ -644,7 +661,7 @@ def _check_frames(written, expected, function):
                     f"wrote {written} frames, the frame count said {expected}")
 
 
-def _framed_series(count_function, function, x, *arguments, details=None):
+def _framed_series(count_function, c_function, x, *arguments, function, metric, details=None):
     """Run a framed metric with one value per frame.
 
     Covers the C functions shaped ``f(samples, count, rate, ...arguments,
@@ -652,10 +669,10 @@ def _framed_series(count_function, function, x, *arguments, details=None):
     function, calls, and checks that the frame count agrees. ``details``
     maps a status to the explanation its exception carries.
     """
-    frames = _frame_count(count_function, x.size)
+    frames = _frame_count(count_function, x.size, function, metric)
     values = np.empty(frames)
     written = ctypes.c_uint64()
-    status = getattr(lib, function)(doubles(x), x.size, SAMPLE_RATE, *arguments,
+    status = getattr(lib, c_function)(doubles(x), x.size, SAMPLE_RATE, *arguments,
                                     doubles(values), values.size, ctypes.byref(written))
     check(status, function, (details or {}).get(status))
     _check_frames(written.value, frames, function)

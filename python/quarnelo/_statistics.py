@@ -1,6 +1,6 @@
 """Statistics over frames, as the package quotes them.
 
-The command-line tool computes the same quantities (tools/cli/statistics.h);
+The command-line tool computes the same quantities (the file layer, files/statistics.h);
 both are held to one table of cases, tests/data/statistics_cases.json: N5
 and N10, means and maxima over frames, and the single values of the
 ECMA-418-2 tonality and roughness.
@@ -34,16 +34,21 @@ def floored(values, loudness):
 
 def exceeded(values, percent):
     """The value exceeded during ``percent`` % of the frames, by nearest
-    rank; 0 for no values."""
+    rank (the file layer's rule, ``qnf_exceeded``); 0 for no values."""
+    import ctypes
+
+    from ._files import flib
+    from ._library import _doubles
+
     percent = float(percent)
     if not 0 <= percent <= 100:
         raise ValueError(f"percent must lie in 0 ... 100, got {percent}")
-    ordered = np.sort(np.asarray(values, dtype=np.float64), kind="stable")
-    frames = ordered.size
-    if frames == 0:
-        return 0.0
-    rank = math.ceil((100.0 - percent) * frames / 100.0)
-    return float(ordered[min(max(rank, 1), frames) - 1])
+    x = np.ascontiguousarray(values, dtype=np.float64).ravel()
+    result = ctypes.c_double()
+    status = flib.qnf_exceeded(x.ctypes.data_as(_doubles), x.size, percent, ctypes.byref(result))
+    if status != 0:
+        raise ValueError(f"exceeded: the values hold NaN (status {status})")
+    return result.value
 
 
 def mean(values):

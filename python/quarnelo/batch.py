@@ -8,12 +8,10 @@ of ``quarnelo analyze --format json`` for the same files. Only paths travel:
 each worker reads its own files, so a cluster whose workers share a file
 system scales with the number of workers.
 
-Each task reads one channel (libsndfile reads the file block by block and
-the other channels are dropped), resamples it to 48 kHz with libsoxr as the
-tool does, calibrates it and runs every selected metric; the library
-releases the GIL in every call. The ISO 532-1 metrics run on a
-:class:`quarnelo.LoudnessMeter`, so the time-varying loudness never holds
-its specific-loudness patterns beyond one block.
+Each task is :func:`quarnelo.analyze_file` of one channel: the file layer
+the tool is built on reads the file block by block, resamples, calibrates
+and runs every selected metric in bounded memory, releasing the GIL for the
+whole call.
 
 ``python3 -m quarnelo batch FILE... -o results.csv`` is the same on the
 command line. Needs python3-pandas and python3-distributed.
@@ -22,261 +20,29 @@ command line. Needs python3-pandas and python3-distributed.
 import contextlib
 import json
 import math
-import numbers
 import os
 import sys
 import tempfile
 from dataclasses import dataclass
-from typing import Callable
 
 import numpy as np
 
-from . import _audio, _calibration, _errors, _statistics
-from ._errors import QuarneloError
-from ._meter import LoudnessMeter
-from ._metrics import (
-    bark_axis,
-    loudness,
-    roughness_dw,
-    roughness_ecma,
-    sharpness,
-    tonality_aures,
-    tonality_ecma,
-)
-
-# Samples handed to the loudness meter at a time: one second, whose
-# specific-loudness patterns take about 1 MB.
-_METER_BLOCK = 48000
-
-
-class _Refused(Exception):
-    """A metric the library refused for this channel, with the reason."""
-
-
-def _reason(metric, exc):
-    return f"{metric}: {exc.message}"
-
-
-def _stationary_reason(exc):
-    text = _reason("loudness", exc)
-    # The only argument the stationary loudness refuses once the call is
-    # well formed: its tables end at 120 dB in the bands up to 250 Hz.
-    if exc.status == _errors.INVALID_ARGUMENT:
-        text += (": a third-octave band at or below 250 Hz is above 120 dB, beyond the tables of the "
-                 "stationary method (loudness-time accepts such levels)")
-    return text
-
-
-class _Channel:
-    """One channel at 48 kHz in pascal and the ISO 532-1 analyses that
-    several metrics share, each computed once. The stationary and the
-    time-varying loudness come from one pass of a loudness meter when the
-    time-varying one is asked for; a refusal is kept and raised again as
-    :class:`_Refused` for every metric that needs it."""
-
-    def __init__(self, x, field, metrics):
-        self.x = x
-        self.field = field
-        self._with_time = "loudness-time" in metrics or "sharpness" in metrics
-        self._with_frame_sharpness = "sharpness" in metrics
-        self._stationary = None  # (Loudness or None, reason)
-        self._time = None        # (loudness per frame, sharpness per frame or reason, reason)
-
-    def stationary(self):
-        if self._stationary is None:
-            if self._with_time:
-                self._run_meter()
-            if self._stationary is None:
-                self._stationary = self._whole_signal_stationary()
-        result, reason = self._stationary
-        if result is None:
-            raise _Refused(reason)
-        return result
-
-    def time_varying(self):
-        """(loudness per frame, sharpness per frame or the reason it failed)."""
-        if self._time is None:
-            self._run_meter()
-        frames, per_frame, reason = self._time
-        if frames is None:
-            raise _Refused(reason)
-        return frames, per_frame
-
-    def _whole_signal_stationary(self):
-        try:
-            return loudness(self.x, field=self.field), ""
-        except QuarneloError as exc:
-            return None, _stationary_reason(exc)
-
-    def _run_meter(self):
-        loud, sharp, sharp_reason = [], [], ""
-        with LoudnessMeter(field=self.field) as meter:
-            try:
-                for start in range(0, self.x.size, _METER_BLOCK):
-                    frames = meter.add(self.x[start:start + _METER_BLOCK], specific=self._with_frame_sharpness)
-                    loud.append(frames.loudness)
-                    if self._with_frame_sharpness and not sharp_reason:
-                        try:
-                            sharp.append(sharpness(frames.specific))
-                        except QuarneloError as exc:
-                            sharp_reason = _reason("sharpness", exc)
-            except QuarneloError as exc:
-                self._time = (None, None, _reason("loudness-time", exc))
-                return  # the stationary loudness is then computed on its own
-            per_frame = sharp_reason or (np.concatenate(sharp) if sharp else np.empty(0))
-            self._time = (np.concatenate(loud), per_frame, "")
-            if self.x.size >= 256:
-                try:
-                    self._stationary = (meter.stationary(), "")
-                except QuarneloError as exc:
-                    self._stationary = (None, _stationary_reason(exc))
-
-
-def _loudness_values(ch):
-    s = ch.stationary()
-    peak = int(np.argmax(s.specific))
-    return s.loudness, float(s.specific[peak]), float(bark_axis()[peak])
-
-
-def _loudness_time_values(ch):
-    frames, _ = ch.time_varying()
-    n = _statistics.floored(frames, frames)
-    return _statistics.max_of(n), _statistics.exceeded(n, 5), _statistics.exceeded(n, 10), _statistics.mean(n)
-
-
-def _sharpness_values(ch):
-    s = ch.stationary()
-    try:
-        value = sharpness(s)
-    except QuarneloError as exc:
-        raise _Refused(_reason("sharpness", exc)) from None
-    frames, per_frame = ch.time_varying()
-    if isinstance(per_frame, str):
-        raise _Refused(per_frame)
-    return value, _statistics.mean(_statistics.floored(per_frame, frames))
-
-
-def _library_call(metric, call, extra=None):
-    try:
-        return call()
-    except QuarneloError as exc:
-        reason = _reason(metric, exc)
-        if extra and exc.status in extra:
-            reason += extra[exc.status]
-        raise _Refused(reason) from None
-
-
-def _roughness_dw_values(ch):
-    r = _library_call("roughness-dw", lambda: roughness_dw(ch.x)).roughness
-    return _statistics.mean(r), _statistics.max_of(r)
-
-
-def _tonality_aures_values(ch):
-    t = _library_call("tonality-aures", lambda: tonality_aures(ch.x, field=ch.field), {
-        _errors.NUMERICAL_FAILURE: " (a very loud low-frequency sound, above 120 dB in a third-octave band up "
-                                   "to 250 Hz, is beyond the loudness model)"}).tonality
-    return _statistics.mean(t), _statistics.max_of(t)
-
-
-def _tonality_ecma_values(ch):
-    r = _library_call("tonality-ecma", lambda: tonality_ecma(ch.x, field=ch.field))
-    value, maximum, _ = r.summary()
-    band, frequency = r.strongest()
-    return value, maximum, 0.5 * (band + 1) if band is not None else 0.0, frequency
-
-
-def _roughness_ecma_values(ch):
-    r = _library_call("roughness-ecma", lambda: roughness_ecma(ch.x, field=ch.field))
-    return r.roughness, _statistics.mean(r.total), _statistics.max_of(r.total)
-
-
-@dataclass(frozen=True)
-class _Metric:
-    name: str            # as the command-line tool names it
-    min_samples: int     # at 48 kHz
-    quantities: tuple    # (name, unit) of each single value, in order
-    values: Callable     # _Channel -> the single values in that order
-
-
-_METRICS = (
-    _Metric("loudness", 256, (("loudness", "sone"), ("specific_peak", "sone/Bark"),
-                              ("specific_peak_rate", "Bark")), _loudness_values),
-    _Metric("loudness-time", 1, (("max", "sone"), ("n5", "sone"), ("n10", "sone"), ("mean", "sone")),
-            _loudness_time_values),
-    _Metric("sharpness", 256, (("sharpness", "acum"), ("mean_per_frame", "acum")), _sharpness_values),
-    _Metric("roughness-dw", 9600, (("mean", "asper"), ("max", "asper")), _roughness_dw_values),
-    _Metric("tonality-aures", 12000, (("mean", "t.u."), ("max", "t.u.")), _tonality_aures_values),
-    _Metric("tonality-ecma", 14592, (("tonality", "tu_HMS"), ("max", "tu_HMS"), ("strongest_rate", "Bark"),
-                                     ("strongest_frequency", "Hz")), _tonality_ecma_values),
-    _Metric("roughness-ecma", 15360, (("roughness", "asper"), ("mean", "asper"), ("max", "asper")),
-            _roughness_ecma_values),
-)
-_BY_NAME = {m.name: m for m in _METRICS}
+from . import _analysis, _files
+from ._analysis import columns, units
 
 #: The metrics, named as ``quarnelo analyze --metrics`` names them.
-METRICS = tuple(m.name for m in _METRICS)
-
-
-def columns(metrics=None):
-    """The value columns of the selected metrics, ``"metric.quantity"``
-    (``"loudness-time.n5"``), in the order :func:`analyze` gives them."""
-    return [f"{name}.{q}" for name in _metric_names(metrics) for q, _ in _BY_NAME[name].quantities]
-
-
-def units(metrics=None):
-    """The unit of each value column, by column name."""
-    return {f"{name}.{q}": unit for name in _metric_names(metrics) for q, unit in _BY_NAME[name].quantities}
+METRICS = tuple(m["name"] for m in _files.METRICS)
 
 
 def _metric_names(metrics):
     if metrics is None:
         return METRICS
     names = metrics.split(",") if isinstance(metrics, str) else list(metrics)
-    unknown = [n for n in names if n not in _BY_NAME]
+    unknown = [n for n in names if n not in _files.BY_NAME]
     if unknown:
         raise ValueError(f"unknown metric {unknown[0]!r}; the metrics are {', '.join(METRICS)}")
     # Each once, in the order of the table.
     return tuple(n for n in METRICS if n in names)
-
-
-def _seconds(samples):
-    return "%.3g s" % (samples / 48000.0)
-
-
-def analyse_channel(x, metrics=None, field="free"):
-    """Every selected metric of one channel at 48 kHz in pascal, as the
-    command-line tool analyses a channel.
-
-    Returns ``(values, errors)``: the single values by column name
-    (``"loudness-time.n5"``), and ``(metric, reason)`` for each metric that
-    failed (too short, or refused by the library); a non-finite sample fails
-    the whole channel as ``("input", ...)``.
-    """
-    names = _metric_names(metrics)
-    x = np.ascontiguousarray(x, dtype=np.float64)
-    finite = np.isfinite(x)
-    if not finite.all():
-        return {}, [("input", f"sample {int(np.argmin(finite))} is NaN or infinite")]
-    del finite
-    channel = _Channel(x, field, names)
-    values, errors = {}, []
-    for name in names:
-        metric = _BY_NAME[name]
-        if x.size < metric.min_samples:
-            errors.append((name, f"too short: {_seconds(x.size)}, needs at least {_seconds(metric.min_samples)}"))
-            continue
-        try:
-            result = metric.values(channel)
-        except _Refused as exc:
-            # The metric's name stands once: a reason that begins with it
-            # drops it (another name, the loudness a sharpness needs, stays).
-            reason = str(exc)
-            errors.append((name, reason[len(name) + 2:] if reason.startswith(f"{name}: ") else reason))
-        except MemoryError:
-            errors.append((name, "out of memory"))
-        else:
-            values.update((f"{name}.{q}", float(v)) for (q, _), v in zip(metric.quantities, result))
-    return values, errors
 
 
 # --- Tasks (run on the workers) ---------------------------------------------
@@ -284,86 +50,54 @@ def analyse_channel(x, metrics=None, field="free"):
 
 def _probe(path):
     """The channel count of a file, or the reason it cannot be analysed."""
-    try:
-        with _audio.SoundFile(path) as f:
-            return f.format.channels, ""
-    except _audio.AudioError as exc:
-        return 0, str(exc)
+    return _files.probe(path, "batch")
 
 
 def _analyse_file_channel(path, channel, metrics, field, calibration):
-    """One channel (from 1) of a file: a dict with the file's rate,
-    channels and duration, the channel's calibration, values and errors;
-    or with ``"file_error"`` when the file itself cannot be analysed."""
-    try:
-        with _audio.SoundFile(path) as f:
-            fmt = f.format
-            found = f.read([channel - 1])
-            frames = f.frames
-    except _audio.AudioError as exc:
-        return {"file_error": str(exc)}
-    if not found:
-        return {"file_error": f"has {fmt.channels} channel(s), channel {channel} asked for"}
-    out = {"channel": channel, "sample_rate": fmt.sample_rate, "channels": fmt.channels, "duration_s": frames / fmt.sample_rate,
-           "calibration": calibration.describe(channel - 1)}
-    # Resampled, calibrated and analysed in place; the channel is the only
-    # one held.
-    try:
-        x = _audio.resample_to_48k(found.pop(), fmt.sample_rate)
-    except _audio.AudioError as exc:
-        return {**out, "values": {}, "errors": [("input", str(exc))]}
-    factor = calibration.factor(channel - 1)
-    if factor != 1.0:
-        x *= factor
-    values, errors = analyse_channel(x, metrics, field)
-    return {**out, "values": values, "errors": errors}
+    """One channel (from 1) of a file: ``{"row": ..., "errors": ...}`` with
+    the channel's row of :meth:`quarnelo.FileAnalysis.rows` and its
+    failures, or ``{"file_error": reason}`` when the file itself cannot be
+    analysed."""
+    a = _analysis.analyze_file(path, metrics, calibration, field, channel=channel)
+    if a.error:
+        return {"file_error": a.error}
+    return {"row": a.rows()[0], "errors": a.results[0].errors}
 
 
-def _read_calibrator(path, name, spl_db):
-    """The calibration from a calibrator recording (`name` as the user gave
-    it), or the reason it cannot be used, as the tool words it."""
+def _check_calibration(calibration):
+    """The reason a calibration cannot be used (a calibrator recording that
+    is unreadable, silent or clipped), or "": the analysis of one sample
+    resolves the calibration first."""
+    from ._errors import QuarneloError
+
     try:
-        with _audio.SoundFile(path) as f:
-            channels = f.read(range(f.format.channels))
-        return _calibration.calibrator(channels, name, spl_db), ""
-    except (_audio.AudioError, ValueError) as exc:
-        text = str(exc)
-        return None, text if text.startswith("calibration file") else f"calibration file {name}: {text}"
+        _analysis.analyze_signal(np.zeros(1), metrics="loudness-time", calibration=calibration, name="check")
+    except QuarneloError as exc:
+        return exc.detail or exc.message
+    return ""
 
 
 # --- Driving the cluster ----------------------------------------------------
 
 
 def _calibration_of(calibration):
-    """A Calibration, or ("calibrator", file, level) to be read on a worker,
-    from what :func:`analyze` accepts; ValueError for anything else."""
-    if calibration is None:
-        return _calibration.pa_per_unit(1.0)
-    if isinstance(calibration, _calibration.Calibration):
-        return calibration
-    if isinstance(calibration, (int, float)) and not isinstance(calibration, bool):
-        calibration = {"pa_per_unit": calibration}
-    if not isinstance(calibration, dict):
-        raise ValueError("calibration: a number (Pa per unit) or a dict with pa_per_unit, full_scale_spl, "
-                         f"or cal_file and cal_spl; not {calibration!r}")
-    keys = set(calibration)
-    if keys == {"pa_per_unit"}:
-        reason = _calibration.check_pa_per_unit("pa_per_unit", float(calibration["pa_per_unit"]))
-        if reason:
-            raise ValueError(reason)
-        return _calibration.pa_per_unit(calibration["pa_per_unit"])
-    if keys == {"full_scale_spl"}:
-        reason = _calibration.check_level("full_scale_spl", float(calibration["full_scale_spl"]))
-        if reason:
-            raise ValueError(reason)
-        return _calibration.full_scale(float(calibration["full_scale_spl"]))
-    if keys == {"cal_file", "cal_spl"}:
-        reason = _calibration.check_level("cal_spl", float(calibration["cal_spl"]))
-        if reason:
-            raise ValueError(reason)
-        return ("calibrator", os.fspath(calibration["cal_file"]), float(calibration["cal_spl"]))
-    raise ValueError("calibration: give one of pa_per_unit, full_scale_spl, or cal_file with cal_spl; "
-                     f"not {sorted(keys)}")
+    """The calibration as :func:`analyze` takes it, checked against the file
+    layer's ranges (ValueError naming what is wrong); a calibrator recording
+    is read later, on a worker."""
+    from ._errors import QuarneloError
+
+    try:
+        values = _files.calibration_options(calibration, "batch.analyze")
+        with _files.Options("batch.analyze", **{k: v for k, v in values.items() if k != "cal-file"}):
+            pass
+    except QuarneloError as exc:
+        raise ValueError(exc.detail or exc.message) from None
+    except TypeError as exc:
+        raise ValueError(str(exc).split(": ", 1)[-1]) from None
+    if isinstance(calibration, dict) and "cal_file" in calibration:
+        calibration = {"cal_file": os.path.abspath(os.fspath(calibration["cal_file"])),
+                       "cal_spl": calibration["cal_spl"]}
+    return calibration
 
 
 @contextlib.contextmanager
@@ -410,11 +144,9 @@ def _run(paths, names, field, channel, calibration, client, workers, progress):
     # the rows name the files as given.
     readable = [os.path.abspath(p) for p in paths]
     with _session(client, workers) as c:
-        if isinstance(calibration, tuple):
-            _, name, level = calibration
-            calibration, reason = c.submit(_read_calibrator, os.path.abspath(name), name, level,
-                                           pure=False).result()
-            if calibration is None:
+        if isinstance(calibration, dict) and "cal_file" in calibration:
+            reason = c.submit(_check_calibration, calibration, pure=False).result()
+            if reason:
                 raise ValueError(reason)
         probes = c.map(_probe, readable, pure=False)
         index_of = {p.key: i for i, p in enumerate(probes)}
@@ -459,25 +191,60 @@ def _run(paths, names, field, channel, calibration, client, workers, progress):
 
 
 def _frame(outcomes, names):
-    import pandas as pd
-
-    value_columns = columns(names)
     rows = []
     for o in outcomes:
         if o.error:
             rows.append({"file": o.path, "error": o.error})
+        else:
+            rows += [{**r["row"], "file": o.path} for r in o.channels]
+    return _analysis.frame_of_rows(rows, names)
+
+
+_GUARD = "put the call under `if __name__ == \"__main__\":`, so that it runs in the main process only"
+
+
+def _main_guarded(filename, line):
+    """Whether line `line` of the script lies in the body of an ``if
+    __name__ == "__main__":`` at its top level (True when it cannot tell)."""
+    import ast
+
+    try:
+        with open(filename, "rb") as f:
+            tree = ast.parse(f.read(), filename)
+    except (OSError, SyntaxError, ValueError):
+        return True
+    for node in tree.body:
+        if not isinstance(node, ast.If) or not isinstance(node.test, ast.Compare):
             continue
-        for r in o.channels:
-            rows.append({"file": o.path, "channel": r["channel"], "sample_rate": r["sample_rate"],
-                         "duration_s": r["duration_s"], "calibration": r["calibration"], **r["values"],
-                         "error": "; ".join(f"{m}: {reason}" for m, reason in r["errors"]) or None})
-    frame = pd.DataFrame(rows, columns=["file", "channel", "sample_rate", "duration_s", "calibration",
-                                        *value_columns, "error"])
-    frame["channel"] = frame["channel"].astype("Int64")
-    frame["sample_rate"] = frame["sample_rate"].astype("Int64")
-    frame[["duration_s", *value_columns]] = frame[["duration_s", *value_columns]].astype(np.float64)
-    frame.attrs["units"] = {"duration_s": "s", **units(names)}
-    return frame
+        sides = [node.test.left, *node.test.comparators]
+        names = {n.id for n in sides if isinstance(n, ast.Name)}
+        texts = {n.value for n in sides if isinstance(n, ast.Constant)}
+        if names == {"__name__"} and texts == {"__main__"} and node.body:
+            if node.body[0].lineno <= line <= max(getattr(n, "end_lineno", n.lineno) for n in node.body):
+                return True
+    return False
+
+
+def _refuse_unguarded_script():
+    """A local cluster starts each worker process by importing the script
+    that started it afresh (as ``__mp_main__``). A script that calls
+    :func:`analyze` at its top level, outside ``if __name__ ==
+    "__main__":``, would run the call again in every worker, which starts
+    clusters of its own, without end. Such a call fails at once: in the
+    script's process, before any worker starts, and in a worker importing
+    it."""
+    frame = sys._getframe()
+    while frame is not None:
+        if frame.f_code.co_name == "<module>":
+            name = frame.f_globals.get("__name__")
+            if name == "__mp_main__":
+                raise RuntimeError("quarnelo.batch.analyze: called while a worker process of the cluster imports "
+                                   f"your script; {_GUARD}")
+            if name == "__main__" and frame.f_globals.get("__file__"):
+                if not _main_guarded(frame.f_globals["__file__"], frame.f_lineno):
+                    raise RuntimeError("quarnelo.batch.analyze: called at the top level of a script, which every "
+                                       f"worker process of a local cluster imports again; {_GUARD}")
+        frame = frame.f_back
 
 
 def _prepare(paths, metrics, calibration, field, channel):
@@ -486,11 +253,14 @@ def _prepare(paths, metrics, calibration, field, channel):
     paths = [os.fsdecode(p) for p in paths]
     names = _metric_names(metrics)
     if field not in ("free", "diffuse"):
-        raise ValueError(f"field: 'free' or 'diffuse', not {field!r}")
-    if channel is not None and not (isinstance(channel, numbers.Integral) and not isinstance(channel, bool)
+        raise ValueError(f"batch.analyze: field: 'free' or 'diffuse', not {field!r}")
+    if channel is not None and not (isinstance(channel, (int, np.integer)) and not isinstance(channel, bool)
                                     and 1 <= channel <= 1024):
-        raise ValueError(f"channel: a channel number from 1, or None for every channel; not {channel!r}")
-    return paths, names, _calibration_of(calibration)
+        raise ValueError(f"batch.analyze: channel: a channel number from 1, or None for every channel; not {channel!r}")
+    try:
+        return paths, names, _calibration_of(calibration)
+    except ValueError as exc:
+        raise ValueError(f"batch.analyze: calibration: {exc}") from None
 
 
 def analyze(paths, metrics=None, calibration=None, field="free", client=None, *, channel=None, workers=None,
@@ -544,7 +314,13 @@ def analyze(paths, metrics=None, calibration=None, field="free", client=None, *,
     ValueError
         For arguments out of range, or a calibrator recording that cannot
         be used. A file that fails never raises: its row has the error.
+    RuntimeError
+        When a script that starts a local cluster calls ``analyze`` outside
+        ``if __name__ == "__main__":`` (each worker process imports the
+        script again).
     """
+    if client is None:
+        _refuse_unguarded_script()
     paths, names, cal = _prepare(paths, metrics, calibration, field, channel)
     outcomes = _run(paths, names, field, channel, cal, client, workers, progress)
     return _frame(outcomes, names)
@@ -594,15 +370,10 @@ def _usage(args):
         return "--workers takes 1 ... 256"
     if "-" in args.files or args.cal_file == "-":
         return "standard input ('-') cannot be read by the workers of a cluster; give files"
-    reason = ""
-    if args.pa_per_unit is not None:
-        reason = _calibration.check_pa_per_unit("--pa-per-unit", args.pa_per_unit)
-    elif args.full_scale_spl is not None:
-        reason = _calibration.check_level("--full-scale-spl", args.full_scale_spl)
-    elif args.cal_spl is not None:
-        reason = _calibration.check_level("--cal-spl", args.cal_spl)
-    if reason:
-        return reason
+    try:
+        _calibration_of(_calibration_argument(args))
+    except ValueError as exc:
+        return str(exc)
     if args.channel != "all" and not (args.channel.isdigit() and 1 <= int(args.channel) <= 1024):
         return "--channel takes a channel number from 1, or 'all'"
     kind = "csv" if args.output == "-" else _OUTPUT_KINDS.get(os.path.splitext(args.output)[1].lower())
@@ -713,7 +484,7 @@ def run(args, out=None, err=None):
             continue
         for r in o.channels:
             for metric, reason in r["errors"]:
-                print(f"{prog}: {o.path}: channel {r['channel']}: {metric}: {reason}", file=err)
+                print(f"{prog}: {o.path}: channel {r['row']['channel']}: {metric}: {reason}", file=err)
                 failed = True
     try:
         _write_output(_frame(outcomes, names), args.output, kind, out)

@@ -1,10 +1,10 @@
 """The report: every metric of one recording in a summary and one figure.
 
-``python3 -m quarnelo report FILE [-o report.png]`` reads an audio file
-(python-soundfile), scales it to pascal with a calibration, analyses it and
-writes the figure; the summary goes to standard output. The same steps are
-functions here: :func:`calibration`, :func:`analyse`, :func:`summary` and
-:func:`figure`.
+``python3 -m quarnelo report FILE [-o report.png]`` reads one channel of an
+audio file with :func:`quarnelo.read` (the file layer the command-line tool
+reads with: the same calibration and resampling), analyses it and writes
+the figure; the summary goes to standard output. The same steps are
+functions here: :func:`analyse`, :func:`summary` and :func:`figure`.
 """
 
 import math
@@ -15,7 +15,7 @@ from typing import Callable, Optional
 
 import numpy as np
 
-from . import _calibration, _statistics
+from . import _files, _statistics
 from ._errors import InputTooShortError, QuarneloError
 from ._metrics import (
     SAMPLE_RATE,
@@ -35,7 +35,8 @@ from ._metrics import (
     tonality_ecma,
 )
 
-REFERENCE_PRESSURE = _calibration.REFERENCE_PRESSURE
+# The reference of sound pressure levels, Pa.
+REFERENCE_PRESSURE = 20e-6
 
 
 @dataclass(frozen=True, eq=False)
@@ -86,8 +87,8 @@ class _Section:
 
     key        the Analysis attribute it fills
     label      its label in the summary
-    title      its name on a missing panel and in the reason
-    minimum    fewest samples it needs (for the reason given when missing)
+    metric     the metric of the file layer's table it shows (its title on a
+               missing panel and in the reason, the fewest samples it needs)
     compute    (signal, field, results so far) -> result
     text       result -> its line of the summary
     panels     names of quarnelo.plot functions drawing the result
@@ -96,12 +97,19 @@ class _Section:
 
     key: str
     label: str
-    title: str
-    minimum: int
+    metric: str
     compute: Callable
     text: Callable
     panels: tuple = ()
     needs: tuple = ()
+
+    @property
+    def title(self):
+        return _files.BY_NAME[self.metric]["title"]
+
+    @property
+    def minimum(self):
+        return _files.BY_NAME[self.metric]["min_samples"]
 
 
 def _loudness_text(r):
@@ -145,26 +153,26 @@ def _tonality_ecma_text(r):
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
-    _Section("loudness", "loudness", "Loudness (ISO 532-1)", 256,
+    _Section("loudness", "loudness", "loudness",
              lambda x, fld, done: loudness(x, field=fld), _loudness_text,
              ("specific_loudness",)),
-    _Section("loudness_time", "loudness(t)", "Loudness over time (ISO 532-1)", 1,
+    _Section("loudness_time", "loudness(t)", "loudness-time",
              lambda x, fld, done: loudness_time(x, field=fld), _loudness_time_text,
              ("loudness_time", "specific_loudness_time")),
-    _Section("sharpness", "sharpness", "Sharpness (DIN 45692)", 256,
+    _Section("sharpness", "sharpness", "sharpness",
              lambda x, fld, done: sharpness(done["loudness"]), _sharpness_text,
              (), ("loudness",)),
-    _Section("sharpness_time", "sharpness(t)", "Sharpness over time (DIN 45692)", 1,
+    _Section("sharpness_time", "sharpness(t)", "sharpness",
              lambda x, fld, done: sharpness(done["loudness_time"]), _sharpness_time_text,
              ("sharpness_time",), ("loudness_time",)),
-    _Section("roughness", "roughness", "Roughness (Daniel & Weber)", 9600,
+    _Section("roughness", "roughness", "roughness-dw",
              lambda x, fld, done: roughness_dw(x), _roughness_text, ("roughness",)),
-    _Section("tonality", "tonality", "Tonality (Aures)", 12000,
+    _Section("tonality", "tonality", "tonality-aures",
              lambda x, fld, done: tonality_aures(x, field=fld), _tonality_text, ("tonality",)),
-    _Section("roughness_ecma", "roughness (ECMA)", "Roughness (ECMA-418-2)", 15360,
+    _Section("roughness_ecma", "roughness (ECMA)", "roughness-ecma",
              lambda x, fld, done: roughness_ecma(x, field=fld), _roughness_ecma_text,
              ("specific_roughness_time",)),
-    _Section("tonality_ecma", "tonality (ECMA)", "Tonality (ECMA-418-2)", 14592,
+    _Section("tonality_ecma", "tonality (ECMA)", "tonality-ecma",
              lambda x, fld, done: tonality_ecma(x, field=fld), _tonality_ecma_text,
              ("specific_tonality",)),
 )
@@ -249,47 +257,6 @@ def figure(analysis, title=None):
     return fig
 
 
-def calibration(pa_per_unit=None, full_scale_spl=None, cal_signal=None, cal_spl=None):
-    """Pascal per digital unit from one way of calibrating, and its description.
-
-    pa_per_unit
-        The factor itself.
-    full_scale_spl
-        The level in dB SPL of a full-scale sine (peak 1.0, RMS 1/sqrt 2).
-    cal_signal, cal_spl
-        A recording of a calibrator (samples in digital units) and the level
-        in dB SPL it produces, e.g. 94 dB: the factor makes its RMS that
-        level.
-
-    With none of them the samples are taken as pascal already.
-    """
-    given = [pa_per_unit is not None, full_scale_spl is not None,
-             cal_signal is not None or cal_spl is not None]
-    if sum(given) > 1:
-        raise ValueError("give one calibration: pa_per_unit, full_scale_spl or cal_signal with cal_spl")
-    if pa_per_unit is not None:
-        if not (math.isfinite(pa_per_unit) and pa_per_unit > 0):
-            raise ValueError(f"pascal per unit must be positive and finite, got {pa_per_unit}")
-        return float(pa_per_unit), f"{pa_per_unit:g} Pa per unit"
-    if full_scale_spl is not None:
-        if not math.isfinite(full_scale_spl):
-            raise ValueError(f"full-scale level must be finite, got {full_scale_spl}")
-        factor = _calibration.full_scale(full_scale_spl).factors[0]
-        return factor, f"full-scale sine = {full_scale_spl:g} dB SPL ({factor:.6g} Pa per unit)"
-    if cal_signal is not None or cal_spl is not None:
-        if cal_signal is None or cal_spl is None:
-            raise ValueError("a calibration recording needs its level (cal_spl), and the level a recording")
-        if not math.isfinite(cal_spl):
-            raise ValueError(f"calibration level must be finite, got {cal_spl}")
-        cal = np.asarray(cal_signal, dtype=np.float64)
-        rms = _calibration.rms(cal)
-        if not (math.isfinite(rms) and rms > 0):
-            raise ValueError("the calibration recording is silent or not finite")
-        factor = _calibration.pressure_of_level(cal_spl) / rms
-        return factor, f"calibrator at {cal_spl:g} dB SPL ({factor:.6g} Pa per unit)"
-    return 1.0, "none: samples taken as pascal (1 Pa per unit)"
-
-
 def add_arguments(parser):
     """The options of the report command."""
     parser.add_argument("file", help="audio file to analyse (any format libsndfile reads)")
@@ -311,18 +278,14 @@ def add_arguments(parser):
                      help="level in dB SPL of the calibrator in --cal-file")
 
 
-def _read(path, channel, mono_ok=False):
-    """One channel of a sound file (counted from 1); a mono file gives its
-    only channel when `mono_ok`."""
-    import soundfile
-
-    data, rate = soundfile.read(path, dtype="float64", always_2d=True)
-    channels = data.shape[1]
-    if mono_ok and channels == 1:
-        channel = 1
-    if not 1 <= channel <= channels:
-        raise ValueError(f"has {channels} channel(s), no channel {channel}")
-    return data[:, channel - 1], rate, channels
+def _calibration_argument(args):
+    if args.pa_per_unit is not None:
+        return {"pa_per_unit": args.pa_per_unit}
+    if args.full_scale_spl is not None:
+        return {"full_scale_spl": args.full_scale_spl}
+    if args.cal_file is not None:
+        return {"cal_file": args.cal_file, "cal_spl": args.cal_spl}
+    return None
 
 
 def run(args, out=None, err=None):
@@ -341,9 +304,8 @@ def run(args, out=None, err=None):
         return 2
     try:
         import matplotlib  # noqa: F401
-        import soundfile  # noqa: F401
     except ImportError as exc:
-        print(f"{prog}: needs python3-soundfile and python3-matplotlib ({exc})", file=err)
+        print(f"{prog}: needs python3-matplotlib ({exc})", file=err)
         return 1
     output = args.output or f"{pathlib.Path(args.file).stem}-report.png"
 
@@ -351,29 +313,27 @@ def run(args, out=None, err=None):
         print(f"{prog}: {path}: {exc}", file=err)
         return 1
 
-    errors = (OSError, RuntimeError, ValueError, ImportError, QuarneloError)
-    cal_signal = None
-    if args.cal_file is not None:
-        try:
-            cal_signal, _, _ = _read(args.cal_file, args.channel, mono_ok=True)
-        except errors as exc:
-            return fail(args.cal_file, exc)
+    errors = (OSError, RuntimeError, ValueError, TypeError, ImportError, QuarneloError)
     try:
-        samples, rate, channels = _read(args.file, args.channel)
-        factor, described = calibration(args.pa_per_unit, args.full_scale_spl,
-                                        cal_signal, args.cal_spl)
-        analysis = analyse(samples * factor, rate, args.field, resample=True)
+        channels, reason = _files.probe(args.file, "report")
+        if reason:
+            return fail(args.file, reason)
+        with _files.Options("report", **_files.calibration_options(_calibration_argument(args), "report"),
+                            channel=_files.channel_option(args.channel, "report")) as o:
+            described, rate, resampled = _files.reading_of(args.file, o)
+        samples = _files.read(args.file, args.channel, _calibration_argument(args))
+        analysis = analyse(samples, field=args.field)
     except errors as exc:
-        return fail(args.file, exc)
+        return fail(args.file, getattr(exc, "detail", None) or exc)
     try:
         figure(analysis, title=pathlib.Path(args.file).name).savefig(output, dpi=100)
     except errors as exc:
         return fail(output, exc)
 
-    resampled = f", resampled to {SAMPLE_RATE} Hz" if rate != SAMPLE_RATE else ""
+    resampled_text = f", resampled to {SAMPLE_RATE} Hz" if resampled else ""
     before = [
         ("file", args.file),
-        ("signal", f"{samples.size} samples at {rate} Hz{resampled}, "
+        ("signal", f"{samples.size} samples at {SAMPLE_RATE} Hz (file at {rate} Hz{resampled_text}), "
                    f"channel {args.channel} of {channels}"),
         ("calibration", described),
     ]

@@ -174,3 +174,70 @@ SIGNALS = {
 @pytest.fixture(params=sorted(SIGNALS))
 def signal(request):
     return SIGNALS[request.param]()
+
+
+# --- Files, and the command-line tool -------------------------------------
+
+
+def tool_path():
+    """The command-line tool of this build (QUARNELO_CLI, or the checkout's
+    build tree); the test is skipped without one."""
+    tool = os.environ.get("QUARNELO_CLI") or str(PROJECT / "build" / "tools" / "cli" / "quarnelo")
+    if not os.access(tool, os.X_OK):
+        pytest.skip(f"the command-line tool is not built ({tool})")
+    return tool
+
+
+def corpus_tone(rate, seconds, freq, amplitude, channels=1, seed=0):
+    """A 70 Hz modulated tone over a little noise, (samples, channels)."""
+    n = int(rate * seconds)
+    t = np.arange(n) / rate
+    noise = np.random.default_rng(seed).standard_normal((n, channels))
+    x = amplitude * np.sin(2 * np.pi * freq * t)[:, None] * (1 + 0.5 * np.sin(2 * np.pi * 70 * t))[:, None]
+    return x * np.linspace(1, 0.5, channels)[None, :] + 0.01 * noise
+
+
+def write_corpus(folder):
+    """About twenty files: the good ones in several containers, rates and
+    channel counts, files too short for some metrics, a silent one, one
+    too loud for the stationary loudness, NaN samples in one channel, and
+    damaged files. Returns the paths in the order to analyse them."""
+    files = []
+
+    import soundfile
+
+    def write(name, x, rate, subtype=None, format=None):
+        path = folder / name
+        soundfile.write(str(path), x, rate, subtype=subtype, format=format)
+        files.append(path)
+        return path
+
+    write("tone_mono_16.wav", corpus_tone(48000, 0.6, 1000, 0.3), 48000, "PCM_16")
+    write("am_stereo_24.wav", corpus_tone(48000, 0.5, 1000, 0.5, 2, 1), 48000, "PCM_24")
+    write("noise_44k1.flac", corpus_tone(44100, 0.5, 3000, 0.05, 1, 2), 44100, "PCM_16")
+    write("stereo_32k.aiff", corpus_tone(32000, 0.45, 500, 0.4, 2, 3), 32000, "PCM_16")
+    write("float_48k.wav", corpus_tone(48000, 0.4, 2000, 0.1, 1, 4), 48000, "FLOAT")
+    write("double_96k.wav", corpus_tone(96000, 0.4, 4000, 0.2, 1, 5), 96000, "DOUBLE")
+    write("vorbis_48k.ogg", corpus_tone(48000, 0.5, 1500, 0.3, 1, 6), 48000, "VORBIS")
+    write("mono_22k05.caf", corpus_tone(22050, 0.5, 800, 0.3, 1, 7), 22050, "PCM_16")
+    write("three_channels.au", corpus_tone(48000, 0.4, 1000, 0.3, 3, 8), 48000, "PCM_32")
+    write("mono_8k.wav", corpus_tone(8000, 0.5, 700, 0.3, 1, 15), 8000, "PCM_16")
+    write("mono_16k.w64", corpus_tone(16000, 0.5, 300, 0.3, 1, 9), 16000, "PCM_16")
+    write("five_channels.flac", corpus_tone(48000, 0.35, 600, 0.2, 5, 10), 48000, "PCM_24")
+    write("rf64_48k.rf64", corpus_tone(48000, 0.4, 1200, 0.3, 1, 11), 48000, "PCM_16", "RF64")
+    write("nist_48k.nist", corpus_tone(48000, 0.35, 900, 0.3, 1, 12), 48000, "PCM_16", "NIST")
+    write("short_0.1s.wav", corpus_tone(48000, 0.1, 1000, 0.3), 48000, "PCM_16")
+    write("short_300_samples.wav", corpus_tone(48000, 300 / 48000, 1000, 0.3), 48000, "PCM_16")
+    write("silent.wav", np.zeros(20000), 48000, "PCM_16")
+    # 130 dB at 100 Hz: beyond the tables of the stationary loudness.
+    write("too_loud_100Hz.wav", 89.0 * np.sin(2 * np.pi * 100 * np.arange(24000) / 48000), 48000, "FLOAT")
+    nan = corpus_tone(48000, 0.4, 1000, 0.1, 2, 13)
+    nan[5000, 1] = np.nan
+    write("nan_in_channel_2.wav", nan, 48000, "FLOAT")
+    garbage = folder / "garbage.wav"
+    garbage.write_bytes(np.random.default_rng(14).bytes(5000))
+    files.append(garbage)
+    cut = write("truncated.wav", corpus_tone(48000, 0.5, 1000, 0.3), 48000, "PCM_16")
+    cut.write_bytes(cut.read_bytes()[:30000])
+    files.append(folder / "missing.wav")
+    return [str(f) for f in files]

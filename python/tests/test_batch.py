@@ -20,7 +20,7 @@ import time
 import numpy as np
 import pytest
 
-from conftest import PROJECT
+from conftest import PROJECT, corpus_tone, tool_path, write_corpus
 
 pd = pytest.importorskip("pandas", reason="batch analysis needs python3-pandas")
 distributed = pytest.importorskip("distributed", reason="batch analysis needs python3-distributed")
@@ -35,72 +35,13 @@ pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:Depre
 
 
 def _tool():
-    tool = os.environ.get("QUARNELO_CLI") or str(PROJECT / "build" / "tools" / "cli" / "quarnelo")
-    if not os.access(tool, os.X_OK):
-        pytest.skip(f"the command-line tool is not built ({tool})")
-    return tool
-
-
-def _tone(rate, seconds, freq, amplitude, channels=1, seed=0):
-    n = int(rate * seconds)
-    t = np.arange(n) / rate
-    noise = np.random.default_rng(seed).standard_normal((n, channels))
-    x = amplitude * np.sin(2 * np.pi * freq * t)[:, None] * (1 + 0.5 * np.sin(2 * np.pi * 70 * t))[:, None]
-    return x * np.linspace(1, 0.5, channels)[None, :] + 0.01 * noise
-
-
-def _truncated(path, keep):
-    data = path.read_bytes()
-    path.write_bytes(data[:keep])
-
-
-def _corpus(folder):
-    """About twenty files: the good ones in several containers, rates and
-    channel counts, files too short for some metrics, a silent one, one
-    too loud for the stationary loudness, NaN samples in one channel, and
-    damaged files. Returns the paths in the order to analyse them."""
-    files = []
-
-    def write(name, x, rate, subtype=None, format=None):
-        path = folder / name
-        soundfile.write(str(path), x, rate, subtype=subtype, format=format)
-        files.append(path)
-        return path
-
-    write("tone_mono_16.wav", _tone(48000, 0.6, 1000, 0.3), 48000, "PCM_16")
-    write("am_stereo_24.wav", _tone(48000, 0.5, 1000, 0.5, 2, 1), 48000, "PCM_24")
-    write("noise_44k1.flac", _tone(44100, 0.5, 3000, 0.05, 1, 2), 44100, "PCM_16")
-    write("stereo_32k.aiff", _tone(32000, 0.45, 500, 0.4, 2, 3), 32000, "PCM_16")
-    write("float_48k.wav", _tone(48000, 0.4, 2000, 0.1, 1, 4), 48000, "FLOAT")
-    write("double_96k.wav", _tone(96000, 0.4, 4000, 0.2, 1, 5), 96000, "DOUBLE")
-    write("vorbis_48k.ogg", _tone(48000, 0.5, 1500, 0.3, 1, 6), 48000, "VORBIS")
-    write("mono_22k05.caf", _tone(22050, 0.5, 800, 0.3, 1, 7), 22050, "PCM_16")
-    write("three_channels.au", _tone(48000, 0.4, 1000, 0.3, 3, 8), 48000, "PCM_32")
-    write("mono_16k.w64", _tone(16000, 0.5, 300, 0.3, 1, 9), 16000, "PCM_16")
-    write("five_channels.flac", _tone(48000, 0.35, 600, 0.2, 5, 10), 48000, "PCM_24")
-    write("rf64_48k.rf64", _tone(48000, 0.4, 1200, 0.3, 1, 11), 48000, "PCM_16", "RF64")
-    write("nist_48k.nist", _tone(48000, 0.35, 900, 0.3, 1, 12), 48000, "PCM_16", "NIST")
-    write("short_0.1s.wav", _tone(48000, 0.1, 1000, 0.3), 48000, "PCM_16")
-    write("short_300_samples.wav", _tone(48000, 300 / 48000, 1000, 0.3), 48000, "PCM_16")
-    write("silent.wav", np.zeros(20000), 48000, "PCM_16")
-    # 130 dB at 100 Hz: beyond the tables of the stationary loudness.
-    write("too_loud_100Hz.wav", 89.0 * np.sin(2 * np.pi * 100 * np.arange(24000) / 48000), 48000, "FLOAT")
-    nan = _tone(48000, 0.4, 1000, 0.1, 2, 13)
-    nan[5000, 1] = np.nan
-    write("nan_in_channel_2.wav", nan, 48000, "FLOAT")
-    garbage = folder / "garbage.wav"
-    garbage.write_bytes(np.random.default_rng(14).bytes(5000))
-    files.append(garbage)
-    cut = write("truncated.wav", _tone(48000, 0.5, 1000, 0.3), 48000, "PCM_16")
-    _truncated(cut, 30000)
-    files.append(folder / "missing.wav")
-    return [str(f) for f in files]
+    return tool_path()
 
 
 @pytest.fixture(scope="module")
 def corpus(tmp_path_factory):
     folder = tmp_path_factory.mktemp("corpus")
-    paths = _corpus(folder)
+    paths = write_corpus(folder)
     calibrator = folder / "calibrator_stereo.wav"
     t = np.arange(48000) / 48000
     tone = np.sin(2 * np.pi * 1000 * t)
@@ -327,7 +268,7 @@ def test_channel_task_holds_what_the_tool_reads(corpus, tmp_path):
     """Damaged headers of every container the tool checks, analysed in
     this process: the same refusals as the tool."""
     folder = tmp_path
-    x = _tone(48000, 0.3, 1000, 0.3)
+    x = corpus_tone(48000, 0.3, 1000, 0.3)
     damaged = []
     for name, fmt, subtype, keep in [("a.wav", "WAV", "PCM_16", 20000), ("b.aiff", "AIFF", "PCM_16", 20000),
                                      ("c.au", "AU", "PCM_16", 20000), ("d.caf", "CAF", "PCM_16", 20000),
@@ -337,7 +278,7 @@ def test_channel_task_holds_what_the_tool_reads(corpus, tmp_path):
                                      ("k.wav", "WAV", "PCM_16", 44), ("l.flac", "FLAC", "PCM_16", 3000)]:
         path = folder / name
         soundfile.write(str(path), x, 48000, subtype=subtype, format=fmt)
-        _truncated(path, keep)
+        path.write_bytes(path.read_bytes()[:keep])
         damaged.append(str(path))
     (folder / "dir.wav").mkdir()
     damaged.append(str(folder / "dir.wav"))
@@ -371,3 +312,15 @@ def test_a_task_that_fails_is_that_files_error(corpus, monkeypatch):
     assert list(frame["file"]) == paths
     assert frame["error"].iloc[1] == "the task failed: RuntimeError: the worker lost its disk"
     assert frame["error"].iloc[[0, 2]].isna().all() and frame["loudness.loudness"].iloc[[0, 2]].notna().all()
+
+
+def test_a_script_without_the_main_guard_fails_at_once(corpus, tmp_path):
+    # Every worker of a local cluster imports the script again: unguarded,
+    # the call would start clusters without end.
+    script = tmp_path / "unguarded.py"
+    script.write_text("import quarnelo.batch\n"
+                      f"quarnelo.batch.analyze([{corpus['paths'][0]!r}], metrics='loudness', workers=1)\n")
+    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PYTHONPATH=str(PACKAGE_ROOT)))
+    assert done.returncode == 1
+    assert 'under `if __name__ == "__main__":`' in done.stderr

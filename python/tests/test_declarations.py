@@ -8,8 +8,10 @@ import tomllib
 import pytest
 
 import quarnelo
-from quarnelo import _errors, _library
+from quarnelo import _errors, _files, _library
 from conftest import HEADER, PROJECT
+
+FILES_HEADER = PROJECT / "include" / "quarnelo_files.h"
 
 # C types of the header and the ctypes type each must be declared with.
 C_TO_CTYPES = {
@@ -34,11 +36,11 @@ def _normal(c_type):
     return spaced.replace("* *", "**")
 
 
-def header_functions():
-    """name -> (result type, [argument types]) of every QN_API function."""
-    text = re.sub(r"/\*.*?\*/", " ", HEADER.read_text(), flags=re.S)
+def header_functions(header=HEADER, api="QN_API", prefix="qn_"):
+    """name -> (result type, [argument types]) of every exported function."""
+    text = re.sub(r"/\*.*?\*/", " ", header.read_text(), flags=re.S)
     found = {}
-    for m in re.finditer(r"QN_API\s+(?:QN_NODISCARD\s+)?([^;(]*?)\b(qn_\w+)\s*\(([^)]*)\)\s*;",
+    for m in re.finditer(r"(?m)^" + api + r"\s+(?:QN_NODISCARD\s+)?([^;(]*?)\b(" + prefix + r"\w+)\s*\(([^)]*)\)\s*;",
                          text, flags=re.S):
         result, name, params = m.groups()
         args = []
@@ -52,6 +54,33 @@ def header_functions():
 
 HEADER_FUNCTIONS = header_functions()
 DECLARED = {name: (restype, argtypes) for name, restype, argtypes in _library.DECLARATIONS}
+FILES_FUNCTIONS = header_functions(FILES_HEADER, "QNF_API", "qnf_")
+FILES_DECLARED = {name: (restype, argtypes) for name, restype, argtypes in _files.DECLARATIONS}
+
+# The file layer's own types, as the package declares them.
+FILES_TYPES = {
+    "qnf_status": ctypes.c_int32,
+    "const char *const *": ctypes.POINTER(ctypes.c_char_p),
+    "char *": ctypes.c_char_p,
+    "const char **": ctypes.POINTER(ctypes.c_char_p),
+    "double": ctypes.c_double,
+    "double *": ctypes.POINTER(ctypes.c_double),
+    "const double **": ctypes.POINTER(ctypes.POINTER(ctypes.c_double)),
+    "void *": ctypes.c_void_p,
+    "qnf_event_fn": _files._event_fn,
+    "qnf_metric_info *": ctypes.POINTER(_files.MetricInfo),
+    "qnf_format *": ctypes.POINTER(_files.Format),
+}
+
+
+def _files_type(c_type):
+    if c_type in FILES_TYPES:
+        return FILES_TYPES[c_type]
+    if re.fullmatch(r"(const )?qnf_\w+ \*", c_type) or c_type == "qnf_options *":
+        return ctypes.c_void_p  # a handle or a node of the results
+    if re.fullmatch(r"qnf_\w+ \*\*", c_type):
+        return ctypes.POINTER(ctypes.c_void_p)
+    return C_TO_CTYPES[c_type]
 
 
 def test_header_parsed():
@@ -80,12 +109,22 @@ def test_declaration_matches_header(name):
     assert loaded.restype == restype and list(loaded.argtypes) == expected
 
 
+def test_file_layer_declarations_match_its_header():
+    assert set(FILES_FUNCTIONS) == set(FILES_DECLARED), set(FILES_FUNCTIONS) ^ set(FILES_DECLARED)
+    # In the header's order, as the table says.
+    assert [name for name, _, _ in _files.DECLARATIONS] == list(FILES_FUNCTIONS)
+    for name, (result, args) in FILES_FUNCTIONS.items():
+        restype, argtypes = FILES_DECLARED[name]
+        assert restype == _files_type(result), f"{name}: result {result}, declared {restype}"
+        assert list(argtypes) == [_files_type(a) for a in args], f"{name}: header {args}, declared {argtypes}"
+
+
 def _define(name):
     return re.search(rf"#define {name} (\S+)", HEADER.read_text()).group(1)
 
 
 def test_versions_agree():
-    project = tomllib.loads((PROJECT / "python" / "pyproject.toml").read_text())
+    project = tomllib.loads((PROJECT / "pyproject.toml").read_text())
     header = _define("QN_VERSION_STRING").strip('"')
     assert project["project"]["version"] == header
     assert quarnelo.__version__ == header

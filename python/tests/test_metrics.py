@@ -179,18 +179,6 @@ def test_input_is_never_modified():
     assert x.tobytes() == before.tobytes()
 
 
-@pytest.mark.parametrize("rate, up, down", [(44100, 160, 147), (32000, 3, 2), (96000, 1, 2)])
-def test_resample_uses_polyphase_resampling(clib, rate, up, down):
-    scipy_signal = pytest.importorskip("scipy.signal")
-    t = np.arange(int(0.3 * rate)) / rate
-    x = 0.05 * np.sin(2 * np.pi * 1000 * t)
-    expected = scipy_signal.resample_poly(x, up, down)
-    got = quarnelo.loudness(x, fs=rate, resample=True)
-    assert got.loudness == clib.loudness_stationary(expected, 0)[0]
-    lt = quarnelo.loudness_time(x, fs=float(rate), resample=True)
-    same(lt.loudness, clib.loudness_time(expected, 0)[0])
-
-
 def test_resample_at_48k_changes_nothing(clib):
     x = am_tone()
     assert quarnelo.loudness(x, resample=True).loudness == clib.loudness_stationary(x, 0)[0]
