@@ -24,6 +24,9 @@ cmake --build "$work/cmake-build" >"$work/build.log"
 if [ -x "$work/cmake-build/consumer_static" ]; then
     "$work/cmake-build/consumer_static"
 fi
+if [ -x "$work/cmake-build/consumer_files" ]; then
+    "$work/cmake-build/consumer_files"
+fi
 
 echo "== pkg-config quarnelo"
 pcdir=$(dirname "$(find "$prefix" -name quarnelo.pc | head -n 1)")
@@ -32,6 +35,12 @@ libdir=$(pkg-config --variable=libdir quarnelo)
 # shellcheck disable=SC2046,SC2086
 "$cc" -std=c99 $flags -o "$work/pc-consumer" "$consumer/consumer.c" $(pkg-config --cflags --libs quarnelo)
 LD_LIBRARY_PATH="$libdir" "$work/pc-consumer"
+if pkg-config --exists quarnelo_files; then
+    # shellcheck disable=SC2046,SC2086
+    "$cc" -std=c99 $flags -o "$work/pc-consumer-files" "$consumer/consumer_files.c" \
+        $(pkg-config --cflags --libs quarnelo_files) -lm
+    LD_LIBRARY_PATH="$libdir" "$work/pc-consumer-files"
+fi
 if [ -f "$libdir/libquarnelo.a" ]; then
     # shellcheck disable=SC2046,SC2086
     "$cc" -std=c99 $flags -o "$work/pc-consumer-static" "$consumer/consumer.c" \
