@@ -1,5 +1,5 @@
 # The Python 3 that runs the project's Python programs: Debian's interpreter
-# first, whose numpy, SciPy, matplotlib and soundfile are the system packages
+# first, whose numpy, matplotlib and soundfile are the system packages
 # that scripts/install-deps installs.
 find_program(QUARNELO_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH
              DOC "Python 3 that tests the package")
