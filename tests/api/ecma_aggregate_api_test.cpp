@@ -223,6 +223,7 @@ TEST(EcmaAggregateApi, AggregateCheckOrder) {
         {"valid", QN_ECMA_FLUCTUATION, s, frames, series, frames, averaged, bands, value, QN_STATUS_SUCCESS},
         {"valid, shortest loudness", QN_ECMA_LOUDNESS, s, 58, series, 58, averaged, 60, value, QN_STATUS_SUCCESS},
     };
+    qn_test_allocation_failure no_heap(0, true);  // none of them asks for memory
     for (const Case &c : cases) {
         std::fill(out.begin(), out.end(), sentinel);
         EXPECT_EQ(qn_ecma_aggregate(c.metric, c.specific, c.frames, c.series, c.series_capacity, c.averaged,
@@ -300,6 +301,7 @@ TEST(EcmaAggregateApi, SingleValueCheckOrder) {
          QN_STATUS_INVALID_ARGUMENT},
         {"valid", QN_ECMA_FLUCTUATION, series.data(), 37, &value, QN_STATUS_SUCCESS},
     };
+    qn_test_allocation_failure no_heap(0, true);
     for (const Case &c : cases) {
         value = sentinel;
         EXPECT_EQ(qn_ecma_single_value(c.metric, c.series, c.frames, c.value), c.expected) << c.what;
@@ -426,6 +428,7 @@ TEST(EcmaAggregateApi, BinauralCheckOrder) {
         {"valid, nothing to do", l, r, 0, out.data(), 0, QN_STATUS_SUCCESS},
         {"valid", l, r, 10, out.data(), 11, QN_STATUS_SUCCESS},
     };
+    qn_test_allocation_failure no_heap(0, true);
     for (const Case &c : cases) {
         std::fill(out.begin(), out.end(), sentinel);
         EXPECT_EQ(qn_ecma_binaural(c.left, c.right, c.count, c.out, c.capacity), c.expected) << c.what;
