@@ -112,6 +112,19 @@ void qn_ecma_sums_result(const qn_ecma_sums &sums, double *averaged, double *val
     if (value != nullptr && sums.rule.power_mean) *value = std::pow(sums.total / frames, qn_ecma_loudness_root);
 }
 
+bool qn_ecma_reduce(qn_ecma_rule rule, const double *specific, uint64_t frames, double *series, double *averaged,
+                    double *value) noexcept {
+    qn_ecma_sums sums;
+    qn_ecma_sums_start(&sums, rule);
+    if (!qn_ecma_sums_add(&sums, specific, frames)) return false;
+    // Every frame's value is finite now, and so is a percentile or a power
+    // mean of finite values.
+    qn_ecma_sums_result(sums, averaged, value);
+    qn_ecma_frame_values(specific, frames, series);
+    if (!rule.power_mean) *value = qn_ecma_series_single_value(rule, series, frames);
+    return true;
+}
+
 double qn_ecma_series_single_value(qn_ecma_rule rule, const double *series, uint64_t frames) noexcept {
     const double *averaged = series + rule.first_frame;
     const uint64_t count = frames - rule.first_frame;

@@ -61,6 +61,13 @@ bool qn_ecma_sums_add(qn_ecma_sums *sums, const double *specific, uint64_t frame
 // (`value` may be null). Needs more frames than the rule's first frame.
 void qn_ecma_sums_result(const qn_ecma_sums &sums, double *averaged, double *value) noexcept;
 
+// All three results of `frames` frames of checked values in one pass of
+// the running sums: their time-dependent values into `series`, the
+// averaged specific values (53) and the single value. False, with nothing
+// written, when a sum or a power is not finite; nothing fails after that.
+bool qn_ecma_reduce(qn_ecma_rule rule, const double *specific, uint64_t frames, double *series, double *averaged,
+                    double *value) noexcept;
+
 // The single value of a series of checked time-dependent values, frame 0
 // first, with more frames than the rule's first frame: the power mean or
 // the percentile from the first frame on. NaN when a power sum overflows.

@@ -39,19 +39,8 @@ QN_API qn_status qn_ecma_aggregate(qn_ecma_metric metric, const double *specific
     const qn_status checked = qn_ecma_check_values(specific, values);
     if (checked != QN_STATUS_SUCCESS) return checked;
 
-    qn_ecma_sums sums;
-    qn_ecma_sums_start(&sums, rule);
-    if (!qn_ecma_sums_add(&sums, specific, frame_count)) return QN_STATUS_NUMERICAL_FAILURE;
-    // Nothing can fail from here on: every frame's value is finite, and so
-    // is a percentile or power mean of finite values.
-    double result[bands];
-    double single = 0;
-    qn_ecma_sums_result(sums, result, &single);
-    qn_ecma_frame_values(specific, frame_count, series);
-    if (!rule.power_mean) single = qn_ecma_series_single_value(rule, series, frame_count);
-    for (uint64_t b = 0; b < bands; ++b) averaged[b] = result[b];
-    *value = single;
-    return QN_STATUS_SUCCESS;
+    return qn_ecma_reduce(rule, specific, frame_count, series, averaged, value) ? QN_STATUS_SUCCESS
+                                                                               : QN_STATUS_NUMERICAL_FAILURE;
 }
 
 QN_API qn_status qn_ecma_single_value(qn_ecma_metric metric, const double *series, uint64_t frame_count,

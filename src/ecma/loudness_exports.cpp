@@ -69,15 +69,11 @@ QN_API qn_status qn_loudness_ecma(const double *samples, uint64_t sample_count, 
     const double *specific_loudness = work.get() + plane(specific_array, frames);
     qn_ecma_rule rule{};
     qn_ecma_rule_of(QN_ECMA_LOUDNESS, &rule);
-    qn_ecma_sums sums;
-    qn_ecma_sums_start(&sums, rule);
-    if (!qn_ecma_sums_add(&sums, specific_loudness, frames)) return QN_STATUS_NUMERICAL_FAILURE;
+    double *series = work.get() + plane(series_array, frames);
     double band_means[bands];
     double single = 0;
-    qn_ecma_sums_result(sums, band_means, &single);
-
-    double *series = work.get() + plane(series_array, frames);
-    qn_ecma_frame_values(specific_loudness, frames, series);
+    if (!qn_ecma_reduce(rule, specific_loudness, frames, series, band_means, &single))
+        return QN_STATUS_NUMERICAL_FAILURE;
     std::memcpy(loudness, series, frames * sizeof(double));
     if (averaged != nullptr) std::memcpy(averaged, band_means, sizeof band_means);
     *value = single;
