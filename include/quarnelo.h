@@ -698,6 +698,8 @@ QN_API QN_NODISCARD qn_status qn_ecma_roughness_frame_count(uint64_t sample_coun
  * Total roughness of a frame is 0.5 times the sum over its 53 bands; a 1
  * kHz tone of 60 dB SPL, fully amplitude-modulated at 70 Hz, has about 1
  * asper after the first 0.3 s. Every value is finite and not negative.
+ * qn_ecma_aggregate reduces the output to the total of every frame, the
+ * averaged specific roughness and the single value (a 90th percentile).
  *
  * samples         read: sound pressure in Pa at 48000 Hz.
  * sample_count    number of samples: at least 15360 (0.32 s).
@@ -737,6 +739,319 @@ QN_API QN_NODISCARD qn_status qn_roughness_ecma(const double *samples, uint64_t 
                                                 int32_t sample_rate, qn_sound_field sound_field,
                                                 double *out, uint64_t capacity,
                                                 uint64_t *frame_count);
+
+/* ------------------------------------------------------------------------
+ * Loudness (ECMA-418-2, hearing model of Sottek)
+ * ---------------------------------------------------------------------- */
+
+/* Loudness after ECMA-418-2 in sone_HMS, from a signal. The tonal analysis
+ * of qn_ecma_tonal_analysis gives, per frame l (one every 256 samples) and
+ * auditory band z, the specific loudness N'(l,z): its array 4, where the
+ * tonal loudness and 0.5331 times the noise loudness are added as a power
+ * sum, [N't^e + (0.5331 N'n)^e]^(1/e), with the exponent
+ * e(l) = 0.2918 / (the frame's largest N't + N'n + 1e-12) + 0.5459. From
+ * N'(l,z) this function reduces as the loudness rules of "Single values and
+ * averages over time" below say:
+ *   N(l)   the time-dependent loudness, 0.5 times the sum over the bands;
+ *   N'(z)  the time-averaged specific loudness, a power mean over the
+ *          frames from QN_ECMA_LOUDNESS_FIRST_FRAME (57) on;
+ *   N      the single value, the same power mean of N(l). It is not half
+ *          the sum of N'(z).
+ * A 1 kHz tone of 40 dB SPL in the free field has N = 1 sone_HMS, and
+ * N(l) = 1 once it is steady; its averaged specific loudness is 0.348
+ * sone_HMS/Bark at 9 Bark (band 17). The values are those qn_ecma_aggregate
+ * gives for QN_ECMA_LOUDNESS and the specific loudness, bit for bit.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: 14592 (0.304 s) ... 1113765679922085632.
+ *                 Every such signal has V >= 58 frames, so at least one
+ *                 frame enters the averages.
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE, as for
+ *                 qn_ecma_tonal_analysis.
+ * loudness        written: N(l), V values in sone_HMS, V the number of
+ *                 frames (qn_ecma_tonal_frame_count); frame l stands for
+ *                 the instant 256 l / 48000 s after the first sample.
+ * loudness_capacity  room at `loudness` in doubles, at least V.
+ * averaged        written when not null: N'(z), 53 values in
+ *                 sone_HMS/Bark, band b at 0.5 (b + 1) Bark. Pass null
+ *                 when not wanted.
+ * averaged_capacity  room at `averaged`: 0 with a null pointer, else >= 53.
+ * value           written: N in sone_HMS.
+ * specific        written when not null: N'(l,z), V x 53 values in
+ *                 sone_HMS/Bark, frame-major (53 l + b), the same as array 4
+ *                 of qn_ecma_tonal_analysis. Pass null when not wanted.
+ * specific_capacity  room at `specific`: 0 with a null pointer, else at
+ *                 least 53 V.
+ * frame_count     written: V from check 5 on (also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL, so a first call with small
+ *                 capacities learns it, and after any later failure); 0
+ *                 after a failure of checks 2 to 4.
+ *
+ * Checks, in order:
+ *  1. frame_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *frame_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *     field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  3. loudness or value null                       QN_STATUS_NULL_POINTER
+ *  4. sample_count below 14592                     QN_STATUS_INPUT_TOO_SHORT
+ *     sample_count above 1113765679922085632       QN_STATUS_SIZE_OVERFLOW
+ *  5. *frame_count = V; loudness_capacity below V, or averaged or specific
+ *     null with a non-zero capacity or not null
+ *     with less than 53 or 53 V                    QN_STATUS_OUTPUT_TOO_SMALL
+ *  6. two outputs share memory, or an output and
+ *     the samples (the values written count)       QN_STATUS_INVALID_ARGUMENT
+ *  7. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  8. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ *  9. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS, with every value finite and not negative.
+ * The outputs are written only on success. Working memory is that of the
+ * tonal analysis (below 16 MiB) and its five arrays for the whole signal,
+ * 265 doubles per frame (about 400 kB per second of signal); hosts that
+ * analyse hours reduce the specific loudness piece by piece with an
+ * accumulator instead. */
+QN_API QN_NODISCARD qn_status qn_loudness_ecma(const double *samples, uint64_t sample_count,
+                                               int32_t sample_rate, qn_sound_field field,
+                                               double *loudness, uint64_t loudness_capacity,
+                                               double *averaged, uint64_t averaged_capacity,
+                                               double *value, double *specific,
+                                               uint64_t specific_capacity, uint64_t *frame_count);
+
+/* ------------------------------------------------------------------------
+ * Single values and averages over time (ECMA-418-2)
+ *
+ * Loudness, roughness and fluctuation strength of the hearing model reduce
+ * their specific values X'(l,z) (frames l, bands z = 0 ... 52; arrays of 53
+ * values per frame, frame-major) by the same steps:
+ *
+ *  - the time-dependent value X(l) = 0.5 times the sum over the 53 bands of
+ *    X'(l,z), added in band order;
+ *  - over the frames from the metric's first frame f on (the earlier ones
+ *    hold the filters' transients), L = frames - f of them:
+ *      loudness (frames every 256 samples, f = 57, 0.304 s): the averaged
+ *        specific values are the power means
+ *        X'(z) = [ (1/L) sum over l of X'(l,z)^p ]^(1/p), p = 1 / log10(2),
+ *        and the single value is the same power mean of X(l);
+ *      roughness (frames every 960 samples, f = 16, 0.32 s) and fluctuation
+ *        strength (frames every 960 samples, f = 36, 0.72 s): the averaged
+ *        specific values are the arithmetic means of X'(l,z) (for roughness
+ *        this is the library's reading: the frames are the standard's, the
+ *        kind of mean is not stated), and the single value is the 90th
+ *        percentile of X(l) by linear interpolation between order
+ *        statistics: with the L values sorted ascending, x_0 <= ... <=
+ *        x_(L-1), h = 0.9 (L - 1) and i = floor(h), it is
+ *        x_i + (h - i) (x_(i+1) - x_i), and x_i when i = L - 1. (The ISO
+ *        532-1 percentiles of the front ends keep their nearest rank.)
+ *
+ * A series of f frames or fewer has no averages: QN_STATUS_INPUT_TOO_SHORT.
+ * The results are the same bits whichever way they are computed: in one
+ * call (qn_ecma_aggregate), piece by piece (an accumulator, with
+ * qn_ecma_single_value for the percentiles), or within qn_loudness_ecma.
+ * Tonality has no such reduction here and no two-ear combination: each
+ * ear's tonality is reported on its own.
+ * ---------------------------------------------------------------------- */
+
+/* The first frame of the averages and single values, by metric. */
+#define QN_ECMA_LOUDNESS_FIRST_FRAME 57    /* 57 * 256 samples: 0.304 s */
+#define QN_ECMA_ROUGHNESS_FIRST_FRAME 16   /* 16 * 960 samples: 0.32 s */
+#define QN_ECMA_FLUCTUATION_FIRST_FRAME 36 /* 36 * 960 samples: 0.72 s */
+
+/* The time-dependent values, the averaged specific values and the single
+ * value of one metric, from its specific values, in one call.
+ *
+ * metric          QN_ECMA_LOUDNESS, QN_ECMA_ROUGHNESS or
+ *                 QN_ECMA_FLUCTUATION: one flag alone.
+ * specific        read: frame_count x 53 values, frame-major (53 l + b),
+ *                 finite and not negative: specific loudness in
+ *                 sone_HMS/Bark, roughness in asper/Bark or fluctuation
+ *                 strength in vacil_HMS/Bark, of one ear (the output of the
+ *                 metric's analysis) or of two combined (qn_ecma_binaural).
+ * frame_count     frames at `specific`, more than the metric's first frame.
+ * series          written: X(l), frame_count values.
+ * series_capacity room at `series` in doubles, at least frame_count.
+ * averaged        written: X'(z), 53 values.
+ * averaged_capacity  room at `averaged`, at least 53.
+ * value           written: the single value.
+ *
+ * Checks, in order:
+ *  1. specific, series, averaged or value null     QN_STATUS_NULL_POINTER
+ *  2. metric not one of the three flags            QN_STATUS_INVALID_ARGUMENT
+ *  3. frame_count * 53 not below 2^60              QN_STATUS_SIZE_OVERFLOW
+ *  4. frame_count at most the first frame          QN_STATUS_INPUT_TOO_SHORT
+ *  5. series_capacity below frame_count or
+ *     averaged_capacity below 53                   QN_STATUS_OUTPUT_TOO_SMALL
+ *  6. two outputs share memory, or an output and
+ *     `specific` (the values written count)        QN_STATUS_INVALID_ARGUMENT
+ *  7. the values from index 0 on, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ *  8. a sum or a power beyond the largest double   QN_STATUS_NUMERICAL_FAILURE
+ *     (specific loudness above about 1e90, or sums near 1e308)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. Uses no heap
+ * memory. */
+QN_API QN_NODISCARD qn_status qn_ecma_aggregate(qn_ecma_metric metric, const double *specific,
+                                                uint64_t frame_count, double *series,
+                                                uint64_t series_capacity, double *averaged,
+                                                uint64_t averaged_capacity, double *value);
+
+/* The single value of a metric from its time-dependent values X(l), frame
+ * 0 first: the power mean (loudness) or the 90th percentile (roughness,
+ * fluctuation strength) over the frames from the metric's first frame on,
+ * as above. For the series an accumulator hands out, or any a host keeps;
+ * the percentile is found without a copy of the series (it is read up to
+ * 16 times).
+ *
+ * metric          QN_ECMA_LOUDNESS, QN_ECMA_ROUGHNESS or
+ *                 QN_ECMA_FLUCTUATION: one flag alone.
+ * series          read: frame_count values, finite and not negative.
+ * frame_count     frames at `series`, more than the metric's first frame.
+ * value           written: the single value.
+ *
+ * Checks, in order:
+ *  1. series or value null                         QN_STATUS_NULL_POINTER
+ *  2. metric not one of the three flags            QN_STATUS_INVALID_ARGUMENT
+ *  3. frame_count not below 2^60                   QN_STATUS_SIZE_OVERFLOW
+ *  4. frame_count at most the first frame          QN_STATUS_INPUT_TOO_SHORT
+ *  5. value within the series                      QN_STATUS_INVALID_ARGUMENT
+ *  6. the values from index 0 on, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ *  7. a power sum beyond the largest double        QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. Uses no heap
+ * memory. */
+QN_API QN_NODISCARD qn_status qn_ecma_single_value(qn_ecma_metric metric, const double *series,
+                                                   uint64_t frame_count, double *value);
+
+/* Accumulators: the same reductions over specific values that arrive in
+ * pieces, as a long recording analysed block by block delivers them. Add
+ * the frames of each piece in order; read the averaged specific values
+ * (and the loudness single value) at the end. An accumulator holds a few
+ * hundred bytes whatever has been added. The percentile single values need
+ * the whole series of time-dependent values, which qn_ecma_accumulator_add
+ * hands to the caller (8 bytes per frame) for qn_ecma_single_value. The
+ * results are those of qn_ecma_aggregate over all the frames added, bit for
+ * bit, whatever the pieces.
+ *
+ * An accumulator is created and destroyed by the caller. Distinct
+ * accumulators may be used from distinct threads at once; one accumulator
+ * must not be used by two threads at the same time. */
+typedef struct qn_ecma_accumulator qn_ecma_accumulator;
+
+/* Creates an empty accumulator for one metric.
+ *
+ * metric          QN_ECMA_LOUDNESS, QN_ECMA_ROUGHNESS or
+ *                 QN_ECMA_FLUCTUATION: one flag alone.
+ * accumulator     written: the new accumulator, to be released with
+ *                 qn_ecma_accumulator_destroy; null after any failure.
+ *
+ * Checks, in order:
+ *  1. accumulator null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *accumulator is set to null
+ *  2. metric not one of the three flags            QN_STATUS_INVALID_ARGUMENT
+ *  3. no memory for the accumulator                QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS. */
+QN_API QN_NODISCARD qn_status qn_ecma_accumulator_create(qn_ecma_metric metric,
+                                                         qn_ecma_accumulator **accumulator);
+
+/* Releases an accumulator. A null accumulator is ignored. */
+QN_API void qn_ecma_accumulator_destroy(qn_ecma_accumulator *accumulator);
+
+/* Adds the next frames of specific values and hands out their
+ * time-dependent values.
+ *
+ * specific        read: frame_count x 53 values, frame-major, finite and
+ *                 not negative, the frames that follow those added before.
+ *                 May be null when frame_count is 0.
+ * frame_count     frames at `specific`, 0 or more.
+ * series          written when not null: X(l) of these frames,
+ *                 frame_count values. Pass null when not wanted.
+ * series_capacity room at `series`: 0 with a null pointer, else at least
+ *                 frame_count.
+ *
+ * Checks, in order:
+ *  1. accumulator null                             QN_STATUS_NULL_POINTER
+ *  2. specific null with frame_count above 0       QN_STATUS_NULL_POINTER
+ *  3. frame_count * 53 not below 2^60, or all
+ *     frames added reaching 2^60                   QN_STATUS_SIZE_OVERFLOW
+ *  4. series null with a non-zero capacity, or not
+ *     null with a capacity below frame_count       QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. series and specific share memory (the values
+ *     written count)                               QN_STATUS_INVALID_ARGUMENT
+ *  6. the values from index 0 on, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ *  7. a sum or a power beyond the largest double   QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure nothing is written and
+ * the accumulator is as it was before the call. */
+QN_API QN_NODISCARD qn_status qn_ecma_accumulator_add(qn_ecma_accumulator *accumulator,
+                                                      const double *specific, uint64_t frame_count,
+                                                      double *series, uint64_t series_capacity);
+
+/* The averaged specific values of everything added so far and, for
+ * loudness, the single value. The accumulator is not changed: more frames
+ * may follow.
+ *
+ * averaged        written: X'(z), 53 values.
+ * averaged_capacity  room at `averaged`, at least 53.
+ * value           loudness: written when not null, the single value. Must
+ *                 be null for roughness and fluctuation strength, whose
+ *                 single value is a percentile of the series
+ *                 (qn_ecma_single_value).
+ *
+ * Checks, in order:
+ *  1. accumulator or averaged null                 QN_STATUS_NULL_POINTER
+ *  2. averaged_capacity below 53                   QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. value not null for roughness or fluctuation
+ *     strength, or within the 53 averaged values   QN_STATUS_INVALID_ARGUMENT
+ *  4. frames added at most the first frame         QN_STATUS_INPUT_TOO_SHORT
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_ecma_accumulator_result(const qn_ecma_accumulator *accumulator,
+                                                         double *averaged,
+                                                         uint64_t averaged_capacity,
+                                                         double *value);
+
+/* ------------------------------------------------------------------------
+ * Two ears (ECMA-418-2)
+ * ---------------------------------------------------------------------- */
+
+/* Combines the specific values of a head recording's two ears, element by
+ * element, by their quadratic mean
+ *     X'_B = sqrt((X'_L^2 + X'_R^2) / 2).
+ * The standard combines specific loudness, specific roughness and specific
+ * fluctuation strength so, per frame and band, before any sum or average:
+ * the combined arrays then go to qn_ecma_aggregate or an accumulator like
+ * one ear's (combining the ears' time-dependent or single values instead
+ * gives other results). Tonality has no combined value: each ear's
+ * tonality is reported on its own.
+ *
+ * Equal left and right values give that value back exactly, over the whole
+ * range of doubles: the squares are formed on values scaled by a power of
+ * two where they would overflow or underflow.
+ *
+ * left, right     read: count values each, finite and not negative, in the
+ *                 same layout (any: one frame, a whole analysis, ...).
+ * count           number of values, 0 or more.
+ * out             written: count values. It may be `left` or `right`
+ *                 itself (the combination in place); any other overlap with
+ *                 them is refused.
+ * out_capacity    room at `out` in doubles, at least count.
+ *
+ * Checks, in order:
+ *  1. left, right or out null                      QN_STATUS_NULL_POINTER
+ *  2. count not below 2^60                         QN_STATUS_SIZE_OVERFLOW
+ *  3. out_capacity below count                     QN_STATUS_OUTPUT_TOO_SMALL
+ *  4. out shares memory with left or right without
+ *     being that array                             QN_STATUS_INVALID_ARGUMENT
+ *  5. the values from index 0 on, left before
+ *     right at each index:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. Uses no heap
+ * memory. */
+QN_API QN_NODISCARD qn_status qn_ecma_binaural(const double *left, const double *right,
+                                               uint64_t count, double *out,
+                                               uint64_t out_capacity);
 
 #ifdef __cplusplus
 } /* extern "C" */

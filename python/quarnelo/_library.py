@@ -26,6 +26,9 @@ _uint64_out = ctypes.POINTER(ctypes.c_uint64)
 _text = ctypes.c_char_p           # const char *
 _meter = ctypes.c_void_p          # qn_loudness_meter * and const qn_loudness_meter *
 _meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_loudness_meter **
+_metric = ctypes.c_int32          # qn_ecma_metric
+_accumulator = ctypes.c_void_p    # qn_ecma_accumulator * and const qn_ecma_accumulator *
+_accumulator_out = ctypes.POINTER(ctypes.c_void_p)  # qn_ecma_accumulator **
 
 # Every function of quarnelo.h, in the header's order: name, result type,
 # argument types. A test compares this table with the header itself.
@@ -69,6 +72,20 @@ DECLARATIONS = (
     ("qn_ecma_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_ecma", _status,
      (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
+    # Loudness (ECMA-418-2)
+    ("qn_loudness_ecma", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _doubles, _doubles,
+      _uint64, _uint64_out)),
+    # Single values and averages over time (ECMA-418-2)
+    ("qn_ecma_aggregate", _status,
+     (_metric, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _doubles)),
+    ("qn_ecma_single_value", _status, (_metric, _doubles, _uint64, _doubles)),
+    ("qn_ecma_accumulator_create", _status, (_metric, _accumulator_out)),
+    ("qn_ecma_accumulator_destroy", None, (_accumulator,)),
+    ("qn_ecma_accumulator_add", _status, (_accumulator, _doubles, _uint64, _doubles, _uint64)),
+    ("qn_ecma_accumulator_result", _status, (_accumulator, _doubles, _uint64, _doubles)),
+    # Two ears (ECMA-418-2)
+    ("qn_ecma_binaural", _status, (_doubles, _doubles, _uint64, _doubles, _uint64)),
 )
 
 

@@ -3,3 +3,4 @@ list(APPEND QUARNELO_SOURCES ecma/front_end.cpp ecma/auditory_filter.cpp ecma/pe
 list(APPEND QUARNELO_SOURCES ecma/peak_analysis.cpp)
 list(APPEND QUARNELO_SOURCES ecma/roughness_engine.cpp)
 list(APPEND QUARNELO_SOURCES ecma/roughness_exports.cpp)
+list(APPEND QUARNELO_SOURCES ecma/aggregate.cpp ecma/aggregate_exports.cpp ecma/binaural.cpp ecma/loudness_exports.cpp)

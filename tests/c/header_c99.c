@@ -147,6 +147,41 @@ int main(void) {
         expect(status == QN_STATUS_SUCCESS && frames == 58 && strongest > 0.5, "ECMA-418-2 tonality");
     }
 
+    {
+        /* ECMA-418-2 loudness of the shortest signal (58 frames; frame 57
+         * alone enters the averages), its two ears combined and reduced,
+         * and the same piece by piece. */
+        static double tone[14592];
+        static double series[58], specific[58 * QN_ECMA_BANDS], both[58 * QN_ECMA_BANDS];
+        static double again[58];
+        double averaged[QN_ECMA_BANDS], combined[QN_ECMA_BANDS];
+        double value = -1.0, binaural = -1.0, piecewise = -1.0, roughness = -1.0;
+        uint64_t frames = 0;
+        qn_ecma_accumulator *accumulator = NULL;
+        for (i = 0; i < 14592; ++i) tone[i] = 0.0283 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_loudness_ecma(tone, 14592, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, series, 58, averaged,
+                                  QN_ECMA_BANDS, &value, specific, 58 * QN_ECMA_BANDS, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 58 && value > 1.0 && series[0] == 0.0,
+               "ECMA-418-2 loudness");
+        status = qn_ecma_binaural(specific, specific, 58 * QN_ECMA_BANDS, both, 58 * QN_ECMA_BANDS);
+        expect(status == QN_STATUS_SUCCESS && memcmp(both, specific, sizeof both) == 0, "two equal ears");
+        status = qn_ecma_aggregate(QN_ECMA_LOUDNESS, both, 58, again, 58, combined, QN_ECMA_BANDS,
+                                   &binaural);
+        expect(status == QN_STATUS_SUCCESS && binaural == value, "loudness of two equal ears");
+        status = qn_ecma_accumulator_create(QN_ECMA_LOUDNESS, &accumulator);
+        expect(status == QN_STATUS_SUCCESS, "accumulator");
+        status = qn_ecma_accumulator_add(accumulator, specific, 50, again, 58);
+        expect(status == QN_STATUS_SUCCESS, "accumulator, first piece");
+        status = qn_ecma_accumulator_add(accumulator, specific + 50 * QN_ECMA_BANDS, 8, NULL, 0);
+        expect(status == QN_STATUS_SUCCESS, "accumulator, second piece");
+        status = qn_ecma_accumulator_result(accumulator, combined, QN_ECMA_BANDS, &piecewise);
+        expect(status == QN_STATUS_SUCCESS && piecewise == value && combined[17] == averaged[17],
+               "accumulator result");
+        qn_ecma_accumulator_destroy(accumulator);
+        status = qn_ecma_single_value(QN_ECMA_ROUGHNESS, series, 58, &roughness);
+        expect(status == QN_STATUS_SUCCESS && roughness > 0.0, "single value of a series");
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

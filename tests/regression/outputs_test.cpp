@@ -133,6 +133,24 @@ std::vector<row> compute_rows() {
             << s.name;
         for (uint64_t f = frames / 2; f < frames; f += frames / 4)
             for (uint64_t b : probe_bands) add(rows, s.name, "ecma_specific_roughness", f * ecma_bands + b, rough[f * ecma_bands + b]);
+
+        // Their single values and averaged specific values.
+        std::vector<double> series(frames), averaged(ecma_bands);
+        double value = 0;
+        EXPECT_EQ(qn_ecma_aggregate(QN_ECMA_ROUGHNESS, rough.data(), frames, series.data(), frames, averaged.data(),
+                                    ecma_bands, &value),
+                  QN_STATUS_SUCCESS)
+            << s.name;
+        add(rows, s.name, "ecma_roughness", 0, value);
+        for (uint64_t b : probe_bands) add(rows, s.name, "ecma_roughness_averaged", b, averaged[b]);
+        EXPECT_EQ(qn_ecma_tonal_frame_count(n, 48000, &frames), QN_STATUS_SUCCESS);
+        series.resize(frames);
+        EXPECT_EQ(qn_loudness_ecma(x.data(), n, 48000, QN_SOUND_FIELD_FREE, series.data(), frames, averaged.data(),
+                                   ecma_bands, &value, nullptr, 0, &frames),
+                  QN_STATUS_SUCCESS)
+            << s.name;
+        add(rows, s.name, "ecma_loudness", 0, value);
+        for (uint64_t b : probe_bands) add(rows, s.name, "ecma_loudness_averaged", b, averaged[b]);
     }
     return rows;
 }

@@ -85,6 +85,35 @@ std::vector<double> analyse(const std::vector<double> &x) {
                                &frames) != QN_STATUS_SUCCESS)
         return {};
     all.insert(all.end(), tonal.begin(), tonal.end());
+    // ECMA-418-2 loudness, its ears combined (the tonal and noise parts
+    // stand in for a second ear), and the roughness reduced piece by piece.
+    std::vector<double> series(frames), per_band(53 * frames), both(53 * frames), averaged(53);
+    double value = 0;
+    if (qn_loudness_ecma(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, series.data(), series.size(),
+                         averaged.data(), 53, &value, per_band.data(), per_band.size(), &frames) != QN_STATUS_SUCCESS ||
+        qn_ecma_binaural(tonal.data(), tonal.data() + 53 * frames, both.size(), both.data(), both.size()) !=
+            QN_STATUS_SUCCESS ||
+        qn_ecma_aggregate(QN_ECMA_LOUDNESS, both.data(), frames, series.data(), frames, averaged.data(), 53,
+                          &value) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), per_band.begin(), per_band.end());
+    all.insert(all.end(), series.begin(), series.end());
+    all.insert(all.end(), averaged.begin(), averaged.end());
+    all.push_back(value);
+    qn_ecma_accumulator *accumulator = nullptr;
+    if (qn_ecma_accumulator_create(QN_ECMA_ROUGHNESS, &accumulator) != QN_STATUS_SUCCESS) return {};
+    const uint64_t rough_frames = re.size() / 53;
+    std::vector<double> rough_series(rough_frames);
+    const qn_status added = qn_ecma_accumulator_add(accumulator, re.data(), 7, rough_series.data(), 7);
+    const qn_status rest = qn_ecma_accumulator_add(accumulator, re.data() + 7 * 53, rough_frames - 7,
+                                                   rough_series.data() + 7, rough_frames - 7);
+    const qn_status result = qn_ecma_accumulator_result(accumulator, averaged.data(), 53, nullptr);
+    qn_ecma_accumulator_destroy(accumulator);
+    if (added != QN_STATUS_SUCCESS || rest != QN_STATUS_SUCCESS || result != QN_STATUS_SUCCESS ||
+        qn_ecma_single_value(QN_ECMA_ROUGHNESS, rough_series.data(), rough_frames, &value) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), averaged.begin(), averaged.end());
+    all.push_back(value);
 
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;
