@@ -786,8 +786,10 @@ QN_API QN_NODISCARD qn_status qn_ecma_roughness_frame_count(uint64_t sample_coun
  *  then the number of frames is written to *frame_count and stays there
  *  whatever follows:
  *  6. capacity below 53 * frames                   QN_STATUS_OUTPUT_TOO_SMALL
- *  7. (sample_count / 4096 + 2) * 13621 reaching 2^60
- *                                                  QN_STATUS_SIZE_OVERFLOW
+ *  7. sample_count above 346697487913484288, where
+ *     the modulation spectra of the analysis's
+ *     ceil(sample_count / 4096) + 1 blocks, 13621
+ *     values each, reach 2^60 values               QN_STATUS_SIZE_OVERFLOW
  *  8. samples null                                 QN_STATUS_NULL_POINTER
  *  9. two of samples, out and frame_count
  *     overlapping (see above)                      QN_STATUS_INVALID_ARGUMENT
