@@ -62,6 +62,7 @@ std::vector<double> a_pattern() {
 std::vector<export_case> exports() {
     const buffer loudness{"loudness", kind::output, 1, false};
     const buffer pattern{"specific", kind::output, 240, true};
+    const buffer count{"frame count", kind::count, 1, false};
     return {
         {"qn_loudness_from_levels",
          {{"levels", kind::input, 28, false}, loudness, pattern},
@@ -81,7 +82,7 @@ std::vector<export_case> exports() {
          {{"samples", kind::input, time_n, false},
           {"loudness", kind::output, time_frames, true},
           {"specific", kind::output, 240 * time_frames, true},
-          {"frame count", kind::count, 1, false}},
+          count},
          qn_test::sine(1000, 0.2, time_n),
          [](double *const *at, const uint64_t *room) -> qn_status {
              return qn_loudness_time(at[0], time_n, 48000, QN_SOUND_FIELD_FREE, at[1], room[1], at[2], room[2],
@@ -92,7 +93,7 @@ std::vector<export_case> exports() {
          {{"samples", kind::input, time_n, false},
           {"loudness", kind::output, time_frames, true},
           {"specific", kind::output, 240 * time_frames, true},
-          {"frame count", kind::count, 1, false}},
+          count},
          qn_test::sine(1000, 0.2, time_n),
          [](double *const *at, const uint64_t *room) -> qn_status {
              qn_loudness_meter *meter = nullptr;
@@ -129,14 +130,14 @@ std::vector<export_case> exports() {
          [](double *const *at, const uint64_t *) -> qn_status { return qn_sharpness_din(at[0], 240, at[1]); },
          {{0, 1}}},
         {"qn_roughness_dw",
-         {{"samples", kind::input, 14400, false}, {"out", kind::output, 2, true}, {"frame count", kind::count, 1, false}},
+         {{"samples", kind::input, 14400, false}, {"out", kind::output, 2, true}, count},
          qn_test::am_tone(1000, 70, 1.0, 0.05, 14400),
          [](double *const *at, const uint64_t *room) -> qn_status {
              return qn_roughness_dw(at[0], 14400, 48000, at[1], room[1], count_at(at[2]));
          },
          {{0, 1}, {0, 2}}},
         {"qn_tonality_aures",
-         {{"samples", kind::input, 12000, false}, {"out", kind::output, 1, true}, {"frame count", kind::count, 1, false}},
+         {{"samples", kind::input, 12000, false}, {"out", kind::output, 1, true}, count},
          qn_test::sine(1000, 0.02, 12000),
          [](double *const *at, const uint64_t *room) -> qn_status {
              return qn_tonality_aures(at[0], 12000, 48000, QN_SOUND_FIELD_FREE, at[1], room[1], count_at(at[2]));
@@ -145,7 +146,7 @@ std::vector<export_case> exports() {
         {"qn_ecma_tonal_analysis",
          {{"samples", kind::input, ecma_tonal_n, false},
           {"out", kind::output, ecma_tonal_values, true},
-          {"frame count", kind::count, 1, false}},
+          count},
          qn_test::sine(1000, 0.02, ecma_tonal_n),
          [](double *const *at, const uint64_t *room) -> qn_status {
              return qn_ecma_tonal_analysis(at[0], ecma_tonal_n, 48000, QN_SOUND_FIELD_FREE, at[1], room[1],
@@ -155,7 +156,7 @@ std::vector<export_case> exports() {
         {"qn_roughness_ecma",
          {{"samples", kind::input, ecma_rough_n, false},
           {"out", kind::output, ecma_rough_values, true},
-          {"frame count", kind::count, 1, false}},
+          count},
          qn_test::am_tone(1000, 70, 1.0, 0.05, ecma_rough_n),
          [](double *const *at, const uint64_t *room) -> qn_status {
              return qn_roughness_ecma(at[0], ecma_rough_n, 48000, QN_SOUND_FIELD_FREE, at[1], room[1],
