@@ -3,7 +3,8 @@
 // on success every value is finite and not negative. Amplitudes reach the
 // numerical failures, counts the size checks, capacities the too-small
 // outputs, and the filter bank's baseline vector path is held to the
-// processor's best one, bit for bit.
+// processor's best one, bit for bit. With overlapping arrays each call gives
+// the same bits or refuses them.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -15,6 +16,7 @@
 #include "loudness/filter_bank.h"
 #include "loudness/loudness.h"
 #include "outcomes.h"
+#include "overlap.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 #include "support/sentinel.h"
@@ -41,6 +43,10 @@ const qn_simd best = qn_simd_best();
     qn_fuzz_expect("qn_sharpness_din",
                    qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_ARGUMENT,
                                      QN_STATUS_NON_FINITE_INPUT})) &&
+    qn_fuzz_expect("qn_loudness_stationary overlapping", qn_fuzz_overlap_outcomes(true, true)) &&
+    qn_fuzz_expect("qn_loudness_time overlapping", qn_fuzz_overlap_outcomes(true, false)) &&
+    // Sharpness has one output, which may lie in the pattern: nothing to refuse.
+    qn_fuzz_expect("qn_sharpness_din overlapping", qn_fuzz_overlap_outcomes(false, true)) &&
     qn_fuzz_expect("vector paths", best != qn_simd::baseline ? std::vector<std::string>{"levels alike", "levels fail alike",
                                                                         "time alike", "time fails alike"}
                                             : std::vector<std::string>{"baseline only"});
@@ -74,7 +80,8 @@ uint64_t carve_room(carver &in, uint64_t needed) {
     }
 }
 
-void stationary(carver &in, const std::vector<double> &x, int32_t rate, qn_sound_field field) {
+void stationary(carver &in, const std::vector<double> &x, int32_t rate, qn_sound_field field,
+                const overlap_choice &overlap) {
     const uint64_t count = carve_count(in, x.size(), false);
     const uint8_t shape = in.take<uint8_t>();
     const bool null_loudness = (shape & 15u) == 1, null_specific = (shape & 3u) == 2;
@@ -88,6 +95,22 @@ void stationary(carver &in, const std::vector<double> &x, int32_t rate, qn_sound
                                null_specific ? nullptr : specific.data(), capacity));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
+    if (overlap.wanted) {
+        overlap_block block({x.size(), 1, specific.size()}, overlap);
+        block.fill(0, x.data(), x.size());
+        qn_test_fail_allocation_at(0, true);
+        const qn_status o = QN_FUZZ_STATUS(
+            "qn_loudness_stationary",
+            qn_loudness_stationary(x.empty() ? nullptr : block.at(0), count, rate, field,
+                                   null_loudness ? nullptr : block.at(1), null_specific ? nullptr : block.at(2),
+                                   capacity));
+        qn_test_fail_allocation_at(-1);
+        const bool ok = s == QN_STATUS_SUCCESS;
+        const char *verdict = block.judge(o, s, {x.data(), &loudness, specific.data()},
+                                          {0, ok ? 1u : 0u, ok && !null_specific ? 240u : 0u}, {count, 1, 240}, -1);
+        QN_FUZZ_ASSERT(verdict != nullptr);
+        QN_FUZZ_OUTCOME("qn_loudness_stationary overlapping", verdict);
+    }
     if (s != QN_STATUS_SUCCESS) {
         QN_FUZZ_ASSERT(loudness == sentinel && untouched(specific));
         return;
@@ -97,7 +120,8 @@ void stationary(carver &in, const std::vector<double> &x, int32_t rate, qn_sound
         QN_FUZZ_ASSERT(k < 240 ? std::isfinite(specific[k]) && specific[k] >= 0 : specific[k] == sentinel);
 }
 
-void time_varying(carver &in, const std::vector<double> &x, int32_t rate, qn_sound_field field) {
+void time_varying(carver &in, const std::vector<double> &x, int32_t rate, qn_sound_field field,
+                  const overlap_choice &overlap) {
     const uint64_t count = carve_count(in, x.size(), true);
     uint64_t frames = 0;
     const bool null_count = (in.take<uint8_t>() & 15u) == 0;
@@ -120,6 +144,26 @@ void time_varying(carver &in, const std::vector<double> &x, int32_t rate, qn_sou
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
     QN_FUZZ_ASSERT(qn_test_live_allocations() == 0);
+    if (overlap.wanted) {
+        // The samples, the two series and the frame count.
+        overlap_block block({x.size(), loudness.size(), specific.size(), 1}, overlap);
+        block.fill(0, x.data(), x.size());
+        qn_test_fail_allocation_at(fail_at);
+        const qn_status o = QN_FUZZ_STATUS(
+            "qn_loudness_time",
+            qn_loudness_time(x.empty() || (nulls & 7u) == 1 ? nullptr : block.at(0), count, rate, field,
+                             (nulls & 7u) == 2 ? nullptr : block.at(1), loudness_room,
+                             (nulls & 7u) == 3 ? nullptr : block.at(2), specific_room,
+                             (nulls & 7u) == 4 ? nullptr : block.count_at(3)));
+        qn_test_fail_allocation_at(-1);
+        QN_FUZZ_ASSERT(qn_test_live_allocations() == 0);
+        const uint64_t f = s == QN_STATUS_SUCCESS ? written : 0;
+        const char *verdict =
+            block.judge(o, s, {x.data(), loudness.data(), specific.data(), reinterpret_cast<const double *>(&written)},
+                        {0, f, f * 240, f > 0 ? 1u : 0u}, {count, real_frames, real_frames * 240, 1}, 3);
+        QN_FUZZ_ASSERT(verdict != nullptr);
+        QN_FUZZ_OUTCOME("qn_loudness_time overlapping", verdict);
+    }
     if ((nulls & 7u) == 4) return;
     if (s == QN_STATUS_SUCCESS) {
         QN_FUZZ_ASSERT(written == real_frames && (null_count || (fs == QN_STATUS_SUCCESS && frames == real_frames)));
@@ -133,7 +177,7 @@ void time_varying(carver &in, const std::vector<double> &x, int32_t rate, qn_sou
     }
 }
 
-void sharpness(carver &in, const std::vector<double> &x) {
+void sharpness(carver &in, const std::vector<double> &x, const overlap_choice &overlap) {
     // Whatever pattern the bytes make, negative values and all.
     const uint64_t count = in.flag() ? 240 : in.range(0, 480);
     const uint8_t nulls = in.take<uint8_t>();
@@ -144,6 +188,17 @@ void sharpness(carver &in, const std::vector<double> &x) {
                                      qn_sharpness_din((nulls & 15u) == 1 ? nullptr : pattern.data(), count,
                                                       (nulls & 15u) == 2 ? nullptr : &value));
     QN_FUZZ_ASSERT(known_status(s));
+    if (overlap.wanted) {
+        overlap_block block({pattern.size(), 1}, overlap);
+        block.fill(0, pattern.data(), pattern.size());
+        const qn_status o = QN_FUZZ_STATUS(
+            "qn_sharpness_din", qn_sharpness_din((nulls & 15u) == 1 ? nullptr : block.at(0), count,
+                                                 (nulls & 15u) == 2 ? nullptr : block.at(1)));
+        const char *verdict =
+            block.judge(o, s, {pattern.data(), &value}, {0, s == QN_STATUS_SUCCESS ? 1u : 0u}, {240, 1}, -1);
+        QN_FUZZ_ASSERT(verdict != nullptr);
+        QN_FUZZ_OUTCOME("qn_sharpness_din overlapping", verdict);
+    }
     if (s == QN_STATUS_SUCCESS) QN_FUZZ_ASSERT(std::isfinite(value) && value >= 0);
     else QN_FUZZ_ASSERT(value == sentinel);
 }
@@ -195,15 +250,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         x[poison % x.size()] = (poison & 8u) ? std::numeric_limits<double>::quiet_NaN()
                                              : std::numeric_limits<double>::infinity();
     }
+    const overlap_choice overlap = carve_overlap(data, size);
     switch (which) {
     case 0:
-        stationary(in, x, rate, field);
+        stationary(in, x, rate, field, overlap);
         break;
     case 1:
-        time_varying(in, x, rate, field);
+        time_varying(in, x, rate, field, overlap);
         break;
     case 2:
-        sharpness(in, x);
+        sharpness(in, x, overlap);
         break;
     default:
         vector_paths(x, field);

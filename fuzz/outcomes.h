@@ -38,17 +38,31 @@ inline std::vector<std::string> qn_fuzz_statuses(std::initializer_list<qn_status
 }
 
 // What every frame-count query can return, and every analysis of a signal
-// that allocates its work and takes a sound field.
+// that allocates its work and takes a sound field: all eleven, the refusal
+// of arrays that overlap included.
 inline std::vector<std::string> qn_fuzz_frame_count_statuses() {
     return qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
                              QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW});
 }
 
 inline std::vector<std::string> qn_fuzz_signal_analysis_statuses() {
-    return qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
-                             QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_NON_FINITE_INPUT, QN_STATUS_INPUT_TOO_SHORT,
-                             QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_SIZE_OVERFLOW, QN_STATUS_ALLOCATION_FAILED,
-                             QN_STATUS_NUMERICAL_FAILURE});
+    return qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_ARGUMENT,
+                             QN_STATUS_INVALID_SAMPLE_RATE, QN_STATUS_INVALID_SOUND_FIELD, QN_STATUS_NON_FINITE_INPUT,
+                             QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_SIZE_OVERFLOW,
+                             QN_STATUS_ALLOCATION_FAILED, QN_STATUS_NUMERICAL_FAILURE});
+}
+
+// What a second call with overlapping arrays (overlap.h) must reach: a
+// refusal where the export refuses any overlap, a success in place where it
+// works in place, a success beside (arrays apart, or only their room
+// beyond what is written shared), and a failure alike.
+inline std::vector<std::string> qn_fuzz_overlap_outcomes(bool refuses, bool in_place) {
+    std::vector<std::string> names;
+    if (refuses) names.push_back("refused");
+    if (in_place) names.push_back("in place");
+    names.push_back("beside");
+    names.push_back("failed alike");
+    return names;
 }
 
 inline void qn_fuzz_seen(const char *name, const std::string &outcome) { qn_fuzz_outcomes()[name].seen.insert(outcome); }

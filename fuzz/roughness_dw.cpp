@@ -2,13 +2,15 @@
 // count after each failure, untouched outputs, finite non-negative results,
 // and allocation failures at any request. Signals are one or two frames
 // long, so that a run takes milliseconds; amplitudes reach the numerical
-// failures and counts the size and length checks.
+// failures and counts the size and length checks. With overlapping arrays
+// the call gives the same bits or refuses them.
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "carve.h"
 #include "outcomes.h"
+#include "overlap.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 #include "support/sentinel.h"
@@ -20,10 +22,12 @@ using qn_test::sentinel;
 [[maybe_unused]] const bool expected =
     qn_fuzz_expect("qn_roughness_frame_count", qn_fuzz_frame_count_statuses()) &&
     qn_fuzz_expect("qn_roughness_dw",
-                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_SAMPLE_RATE,
-                                     QN_STATUS_INPUT_TOO_SHORT, QN_STATUS_SIZE_OVERFLOW, QN_STATUS_OUTPUT_TOO_SMALL,
+                   qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_NULL_POINTER, QN_STATUS_INVALID_ARGUMENT,
+                                     QN_STATUS_INVALID_SAMPLE_RATE, QN_STATUS_INPUT_TOO_SHORT,
+                                     QN_STATUS_SIZE_OVERFLOW, QN_STATUS_OUTPUT_TOO_SMALL,
                                      QN_STATUS_NON_FINITE_INPUT, QN_STATUS_ALLOCATION_FAILED,
-                                     QN_STATUS_NUMERICAL_FAILURE}));
+                                     QN_STATUS_NUMERICAL_FAILURE})) &&
+    qn_fuzz_expect("qn_roughness_dw overlapping", qn_fuzz_overlap_outcomes(true, true));
 
 }  // namespace
 
@@ -68,6 +72,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
     QN_FUZZ_ASSERT(qn_test_live_allocations() == 0);
+    const overlap_choice overlap = carve_overlap(data, size);
+    if (overlap.wanted) {
+        // The samples, the series and the frame count.
+        overlap_block block({x.size(), out.size(), 1}, overlap);
+        block.fill(0, x.data(), x.size());
+        qn_test_fail_allocation_at(fail_at);
+        const qn_status o = QN_FUZZ_STATUS(
+            "qn_roughness_dw", qn_roughness_dw((nulls & 15u) == 2 ? nullptr : block.at(0), count, rate,
+                                               (nulls & 15u) == 3 ? nullptr : block.at(1), capacity,
+                                               (nulls & 15u) == 4 ? nullptr : block.count_at(2)));
+        qn_test_fail_allocation_at(-1);
+        QN_FUZZ_ASSERT(qn_test_live_allocations() == 0);
+        const uint64_t f = s == QN_STATUS_SUCCESS ? frames : 0;
+        const char *verdict = block.judge(o, s, {x.data(), out.data(), reinterpret_cast<const double *>(&frames)},
+                                          {0, f, f > 0 ? 1u : 0u}, {count, frames_of_n, 1}, 2);
+        QN_FUZZ_ASSERT(verdict != nullptr);
+        QN_FUZZ_OUTCOME("qn_roughness_dw overlapping", verdict);
+    }
     if (s == QN_STATUS_SUCCESS) {
         QN_FUZZ_ASSERT(count == n && frames == frames_of_n);
         for (uint64_t k = 0; k < frames; ++k) QN_FUZZ_ASSERT(std::isfinite(out[k]) && out[k] >= 0);

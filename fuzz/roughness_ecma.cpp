@@ -2,13 +2,15 @@
 // the pair can return, the frame count after each failure, untouched
 // outputs before the analysis starts, finite non-negative results, and
 // allocation failures at any request. Signals stay short (0.32 ... 0.4 s)
-// so that a run takes milliseconds.
+// so that a run takes milliseconds. With overlapping arrays (overlap.h) the
+// call gives the same bits or refuses them.
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "carve.h"
 #include "outcomes.h"
+#include "overlap.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 #include "support/sentinel.h"
@@ -18,7 +20,8 @@ using qn_test::sentinel;
 
 [[maybe_unused]] const bool expected =
     qn_fuzz_expect("qn_ecma_roughness_frame_count", qn_fuzz_frame_count_statuses()) &&
-    qn_fuzz_expect("qn_roughness_ecma", qn_fuzz_signal_analysis_statuses());
+    qn_fuzz_expect("qn_roughness_ecma", qn_fuzz_signal_analysis_statuses()) &&
+    qn_fuzz_expect("qn_roughness_ecma overlapping", qn_fuzz_overlap_outcomes(true, false));
 constexpr uint64_t longest = 1152921504606830591;  // 2^60 - 16385
 }  // namespace
 
@@ -77,6 +80,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
     QN_FUZZ_ASSERT(s != QN_STATUS_INVALID_ARGUMENT);
+    const overlap_choice overlap = carve_overlap(data, size);
+    if (overlap.wanted) {
+        // The samples, the output and the frame count.
+        overlap_block block({x.size(), out.size(), 1}, overlap);
+        block.fill(0, x.data(), x.size());
+        qn_test_fail_allocation_at(fail_at);
+        const qn_status o =
+            QN_FUZZ_STATUS("qn_roughness_ecma", qn_roughness_ecma((nulls & 1u) ? nullptr : block.at(0), n, rate, field,
+                                                                  (nulls & 2u) ? nullptr : block.at(1), capacity,
+                                                                  (nulls & 4u) ? nullptr : block.count_at(2)));
+        qn_test_fail_allocation_at(-1);
+        // A numerical failure may leave its first frames written, the same ones.
+        const uint64_t w = s == QN_STATUS_SUCCESS || s == QN_STATUS_NUMERICAL_FAILURE ? needed : 0;
+        const char *verdict = block.judge(o, s, {x.data(), out.data(), reinterpret_cast<const double *>(&frames)},
+                                          {0, w, s == QN_STATUS_SUCCESS ? 1u : 0u}, {n, needed, 1}, 2);
+        QN_FUZZ_ASSERT(verdict != nullptr);
+        QN_FUZZ_OUTCOME("qn_roughness_ecma overlapping", verdict);
+    }
     if (s == QN_STATUS_SUCCESS) {
         QN_FUZZ_ASSERT(!claims_more && count_status == QN_STATUS_SUCCESS && frames == expected);
         for (uint64_t k = 0; k < 53 * frames; ++k) QN_FUZZ_ASSERT(std::isfinite(out[k]) && out[k] >= 0);

@@ -2,13 +2,15 @@
 // export can return (null pointers, rates, counts beyond 32 bits, short
 // signals, sound fields, small outputs, NaN, allocation failures at any
 // request, loud low-frequency signals beyond the loudness model), the frame
-// count after each failure, untouched outputs, finite non-negative results.
+// count after each failure, untouched outputs, finite non-negative results;
+// with overlapping arrays the same bits or a refusal.
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "carve.h"
 #include "outcomes.h"
+#include "overlap.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 #include "support/sentinel.h"
@@ -18,7 +20,8 @@ using qn_test::sentinel;
 
 [[maybe_unused]] const bool expected =
     qn_fuzz_expect("qn_tonality_frame_count", qn_fuzz_frame_count_statuses()) &&
-    qn_fuzz_expect("qn_tonality_aures", qn_fuzz_signal_analysis_statuses());
+    qn_fuzz_expect("qn_tonality_aures", qn_fuzz_signal_analysis_statuses()) &&
+    qn_fuzz_expect("qn_tonality_aures overlapping", qn_fuzz_overlap_outcomes(true, true));
 constexpr uint64_t untouched_count = 31337;
 }  // namespace
 
@@ -58,6 +61,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                                                          null_choice == 3 ? nullptr : &frames));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s) && s != QN_STATUS_INVALID_ARGUMENT);
+    const overlap_choice overlap = carve_overlap(data, size);
+    if (overlap.wanted) {
+        // The samples, the series and the frame count.
+        overlap_block block({x.size(), out.size(), 1}, overlap);
+        block.fill(0, x.data(), x.size());
+        qn_test_fail_allocation_at(fail_at);
+        const qn_status o = QN_FUZZ_STATUS("qn_tonality_aures",
+                                           qn_tonality_aures(null_choice == 1 ? nullptr : block.at(0), count, rate,
+                                                             field, null_choice == 2 ? nullptr : block.at(1),
+                                                             capacity, null_choice == 3 ? nullptr : block.count_at(2)));
+        qn_test_fail_allocation_at(-1);
+        const uint64_t f = s == QN_STATUS_SUCCESS ? frames : 0;
+        const char *verdict = block.judge(o, s, {x.data(), out.data(), reinterpret_cast<const double *>(&frames)},
+                                          {0, f, f > 0 ? 1u : 0u}, {count, expected, 1}, 2);
+        QN_FUZZ_ASSERT(verdict != nullptr);
+        QN_FUZZ_OUTCOME("qn_tonality_aures overlapping", verdict);
+    }
     if (null_choice != 0) QN_FUZZ_ASSERT(s == QN_STATUS_NULL_POINTER);
     if (s == QN_STATUS_SUCCESS) {
         QN_FUZZ_ASSERT(count_status == QN_STATUS_SUCCESS && frames == expected);

@@ -1,7 +1,8 @@
 // Fuzzes qn_ecma_tonal_frame_count and qn_ecma_tonal_analysis: statuses,
 // the frame count after each failure, untouched outputs (all failures but a
 // numerical one, which may leave partial results), finite and non-negative
-// results, and allocation failures at any request.
+// results, and allocation failures at any request; with overlapping arrays
+// (overlap.h) the same bits or a refusal.
 //
 // Input, front to back: a flag byte (bit 0: rate 48000, else an int32 rate
 // follows; bits 1-2: free, diffuse, an int32 sound field follows, diffuse;
@@ -18,6 +19,7 @@
 
 #include "carve.h"
 #include "outcomes.h"
+#include "overlap.h"
 #include "quarnelo.h"
 #include "support/alloc_hook.h"
 #include "support/sentinel.h"
@@ -27,7 +29,8 @@ using qn_test::sentinel;
 
 [[maybe_unused]] const bool expected =
     qn_fuzz_expect("qn_ecma_tonal_frame_count", qn_fuzz_frame_count_statuses()) &&
-    qn_fuzz_expect("qn_ecma_tonal_analysis", qn_fuzz_signal_analysis_statuses());
+    qn_fuzz_expect("qn_ecma_tonal_analysis", qn_fuzz_signal_analysis_statuses()) &&
+    qn_fuzz_expect("qn_ecma_tonal_analysis overlapping", qn_fuzz_overlap_outcomes(true, false));
 constexpr uint64_t longest = 1113765679922085632;
 }  // namespace
 
@@ -69,6 +72,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                                                               (flags & 32u) ? nullptr : &frames));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s) && s != QN_STATUS_INVALID_ARGUMENT);
+    const overlap_choice overlap = carve_overlap(data, size);
+    if (overlap.wanted) {
+        // The samples, the output and the frame count.
+        overlap_block block({x.size(), out.size(), 1}, overlap);
+        block.fill(0, x.data(), x.size());
+        qn_test_fail_allocation_at(fail_at);
+        const qn_status o = QN_FUZZ_STATUS(
+            "qn_ecma_tonal_analysis",
+            qn_ecma_tonal_analysis((flags & 8u) ? nullptr : block.at(0), count, rate, field,
+                                   (flags & 16u) ? nullptr : block.at(1), capacity,
+                                   (flags & 32u) ? nullptr : block.count_at(2)));
+        qn_test_fail_allocation_at(-1);
+        // A numerical failure may leave partial results, the same ones.
+        const uint64_t w = s == QN_STATUS_SUCCESS || s == QN_STATUS_NUMERICAL_FAILURE ? need : 0;
+        const char *verdict = block.judge(o, s, {x.data(), out.data(), reinterpret_cast<const double *>(&frames)},
+                                          {0, w, s == QN_STATUS_SUCCESS ? 1u : 0u}, {count, need, 1}, 2);
+        QN_FUZZ_ASSERT(verdict != nullptr);
+        QN_FUZZ_OUTCOME("qn_ecma_tonal_analysis overlapping", verdict);
+    }
 
     if (flags & 32u) {
         QN_FUZZ_ASSERT(s == QN_STATUS_NULL_POINTER && frames == 31337);

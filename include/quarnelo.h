@@ -19,6 +19,15 @@
  *    the documented order and the first failing check decides the status.
  *    On failure nothing is written, except where a function states otherwise
  *    (frame counts).
+ *  - Arrays that share memory: each computing function says which of its
+ *    arrays may overlap (the signal with an output, or two outputs, a frame
+ *    count being an output of one double's width); those give exactly what
+ *    separate arrays give. Any other overlap is refused with
+ *    QN_STATUS_INVALID_ARGUMENT at the check its list names, before a sample
+ *    is read and before anything but a documented frame count is written.
+ *    Only what a call touches is compared: the sample_count samples and, of
+ *    each output, the values the call writes, not its whole capacity; room
+ *    beyond them may lie over anything.
  *  - The library keeps no state between calls, starts no threads, prints
  *    nothing and never keeps a pointer after returning. Any function may be
  *    called from any number of threads at once, provided concurrent calls do
@@ -183,18 +192,23 @@ QN_API const double *qn_bark_axis(void);
  *                 room at `specific` in doubles: 0 with a null pointer,
  *                 at least 240 otherwise.
  *
+ * Shared memory: the levels may overlap loudness or specific (all 28 are
+ * read before anything is written); loudness within the 240 values of
+ * specific is refused (check 5).
+ *
  * Checks, in order:
  *  1. levels or loudness null                      QN_STATUS_NULL_POINTER
  *  2. level_count is not 28                        QN_STATUS_INVALID_ARGUMENT
  *  3. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
  *  4. specific null with a non-zero capacity, or
  *     non-null with a capacity below 240           QN_STATUS_OUTPUT_TOO_SMALL
- *  5. the levels from index 0 to 27, each in turn:
+ *  5. loudness within the 240 values of specific   QN_STATUS_INVALID_ARGUMENT
+ *  6. the levels from index 0 to 27, each in turn:
  *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
  *     above 120 dB in a band of 250 Hz or below
  *     (index 0 ... 10)                             QN_STATUS_INVALID_ARGUMENT
  *     Bands of 315 Hz and above have no upper limit.
- *  6. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ *  7. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. Uses no heap
  * memory. */
 QN_API QN_NODISCARD qn_status qn_loudness_from_levels(
@@ -216,19 +230,24 @@ QN_API QN_NODISCARD qn_status qn_loudness_from_levels(
  * specific_capacity
  *                 room at `specific`: 0 with a null pointer, else >= 240.
  *
+ * Shared memory: the samples may overlap loudness or specific (every
+ * sample is read before anything is written); loudness within the 240
+ * values of specific is refused (check 4).
+ *
  * Checks, in order:
  *  1. loudness null                                QN_STATUS_NULL_POINTER
  *  2. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
  *  3. specific null with a non-zero capacity, or
  *     non-null with a capacity below 240           QN_STATUS_OUTPUT_TOO_SMALL
- *  4. samples null                                 QN_STATUS_NULL_POINTER
+ *  4. loudness within the 240 values of specific   QN_STATUS_INVALID_ARGUMENT
+ *  5. samples null                                 QN_STATUS_NULL_POINTER
  *     sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
  *     sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
  *     sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
  *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
- *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ *  6. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
  *     a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
- *  6. as qn_loudness_from_levels with the 28 band levels; in particular a
+ *  7. as qn_loudness_from_levels with the 28 band levels; in particular a
  *     band level above 120 dB at 250 Hz or below  QN_STATUS_INVALID_ARGUMENT
  *     (the method's low-frequency tables end at 120 dB; qn_loudness_time
  *     takes such signals)
@@ -281,6 +300,11 @@ QN_API QN_NODISCARD qn_status qn_loudness_time_frame_count(uint64_t sample_count
  *                 small capacities learns the sizes; 0 after any other
  *                 failure.
  *
+ * Shared memory: none. The frames are written as they are computed, ahead
+ * of samples not yet read, so any two of the samples, the F values at
+ * loudness, the F * 240 values at specific and *frame_count that overlap
+ * are refused (check 10).
+ *
  * Checks, in order:
  *  1. frame_count null (nothing written)           QN_STATUS_NULL_POINTER
  *     then *frame_count is set to 0
@@ -294,10 +318,12 @@ QN_API QN_NODISCARD qn_status qn_loudness_time_frame_count(uint64_t sample_count
  *  8. loudness_capacity < F or
  *     specific_capacity < F * 240 (*frame_count = F) QN_STATUS_OUTPUT_TOO_SMALL
  *  9. samples null                                 QN_STATUS_NULL_POINTER
- *     a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
- * 10. no memory for F * 241 doubles of work
+ * 10. two of samples, loudness, specific and
+ *     frame_count overlapping (see above)          QN_STATUS_INVALID_ARGUMENT
+ * 11. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ * 12. no memory for F * 241 doubles of work
  *     (samples beyond +-1e100 Pa only)             QN_STATUS_ALLOCATION_FAILED
- * 11. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * 13. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS. Outputs are written only on success (beyond
  * F and F * 240 values nothing is touched). A signal whose samples all lie
  * within +-1e100 Pa, as every sound pressure does, cannot fail once the
@@ -377,6 +403,11 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_frame_count(const qn_loudness_me
  * frame_count     written: F on success; F also with
  *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
  *
+ * Shared memory: none. The frames are written as the block runs, ahead of
+ * samples not yet read, so any two of the sample_count samples, the F
+ * values at loudness, the F * 240 values at specific (when not null) and
+ * *frame_count that overlap are refused (check 6).
+ *
  * Checks, in order:
  *  1. meter or frame_count null (nothing written)  QN_STATUS_NULL_POINTER
  *     then *frame_count is set to 0
@@ -387,8 +418,10 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_frame_count(const qn_loudness_me
  *     and specific_capacity < F * 240
  *     (*frame_count = F)                           QN_STATUS_OUTPUT_TOO_SMALL
  *  5. loudness null with F above 0                 QN_STATUS_NULL_POINTER
- *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
- *  7. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ *  6. two of samples, loudness, specific and
+ *     frame_count overlapping (see above)          QN_STATUS_INVALID_ARGUMENT
+ *  7. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  8. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS. After any failure the meter is as it was
  * before the call, so the caller can go on with the next block; nothing is
  * written to the arrays, except after QN_STATUS_NUMERICAL_FAILURE, when
@@ -406,13 +439,17 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_add(
  *                 qn_bark_axis. Pass null when not wanted.
  * specific_capacity  room at `specific`: 0 with a null pointer, else >= 240.
  *
+ * Shared memory: loudness within the 240 values of specific is refused
+ * (check 3).
+ *
  * Checks, in order:
  *  1. meter or loudness null                       QN_STATUS_NULL_POINTER
  *  2. specific null with a non-zero capacity, or
  *     non-null with a capacity below 240           QN_STATUS_OUTPUT_TOO_SMALL
- *  3. fewer than 256 samples added                 QN_STATUS_INPUT_TOO_SHORT
- *  4. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
- *  5. as qn_loudness_from_levels with the 28 band levels; in particular a
+ *  3. loudness within the 240 values of specific   QN_STATUS_INVALID_ARGUMENT
+ *  4. fewer than 256 samples added                 QN_STATUS_INPUT_TOO_SHORT
+ *  5. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ *  6. as qn_loudness_from_levels with the 28 band levels; in particular a
  *     band level above 120 dB at 250 Hz or below  QN_STATUS_INVALID_ARGUMENT
  * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. The meter is
  * not changed. */
@@ -433,6 +470,9 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
  * specific        read: 240 finite, non-negative values.
  * count           must be 240.
  * sharpness       written: the sharpness in acum.
+ *
+ * Shared memory: sharpness may lie within specific (the pattern is read in
+ * full before the result is written); there is nothing to refuse.
  *
  * Checks, in order:
  *  1. specific or sharpness null                   QN_STATUS_NULL_POINTER
@@ -481,6 +521,10 @@ QN_API QN_NODISCARD qn_status qn_roughness_frame_count(uint64_t sample_count, in
  * frame_count     written: the number of frames, on success and with
  *                 QN_STATUS_OUTPUT_TOO_SMALL (so capacity 0 asks for it).
  *
+ * Shared memory: the samples may overlap out and frame_count (the series
+ * is copied out once every sample has been read); *frame_count within the
+ * values written to out is refused (check 6).
+ *
  * Checks, in order:
  *  1. samples, out or frame_count null             QN_STATUS_NULL_POINTER
  *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
@@ -488,9 +532,11 @@ QN_API QN_NODISCARD qn_status qn_roughness_frame_count(uint64_t sample_count, in
  *  4. sample_count below 9600                      QN_STATUS_INPUT_TOO_SHORT
  *  5. capacity below the number of frames          QN_STATUS_OUTPUT_TOO_SMALL
  *     (before any sample is read; *frame_count receives the number)
- *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
- *  7. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
- *  8. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ *  6. frame_count pointing into the values written
+ *     to out (one per frame)                       QN_STATUS_INVALID_ARGUMENT
+ *  7. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  8. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ *  9. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS. After any failure but 5, `out` and
  * *frame_count hold what they held before. Working memory does not grow
  * with the length of the signal, beyond one double per frame. */
@@ -542,6 +588,10 @@ QN_API QN_NODISCARD qn_status qn_tonality_frame_count(uint64_t sample_count, int
  * frame_count     written: the number of frames, on success and with
  *                 QN_STATUS_OUTPUT_TOO_SMALL (so capacity 0 asks for it).
  *
+ * Shared memory: the samples may overlap out and frame_count (the series
+ * is copied out once every sample has been read); *frame_count within the
+ * values written to out is refused (check 7).
+ *
  * Checks, in order:
  *  1. samples, out or frame_count null             QN_STATUS_NULL_POINTER
  *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
@@ -550,9 +600,11 @@ QN_API QN_NODISCARD qn_status qn_tonality_frame_count(uint64_t sample_count, int
  *  5. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
  *  6. capacity below the number of frames          QN_STATUS_OUTPUT_TOO_SMALL
  *     (before any sample is read; *frame_count receives the number)
- *  7. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
- *  8. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
- *  9. a frame that cannot be rated                 QN_STATUS_NUMERICAL_FAILURE
+ *  7. frame_count pointing into the values written
+ *     to out (one per frame)                       QN_STATUS_INVALID_ARGUMENT
+ *  8. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  9. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 10. a frame that cannot be rated                 QN_STATUS_NUMERICAL_FAILURE
  *     This is the answer for a very loud low-frequency sound: the loudness
  *     model stops at 120 dB in the third-octave bands of 250 Hz and below,
  *     so any frame with a tonal component whose windowed signal (or what
@@ -640,6 +692,10 @@ QN_API QN_NODISCARD qn_status qn_ecma_tonal_frame_count(uint64_t sample_count, i
  *                 0 learns it, and after any later failure); 0 after a
  *                 failure of checks 2 to 4.
  *
+ * Shared memory: none. The output is written as the analysis proceeds,
+ * ahead of samples not yet read, so any two of the samples, the 265 V
+ * values of out and *frame_count that overlap are refused (check 7).
+ *
  * Checks, in order:
  *  1. frame_count null (nothing written)           QN_STATUS_NULL_POINTER
  *     then *frame_count is set to 0
@@ -650,13 +706,15 @@ QN_API QN_NODISCARD qn_status qn_ecma_tonal_frame_count(uint64_t sample_count, i
  *     sample_count above 1113765679922085632       QN_STATUS_SIZE_OVERFLOW
  *  5. *frame_count = V; capacity below 265 V       QN_STATUS_OUTPUT_TOO_SMALL
  *  6. samples null                                 QN_STATUS_NULL_POINTER
- *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
- *  7. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
- *  8. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ *  7. two of samples, out and frame_count
+ *     overlapping (see above)                      QN_STATUS_INVALID_ARGUMENT
+ *  8. a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  9. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 10. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS, with every value finite and arrays 0, 1, 3
  * and 4 not negative. The output is written as the analysis proceeds: after
- * a failure of check 8 it may hold partial results, which are not to be
- * used; after checks 1 to 7 it is untouched. Working memory stays below
+ * a failure of check 10 it may hold partial results, which are not to be
+ * used; after checks 1 to 9 it is untouched. Working memory stays below
  * 16 MiB whatever the length of the signal. */
 QN_API QN_NODISCARD qn_status qn_ecma_tonal_analysis(const double *samples, uint64_t sample_count,
                                                      int32_t sample_rate, qn_sound_field field,
@@ -714,6 +772,11 @@ QN_API QN_NODISCARD qn_status qn_ecma_roughness_frame_count(uint64_t sample_coun
  * frame_count     written: 0 first, then the number of frames once the
  *                 length is accepted (step 5).
  *
+ * Shared memory: none. The output is written frame by frame as the
+ * analysis proceeds, ahead of samples not yet read, so any two of the
+ * samples, the 53 * frames values of out and *frame_count that overlap are
+ * refused (check 9).
+ *
  * Checks, in order:
  *  1. frame_count null                             QN_STATUS_NULL_POINTER
  *  then 0 is written to *frame_count, and:
@@ -725,15 +788,19 @@ QN_API QN_NODISCARD qn_status qn_ecma_roughness_frame_count(uint64_t sample_coun
  *  then the number of frames is written to *frame_count and stays there
  *  whatever follows:
  *  6. capacity below 53 * frames                   QN_STATUS_OUTPUT_TOO_SMALL
- *  7. (sample_count / 4096 + 2) * 13621 reaching 2^60
- *                                                  QN_STATUS_SIZE_OVERFLOW
+ *  7. sample_count above 346697487913484288, where
+ *     the modulation spectra of the analysis's
+ *     ceil(sample_count / 4096) + 1 blocks, 13621
+ *     values each, reach 2^60 values               QN_STATUS_SIZE_OVERFLOW
  *  8. samples null                                 QN_STATUS_NULL_POINTER
- *  9. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
- * 10. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
- * 11. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
- * Otherwise QN_STATUS_SUCCESS. After failures 1 to 9 nothing is written to
+ *  9. two of samples, out and frame_count
+ *     overlapping (see above)                      QN_STATUS_INVALID_ARGUMENT
+ * 10. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ * 11. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 12. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 10 nothing is written to
  * `out`. The output is written frame by frame as the analysis proceeds, so
- * after failure 11 the first frames may hold values. Working memory is
+ * after failure 12 the first frames may hold values. Working memory is
  * about 7 MB whatever the length of the signal. */
 QN_API QN_NODISCARD qn_status qn_roughness_ecma(const double *samples, uint64_t sample_count,
                                                 int32_t sample_rate, qn_sound_field sound_field,

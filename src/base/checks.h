@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 
 #include "quarnelo.h"
 
@@ -43,6 +44,25 @@ inline bool qn_overlaps(const void *a, uint64_t a_count, const void *b, uint64_t
     const uint64_t a_bytes = a_count > a_room / sizeof(double) ? a_room : a_count * sizeof(double);
     const uint64_t b_bytes = b_count > b_room / sizeof(double) ? b_room : b_count * sizeof(double);
     return a0 < b0 + b_bytes && b0 < a0 + a_bytes;
+}
+
+// An array a call reads or writes: its start, and how many doubles of it
+// the call touches (a frame count counts as one, a uint64_t being as wide as
+// a double). Room the caller gives beyond that is no part of it.
+struct qn_extent {
+    const void *start;
+    uint64_t count;
+};
+
+// True when any two of the extents share a byte: the test of the exports
+// that write as they go and so take no array that shares memory with
+// another.
+inline bool qn_any_overlap(std::initializer_list<qn_extent> extents) noexcept {
+    for (const qn_extent *a = extents.begin(); a != extents.end(); ++a) {
+        for (const qn_extent *b = a + 1; b != extents.end(); ++b)
+            if (qn_overlaps(a->start, a->count, b->start, b->count)) return true;
+    }
+    return false;
 }
 
 // a * b into *result when the exact product fits in 64 bits; false (and

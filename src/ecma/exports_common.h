@@ -51,4 +51,18 @@ inline qn_status qn_ecma_analysis_checks(const qn_ecma_geometry &g, uint64_t sam
     return QN_STATUS_SUCCESS;
 }
 
+// The arrays, once the sizes are known and before a sample is read: a null
+// signal, then any two of the signal, the V frames' values of the output
+// and the frame count sharing memory. The output is written as the analysis
+// goes, ahead of samples not yet read, and the frame count holds V from the
+// capacity check on; so no array may lie over another.
+inline qn_status qn_ecma_array_checks(const qn_ecma_geometry &g, const double *samples, uint64_t sample_count,
+                                      const double *out, uint64_t frames, const uint64_t *frame_count) noexcept {
+    if (samples == nullptr) return QN_STATUS_NULL_POINTER;
+    // Below the longest signal, V values per frame stay below 2^60.
+    if (qn_any_overlap({{samples, sample_count}, {out, frames * g.values_per_frame}, {frame_count, 1}}))
+        return QN_STATUS_INVALID_ARGUMENT;
+    return QN_STATUS_SUCCESS;
+}
+
 #endif

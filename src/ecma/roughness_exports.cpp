@@ -33,6 +33,8 @@ QN_API qn_status qn_roughness_ecma(const double *samples, uint64_t sample_count,
     uint64_t spectra = 0;
     if (!qn_mul_size(qn_ecma_rough_blocks(sample_count), spectra_per_block, &spectra) || spectra > qn_max_count)
         return QN_STATUS_SIZE_OVERFLOW;
+    const qn_status arrays = qn_ecma_array_checks(roughness_geometry, samples, sample_count, out, frames, frame_count);
+    if (arrays != QN_STATUS_SUCCESS) return arrays;
     return qn_ecma_rough_run(samples, sample_count, sound_field, out);
 }
 

@@ -25,6 +25,8 @@ QN_API qn_status qn_ecma_tonal_analysis(const double *samples, uint64_t sample_c
     const qn_status checked = qn_ecma_analysis_checks(tonality_geometry, sample_count, sample_rate, field, out,
                                                       capacity, frame_count, &frames);
     if (checked != QN_STATUS_SUCCESS) return checked;
+    const qn_status arrays = qn_ecma_array_checks(tonality_geometry, samples, sample_count, out, frames, frame_count);
+    if (arrays != QN_STATUS_SUCCESS) return arrays;
     return qn_ecma_tonal_run(samples, sample_count, field, out, frames);
 }
 

@@ -34,6 +34,10 @@ qn_status qn_framed_analysis(const qn_framed_metric &metric, const double *sampl
         *frame_count = count;
         return QN_STATUS_OUTPUT_TOO_SMALL;
     }
+    // The series is copied out after the last sample is read, so it may lie
+    // over the samples, as may the frame count; but the count is written
+    // after the series and would overwrite a value of it.
+    if (qn_overlaps(out, count, frame_count, 1)) return QN_STATUS_INVALID_ARGUMENT;
     const qn_status signal = qn_check_signal(samples, sample_count, sample_rate);
     if (signal != QN_STATUS_SUCCESS) return signal;
     uint64_t bytes = 0;

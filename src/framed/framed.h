@@ -41,7 +41,8 @@ qn_status qn_framed_frame_count(const qn_framed_metric &metric, uint64_t sample_
 
 // The analysis of an export. Checks, in order: samples, out or frame_count
 // null; the geometry; the sound field (when the metric takes one); the
-// capacity (writes the frame count); every sample finite; then the engine.
+// capacity (writes the frame count); the series and the frame count sharing
+// memory; every sample finite; then the engine.
 qn_status qn_framed_analysis(const qn_framed_metric &metric, const double *samples, uint64_t sample_count,
                              int32_t sample_rate, qn_sound_field field, double *out, uint64_t capacity,
                              uint64_t *frame_count) noexcept;

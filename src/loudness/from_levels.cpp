@@ -14,6 +14,7 @@ extern "C" QN_API qn_status qn_loudness_from_levels(const double *levels, uint64
     if (!qn_check_sound_field(field)) return QN_STATUS_INVALID_SOUND_FIELD;
     if (specific == nullptr ? specific_capacity != 0 : specific_capacity < qn_bark_point_count)
         return QN_STATUS_OUTPUT_TOO_SMALL;
+    if (qn_loudness_outputs_overlap(loudness, specific)) return QN_STATUS_INVALID_ARGUMENT;
     for (std::size_t i = 0; i < qn_third_octave_band_count; ++i) {
         if (!qn_is_finite(levels[i])) return QN_STATUS_NON_FINITE_INPUT;
         // The low-frequency weights are tabulated up to 120 dB only.

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "base/axes.h"
+#include "base/checks.h"
 #include "base/simd.h"
 #include "quarnelo.h"
 
@@ -27,6 +29,14 @@ double qn_total_loudness(const double *core) noexcept;
 // `second` are the band's two decay states (0 at rest), `input` the core
 // loudness; updates both states and returns the new output state.
 double qn_loudness_decay_step(double *output, double *second, double input) noexcept;
+
+// True when the total and the 240-point pattern of a stationary loudness
+// share memory: the pattern, written after the total, would overwrite it.
+// The levels (or samples) may share memory with either, being read in full
+// before anything is written.
+inline bool qn_loudness_outputs_overlap(const double *loudness, const double *specific) noexcept {
+    return qn_overlaps(loudness, 1, specific, specific == nullptr ? 0 : qn_bark_point_count);
+}
 
 // The frame count of the time-varying method for a signal, with the tests
 // the query and the analysis share, in their order: rate, size bound,

@@ -230,6 +230,12 @@ QN_API qn_status qn_loudness_time(const double *samples, uint64_t sample_count, 
         *frame_count = frames;
         return QN_STATUS_OUTPUT_TOO_SMALL;
     }
+    if (samples == nullptr) return QN_STATUS_NULL_POINTER;
+    // Below the safe peak the frames are written as they are computed,
+    // ahead of samples not yet read; so no array may share memory with
+    // another, the frame count included (it is written first and last).
+    if (qn_any_overlap({{samples, sample_count}, {loudness, frames}, {specific, specific_values}, {frame_count, 1}}))
+        return QN_STATUS_INVALID_ARGUMENT;
     double peak = 0;
     const qn_status signal = qn_check_signal(samples, sample_count, sample_rate, &peak);
     if (signal != QN_STATUS_SUCCESS) return signal;

@@ -55,6 +55,13 @@ QN_API qn_status qn_loudness_meter_add(qn_loudness_meter *meter, const double *s
         return QN_STATUS_OUTPUT_TOO_SMALL;
     }
     if (loudness == nullptr && frames != 0) return QN_STATUS_NULL_POINTER;
+    // Frames go to the caller as the block runs, ahead of samples not yet
+    // read: no array may share memory with another.
+    if (qn_any_overlap({{samples, sample_count},
+                        {loudness, frames},
+                        {specific, specific == nullptr ? 0 : specific_values},
+                        {frame_count, 1}}))
+        return QN_STATUS_INVALID_ARGUMENT;
     for (uint64_t i = 0; i < sample_count; ++i) {
         if (!qn_is_finite(samples[i])) return QN_STATUS_NON_FINITE_INPUT;
     }
@@ -75,6 +82,7 @@ QN_API qn_status qn_loudness_meter_stationary(const qn_loudness_meter *meter, do
     if (meter == nullptr || loudness == nullptr) return QN_STATUS_NULL_POINTER;
     if (specific == nullptr ? specific_capacity != 0 : specific_capacity < qn_bark_point_count)
         return QN_STATUS_OUTPUT_TOO_SMALL;
+    if (qn_loudness_outputs_overlap(loudness, specific)) return QN_STATUS_INVALID_ARGUMENT;
     if (meter->state.samples < 256) return QN_STATUS_INPUT_TOO_SHORT;
     double levels[qn_third_octave_band_count];
     if (!qn_levels_of_power_sums(meter->state.bank.power, meter->state.samples, levels))

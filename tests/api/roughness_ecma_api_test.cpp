@@ -18,6 +18,11 @@ using qn_test::untouched;
 namespace {
 
 constexpr uint64_t longest = 1152921504606830591;  // 2^60 - 16385
+// The longest signal whose ceil(n / 4096) + 1 blocks of 13621 modulation
+// values stay below 2^60 values, a whole number of blocks.
+constexpr uint64_t longest_spectra = 346697487913484288;
+static_assert((longest_spectra / 4096 + 1) * 13621 < (uint64_t{1} << 60));
+static_assert((longest_spectra / 4096 + 2) * 13621 >= (uint64_t{1} << 60));
 
 TEST(EcmaRoughnessApi, FrameCounts) {
     struct Case {
@@ -84,6 +89,11 @@ TEST(EcmaRoughnessApi, CheckOrderAndWhatIsWritten) {
         {"capacity before NaN", with_nan.data(), n, 48000, 1, false, 52, false, QN_STATUS_OUTPUT_TOO_SMALL, 17},
         {"spectra size of the longest", x.data(), longest, 48000, 0, false, UINT64_MAX, false,
          QN_STATUS_SIZE_OVERFLOW, longest / 960 + 1},
+        // The size check reads no sample: past it, a null signal is the next refusal.
+        {"spectra of the longest they allow", nullptr, longest_spectra, 48000, 0, false, UINT64_MAX, false,
+         QN_STATUS_NULL_POINTER, longest_spectra / 960 + 1},
+        {"spectra of one sample more", x.data(), longest_spectra + 1, 48000, 0, false, UINT64_MAX, false,
+         QN_STATUS_SIZE_OVERFLOW, (longest_spectra + 1) / 960 + 1},
         {"null samples", nullptr, n, 48000, 0, false, size, false, QN_STATUS_NULL_POINTER, 17},
         {"NaN in the last sample", with_nan.data(), n, 48000, 0, false, size, false, QN_STATUS_NON_FINITE_INPUT, 17},
         {"infinity in the first", with_inf.data(), n, 48000, 1, false, size, false, QN_STATUS_NON_FINITE_INPUT, 17},
