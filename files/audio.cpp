@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <new>
 
+#include "failure.h"
 #include "truncation.h"
 
 namespace qnf {
@@ -26,9 +28,24 @@ using sndfile_ptr = std::unique_ptr<SNDFILE, sndfile_closer>;
 // when several threads read files.
 std::mutex open_lock;
 
+// Not every path of libsndfile and libsoxr checks what an allocation
+// returns: with the address space used up, some write through a null
+// pointer. So a file is opened, and a resampler made, only while a block of
+// this size can still be had, one at a time (under a lock), which leaves
+// their allocations room.
+constexpr std::size_t headroom_bytes = 16u << 20;
+std::mutex headroom_lock;
+
+bool headroom() noexcept {
+    void *block = std::malloc(headroom_bytes);
+    std::free(block);
+    return block != nullptr;
+}
+
 sndfile_ptr open_sound(const input_file &file, SF_INFO &info, std::string &error) {
     std::lock_guard<std::mutex> lock(open_lock);
     sndfile_ptr sound;
+    if (!headroom()) throw std::bad_alloc();
     // By name where /proc gives one: libsndfile recognises some formats
     // (MPEG audio without a tag) only when it opens a name.
     const std::string path = file.reopen_path();
@@ -49,19 +66,23 @@ sndfile_ptr open_sound(const input_file &file, SF_INFO &info, std::string &error
 // Frames read per block: the interleaved block stays near 512 kB whatever
 // the number of channels.
 // The reason of the exception being handled, for the file's error line,
-// and its status.
-std::string reading_failure(qnf_status &status) {
+// and its status. When memory has run out the reason is a text short enough
+// to make without memory.
+std::string reading_failure(qnf_status &status) noexcept {
     status = QNF_STATUS_UNREADABLE;
     try {
         throw;
     } catch (const std::bad_alloc &) {
-        status = QN_STATUS_ALLOCATION_FAILED;
-        return "out of memory while reading";
     } catch (const std::exception &e) {
-        return std::string("cannot read: ") + e.what();
+        try {
+            return std::string("cannot read: ") + e.what();
+        } catch (...) {
+        }
     } catch (...) {
-        return "cannot read";
+        return std::string(cannot_read);
     }
+    status = QN_STATUS_ALLOCATION_FAILED;
+    return std::string(out_of_memory);
 }
 
 // True, with the reason, when libsndfile has met an error.
@@ -238,7 +259,11 @@ bool resampler::start(int from_rate, std::string &error) noexcept {
             const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
             const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
             soxr_error_t e = nullptr;
-            s->soxr = soxr_create(from_rate, 48000, 1, &e, &io, &quality, nullptr);
+            {
+                std::lock_guard<std::mutex> lock(headroom_lock);
+                if (!headroom()) throw std::bad_alloc();
+                s->soxr = soxr_create(from_rate, 48000, 1, &e, &io, &quality, nullptr);
+            }
             if (e != nullptr || s->soxr == nullptr) {
                 error = std::string("resampling failed: ") + (e != nullptr ? e : "no resampler");
                 return false;
@@ -247,7 +272,7 @@ bool resampler::start(int from_rate, std::string &error) noexcept {
         state_ = std::move(s);
         return true;
     } catch (const std::bad_alloc &) {
-        error = "out of memory while resampling";
+        error = out_of_memory;
     }
     return false;
 }
@@ -293,7 +318,7 @@ bool resampler::process(std::span<const double> in, std::vector<double> &out, st
         s.out += out.size() - before;
         return true;
     } catch (const std::bad_alloc &) {
-        error = "out of memory while resampling";
+        error = out_of_memory;
     }
     return false;
 }
@@ -312,7 +337,7 @@ bool resampler::finish(std::vector<double> &out, std::string &error) noexcept {
         s.out = std::min(given, limit);
         return true;
     } catch (const std::bad_alloc &) {
-        error = "out of memory while resampling";
+        error = out_of_memory;
     }
     return false;
 }

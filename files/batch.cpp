@@ -6,6 +6,7 @@
 #include <new>
 
 #include "channel_analysis.h"
+#include "failure.h"
 #include "source.h"
 
 namespace qnf {
@@ -72,10 +73,26 @@ private:
     std::vector<std::unique_ptr<channel_analysis>> analyses_;
 };
 
-void fail(qnf_file_result &r, qnf_status status, std::string error) {
+void fail(qnf_file_result &r, qnf_status status, std::string error) noexcept {
     r.status = status;
     r.error = std::move(error);
     r.channels.clear();
+}
+
+// The same from a catch handler, where even the reason may not be made.
+void fail_here(qnf_file_result &r) noexcept {
+    r.channels.clear();
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+    } catch (const std::exception &e) {
+        r.status = QNF_STATUS_UNREADABLE;
+        set_reason(r.error, e.what());
+        return;
+    } catch (...) {
+    }
+    r.status = QN_STATUS_ALLOCATION_FAILED;
+    r.error = out_of_memory;
 }
 
 void analyse_into(qnf_file_result &report, std::size_t index, const std::string &path,
@@ -133,10 +150,8 @@ qnf_file_result analyse_one(const std::string &path, std::size_t index, const an
     try {
         report.path = path;
         analyse_into(report, index, path, options, budget, pool, events);
-    } catch (const std::bad_alloc &) {
-        fail(report, QN_STATUS_ALLOCATION_FAILED, "out of memory");
-    } catch (const std::exception &e) {
-        fail(report, QNF_STATUS_UNREADABLE, e.what());
+    } catch (...) {
+        fail_here(report);
     }
     return report;
 }
@@ -149,7 +164,7 @@ std::vector<qnf_file_result> analyse_files(const std::vector<std::string> &paths
     try {
         reports.resize(paths.size());
         events_out events(sink);
-        work_pool pool(std::clamp(jobs, 1, max_jobs));
+        work_pool pool(threads_within_address_space(std::clamp(jobs, 1, max_jobs)));
         for (std::size_t i = 0; i < paths.size(); ++i) {
             pool.post_job([&, i] {
                 reports[i] = analyse_one(paths[i], i, options, budget, pool, events);
@@ -159,11 +174,15 @@ std::vector<qnf_file_result> analyse_files(const std::vector<std::string> &paths
         }
         pool.run();
     } catch (...) {
-        // Nothing could be started: every file has that reason.
-        reports.resize(paths.size());
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            reports[i].path = paths[i];
-            fail(reports[i], QN_STATUS_ALLOCATION_FAILED, "out of memory");
+        // The run could not go on: the files not done have that reason.
+        try {
+            reports.resize(paths.size());
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                if (!reports[i].path.empty()) continue;
+                reports[i].path = paths[i];
+                fail(reports[i], QN_STATUS_ALLOCATION_FAILED, out_of_memory);
+            }
+        } catch (...) {
         }
     }
     return reports;
@@ -196,7 +215,7 @@ qnf_file_result analyse_signal(const double *samples, uint64_t frames, int chann
         report.format = {sample_rate, channels, frames, sample_rate != QN_SAMPLE_RATE ? 1 : 0,
                          options.channel == 0 ? channels : 1, options.channel == 0 ? 1 : options.channel};
         report.duration_s = static_cast<double>(frames) / sample_rate;
-        work_pool pool(std::clamp(jobs, 1, max_jobs));
+        work_pool pool(threads_within_address_space(std::clamp(jobs, 1, max_jobs)));
         task_group tasks(pool);
         channel_set set(options, channels, sample_rate, frames, tasks);
         // Blocks of about 64k samples, as a file is read.
@@ -209,10 +228,8 @@ qnf_file_result analyse_signal(const double *samples, uint64_t frames, int chann
         set.end();
         tasks.wait_idle();
         set.report(report.channels);
-    } catch (const std::bad_alloc &) {
-        fail(report, QN_STATUS_ALLOCATION_FAILED, "out of memory");
-    } catch (const std::exception &e) {
-        fail(report, QN_STATUS_ALLOCATION_FAILED, e.what());
+    } catch (...) {
+        fail_here(report);
     }
     return report;
 }

@@ -61,7 +61,7 @@ bool copy_bounded(int fd, uint64_t limit, input_file &out, std::string &error, b
         if (n == 0) break;
         total += static_cast<uint64_t>(n);
         if (total > limit) {
-            error = "standard input holds more than " + byte_text(limit);
+            error = "standard input holds more than " + byte_text(limit) + ", more than is kept in memory; give the file by its name";
             too_large = true;
             ::close(copy);
             return false;

@@ -1,6 +1,9 @@
 #include "memory.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cctype>
 #include <cerrno>
@@ -11,13 +14,31 @@
 
 namespace qnf {
 
+uint64_t address_space_limit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+    return static_cast<uint64_t>(limit.rlim_cur);
+}
+
 uint64_t default_memory_allowed() {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     const long page = ::sysconf(_SC_PAGESIZE);
     constexpr uint64_t minimum = 256ull << 20;
-    if (pages <= 0 || page <= 0) return 4ull << 30;
-    const uint64_t half = static_cast<uint64_t>(pages) / 2 * static_cast<uint64_t>(page);
+    uint64_t half = pages <= 0 || page <= 0 ? 4ull << 30 : static_cast<uint64_t>(pages) / 2 * static_cast<uint64_t>(page);
+    // Under an address-space limit, half of it: the other half is for the
+    // threads' stacks, the libraries and what the allocator keeps.
+    if (const uint64_t limit = address_space_limit(); limit > 0 && limit / 2 < half) return limit / 2;
     return half < minimum ? minimum : half;
+}
+
+int threads_within_address_space(int threads) {
+    // A thread reserves its stack (8 MB by default) and, often, an arena of
+    // the allocator: 64 MB of address space a thread keeps the pool within
+    // a limit's half.
+    const uint64_t limit = address_space_limit();
+    if (limit == 0) return threads;
+    const uint64_t most = std::max<uint64_t>(1, limit / 2 / (64ull << 20));
+    return static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(threads), most));
 }
 
 bool parse_memory_size(const std::string &text, uint64_t &bytes) {

@@ -13,8 +13,17 @@
 
 namespace qnf {
 
-// Half of the physical memory (at least 256 MB).
+// The process's address-space limit (RLIMIT_AS) in bytes, 0 when none is
+// set.
+uint64_t address_space_limit();
+
+// Half of the physical memory (at least 256 MB), and at most half of the
+// address-space limit where one is set.
 uint64_t default_memory_allowed();
+
+// `threads`, or fewer where an address-space limit would not hold their
+// stacks and the allocator's arenas beside the analyses.
+int threads_within_address_space(int threads);
 
 // "4G", "500M", "64k" or a number of bytes; false when not a size.
 bool parse_memory_size(const std::string &text, uint64_t &bytes);

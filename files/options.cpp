@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include "audio.h"
 #include "batch.h"
 #include "input.h"
+#include "source.h"
 
 qnf_options::qnf_options() : max_memory(qnf::default_memory_allowed()) {
     for (const qnf::metric &m : qnf::metric_table()) metrics.push_back(&m);
@@ -58,7 +60,8 @@ bool load_calibrator(const std::string &file, double spl_db, memory_budget &budg
                  byte_text(budget.total()) + " allowed (--max-memory)";
         return false;
     };
-    if (!open_input(file, budget.total(), input, error) || !read_audio(input, admit, recording, error)) {
+    if (!open_input(file, std::min(budget.total(), max_stdin_bytes), input, error) ||
+        !read_audio(input, admit, recording, error)) {
         error = "calibration file " + file + ": " + error;
         return false;
     }

@@ -1,5 +1,7 @@
 #include "source.h"
 
+#include <algorithm>
+
 namespace qnf {
 
 namespace {
@@ -35,7 +37,7 @@ memory_need file_memory_need(const audio_format &format, const analysis_options 
 qnf_status open_source(const std::string &path, const analysis_options &options, memory_budget &budget,
                        source &out, std::string &error) {
     qnf_status status = QNF_STATUS_UNREADABLE;
-    if (!open_input(path, budget.total(), out.input, error, &status)) return status;
+    if (!open_input(path, std::min(budget.total(), max_stdin_bytes), out.input, error, &status)) return status;
     // Standard input is held in memory as well.
     const uint64_t held_input = path == "-" ? out.input.size() : 0;
     out.hold = std::make_unique<memory_hold>(&budget);

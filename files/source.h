@@ -38,6 +38,10 @@ struct memory_need {
 };
 memory_need file_memory_need(const audio_format &format, const analysis_options &options);
 
+// Standard input is held in memory (a file's reader seeks): at most this
+// much of it, so that an endless stream is refused before it takes much.
+inline constexpr uint64_t max_stdin_bytes = 512ull << 20;
+
 // Samples of a file on their way to its analyses (blocks waiting in the
 // queues, framed windows waiting for a thread): the reader waits beyond it.
 inline constexpr uint64_t in_flight_bytes = 32u << 20;

@@ -106,11 +106,21 @@ struct serial_queue::state {
         }
         task();
         task = nullptr;
-        std::lock_guard<std::mutex> hold(self->lock);
+        std::unique_lock<std::mutex> hold(self->lock);
         // One task at a time on the pool, then to the back of the line, so
         // that every queue moves on.
-        if (self->queue.empty()) self->scheduled = false;
-        else self->pool.post([self] { run_next(self); });
+        if (self->queue.empty()) {
+            self->scheduled = false;
+            return;
+        }
+        try {
+            self->pool.post([self] { run_next(self); });
+        } catch (...) {
+            // No memory to go to the back of the line: the rest of the
+            // queue runs here, in order.
+            hold.unlock();
+            run_next(self);
+        }
     }
 };
 

@@ -353,7 +353,7 @@ def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=
         why, as the tool's error line does.
     """
     function = "analyze_file"
-    name = os.fsencode(path)
+    name = _files.path_argument(path, function)
     with _options(function, metrics, calibration, field, channel, series, resample, max_memory, jobs) as o:
         results = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_files._WHY)

@@ -133,6 +133,16 @@ def _decode(text):
     return None if text is None else os.fsdecode(text)
 
 
+def path_argument(path, function):
+    """A file name as bytes for the library, or a TypeError naming the
+    function."""
+    try:
+        return os.fsencode(path)
+    except TypeError:
+        raise TypeError(f"{function}: path is a file name (str, bytes or os.PathLike), "
+                        f"not {type(path).__name__}") from None
+
+
 def status_string(status):
     return flib.qnf_status_string(int(status)).decode("ascii")
 
@@ -220,7 +230,10 @@ def channel_option(channel, function):
 def metrics_option(metrics, function):
     if metrics is None:
         return None
-    names = metrics.split(",") if isinstance(metrics, str) else list(metrics)
+    try:
+        names = metrics.split(",") if isinstance(metrics, str) else list(metrics)
+    except TypeError:
+        names = None
     if not names or not all(isinstance(n, str) for n in names):
         raise TypeError(f"{function}: metrics are metric names, e.g. ['loudness', 'roughness-ecma']")
     return ",".join(names)
@@ -321,13 +334,14 @@ def read(path, channel=None, calibration=None, *, resample=True, max_memory=None
         UnsupportedAudioError, MemoryLimitError, NonFiniteInputError, ...
     """
     function = "read"
+    name = path_argument(path, function)
     values = {"channel": channel_option(channel, function), "resample": "1" if resample else "0",
               "max-memory": None if max_memory is None else str(max_memory),
               **calibration_options(calibration, function)}
     with Options(function, **values) as o:
         reader = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_WHY)
-        status = flib.qnf_reader_open(os.fsencode(path), o.handle, ctypes.byref(reader), why, len(why))
+        status = flib.qnf_reader_open(name, o.handle, ctypes.byref(reader), why, len(why))
         if status != _errors.SUCCESS:
             raise_error(status, function, why.value)
     try:
@@ -358,7 +372,8 @@ def probe(path, function="probe"):
     with Options(function) as o:
         reader = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_WHY)
-        status = flib.qnf_reader_open(os.fsencode(path), o.handle, ctypes.byref(reader), why, len(why))
+        status = flib.qnf_reader_open(path_argument(path, function), o.handle, ctypes.byref(reader), why,
+                                      len(why))
     if status != _errors.SUCCESS:
         return 0, _decode(why.value)
     fmt = Format()
@@ -374,7 +389,8 @@ def reading_of(path, options, function="report"):
     is resampled. Reads the header (and a calibrator recording), no sample."""
     reader = ctypes.c_void_p()
     why = ctypes.create_string_buffer(_WHY)
-    status = flib.qnf_reader_open(os.fsencode(path), options.handle, ctypes.byref(reader), why, len(why))
+    status = flib.qnf_reader_open(path_argument(path, function), options.handle, ctypes.byref(reader), why,
+                                  len(why))
     if status != _errors.SUCCESS:
         raise_error(status, function, why.value)
     try:

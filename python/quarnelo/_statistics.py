@@ -32,23 +32,56 @@ def floored(values, loudness):
     return out
 
 
+def _series(values, function):
+    """A 1-D float64 series of frame values, or the package's error."""
+    from . import _errors, _inputs
+
+    x = _inputs.real_array(values, "values", function)
+    if x.ndim != 1:
+        raise _inputs.error(_errors.INVALID_ARGUMENT, function,
+                            f"values: expected a 1-D series of frame values, got shape {x.shape}")
+    return np.ascontiguousarray(x, dtype=np.float64)
+
+
 def exceeded(values, percent):
     """The value exceeded during ``percent`` % of the frames, by nearest
-    rank (the file layer's rule, ``qnf_exceeded``); 0 for no values."""
-    import ctypes
+    rank (the file layer's rule, ``qnf_exceeded``); 0 for no values.
 
+    ``percent`` is a number from 0 to 100, or a sequence of them: then the
+    result is an array, one value per percentage (``exceeded(n, [5, 10])``
+    gives N5 and N10)."""
+    import ctypes
+    import numbers
+
+    from . import _errors
     from ._files import flib
+    from ._inputs import error
     from ._library import _doubles
 
-    percent = float(percent)
-    if not 0 <= percent <= 100:
-        raise ValueError(f"percent must lie in 0 ... 100, got {percent}")
-    x = np.ascontiguousarray(values, dtype=np.float64).ravel()
+    function = "exceeded"
+    x = _series(values, function)
+    several = not isinstance(percent, (numbers.Real, np.integer, np.floating)) or isinstance(percent, bool)
+    if several:
+        if isinstance(percent, (str, bytes, bool)):
+            raise TypeError(f"{function}: percent is a number from 0 to 100 or a sequence of them, "
+                            f"not {percent!r}")
+        try:
+            wanted = [float(p) for p in percent]
+        except (TypeError, ValueError):
+            raise TypeError(f"{function}: percent is a number from 0 to 100 or a sequence of them, "
+                            f"not {percent!r}") from None
+    else:
+        wanted = [float(percent)]
+    found = []
     result = ctypes.c_double()
-    status = flib.qnf_exceeded(x.ctypes.data_as(_doubles), x.size, percent, ctypes.byref(result))
-    if status != 0:
-        raise ValueError(f"exceeded: the values hold NaN (status {status})")
-    return result.value
+    for p in wanted:
+        if not 0 <= p <= 100:
+            raise error(_errors.INVALID_ARGUMENT, function, f"percent must lie in 0 ... 100, got {p}")
+        status = flib.qnf_exceeded(x.ctypes.data_as(_doubles), x.size, p, ctypes.byref(result))
+        if status != _errors.SUCCESS:
+            raise error(status, function, "the values hold NaN" if status == _errors.NON_FINITE_INPUT else None)
+        found.append(result.value)
+    return np.array(found) if several else found[0]
 
 
 def mean(values):
@@ -90,7 +123,7 @@ def tonality_ecma_summary(tonality, hop_seconds=256 / 48000):
     starts from rest. The command-line tool's ``tonality-ecma`` follows the
     same rule.
     """
-    t = np.asarray(tonality, dtype=np.float64)
+    t = _series(tonality, "tonality_ecma_summary")
     frames = np.arange(t.size)
     late = frames * hop_seconds >= 0.3
     if not late.any():

@@ -37,7 +37,10 @@ METRICS = tuple(m["name"] for m in _files.METRICS)
 def _metric_names(metrics):
     if metrics is None:
         return METRICS
-    names = metrics.split(",") if isinstance(metrics, str) else list(metrics)
+    try:
+        names = metrics.split(",") if isinstance(metrics, str) else list(metrics)
+    except TypeError:
+        raise TypeError(f"batch: metrics are metric names, not {metrics!r}") from None
     unknown = [n for n in names if n not in _files.BY_NAME]
     if unknown:
         raise ValueError(f"unknown metric {unknown[0]!r}; the metrics are {', '.join(METRICS)}")
@@ -250,8 +253,14 @@ def _refuse_unguarded_script():
 def _prepare(paths, metrics, calibration, field, channel):
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
-    paths = [os.fsdecode(p) for p in paths]
-    names = _metric_names(metrics)
+    try:
+        paths = [os.fsdecode(p) for p in paths]
+    except TypeError:
+        raise TypeError("batch.analyze: paths are file names (str, bytes or os.PathLike)") from None
+    try:
+        names = _metric_names(metrics)
+    except ValueError as exc:
+        raise ValueError(f"batch.analyze: {exc}") from None
     if field not in ("free", "diffuse"):
         raise ValueError(f"batch.analyze: field: 'free' or 'diffuse', not {field!r}")
     if channel is not None and not (isinstance(channel, (int, np.integer)) and not isinstance(channel, bool)

@@ -186,3 +186,57 @@ def test_framed_series_driver(monkeypatch, frames, written, status, error):
     else:
         with pytest.raises(error):
             _metrics._framed_series("qn_fake_frame_count", "qn_fake", x, function="fake", metric="roughness-dw")
+
+
+# Hostile arguments to every public function: the package's own errors, or
+# TypeError / ValueError naming the function, never an internal one.
+_SIGNAL = np.sin(np.arange(20000) * 0.1) * 0.1
+_HOSTILE = {"2-D": np.zeros((2, 2)), "0-D": np.array(1.0), "empty": np.array([]), "NaN": np.full(20000, np.nan),
+            "strided": _SIGNAL[::2], "int16": (_SIGNAL * 1000).astype(np.int16), "text": "abc", "None": None,
+            "object": object(), "complex": _SIGNAL.astype(complex), "3-D": np.zeros((2, 2, 2)), "dict": {}}
+_PUBLIC = {
+    "loudness": lambda x: Q.loudness(x), "loudness_time": lambda x: Q.loudness_time(x),
+    "roughness_dw": lambda x: Q.roughness_dw(x), "tonality_aures": lambda x: Q.tonality_aures(x),
+    "tonality_ecma": lambda x: Q.tonality_ecma(x), "roughness_ecma": lambda x: Q.roughness_ecma(x),
+    "loudness_from_levels": lambda x: Q.loudness_from_levels(x), "sharpness": lambda x: Q.sharpness(x),
+    "exceeded": lambda x: Q.exceeded(x, 5), "tonality_ecma_summary": lambda x: Q.tonality_ecma_summary(x),
+    "analyze_signal": lambda x: Q.analyze_signal(x, metrics="loudness"), "read": lambda x: Q.read(x),
+    "analyze_file": lambda x: Q.analyze_file(x), "add": lambda x: Q.LoudnessMeter().add(x),
+}
+
+
+def _refused_properly(name, call):
+    try:
+        call()
+    except Q.QuarneloError:
+        return
+    except (TypeError, ValueError) as exc:
+        assert str(exc).startswith(f"{name}:") or f"{name}: " in str(exc), f"{name}: {exc!r}"
+
+
+@pytest.mark.parametrize("name", sorted(_PUBLIC))
+def test_hostile_arguments_get_the_packages_errors(name):
+    for key, value in _HOSTILE.items():
+        _refused_properly(name, lambda: _PUBLIC[name](value))
+
+
+@pytest.mark.parametrize("name, call", [
+    ("exceeded", lambda: Q.exceeded(_SIGNAL, "5")), ("exceeded", lambda: Q.exceeded(_SIGNAL, np.nan)),
+    ("exceeded", lambda: Q.exceeded(_SIGNAL, [5, None])), ("loudness", lambda: Q.loudness(_SIGNAL, fs="48k")),
+    ("loudness", lambda: Q.loudness(_SIGNAL, field=3)), ("analyze_file", lambda: Q.analyze_file("x.wav", metrics=5)),
+    ("analyze_file", lambda: Q.analyze_file("x.wav", jobs=0)), ("read", lambda: Q.read("x.wav", channel="1")),
+    ("analyze_file", lambda: Q.analyze_file("x.wav", calibration="loud")),
+    ("batch.analyze", lambda: __import__("quarnelo.batch").batch.analyze(["x.wav"], metrics=["nope"], client="x")),
+])
+def test_hostile_keyword_values(name, call):
+    with pytest.raises((Q.QuarneloError, TypeError, ValueError)) as caught:
+        call()
+    assert isinstance(caught.value, Q.QuarneloError) or str(caught.value).startswith(f"{name}:"), caught.value
+
+
+def test_exceeded_takes_a_number_or_a_sequence_of_them():
+    v = np.arange(1.0, 101.0)
+    assert Q.exceeded(v, 5) == 95.0
+    np.testing.assert_array_equal(Q.exceeded(v, [5, 10, 50]), [95.0, 90.0, 50.0])
+    with pytest.raises(Q.InvalidArgumentError, match="exceeded: .*1-D"):
+        Q.exceeded(np.zeros((2, 2)), 5)

@@ -119,16 +119,21 @@ struct progress_bridge {
     const std::vector<std::string> &paths;
     progress_display display;
 
+    // Nothing may leave a callback of the file layer: a line that cannot be
+    // drawn for want of memory is left out.
     static void on_event(void *user, uint64_t file, int32_t event, uint64_t read, uint64_t frames, int32_t rate,
-                         const char *text) {
+                         const char *text) noexcept {
         auto &self = *static_cast<progress_bridge *>(user);
-        const std::string &path = self.paths[static_cast<std::size_t>(file)];
-        switch (event) {
-        case QNF_EVENT_STARTED: self.display.started(file, path, frames, rate); break;
-        case QNF_EVENT_READ: self.display.advanced(file, read); break;
-        case QNF_EVENT_FINISHED: self.display.finished(file); break;
-        case QNF_EVENT_NOTICE: self.display.print("quarnelo: " + path + ": " + text + "\n"); break;
-        default: break;
+        try {
+            const std::string &path = self.paths[static_cast<std::size_t>(file)];
+            switch (event) {
+            case QNF_EVENT_STARTED: self.display.started(file, path, frames, rate); break;
+            case QNF_EVENT_READ: self.display.advanced(file, read); break;
+            case QNF_EVENT_FINISHED: self.display.finished(file); break;
+            case QNF_EVENT_NOTICE: self.display.print("quarnelo: " + path + ": " + text + "\n"); break;
+            default: break;
+            }
+        } catch (...) {
         }
     }
 };

@@ -390,3 +390,49 @@ TEST(CliHostile, WhatLibrariesPrintStaysOutOfTheReport) {
     EXPECT_NO_THROW(nlohmann::json::parse(r.out)) << r.out.substr(0, 200);
     EXPECT_NE(r.err.find("Error"), std::string::npos) << "the decoder's words go to stderr";
 }
+
+TEST(CliHostile, EveryFileHasItsLineWhenTheAddressSpaceRunsOut) {
+    // Many threads asked for under a small address-space limit, with no
+    // limit of the tool's own: allocations fail in the readers, the
+    // resamplers and the analyses, and each failure must stay its file's.
+    std::vector<std::string> files;
+    for (int i = 0; i < 24; ++i) {
+        const int rate = i % 2 == 0 ? 48000 : 44100;
+        std::vector<double> x(static_cast<std::size_t>(rate * 2 / 5));
+        for (std::size_t k = 0; k < x.size(); ++k) x[k] = 0.1 * std::sin(0.05 * static_cast<double>(k * (i + 1)));
+        files.push_back(quoted(write_audio("many_" + std::to_string(i) + ".wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                                           rate, 1, x)
+                                   .string()));
+    }
+    std::string list;
+    for (const std::string &f : files) list += " " + f;
+    for (const char *limit : {"400000", "600000"}) {
+        const run_result r = run_command(std::string("ulimit -v ") + limit + "; " + cli() +
+                                         " analyze --format json -j 64 --max-memory 1T --metrics loudness,roughness-dw" +
+                                         list);
+        ASSERT_TRUE(r.status == 0 || r.status == 1) << "limit " << limit << ": status " << r.status << '\n' << r.err;
+        const auto doc = nlohmann::json::parse(r.out);
+        ASSERT_EQ(doc.at("files").size(), files.size()) << "limit " << limit;
+    }
+}
+
+TEST(CliHostile, EndlessStandardInputIsRefusedBeforeItTakesMuch) {
+    // Standard input is held in memory: beyond 512 MiB it is refused, however
+    // much --max-memory allows.
+    const run_result r = run_command("head -c 600000000 /dev/zero | " + cli() + " analyze --format json --max-memory 1T -");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("standard input holds more than 537 MB"), std::string::npos) << r.err;
+}
+
+TEST(CliHostile, DefaultMemoryAllowedKeepsWithinTheAddressSpaceLimit) {
+    // Five minutes for the ECMA-418-2 tonality, which holds the channel
+    // whole: far more than half of a 400 MB address space, so refused
+    // before it is read, by name, without --max-memory.
+    const fs::path five = write_audio("five_minutes.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                      std::vector<double>(300 * 48000, 0.01));
+    const run_result r = run_command("ulimit -v 400000; " + cli() + " analyze --format json --metrics tonality-ecma " +
+                                     quoted(five.string()));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(line_about(r.err, five.string()).find("allowed (--max-memory)"), std::string::npos) << r.err;
+    fs::remove(five);
+}
