@@ -229,7 +229,9 @@ int main(int argc, char **argv) {
     std::string metrics, pa_per_unit, full_scale_spl, cal_spl, channel = "all", max_memory;
     bool no_resample = false;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    analyze->add_option("FILE", aa.files, "Audio files (WAV, FLAC, AIFF, OGG/Opus, ...); '-' is standard input")
+    analyze->add_option("FILE", aa.files,
+                        "Audio files (WAV, FLAC, AIFF, OGG/Opus, ...); '-' is standard input (held in memory, at "
+                        "most 512 MiB)")
         ->required();
     analyze->add_option("--metrics", metrics, metric_help());
     analyze->add_option("--field", aa.field, "Sound field of the loudness and ECMA-418-2 metrics")
@@ -256,7 +258,8 @@ int main(int argc, char **argv) {
                         "and metrics of each file")
         ->check(CLI::Range(1, max_jobs));
     analyze->add_option("--max-memory", max_memory,
-                        "Memory the analysis may take, e.g. 8G or 500M (default: half the physical memory); "
+                        "Memory the analysis may take, e.g. 8G or 500M (default: half the physical memory, at most "
+                        "half the address-space limit of ulimit -v); "
                         "files that would need more are refused before they are read. Files are read block by "
                         "block, so a long file needs little more than a short one, except for tonality-ecma and "
                         "roughness-ecma, which analyse each channel whole (8 bytes per sample at 48 kHz and their "
