@@ -7,12 +7,14 @@
 #define QUARNELO_FILES_ANALYSIS_H
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "calibration.h"
 #include "metrics.h"
 #include "series_store.h"
+#include "statistics.h"
 #include "work_pool.h"
 
 namespace qnf {
@@ -22,8 +24,14 @@ struct analysis_options {
     qn_sound_field field = QN_SOUND_FIELD_FREE;
     calibration cal;
     int channel = 0;  // 0: every channel, each on its own; else that channel (from 1)
-    bool series = false;
+    bool series = false;       // the analyses keep their series (for the caller, or a series file)
+    bool keep_series = false;  // the results keep them for the caller
+    std::string series_dir;    // where each file's series file goes; empty: none
+    std::string series_name;   // its name for a run of one file; empty: series_file_names()
     bool resample = true;
+    statistics_settings statistics;
+    double start_s = 0;              // the stretch of each file analysed, in its own time
+    std::optional<double> end_s;     // to its end when not set
     // Where long series go until they are read; null keeps them in memory.
     std::shared_ptr<series_spool> spool;
 

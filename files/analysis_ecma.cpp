@@ -38,6 +38,12 @@ bool tonality_ecma(const std::vector<double> &x, const analysis_options &o, metr
             out.values.push_back({"max", summary.max, "tu_HMS"});
             out.values.push_back({"strongest_rate", tonal ? 0.5 * (strongest_band[summary.frame] + 1) : 0.0, "Bark"});
             out.values.push_back({"strongest_frequency", tonal ? strongest_frequency[summary.frame] : 0.0, "Hz"});
+            frame_statistics stats(metric_of(metric_id::tonality_ecma), o.statistics, frames);
+            for (double t : tonality) stats.add(t);
+            if (!finish_statistics(stats, o.statistics, out)) {
+                error = out.statistics_error;
+                return false;
+            }
             if (o.series) {
                 const axis times = time_axis(frames, 0.0, (static_cast<double>(QN_ECMA_TONAL_HOP) / QN_SAMPLE_RATE));
                 value_list bands = new_series(o);
@@ -71,9 +77,18 @@ bool roughness_ecma(const std::vector<double> &x, const analysis_options &o, met
                 for (int b = 0; b < QN_ECMA_BANDS; ++b) sum += specific[k * QN_ECMA_BANDS + static_cast<std::size_t>(b)];
                 total[k] = 0.5 * sum;
             }
-            out.values.push_back({"roughness", ecma_roughness_value(total), "asper"});
-            out.values.push_back({"mean", mean_of(total), "asper"});
-            out.values.push_back({"max", max_of(total), "asper"});
+            double single = 0;
+            if (const qn_status s = ecma_roughness_value(total, single); s != QN_STATUS_SUCCESS) {
+                error = status_message("roughness-ecma", s);
+                return false;
+            }
+            out.values.push_back({"roughness", single, "asper"});
+            frame_statistics stats(metric_of(metric_id::roughness_ecma), o.statistics, frames);
+            for (double r : total) stats.add(r);
+            if (!finish_statistics(stats, o.statistics, out)) {
+                error = out.statistics_error;
+                return false;
+            }
             if (o.series) {
                 const axis times = time_axis(total.size(), 0.0, (static_cast<double>(QN_ECMA_ROUGHNESS_HOP) / QN_SAMPLE_RATE));
                 value_list bands = new_series(o);

@@ -162,19 +162,21 @@ void channel_analysis::report(qnf_channel_result &out) {
         }
         metric_result values;
         std::string error;
-        bool ok = false;
         try {
-            ok = s.for_metric[i]->result(m, values, error);
-            if (ok && !(error = series_error(values)).empty()) ok = false;
+            if (s.for_metric[i]->result(m, values, error) && (error = series_error(values)).empty()) {
+                r.values = quoted_values(m, s.options.statistics, values);
+                for (series &x : values.series_list) {
+                    complete_series(m, x, s.input.start_s);
+                    r.series_list.emplace_back(std::move(x));
+                }
+                continue;
+            }
         } catch (const std::bad_alloc &) {
+            r.values.clear();
+            r.series_list.clear();
             error = "out of memory";
         }
-        if (!ok) {
-            r.error = without_own_name(m.name, std::move(error));
-            continue;
-        }
-        r.values = std::move(values.values);
-        for (series &x : values.series_list) r.series_list.emplace_back(std::move(x));
+        r.error = without_own_name(m.name, std::move(error));
     }
 }
 

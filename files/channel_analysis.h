@@ -23,6 +23,7 @@ struct channel_input {
     int sample_rate = 48000;        // of the blocks
     double factor = 1.0;            // Pa per sample unit
     uint64_t expected_samples = 0;  // at 48 kHz, as far as the header tells (room is reserved)
+    double start_s = 0;             // where the blocks begin in the file (the series' times start there)
 };
 
 class channel_analysis {

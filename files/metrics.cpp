@@ -1,33 +1,62 @@
 #include "metrics.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <iterator>
+#include <sstream>
 
 namespace qnf {
 
 namespace {
 
+using enum statistic;
+
+// Single values in the order results give them. An entry of kind
+// `percentiles` stands for the percentiles asked for, named after the
+// metric's symbol ("n5"), in the unit given.
 constexpr quantity loudness_values[] = {
     {"loudness", "sone"}, {"specific_peak", "sone/Bark"}, {"specific_peak_rate", "Bark"}};
-constexpr quantity loudness_time_values[] = {{"max", "sone"}, {"n5", "sone"}, {"n10", "sone"}, {"mean", "sone"}};
-constexpr quantity sharpness_values[] = {{"sharpness", "acum"}, {"mean_per_frame", "acum"}};
-constexpr quantity roughness_dw_values[] = {{"mean", "asper"}, {"max", "asper"}};
-constexpr quantity tonality_aures_values[] = {{"mean", "t.u."}, {"max", "t.u."}};
-constexpr quantity tonality_ecma_values[] = {
-    {"tonality", "tu_HMS"}, {"max", "tu_HMS"}, {"strongest_rate", "Bark"}, {"strongest_frequency", "Hz"}};
-constexpr quantity roughness_ecma_values[] = {{"roughness", "asper"}, {"mean", "asper"}, {"max", "asper"}};
+constexpr quantity loudness_time_values[] = {
+    {"max", "sone", max}, {nullptr, "sone", percentiles}, {"mean", "sone", mean}, {"min", "sone", min}};
+constexpr quantity sharpness_values[] = {{"sharpness", "acum"},
+                                         {"mean_per_frame", "acum", mean},
+                                         {"max", "acum", max},
+                                         {"min", "acum", min},
+                                         {nullptr, "acum", percentiles}};
+constexpr quantity roughness_dw_values[] = {
+    {"mean", "asper", mean}, {"max", "asper", max}, {"min", "asper", min}, {nullptr, "asper", percentiles}};
+constexpr quantity tonality_aures_values[] = {
+    {"mean", "t.u.", mean}, {"max", "t.u.", max}, {"min", "t.u.", min}, {nullptr, "t.u.", percentiles}};
+// Its "max" is the largest T(l) from 0.3 s on, the frame of the strongest
+// component; the statistics over frames add the others.
+constexpr quantity tonality_ecma_values[] = {{"tonality", "tu_HMS"},
+                                             {"max", "tu_HMS"},
+                                             {"strongest_rate", "Bark"},
+                                             {"strongest_frequency", "Hz"},
+                                             {"mean", "tu_HMS", mean},
+                                             {"min", "tu_HMS", min},
+                                             {nullptr, "tu_HMS", percentiles}};
+constexpr quantity roughness_ecma_values[] = {{"roughness", "asper"},
+                                              {"mean", "asper", mean},
+                                              {"max", "asper", max},
+                                              {"min", "asper", min},
+                                              {nullptr, "asper", percentiles}};
 
-constexpr series_info loudness_series[] = {{"specific_loudness", "sone/Bark", "rate"}};
+constexpr series_info loudness_series[] = {{"specific_loudness", "sone/Bark", "bark"}};
 constexpr series_info loudness_time_series[] = {{"loudness", "sone", "time"},
-                                                {"specific_loudness", "sone/Bark", "time rate"}};
+                                                {"specific_loudness", "sone/Bark", "time bark"}};
 constexpr series_info sharpness_series[] = {{"sharpness", "acum", "time"}};
 constexpr series_info roughness_dw_series[] = {{"roughness", "asper", "time"}};
 constexpr series_info tonality_aures_series[] = {{"tonality", "t.u.", "time"}};
 constexpr series_info tonality_ecma_series[] = {{"tonality", "tu_HMS", "time"},
                                                 {"tonal_frequency", "Hz", "time"},
-                                                {"specific_tonality", "tu_HMS/Bark", "time rate"}};
+                                                {"specific_tonality", "tu_HMS/Bark", "time band"}};
 constexpr series_info roughness_ecma_series[] = {{"roughness", "asper", "time"},
-                                                 {"specific_roughness", "asper/Bark", "time rate"}};
+                                                 {"specific_roughness", "asper/Bark", "time band"}};
+
+// N5 and N10, the percentiles of loudness quoted most.
+constexpr double loudness_percentiles[] = {5, 10};
 
 }  // namespace
 
@@ -40,6 +69,22 @@ std::vector<double> ecma_band_rates() {
     std::vector<double> z(QN_ECMA_BANDS);
     for (int b = 0; b < QN_ECMA_BANDS; ++b) z[static_cast<std::size_t>(b)] = 0.5 * (b + 1);
     return z;
+}
+
+axis bark_axis() {
+    axis a{"rate", "Bark", bark_axis_values()};
+    a.dimension = "bark";
+    return a;
+}
+
+axis band_axis() {
+    axis a{"rate", "Bark", ecma_band_rates()};
+    a.dimension = "band";
+    // The centre frequency of the band at z Bark: 81.9289 / 0.1618 sinh(0.1618 z) Hz.
+    coordinate hz{"band_frequency", "Hz", {}};
+    for (double z : a.values) hz.values.push_back(81.9289 / 0.1618 * std::sinh(0.1618 * z));
+    a.coordinates.push_back(std::move(hz));
+    return a;
 }
 
 void add_pattern_values(const std::vector<double> &specific, metric_result &out) {
@@ -56,40 +101,159 @@ axis time_axis(uint64_t frames, double first, double step) {
     return a;
 }
 
+axis time_axis(const metric &m, uint64_t frames) {
+    axis a = time_axis(frames, m.first_time, static_cast<double>(m.hop) / QN_SAMPLE_RATE);
+    a.dimension = std::string(m.name) + ".time";
+    return a;
+}
+
+void complete_series(const metric &m, series &s, double start_s) {
+    s.variable = std::string(m.name) + "." + s.name;
+    const auto info = std::find_if(m.series.begin(), m.series.end(),
+                                   [&](const series_info &i) { return s.name == i.name; });
+    std::vector<std::string> kinds;
+    if (info != m.series.end()) {
+        std::istringstream words(info->axes);
+        for (std::string w; words >> w;) kinds.push_back(w);
+    }
+    for (std::size_t i = 0; i < s.axes.size() && i < kinds.size(); ++i) {
+        axis &a = s.axes[i];
+        if (kinds[i] == "time") {
+            if (a.dimension.empty()) a.dimension = std::string(m.name) + ".time";
+            if (start_s != 0) {
+                a.first += start_s;
+                for (double &t : a.values) t += start_s;
+            }
+        } else if (a.dimension.empty()) {
+            const axis pattern = kinds[i] == "band" ? band_axis() : bark_axis();
+            a.dimension = pattern.dimension;
+            a.coordinates = pattern.coordinates;
+        }
+    }
+}
+
+std::string percentile_name(const metric &m, double percent) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", percent);
+    return std::string(m.statistics.symbol != nullptr ? m.statistics.symbol : "p") + text;
+}
+
+std::vector<quantity_name> quoted_names(const metric &m, std::span<const double> percentiles) {
+    std::vector<quantity_name> names;
+    for (const quantity &q : m.quantities) {
+        if (q.kind != statistic::percentiles) {
+            names.push_back({q.name, q.unit, q.kind});
+            continue;
+        }
+        for (double p : percentiles) names.push_back({percentile_name(m, p), q.unit, statistic::percentiles, p});
+    }
+    return names;
+}
+
 const std::vector<metric> &metric_table() {
     // Series times: the loudness frames and the ECMA-418-2 frames stand for
     // instants from the first sample on; the framed metrics' values belong
     // to their frames' centres.
     static const std::vector<metric> table = {
-        {metric_id::loudness, family::loudness_meter, "loudness",
-         "stationary loudness (ISO 532-1), sone, and its specific-loudness peak", "Loudness (ISO 532-1)",
-         QN_LOUDNESS_MIN_SAMPLES, 0, 0, 0.0, true, loudness_values, loudness_series},
-        {metric_id::loudness_time, family::loudness_meter, "loudness-time",
-         "time-varying loudness (ISO 532-1): max, N5, N10, mean, sone", "Time-varying loudness (ISO 532-1)", 1,
-         QN_LOUDNESS_TIME_HOP, QN_LOUDNESS_TIME_HOP, 0.0, true, loudness_time_values, loudness_time_series},
-        {metric_id::sharpness, family::loudness_meter, "sharpness",
-         "sharpness (DIN 45692) of the stationary pattern and mean over 2 ms frames, acum", "Sharpness (DIN 45692)",
-         QN_LOUDNESS_MIN_SAMPLES, QN_LOUDNESS_TIME_HOP, QN_LOUDNESS_TIME_HOP, 0.0, true, sharpness_values, sharpness_series},
-        {metric_id::roughness_dw, family::framed, "roughness-dw",
-         "roughness (Daniel & Weber): mean and max over 200 ms frames, asper", "Roughness (Daniel & Weber)",
-         QN_ROUGHNESS_DW_FRAME_LENGTH, QN_ROUGHNESS_DW_FRAME_LENGTH, QN_ROUGHNESS_DW_HOP,
-         0.5 * QN_ROUGHNESS_DW_FRAME_LENGTH / QN_SAMPLE_RATE, false, roughness_dw_values, roughness_dw_series},
-        {metric_id::tonality_aures, family::framed, "tonality-aures",
-         "tonality (Aures, Terhardt's tonal components): mean and max over 250 ms frames", "Tonality (Aures)",
-         QN_TONALITY_AURES_FRAME_LENGTH, QN_TONALITY_AURES_FRAME_LENGTH, QN_TONALITY_AURES_HOP,
-         0.5 * QN_TONALITY_AURES_FRAME_LENGTH / QN_SAMPLE_RATE, true, tonality_aures_values, tonality_aures_series},
+        {.id = metric_id::loudness,
+         .group = family::loudness_meter,
+         .name = "loudness",
+         .description = "stationary loudness (ISO 532-1), sone, and its specific-loudness peak",
+         .title = "Loudness (ISO 532-1)",
+         .min_samples = QN_LOUDNESS_MIN_SAMPLES,
+         .frame_length = 0,
+         .hop = 0,
+         .first_time = 0.0,
+         .uses_field = true,
+         .quantities = loudness_values,
+         .series = loudness_series},
+        {.id = metric_id::loudness_time,
+         .group = family::loudness_meter,
+         .name = "loudness-time",
+         .description = "time-varying loudness (ISO 532-1) over 2 ms frames: max, N5, N10, mean, min, sone",
+         .title = "Time-varying loudness (ISO 532-1)",
+         .min_samples = 1,
+         .frame_length = QN_LOUDNESS_TIME_HOP,
+         .hop = QN_LOUDNESS_TIME_HOP,
+         .first_time = 0.0,
+         .uses_field = true,
+         .quantities = loudness_time_values,
+         .series = loudness_time_series,
+         .statistics = {.series = 0, .symbol = "n", .silent_floor = true, .default_percentiles = loudness_percentiles}},
+        {.id = metric_id::sharpness,
+         .group = family::loudness_meter,
+         .name = "sharpness",
+         .description = "sharpness (DIN 45692) of the stationary pattern, and mean, max and min over 2 ms frames, acum",
+         .title = "Sharpness (DIN 45692)",
+         .min_samples = QN_LOUDNESS_MIN_SAMPLES,
+         .frame_length = QN_LOUDNESS_TIME_HOP,
+         .hop = QN_LOUDNESS_TIME_HOP,
+         .first_time = 0.0,
+         .uses_field = true,
+         .quantities = sharpness_values,
+         .series = sharpness_series,
+         .statistics = {.series = 0, .symbol = "s", .silent_floor = true}},
+        {.id = metric_id::roughness_dw,
+         .group = family::framed,
+         .name = "roughness-dw",
+         .description = "roughness (Daniel & Weber): mean, max and min over 200 ms frames, asper",
+         .title = "Roughness (Daniel & Weber)",
+         .min_samples = QN_ROUGHNESS_DW_FRAME_LENGTH,
+         .frame_length = QN_ROUGHNESS_DW_FRAME_LENGTH,
+         .hop = QN_ROUGHNESS_DW_HOP,
+         .first_time = 0.5 * QN_ROUGHNESS_DW_FRAME_LENGTH / QN_SAMPLE_RATE,
+         .uses_field = false,
+         .quantities = roughness_dw_values,
+         .series = roughness_dw_series,
+         .statistics = {.series = 0, .symbol = "r"}},
+        {.id = metric_id::tonality_aures,
+         .group = family::framed,
+         .name = "tonality-aures",
+         .description = "tonality (Aures, Terhardt's tonal components): mean, max and min over 250 ms frames",
+         .title = "Tonality (Aures)",
+         .min_samples = QN_TONALITY_AURES_FRAME_LENGTH,
+         .frame_length = QN_TONALITY_AURES_FRAME_LENGTH,
+         .hop = QN_TONALITY_AURES_HOP,
+         .first_time = 0.5 * QN_TONALITY_AURES_FRAME_LENGTH / QN_SAMPLE_RATE,
+         .uses_field = true,
+         .quantities = tonality_aures_values,
+         .series = tonality_aures_series,
+         .statistics = {.series = 0, .symbol = "t"}},
         // The two ECMA-418-2 metrics hold their outputs (265 values per 256
         // samples; 53 per 960) and the arrays made of them.
-        {metric_id::tonality_ecma, family::ecma, "tonality-ecma",
-         "tonality (ECMA-418-2): mean of the time-dependent tonality from 0.3 s on over frames above 0.02, its "
-         "max, and the strongest component's band and frequency, tu_HMS; analyses each channel whole",
-         "Tonality (ECMA-418-2)", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP, QN_ECMA_TONAL_HOP, 0.0, true,
-         tonality_ecma_values, tonality_ecma_series, true, 2 * 265 * 8 / 256.0},
-        {metric_id::roughness_ecma, family::ecma, "roughness-ecma",
-         "roughness (ECMA-418-2): 90th percentile after 0.3 s, mean and max of the total over 20 ms frames, asper; "
-         "analyses each channel whole",
-         "Roughness (ECMA-418-2)", QN_ECMA_ROUGHNESS_MIN_SAMPLES, QN_ECMA_ROUGHNESS_HOP, QN_ECMA_ROUGHNESS_HOP, 0.0,
-         true, roughness_ecma_values, roughness_ecma_series, true, 2 * 53 * 8 / 960.0},
+        {.id = metric_id::tonality_ecma,
+         .group = family::ecma,
+         .name = "tonality-ecma",
+         .description = "tonality (ECMA-418-2): mean of the time-dependent tonality from 0.3 s on over frames above "
+                        "0.02, its max from 0.3 s on with the strongest component's band and frequency, and the "
+                        "mean and min over frames, tu_HMS; analyses each channel whole",
+         .title = "Tonality (ECMA-418-2)",
+         .min_samples = QN_ECMA_TONAL_MIN_SAMPLES,
+         .frame_length = QN_ECMA_TONAL_HOP,
+         .hop = QN_ECMA_TONAL_HOP,
+         .first_time = 0.0,
+         .uses_field = true,
+         .quantities = tonality_ecma_values,
+         .series = tonality_ecma_series,
+         .statistics = {.series = 0, .symbol = "t"},
+         .whole_channel = true,
+         .bytes_per_sample = 2 * 265 * 8 / 256.0},
+        {.id = metric_id::roughness_ecma,
+         .group = family::ecma,
+         .name = "roughness-ecma",
+         .description = "roughness (ECMA-418-2): the standard's 90th percentile from 0.32 s on, and mean, max and "
+                        "min of the total over 20 ms frames, asper; analyses each channel whole",
+         .title = "Roughness (ECMA-418-2)",
+         .min_samples = QN_ECMA_ROUGHNESS_MIN_SAMPLES,
+         .frame_length = QN_ECMA_ROUGHNESS_HOP,
+         .hop = QN_ECMA_ROUGHNESS_HOP,
+         .first_time = 0.0,
+         .uses_field = true,
+         .quantities = roughness_ecma_values,
+         .series = roughness_ecma_series,
+         .statistics = {.series = 0, .symbol = "r"},
+         .whole_channel = true,
+         .bytes_per_sample = 2 * 53 * 8 / 960.0},
     };
     return table;
 }
@@ -98,6 +262,12 @@ const metric *find_metric(const std::string &name) {
     for (const metric &m : metric_table())
         if (name == m.name) return &m;
     return nullptr;
+}
+
+const metric &metric_of(metric_id id) {
+    for (const metric &m : metric_table())
+        if (m.id == id) return m;
+    return metric_table().front();  // every id has its entry
 }
 
 std::string status_message(const char *metric, qn_status status) {

@@ -6,6 +6,7 @@
 #define QUARNELO_FILES_OPTIONS_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,19 @@ struct qnf_options {
     bool series = false;
     uint64_t max_memory = 0;  // set by the constructor
     int jobs = 1;
+    std::optional<std::vector<double>> percentiles;  // each metric's own when not set
+    double skip_s = 0;
+    double start_s = 0;
+    std::optional<double> end_s;
+    std::string series_dir;   // where series files go; empty: none
+    std::string series_name;  // the series file's name for a run of one file; empty: the rule's
+
+    // The single values of each metric of the table with these
+    // percentiles, in the table's order, for qnf_options_quantity.
+    std::vector<std::vector<qnf::quantity_name>> quantities;
 
     qnf_options();
+    void name_quantities();
 };
 
 namespace qnf {

@@ -1,6 +1,7 @@
 #include "source.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace qnf {
 
@@ -16,10 +17,33 @@ constexpr double channel_bytes = 16e6;
 
 uint64_t saturated(double bytes) { return bytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(bytes); }
 
+uint64_t frame_at(double seconds, int sample_rate) {
+    const double frame = std::floor(seconds * sample_rate + 0.5);
+    return frame >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(frame);
+}
+
 }  // namespace
 
+stretch stretch_of(const analysis_options &options, int sample_rate) {
+    stretch s;
+    s.first = frame_at(options.start_s, sample_rate);
+    if (options.end_s) s.end = std::max(s.first, frame_at(*options.end_s, sample_rate));
+    return s;
+}
+
+void stretch::cut(std::vector<double> &block, uint64_t at, int channels) const {
+    const auto width = static_cast<uint64_t>(channels);
+    const uint64_t frames = block.size() / width;
+    const uint64_t from = std::min(frames, first > at ? first - at : 0);
+    const uint64_t to = std::max(from, std::min(frames, end > at ? end - at : 0));
+    if (from == 0 && to == frames) return;
+    block.erase(block.begin() + static_cast<std::ptrdiff_t>(to * width), block.end());
+    block.erase(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(from * width));
+}
+
 memory_need file_memory_need(const audio_format &format, const analysis_options &options) {
-    const double n48 = static_cast<double>(resampled_length(format.frames, format.sample_rate));
+    const uint64_t frames = stretch_of(options, format.sample_rate).frames_of(format.frames);
+    const double n48 = static_cast<double>(resampled_length(frames, format.sample_rate));
     const bool totals = options.selected(metric_id::loudness_time);
     double whole_channel = 0;  // bytes per sample at 48 kHz
     for (const metric *m : options.metrics)

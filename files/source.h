@@ -6,9 +6,11 @@
 #ifndef QUARNELO_FILES_SOURCE_H
 #define QUARNELO_FILES_SOURCE_H
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis.h"
 #include "audio.h"
@@ -26,6 +28,23 @@ struct source {
 
     const audio_format &format() const { return reader.format(); }
 };
+
+// The stretch of a file that is analysed (options "start" and "end"), in
+// frames at its own rate: from `first` up to `end`, which it excludes. A
+// time t is the frame floor(t rate + 0.5), the nearest; frames beyond the
+// file are not there.
+struct stretch {
+    uint64_t first = 0;
+    uint64_t end = UINT64_MAX;
+
+    // The frames of a file of `frames` frames (UINT64_MAX when unknown) the
+    // stretch holds.
+    uint64_t frames_of(uint64_t frames) const { return std::min(frames, end) - std::min(frames, first); }
+    // Cuts a block of `frames` interleaved frames of `channels` that began
+    // at frame `at` of the file to the part within the stretch.
+    void cut(std::vector<double> &block, uint64_t at, int channels) const;
+};
+stretch stretch_of(const analysis_options &options, int sample_rate);
 
 // What analysing a file of this format holds at most, estimated from its
 // header: a fixed part for the file and each analysed channel (the

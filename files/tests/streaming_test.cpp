@@ -75,26 +75,35 @@ flat_result whole_signal(const std::vector<double> &x, qn_sound_field field) {
     EXPECT_EQ(qn_loudness_time(x.data(), x.size(), 48000, field, total.data(), frames, specific.data(),
                                specific.size(), &frames),
               QN_STATUS_SUCCESS);
-    const loudness_statistics stats = loudness_over_frames(total);
+    const double n5_n10[] = {5, 10};
+    const frame_summary stats = summarise_frames(total, total, n5_n10);
     f.values["loudness-time/max"] = stats.max;
-    f.values["loudness-time/n5"] = stats.n5;
-    f.values["loudness-time/n10"] = stats.n10;
+    f.values["loudness-time/n5"] = stats.percentiles[0];
+    f.values["loudness-time/n10"] = stats.percentiles[1];
     f.values["loudness-time/mean"] = stats.mean;
+    f.values["loudness-time/min"] = stats.min;
     f.series["loudness-time/loudness"] = total;
     f.series["loudness-time/specific_loudness"] = specific;
     for (uint64_t k = 0; k < frames; ++k)
         EXPECT_EQ(qn_sharpness_din(&specific[k * 240], 240, &sharp[k]), QN_STATUS_SUCCESS);
-    f.values["sharpness/mean_per_frame"] = sharpness_mean_over_frames(sharp, total);
+    const frame_summary sharp_stats = summarise_frames(sharp, total, {});
+    f.values["sharpness/mean_per_frame"] = sharp_stats.mean;
+    f.values["sharpness/max"] = sharp_stats.max;
+    f.values["sharpness/min"] = sharp_stats.min;
     f.series["sharpness/sharpness"] = sharp;
 
     const std::vector<double> r = framed(x, true, field);
-    f.values["roughness-dw/mean"] = mean_of(r);
-    f.values["roughness-dw/max"] = max_of(r);
+    const frame_summary r_stats = summarise_frames(r, {}, {});
+    f.values["roughness-dw/mean"] = r_stats.mean;
+    f.values["roughness-dw/max"] = r_stats.max;
+    f.values["roughness-dw/min"] = r_stats.min;
     f.series["roughness-dw/roughness"] = r;
     if (x.size() < 12000) return f;  // too short for the tonality
     const std::vector<double> t = framed(x, false, field);
-    f.values["tonality-aures/mean"] = mean_of(t);
-    f.values["tonality-aures/max"] = max_of(t);
+    const frame_summary t_stats = summarise_frames(t, {}, {});
+    f.values["tonality-aures/mean"] = t_stats.mean;
+    f.values["tonality-aures/max"] = t_stats.max;
+    f.values["tonality-aures/min"] = t_stats.min;
     f.series["tonality-aures/tonality"] = t;
     return f;
 }
