@@ -141,9 +141,33 @@ struct progress_bridge {
 struct analyze_arguments {
     std::vector<std::string> files;
     std::vector<std::pair<std::string, std::string>> options;  // for the file layer
-    std::string field = "free", format, output, cal_file;
+    std::string field = "free", format, output, cal_file, metrics;
     bool series = false;
 };
+
+// The metrics asked for, in order (every metric of the table by default).
+std::vector<std::string> selected_metrics(const std::string &list) {
+    std::vector<std::string> names;
+    if (list.empty()) {
+        for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
+            qnf_metric_info m{};
+            if (qnf_metric_describe(i, &m) == QN_STATUS_SUCCESS) names.emplace_back(m.name);
+        }
+        return names;
+    }
+    std::size_t at = 0;
+    for (std::size_t comma; (comma = list.find(',', at)) != std::string::npos; at = comma + 1)
+        names.push_back(list.substr(at, comma - at));
+    names.push_back(list.substr(at));
+    return names;
+}
+
+// The file of a metric's table of series beside --output: "r.csv" gives
+// "r.loudness-time.csv".
+std::string series_table_path(const std::string &output, const std::string &metric) {
+    const bool csv = output.size() > 4 && output.compare(output.size() - 4, 4, ".csv") == 0;
+    return (csv ? output.substr(0, output.size() - 4) : output) + "." + metric + ".csv";
+}
 
 // Empty, or the reason the results cannot go to --output: it names an input.
 std::string check_output(const analyze_arguments &a) {
@@ -172,6 +196,12 @@ int analyze_command(const analyze_arguments &a) {
         return 2;
     }
     const output_format format = choose_format(a.format, !a.output.empty());
+    if (format == output_format::csv && a.series && a.output.empty()) {
+        std::fputs("quarnelo: --series with --format csv writes a table per metric beside --output "
+                   "(r.csv, r.loudness-time.csv, ...): give --output, or use --series-dir\n",
+                   stderr);
+        return 2;
+    }
     results_output out;
     std::vector<const char *> paths;
     for (const std::string &f : a.files) paths.push_back(f.c_str());
@@ -186,12 +216,18 @@ int analyze_command(const analyze_arguments &a) {
         return status == QNF_STATUS_INVALID_OPTION ? 2 : 1;
     }
     const bool failed = report_failures(*results);
-    const report_options ro{a.field, a.series};
-    const bool written = emit(a.output, out.stream(), [&](std::ostream &stream) {
+    const report_options ro{a.field, a.series, options.get(), selected_metrics(a.metrics)};
+    bool written = emit(a.output, out.stream(), [&](std::ostream &stream) {
         if (format == output_format::table) write_table(stream, *results, ro);
         else if (format == output_format::csv) write_csv(stream, *results, ro);
         else write_json(stream, *results, ro);
     });
+    if (format == output_format::csv && a.series)
+        for (const std::string &metric : ro.metrics)
+            if (has_series_table(metric))
+                written = emit(series_table_path(a.output, metric), out.stream(), [&](std::ostream &stream) {
+                    write_series_table(stream, *results, metric);
+                }) && written;
     return failed || !written ? 1 : 0;
 }
 
@@ -210,7 +246,7 @@ int demo_command() {
     }
     results_ptr results(r);
     const bool failed = report_failures(*results);
-    write_table(std::cout, *results, {"free", false});
+    write_table(std::cout, *results, {"free", false, options.get(), selected_metrics("")});
     return failed ? 1 : 0;
 }
 
@@ -226,7 +262,9 @@ int main(int argc, char **argv) {
     // analyze
     CLI::App *analyze = app.add_subcommand("analyze", "Every selected metric for every channel of every file");
     analyze_arguments aa;
-    std::string metrics, pa_per_unit, full_scale_spl, cal_spl, channel = "all", max_memory;
+    std::string pa_per_unit, full_scale_spl, cal_spl, channel = "all", max_memory, percentiles, start, end, skip,
+        series_dir;
+    std::string &metrics = aa.metrics;
     bool no_resample = false;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     analyze->add_option("FILE", aa.files,
@@ -251,7 +289,24 @@ int main(int argc, char **argv) {
     analyze->add_option("--format", aa.format, "table, json or csv (default: table on a terminal, else json)")
         ->check(CLI::IsMember({"table", "json", "csv"}));
     analyze->add_option("--output", aa.output, "Write the results to this file instead of stdout");
-    analyze->add_flag("--series", aa.series, "Include the time series and patterns with their axes (json, csv)");
+    analyze->add_flag("--series", aa.series,
+                      "Include the time series and patterns with their axes (json), or write a table per metric of "
+                      "its series with a value per frame beside --output (csv: r.csv, r.loudness-time.csv, ...)");
+    CLI::Option *o_series_dir = analyze->add_option(
+        "--series-dir", series_dir,
+        "Write each file's series, patterns included, to DIR/<file's name>.nc (NetCDF-4, compressed, values rounded "
+        "to 16 significant bits; inputs of the same name get _2, _3, ...)");
+    CLI::Option *o_percentiles = analyze->add_option(
+        "--percentiles", percentiles,
+        "Percentiles of every metric with a time series, e.g. 5,10,50,90,95: the value exceeded during p % of the "
+        "frames (n5, n10 ... for loudness-time; r, s, t for the others); default 5,10 for loudness-time, none "
+        "for the others; '' for none");
+    CLI::Option *o_start = analyze->add_option("--start", start, "Analyse each file from this time on, s");
+    CLI::Option *o_end = analyze->add_option("--end", end, "Analyse each file up to this time, s");
+    CLI::Option *o_skip = analyze->add_option(
+        "--skip", skip,
+        "Seconds the statistics over frames leave out at the start of the analysed audio (a settling time; the "
+        "ECMA-418-2 single values keep their own 0.3 s)");
     analyze->add_flag("--no-resample", no_resample, "Refuse files not at 48 kHz instead of resampling them");
     analyze->add_option("-j,--jobs", jobs,
                         "Threads, 1 ... 256 (default: the number of cores): files side by side, and the channels "
@@ -300,6 +355,11 @@ int main(int argc, char **argv) {
         }
         o.emplace_back("resample", no_resample ? "0" : "1");
         o.emplace_back("series", aa.series ? "1" : "0");
+        if (*o_series_dir) o.emplace_back("series-dir", series_dir);
+        if (*o_percentiles) o.emplace_back("percentiles", percentiles);
+        if (*o_start) o.emplace_back("start", start);
+        if (*o_end) o.emplace_back("end", end);
+        if (*o_skip) o.emplace_back("skip", skip);
         if (!max_memory.empty()) o.emplace_back("max-memory", max_memory);
         o.emplace_back("jobs", std::to_string(jobs));
         return analyze_command(aa);
