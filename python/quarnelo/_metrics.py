@@ -126,7 +126,7 @@ class LoudnessTime(_ShortRepr):
         ``ceil((100 - percent) * F / 100)`` (at least 1), with no
         interpolation. A frame below 0.001 sone (``SILENT_FLOOR_SONE``)
         counts as silent, 0 sone."""
-        return _statistics.exceeded(_statistics.floored(self.loudness, self.loudness), percent)
+        return _statistics.exceeded_of_loudness(self.loudness, percent, "LoudnessTime.exceeded")
 
 
 @dataclass(frozen=True, eq=False, repr=False)
@@ -153,17 +153,17 @@ class SharpnessTime(_ShortRepr):
         computes it: a silent frame, whose loudness is below 0.001 sone
         (``SILENT_FLOOR_SONE``), counts as 0, however its faint pattern is
         shaped; every frame counts in the number of frames."""
-        return _statistics.mean(self._floored())
+        return _statistics.mean(self.sharpness, self.loudness)
 
     def max(self):
         """Largest sharpness over the frames in acum, a silent frame counting
         as 0 as in :meth:`mean`."""
-        return _statistics.max_of(self._floored())
+        return _statistics.max_of(self.sharpness, self.loudness)
 
-    def _floored(self):
-        if self.loudness is None:
-            return np.asarray(self.sharpness, dtype=np.float64)
-        return _statistics.floored(self.sharpness, self.loudness)
+    def min(self):
+        """Smallest sharpness over the frames in acum, a silent frame counting
+        as 0 as in :meth:`mean`."""
+        return _statistics.frame_statistics(self.sharpness, self.loudness, (), "SharpnessTime.min")[2]
 
 
 def loudness_from_levels(levels, field="free"):
@@ -384,9 +384,9 @@ def tonality_aures(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
 ECMA_BANDS = 53
 # ECMA-418-2 roughness: one frame every 960 samples (20 ms).
 ECMA_ROUGHNESS_HOP = 960
-# Frames before 0.3 s (frames 0 ... 14) still rise from the silent start and
-# do not count for the single value.
-ECMA_ROUGHNESS_SETTLING_FRAMES = _statistics.ECMA_ROUGHNESS_SETTLING_FRAMES
+# Frames before 0.32 s (frames 0 ... 15) still rise from the silent start
+# and do not count for the single value.
+ECMA_ROUGHNESS_FIRST_FRAME = _statistics.ECMA_ROUGHNESS_FIRST_FRAME
 
 ECMA_ROUGHNESS_MIN_SAMPLES = 15360
 
@@ -417,9 +417,10 @@ class RoughnessEcma(_ShortRepr):
     total : numpy.ndarray, shape (frames,)
         Total roughness R(l) in asper: 0.5 Bark times the sum of each row.
     roughness : float
-        The single value in asper: the 90th percentile of ``total`` over the
-        frames at or after 0.3 s, by nearest rank
-        (:func:`quarnelo.exceeded` of those frames with 10 %).
+        The single value in asper: the standard's 90th percentile of
+        ``total`` over the frames from 0.32 s (frame 16) on, by linear
+        interpolation between order statistics, as libquarnelo's
+        ``qn_ecma_single_value`` computes it.
     time : numpy.ndarray, shape (frames,)
         Time of each frame in s: frame k stands for k / 50 s after the first
         sample (frame 0 is 0 in every band).
