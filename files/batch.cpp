@@ -99,11 +99,15 @@ void fail_here(qnf_file_result &r) noexcept {
     r.error = out_of_memory;
 }
 
-// The analysed stretch of a file read nowhere: the reason.
+// Why a stretch holds no frame of a file of `frames` frames.
 std::string outside_text(const stretch &st, uint64_t frames, int rate) {
-    char text[160];
-    std::snprintf(text, sizeof text, "--start %.9g s lies at or beyond the end of the file (%.9g s)",
-                  static_cast<double>(st.first) / rate, static_cast<double>(frames) / rate);
+    char text[200];
+    if (st.end <= st.first)
+        std::snprintf(text, sizeof text, "--start %.9g s and --end %.9g s hold no frame at %d Hz",
+                      static_cast<double>(st.first) / rate, static_cast<double>(st.end) / rate, rate);
+    else
+        std::snprintf(text, sizeof text, "--start %.9g s lies at or beyond the end of the file (%.9g s)",
+                      static_cast<double>(st.first) / rate, static_cast<double>(frames) / rate);
     return text;
 }
 

@@ -44,13 +44,17 @@ void stretch::cut(std::vector<double> &block, uint64_t at, int channels) const {
 memory_need file_memory_need(const audio_format &format, const analysis_options &options) {
     const uint64_t frames = stretch_of(options, format.sample_rate).frames_of(format.frames);
     const double n48 = static_cast<double>(resampled_length(frames, format.sample_rate));
-    const bool totals = options.selected(metric_id::loudness_time);
+    // Percentiles keep each counted frame's value, 8 bytes.
+    double kept = 0;
+    for (const metric *m : options.metrics)
+        if (m->statistics.series >= 0 && m->hop > 0 && !options.statistics.percentiles_of(*m).empty())
+            kept += 8 * (n48 / static_cast<double>(m->hop) + 1);
     double whole_channel = 0;  // bytes per sample at 48 kHz
     for (const metric *m : options.metrics)
         if (m->whole_channel) whole_channel += m->bytes_per_sample;
     if (whole_channel > 0) whole_channel += 8;  // the channel's samples
     const double analysed = options.channel == 0 ? format.channels : 1;
-    const double per_channel = channel_bytes + (totals ? 8 * (n48 / 96 + 1) : 0);
+    const double per_channel = channel_bytes + kept;
     memory_need need;
     need.whole_channel = saturated(analysed * whole_channel * n48);
     need.total = saturated(fixed_bytes + static_cast<double>(in_flight_bytes) + analysed * per_channel +

@@ -47,9 +47,10 @@ struct stretch {
 stretch stretch_of(const analysis_options &options, int sample_rate);
 
 // What analysing a file of this format holds at most, estimated from its
-// header: a fixed part for the file and each analysed channel (the
-// libraries' state, the blocks on their way, the framed windows), the
-// frames' totals that N5 and N10 need, and for the ECMA-418-2 metrics the
+// header (the stretch of it analysed): a fixed part for the file and each
+// analysed channel (the libraries' state, the blocks on their way, the
+// framed windows), the frames' values that percentiles need (N5 and N10 of
+// loudness-time: 8 bytes per 2 ms), and for the ECMA-418-2 metrics the
 // whole channel at 48 kHz and their outputs.
 struct memory_need {
     uint64_t total = 0;

@@ -431,6 +431,12 @@ TEST(FilesApi, StretchIsTheAnalysisOfTheFileCutToIt) {
     EXPECT_STREQ(qnf_file_error(qnf_results_file(r, 0)),
                  "--start 9.5 s lies at or beyond the end of the file (9.00035417 s)");
     qnf_results_destroy(r);
+    ASSERT_EQ(o.set("start", "0.000001"), QN_STATUS_SUCCESS);
+    ASSERT_EQ(o.set("end", "0.000002"), QN_STATUS_SUCCESS);  // both frame 0
+    ASSERT_EQ(qnf_analyze_files(paths, 1, o.o, nullptr, nullptr, &r, nullptr, 0), QN_STATUS_SUCCESS);
+    EXPECT_STREQ(qnf_file_error(qnf_results_file(r, 0)), "--start 0 s and --end 0 s hold no frame at 48000 Hz");
+    qnf_results_destroy(r);
+    ASSERT_EQ(o.set("start", "9.5"), QN_STATUS_SUCCESS);
     ASSERT_EQ(o.set("end", "9"), QN_STATUS_SUCCESS);
     char why[256];
     EXPECT_EQ(qnf_analyze_files(paths, 1, o.o, nullptr, nullptr, &r, why, sizeof why), QNF_STATUS_INVALID_OPTION);
