@@ -386,7 +386,7 @@ def _settings(percentiles, start, end, skip):
     except QuarneloError as exc:
         raise ValueError(f"batch.analyze: {exc.detail or exc.message}") from None
     if start is not None and end is not None and not end > start:
-        raise ValueError(f"batch.analyze: end {end} s is not after start {start} s")
+        raise ValueError(f"batch.analyze: end {end:g} s is not after start {start:g} s")
     return settings
 
 
@@ -415,9 +415,9 @@ def add_arguments(parser):
     parser.add_argument("--percentiles", metavar="LIST",
                         help="percentiles of every metric with a time series, e.g. 5,10,50,90,95 (default 5,10 "
                              "for loudness-time, none for the others; '' for none)")
-    parser.add_argument("--start", type=float, metavar="S", help="analyse each file from this time on, s")
-    parser.add_argument("--end", type=float, metavar="S", help="analyse each file up to this time, s")
-    parser.add_argument("--skip", type=float, metavar="S",
+    parser.add_argument("--start", metavar="S", help="analyse each file from this time on, s")
+    parser.add_argument("--end", metavar="S", help="analyse each file up to this time, s")
+    parser.add_argument("--skip", metavar="S",
                         help="seconds the statistics over frames leave out at the start (a settling time)")
     parser.add_argument("--series-dir", metavar="DIR",
                         help="write each file's series to DIR/<file's name>.nc (NetCDF-4), from the workers")
@@ -462,22 +462,26 @@ def _usage(args):
                 return f"--output {args.output} is the input file {f}; the results would overwrite it"
     try:
         names = _metric_names(args.metrics) if args.metrics is not None else METRICS
-        percentiles = _percentiles_argument(args.percentiles)
-        settings = _settings(percentiles, args.start, args.end, args.skip)
     except ValueError as exc:
-        return str(exc).removeprefix("batch.analyze: ")
-    if args.series_dir is not None and not os.path.isdir(args.series_dir):
-        return f"--series-dir {args.series_dir} is not a directory"
-    return names, kind, percentiles, settings
+        return str(exc)
+    from ._errors import QuarneloError
 
-
-def _percentiles_argument(text):
-    if text is None:
-        return None
+    given = {"percentiles": args.percentiles, "start": args.start, "end": args.end, "skip": args.skip}
     try:
-        return [float(p) for p in text.split(",")] if text else []
-    except ValueError:
-        raise ValueError(f"--percentiles takes percentages from 0 to 100, comma-separated, not {text!r}") from None
+        # The texts as given, checked by the file layer in the tool's words.
+        with _files.Options("batch", **given):
+            pass
+    except QuarneloError as exc:
+        return exc.detail or exc.message
+    settings = {k: float(v) for k, v in given.items() if k != "percentiles" and v is not None}
+    if "start" in settings and "end" in settings and not settings["end"] > settings["start"]:
+        return f"--end {settings['end']:g} s is not after --start {settings['start']:g} s"
+    percentiles = None if args.percentiles is None else [float(p) for p in args.percentiles.split(",") if p]
+    if percentiles is not None:
+        settings["percentiles"] = percentiles
+    if args.series_dir is not None and not os.path.isdir(args.series_dir):
+        return f"--series-dir {args.series_dir} is not a directory that can be written"
+    return names, kind, percentiles, settings
 
 
 def _calibration_argument(args):

@@ -237,6 +237,12 @@ def test_calibrator_refused_as_the_tool_refuses_it(corpus, scheduler, tmp_path):
     ["--full-scale-spl", "250"],
     ["--cal-spl", "-3", "--cal-file", "c.wav"],
     ["--channel", "0"],
+    ["--percentiles", "5,101"],
+    ["--percentiles", "5,5"],
+    ["--start", "-1"],
+    ["--end", "0"],
+    ["--skip", "soon"],
+    ["--start", "2", "--end", "1.5"],
 ])
 def test_usage_errors_are_the_tools(arguments, tmp_path):
     tool = subprocess.run([_tool(), "analyze", *arguments, "x.wav"], capture_output=True, text=True)
