@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "base/alloc.h"
 #include "base/checks.h"
@@ -114,31 +115,26 @@ uint64_t qn_ecma_model_samples(const qn_ecma_model &model) noexcept { return mod
 // ---------------------------------------------------------------------------
 // One-shot analyses
 
-namespace {
-
-// Frames placed in the caller's array: `arrays` arrays of frames x 53
-// values one after the other, each frame-major, as the exports lay them
-// out.
-struct planar_output {
-    double *out;
-    uint64_t frames;
-    uint64_t arrays;
-    uint64_t next;
-};
-
-void put_planar(void *context, const double *values) noexcept {
-    planar_output &o = *static_cast<planar_output *>(context);
+void qn_ecma_planar_put(qn_ecma_planar_output &o, const double *values) noexcept {
     if (o.next >= o.frames) return;  // cannot happen: the model gives the frames of the signal
     for (uint64_t a = 0; a < o.arrays; ++a)
-        std::memcpy(o.out + a * 53 * o.frames + 53 * o.next, values + 53 * a, 53 * sizeof(double));
+        std::memcpy(o.out + a * 53 * o.frames + 53 * o.next, values + 53 * (o.first_array + a), 53 * sizeof(double));
     ++o.next;
+}
+
+namespace {
+
+void put_planar(void *context, const double *values) noexcept {
+    qn_ecma_planar_put(*static_cast<qn_ecma_planar_output *>(context), values);
 }
 
 struct model_deleter {
     void operator()(qn_ecma_model *m) const noexcept { qn_ecma_model_free(m); }
 };
 
-qn_status run_whole(const double *samples, uint64_t n, const qn_ecma_model_setup &setup) {
+}  // namespace
+
+qn_status qn_ecma_model_run_whole(const double *samples, uint64_t n, const qn_ecma_model_setup &setup) noexcept {
     const qn_status checked = qn_check_signal(samples, n, QN_SAMPLE_RATE);
     if (checked != QN_STATUS_SUCCESS) return checked;
     qn_ecma_model *made = nullptr;
@@ -149,18 +145,16 @@ qn_status run_whole(const double *samples, uint64_t n, const qn_ecma_model_setup
     return added != QN_STATUS_SUCCESS ? added : qn_ecma_model_finish(model.get());
 }
 
-}  // namespace
-
 qn_status qn_ecma_tonal_run(const double *samples, uint64_t n, qn_sound_field field, double *out, uint64_t frames,
                             qn_simd path) noexcept {
-    planar_output o{out, frames, qn_ecma_tonal_arrays, 0};
+    qn_ecma_planar_output o{out, frames, 0, qn_ecma_tonal_arrays, 0};
     const qn_ecma_frame_sink sink{put_planar, &o};
-    return run_whole(samples, n, {field, path, qn_ecma_rough_transforms::fast, &sink, nullptr});
+    return qn_ecma_model_run_whole(samples, n, {field, path, qn_ecma_rough_transforms::fast, &sink, nullptr});
 }
 
 qn_status qn_ecma_rough_run(const double *samples, uint64_t n, qn_sound_field field, double *out, qn_simd path,
                             qn_ecma_rough_transforms transforms) noexcept {
-    planar_output o{out, qn_ecma_rough_frames(n), 1, 0};
+    qn_ecma_planar_output o{out, qn_ecma_rough_frames(n), 0, 1, 0};
     const qn_ecma_frame_sink sink{put_planar, &o};
-    return run_whole(samples, n, {field, path, transforms, nullptr, &sink});
+    return qn_ecma_model_run_whole(samples, n, {field, path, transforms, nullptr, &sink});
 }

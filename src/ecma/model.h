@@ -53,4 +53,22 @@ qn_status qn_ecma_model_finish(qn_ecma_model *model) noexcept;
 // Samples added so far.
 uint64_t qn_ecma_model_samples(const qn_ecma_model &model) noexcept;
 
+// A whole signal at once: the signal check at 48000 Hz (null signal,
+// non-finite sample, whose statuses are returned), a model, the signal,
+// its end. The statuses of qn_ecma_model_make, _add and _finish follow.
+qn_status qn_ecma_model_run_whole(const double *samples, uint64_t n, const qn_ecma_model_setup &setup) noexcept;
+
+// Frames placed in a caller's array as the one-shot exports lay them out:
+// `arrays` arrays of frames x 53 values one after the other, each
+// frame-major, taken from a frame's values from index 53 first_array on.
+// Frames beyond `frames` are dropped (the model gives none).
+struct qn_ecma_planar_output {
+    double *out;
+    uint64_t frames;
+    uint64_t first_array;
+    uint64_t arrays;
+    uint64_t next;  // frames placed so far
+};
+void qn_ecma_planar_put(qn_ecma_planar_output &output, const double *values) noexcept;
+
 #endif
