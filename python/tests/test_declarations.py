@@ -25,6 +25,10 @@ C_TO_CTYPES = {
     "qn_loudness_meter *": ctypes.c_void_p,
     "const qn_loudness_meter *": ctypes.c_void_p,
     "qn_loudness_meter **": ctypes.POINTER(ctypes.c_void_p),
+    "qn_ecma_metric": ctypes.c_int32,
+    "qn_ecma_stream *": ctypes.c_void_p,
+    "const qn_ecma_stream *": ctypes.c_void_p,
+    "qn_ecma_stream **": ctypes.POINTER(ctypes.c_void_p),
 }
 
 
