@@ -91,8 +91,9 @@ void read_frames(qn_ecma_stream *s, std::vector<metric_frames> &all, uint64_t ro
             uint64_t got = 77;
             const bool inside = count_inside && room > 0;
             uint64_t *count = inside ? reinterpret_cast<uint64_t *>(&out.back()) : &got;
-            const qn_status st = QN_FUZZ_STATUS(
-                "qn_ecma_stream_read", qn_ecma_stream_read(s, m.metric, room == 0 ? nullptr : out.data(), capacity, count));
+            double *at = room == 0 ? nullptr : out.data();
+            const qn_status st =
+                QN_FUZZ_STATUS("qn_ecma_stream_read", qn_ecma_stream_read(s, m.metric, at, capacity, count));
             QN_FUZZ_ASSERT(known_status(st));
             if (inside) {
                 count_inside = false;

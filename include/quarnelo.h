@@ -814,7 +814,7 @@ QN_API QN_NODISCARD qn_status qn_roughness_ecma(const double *samples, uint64_t 
  * Otherwise QN_STATUS_SUCCESS. After failures 1 to 9 nothing is written;
  * the arrays are written as the analysis proceeds, so after failure 10
  * they may hold partial results, which are not to be used. Working memory
- * does not grow with the length of the signal: about 13 MB for tonality
+ * does not grow with the length of the signal: about 14 MiB for tonality
  * and roughness together. */
 QN_API QN_NODISCARD qn_status qn_ecma_analysis(const double *samples, uint64_t sample_count,
                                                int32_t sample_rate, qn_sound_field field,
@@ -832,9 +832,9 @@ QN_API QN_NODISCARD qn_status qn_ecma_analysis(const double *samples, uint64_t s
  * the concatenation of the blocks, whatever their sizes.
  *
  * A frame is delivered once the samples added determine it: tonality and
- * loudness frames some 45 ms behind the newest sample, roughness frames
- * some 0.25 s behind (a block of 16384 samples must be in, and the blocks
- * beside it). The frames near the end depend on where the signal ends
+ * loudness frames at most 0.1 s behind the newest sample, roughness frames
+ * at most 0.2 s behind (a block of 16384 samples must be in, and the
+ * blocks beside it). The frames near the end depend on where the signal ends
  * (the tonal analysis pads the signal's end; the last roughness block is
  * flush with it): qn_ecma_stream_finish tells the stream that the signal
  * has ended and delivers them. No frame of a metric is delivered before
@@ -844,10 +844,11 @@ QN_API QN_NODISCARD qn_status qn_ecma_analysis(const double *samples, uint64_t s
  *
  * Delivered frames wait in the stream, a queue per metric, until the
  * caller reads them, in order, with qn_ecma_stream_read. The stream's
- * working state does not grow with the signal (about 13 MB for tonality
+ * working state does not grow with the signal (about 14 MiB for tonality
  * and roughness together); the queues hold what has not been read, so a
  * host that reads after every block keeps the stream at that state plus
- * the frames of one block.
+ * the frames of one block (1.3 doubles per sample of the block with all
+ * three metrics).
  *
  * A stream is created and destroyed by the caller and is, with the
  * loudness meter, the only state of the library that outlives a call.

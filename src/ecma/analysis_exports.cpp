@@ -56,7 +56,8 @@ QN_API qn_status qn_ecma_analysis(const double *samples, uint64_t sample_count, 
     const uint64_t tonality_size = tonal ? qn_ecma_tonal_values_per_frame * tonal_frames : 0;
     const uint64_t loudness_size = tonal ? 53 * tonal_frames : 0;
     const uint64_t roughness_size = rough ? 53 * rough_frames : 0;
-    if (!room_for(tonality, tonality_capacity, tonality_size) || !room_for(loudness, loudness_capacity, loudness_size) ||
+    if (!room_for(tonality, tonality_capacity, tonality_size) ||
+        !room_for(loudness, loudness_capacity, loudness_size) ||
         !room_for(roughness, roughness_capacity, roughness_size))
         return QN_STATUS_OUTPUT_TOO_SMALL;
     uint64_t spectra = 0;

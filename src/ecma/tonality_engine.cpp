@@ -195,7 +195,8 @@ qn_status block_acfs(group_run &run, const engine &e, const qn_ecma_band_signals
     double *w[batch], *head[batch], *tail[batch];
     for (int s = 0; s < batch; ++s) {
         const uint32_t band = group.first_filtered + first + (s < static_cast<int>(count) ? s : count - 1);
-        x[s] = qn_ecma_band_block(bands, static_cast<int>(band), block_end, n, &e.blocks[longest_block * s]);
+        double *room = &e.blocks[longest_block * static_cast<uint64_t>(s)];
+        x[s] = qn_ecma_band_block(bands, static_cast<int>(band), block_end, n, room);
         w[s] = &run.work[uint64_t{2} * n * s];
         head[s] = &run.head[uint64_t{n + 1} * s];
         tail[s] = &run.tail[uint64_t{n + 1} * s];

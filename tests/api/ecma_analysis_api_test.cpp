@@ -47,9 +47,10 @@ TEST(EcmaAnalysis, EachArrayEqualsItsOwnExport) {
                 if (n > 15360 && wanted != 7 && wanted != 6) continue;
                 auto t = sentinel_buffer(265 * vt), l = sentinel_buffer(53 * vt), r = sentinel_buffer(53 * vr);
                 const bool with_t = wanted & 1, with_l = wanted & 2, with_r = wanted & 4;
-                ASSERT_EQ(qn_ecma_analysis(x.data(), n, 48000, field, with_t ? t.data() : nullptr, with_t ? t.size() : 0,
-                                           with_l ? l.data() : nullptr, with_l ? l.size() : 0,
-                                           with_r ? r.data() : nullptr, with_r ? r.size() : 0),
+                ASSERT_EQ(qn_ecma_analysis(x.data(), n, 48000, field, with_t ? t.data() : nullptr,
+                                           with_t ? t.size() : 0, with_l ? l.data() : nullptr,
+                                           with_l ? l.size() : 0, with_r ? r.data() : nullptr,
+                                           with_r ? r.size() : 0),
                           QN_STATUS_SUCCESS)
                     << n << " " << wanted;
                 EXPECT_TRUE(with_t ? same_bits(t.data(), tonal.data(), t.size()) : untouched(t)) << n << " " << wanted;

@@ -412,7 +412,8 @@ TEST(EcmaStream, AddFinishAndCountCheckOrder) {
     uint64_t frames = 77;
     EXPECT_EQ(qn_ecma_stream_frame_count(nullptr, QN_ECMA_ROUGHNESS, &frames), QN_STATUS_NULL_POINTER);
     EXPECT_EQ(qn_ecma_stream_frame_count(stream.s, QN_ECMA_ROUGHNESS, nullptr), QN_STATUS_NULL_POINTER);
-    for (qn_ecma_metric m : std::vector<qn_ecma_metric>{QN_ECMA_TONALITY, QN_ECMA_LOUDNESS, QN_ECMA_FLUCTUATION, QN_ECMA_ROUGHNESS | 1, 0}) {
+    const qn_ecma_metric others[] = {QN_ECMA_TONALITY, QN_ECMA_LOUDNESS, QN_ECMA_FLUCTUATION, QN_ECMA_ROUGHNESS | 1, 0};
+    for (qn_ecma_metric m : others) {
         EXPECT_EQ(qn_ecma_stream_frame_count(stream.s, m, &frames), QN_STATUS_INVALID_ARGUMENT) << m;
     }
     EXPECT_EQ(frames, 77u);

@@ -112,8 +112,9 @@ std::vector<double> analyse(const std::vector<double> &x) {
         ok = ok && qn_ecma_stream_read(stream, QN_ECMA_TONALITY, streamed.data() + 265 * tonal_read,
                                        265 * (tonal_frames - tonal_read), &got) == QN_STATUS_SUCCESS;
         tonal_read += got;
-        ok = ok && qn_ecma_stream_read(stream, QN_ECMA_ROUGHNESS, streamed.data() + 265 * tonal_frames + 53 * rough_read,
-                                       re.size() - 53 * rough_read, &got) == QN_STATUS_SUCCESS;
+        double *rough_at = streamed.data() + 265 * tonal_frames + 53 * rough_read;
+        ok = ok && qn_ecma_stream_read(stream, QN_ECMA_ROUGHNESS, rough_at, re.size() - 53 * rough_read, &got) ==
+                       QN_STATUS_SUCCESS;
         rough_read += got;
     }
     qn_ecma_stream_destroy(stream);
