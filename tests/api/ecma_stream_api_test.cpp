@@ -157,14 +157,15 @@ TEST(EcmaStream, FramesEqualTheOneShotExportsWhateverTheBlocks) {
 
 // Minutes of signal: the running states, the queues and the frame indices
 // go far beyond what short signals reach. Roughness over three minutes;
-// the tonal analysis, six times as slow, over half a minute (its frame
-// queue comes round some hundred times).
+// the tonal analysis, six times as slow, over 16 s (3000 frames: its
+// queue of frames waiting for the slower band groups comes round some
+// fifty times).
 TEST(EcmaStream, MinutesOfSignal) {
     struct Case {
         double seconds;
         qn_ecma_metric metrics;
     };
-    const Case cases[] = {{180, QN_ECMA_ROUGHNESS}, {31, QN_ECMA_TONALITY | QN_ECMA_LOUDNESS}};
+    const Case cases[] = {{180, QN_ECMA_ROUGHNESS}, {16, QN_ECMA_TONALITY | QN_ECMA_LOUDNESS}};
     for (const Case &c : cases) {
         const auto x = mixture(static_cast<std::size_t>(c.seconds * 48000) + 77, 3);
         const frames expected = one_shot(x, QN_SOUND_FIELD_FREE, c.metrics);

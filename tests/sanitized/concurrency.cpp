@@ -85,14 +85,14 @@ std::vector<double> analyse(const std::vector<double> &x) {
                                &frames) != QN_STATUS_SUCCESS)
         return {};
     all.insert(all.end(), tonal.begin(), tonal.end());
-    // Tonality, its loudness and roughness in one pass, and through a stream
-    // of this thread's own fed in uneven blocks and read as it goes.
+    // Roughness through the one-pass call, and tonality and roughness
+    // through a stream of this thread's own, fed in uneven blocks and read
+    // as it goes.
     const uint64_t tonal_frames = frames;
-    std::vector<double> loud(53 * tonal_frames), rough(re.size());
-    if (qn_ecma_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, nullptr, 0, loud.data(), loud.size(),
-                         rough.data(), rough.size()) != QN_STATUS_SUCCESS)
+    std::vector<double> rough(re.size());
+    if (qn_ecma_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, nullptr, 0, nullptr, 0, rough.data(),
+                         rough.size()) != QN_STATUS_SUCCESS)
         return {};
-    all.insert(all.end(), loud.begin(), loud.end());
     all.insert(all.end(), rough.begin(), rough.end());
     qn_ecma_stream *stream = nullptr;
     if (qn_ecma_stream_create(48000, QN_SOUND_FIELD_DIFFUSE, QN_ECMA_TONALITY | QN_ECMA_ROUGHNESS, &stream) !=
