@@ -1120,6 +1120,245 @@ QN_API QN_NODISCARD qn_status qn_ecma_binaural(const double *left, const double 
                                                uint64_t count, double *out,
                                                uint64_t out_capacity);
 
+/* ------------------------------------------------------------------------
+ * ECMA-418-2: several metrics in one pass, and signals of any length
+ *
+ * ECMA-418-2 tonality and roughness hear through the same front end: the
+ * outer and middle ear filter and the 53 auditory filters. The functions
+ * below run it once for every metric asked for, over a whole signal
+ * (qn_ecma_analysis) or over a signal that arrives in blocks (a stream).
+ * What they deliver is, bit for bit, what qn_ecma_tonal_analysis and
+ * qn_roughness_ecma give for the same signal.
+ *
+ * The metrics, by flag (qn_ecma_metric), with the values of one frame:
+ *   QN_ECMA_TONALITY     265 values every 256 samples: the five arrays of
+ *                        qn_ecma_tonal_analysis at one frame, the value of
+ *                        array a (0 ... 4) in band b at index 53 a + b.
+ *   QN_ECMA_LOUDNESS     53 values every 256 samples: the total specific
+ *                        loudness of the tonal analysis (its array 4) in
+ *                        sone/Bark, band b at index b. It is what ECMA-418-2
+ *                        loudness is made from; it takes the tonal
+ *                        analysis, run once when both are asked for.
+ *   QN_ECMA_ROUGHNESS    53 values every 960 samples: specific roughness
+ *                        in asper/Bark as qn_roughness_ecma, band b at
+ *                        index b.
+ *   QN_ECMA_FLUCTUATION  not available in this version.
+ * Frame k of a metric stands for the instant k times its hop after the
+ * first sample; the frame counts are those of qn_ecma_tonal_frame_count
+ * (tonality and loudness) and qn_ecma_roughness_frame_count.
+ * ---------------------------------------------------------------------- */
+
+/* The metrics of qn_ecma_analysis at once: each array given is filled as
+ * the metric's own export fills it, the front end running once for all.
+ * An array that is null is not computed (with loudness and tonality both
+ * null, neither is the tonal analysis).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: at least 14592 (0.304 s) with
+ *                 tonality or loudness, at least 15360 (0.32 s) with
+ *                 roughness; at most 1113765679922085632 with tonality or
+ *                 loudness, 2^60 - 16385 with roughness.
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * tonality        written when not null: 265 Vt values, Vt the frames of
+ *                 qn_ecma_tonal_frame_count, laid out as the output of
+ *                 qn_ecma_tonal_analysis (five arrays of Vt x 53).
+ * tonality_capacity  room at `tonality` in doubles: 0 with a null
+ *                 pointer, else at least 265 Vt.
+ * loudness        written when not null: 53 Vt values, the total specific
+ *                 loudness (array 4 of the tonal analysis), frame-major:
+ *                 element 53 k + b is band b at frame k, sone/Bark.
+ * loudness_capacity  0 with a null pointer, else at least 53 Vt.
+ * roughness       written when not null: 53 Vr values, Vr the frames of
+ *                 qn_ecma_roughness_frame_count, as qn_roughness_ecma
+ *                 writes them.
+ * roughness_capacity  0 with a null pointer, else at least 53 Vr.
+ * Beyond those sizes nothing is touched.
+ *
+ * Checks, in order:
+ *  1. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  2. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  3. tonality, loudness and roughness all null    QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count below the shortest signal of a
+ *     metric asked for                             QN_STATUS_INPUT_TOO_SHORT
+ *     sample_count above the longest               QN_STATUS_SIZE_OVERFLOW
+ *  5. for tonality, loudness, roughness in turn: a
+ *     null array with a non-zero capacity, or an
+ *     array with a capacity below its size         QN_STATUS_OUTPUT_TOO_SMALL
+ *  6. with roughness, (sample_count / 4096 + 2) *
+ *     13621 reaching 2^60 (as qn_roughness_ecma)   QN_STATUS_SIZE_OVERFLOW
+ *  7. an array (of the size written) sharing memory
+ *     with the samples or with another array       QN_STATUS_INVALID_ARGUMENT
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  9. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 10. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 9 nothing is written;
+ * the arrays are written as the analysis proceeds, so after failure 10
+ * they may hold partial results, which are not to be used. Working memory
+ * does not grow with the length of the signal: about 14 MiB for tonality
+ * and roughness together. */
+QN_API QN_NODISCARD qn_status qn_ecma_analysis(const double *samples, uint64_t sample_count,
+                                               int32_t sample_rate, qn_sound_field field,
+                                               double *tonality, uint64_t tonality_capacity,
+                                               double *loudness, uint64_t loudness_capacity,
+                                               double *roughness, uint64_t roughness_capacity);
+
+/* ------------------------------------------------------------------------
+ * ECMA-418-2 stream: the metrics of a signal that arrives in blocks
+ *
+ * A stream runs a set of ECMA-418-2 metrics on a signal added in blocks of
+ * any sizes (0 and 1 sample included): a recording of hours read a block
+ * at a time, or a live input. Every frame it delivers is, bit for bit, the
+ * frame that qn_ecma_analysis (and so the metric's own export) gives for
+ * the concatenation of the blocks, whatever their sizes.
+ *
+ * A frame is delivered once the samples added determine it: tonality and
+ * loudness frames at most 0.1 s behind the newest sample, roughness frames
+ * at most 0.2 s behind (a block of 16384 samples must be in, and the
+ * blocks beside it). The frames near the end depend on where the signal ends
+ * (the tonal analysis pads the signal's end; the last roughness block is
+ * flush with it): qn_ecma_stream_finish tells the stream that the signal
+ * has ended and delivers them. No frame of a metric is delivered before
+ * the signal has reached the metric's shortest length (14592 samples for
+ * tonality and loudness, 15360 for roughness), so that a stream never
+ * delivers frames of a signal that the one-shot analyses would refuse.
+ *
+ * Delivered frames wait in the stream, a queue per metric, until the
+ * caller reads them, in order, with qn_ecma_stream_read. The stream's
+ * working state does not grow with the signal (about 14 MiB for tonality
+ * and roughness together); the queues hold what has not been read, so a
+ * host that reads after every block keeps the stream at that state plus
+ * the frames of one block (1.3 doubles per sample of the block with all
+ * three metrics).
+ *
+ * A stream is created and destroyed by the caller and is, with the
+ * loudness meter, the only state of the library that outlives a call.
+ * Distinct streams may be used from distinct threads at once; one stream
+ * must not be used by two threads at the same time.
+ * ---------------------------------------------------------------------- */
+
+typedef struct qn_ecma_stream qn_ecma_stream;
+
+/* Creates a stream at rest for a sound field and a set of metrics.
+ *
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * metrics         the metrics to deliver: QN_ECMA_TONALITY,
+ *                 QN_ECMA_LOUDNESS and QN_ECMA_ROUGHNESS in any
+ *                 combination (bitwise or), at least one.
+ * stream          written: the new stream, to be released with
+ *                 qn_ecma_stream_destroy; null after any failure.
+ *
+ * Checks, in order:
+ *  1. stream null (nothing written)                QN_STATUS_NULL_POINTER
+ *     then *stream is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  4. metrics 0, with a bit that names no metric,
+ *     or with QN_ECMA_FLUCTUATION, which this
+ *     version does not compute                     QN_STATUS_INVALID_ARGUMENT
+ *  5. no memory for the stream                     QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_create(int32_t sample_rate, qn_sound_field field,
+                                                    qn_ecma_metric metrics,
+                                                    qn_ecma_stream **stream);
+
+/* Releases a stream and every frame it still holds. A null stream is
+ * ignored. */
+QN_API void qn_ecma_stream_destroy(qn_ecma_stream *stream);
+
+/* Adds a block to the signal, and queues every frame it completes.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ *
+ * Checks, in order:
+ *  1. stream null                                  QN_STATUS_NULL_POINTER
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. the stream failed earlier (see below)        QN_STATUS_NUMERICAL_FAILURE
+ *  4. the stream is finished                       QN_STATUS_INVALID_ARGUMENT
+ *  5. everything added with the block beyond the
+ *     longest signal of a metric of the stream
+ *     (1113765679922085632 samples with tonality
+ *     or loudness, 2^60 - 16385 with roughness)    QN_STATUS_SIZE_OVERFLOW
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. no memory for the frames the block may
+ *     complete                                     QN_STATUS_ALLOCATION_FAILED
+ *  8. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 7 the stream is as it
+ * was before the call: the block is refused whole, and the caller may go
+ * on with the next one. After failure 8 (which only sound pressures far
+ * beyond any physical sound cause) the stream has failed: every later
+ * call but qn_ecma_stream_destroy returns QN_STATUS_NUMERICAL_FAILURE, and
+ * the frames it held are lost. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_add(qn_ecma_stream *stream, const double *samples,
+                                                 uint64_t sample_count);
+
+/* Ends the signal: delivers the frames that depend on where it ends, so
+ * that the frames of each metric, read in all, are those of the whole
+ * signal. Nothing can be added afterwards; the frames can still be read.
+ *
+ * Checks, in order:
+ *  1. stream null                                  QN_STATUS_NULL_POINTER
+ *  2. the stream failed earlier                    QN_STATUS_NUMERICAL_FAILURE
+ *  3. the stream is finished already: nothing
+ *     happens                                      QN_STATUS_SUCCESS
+ *  4. fewer samples added than the shortest signal
+ *     of a metric of the stream (14592 with
+ *     tonality or loudness, 15360 with roughness)  QN_STATUS_INPUT_TOO_SHORT
+ *  5. no memory for the remaining frames           QN_STATUS_ALLOCATION_FAILED
+ *  6. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 4 and 5 the stream is as it
+ * was before the call and stays open: more samples may be added, and
+ * finish called again. After failure 6 the stream has failed, as after a
+ * numerical failure of qn_ecma_stream_add. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_finish(qn_ecma_stream *stream);
+
+/* The number of frames of one metric that wait to be read.
+ *
+ * metric          one metric of the stream (a single flag).
+ * frame_count     written: the frames qn_ecma_stream_read would deliver
+ *                 with room enough.
+ *
+ * Checks, in order: stream or frame_count null QN_STATUS_NULL_POINTER;
+ * metric not exactly one flag of the stream's metrics
+ * QN_STATUS_INVALID_ARGUMENT; the stream failed earlier
+ * QN_STATUS_NUMERICAL_FAILURE. *frame_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_frame_count(const qn_ecma_stream *stream,
+                                                         qn_ecma_metric metric,
+                                                         uint64_t *frame_count);
+
+/* Reads the waiting frames of one metric, oldest first, as many whole
+ * frames as `out` holds; those read leave the stream. Frames are read in
+ * order from frame 0: the caller counts them to know their instants.
+ *
+ * metric          one metric of the stream (a single flag).
+ * out             written: F frames one after the other, each in the
+ *                 metric's layout (265 values for QN_ECMA_TONALITY, 53
+ *                 for QN_ECMA_LOUDNESS and QN_ECMA_ROUGHNESS, see above).
+ *                 May be null when capacity is 0.
+ * capacity        room at `out` in doubles; F = the smaller of the frames
+ *                 waiting and capacity / (values per frame).
+ * frame_count     written: F on success; 0 after a failure of check 3 on.
+ *
+ * Checks, in order:
+ *  1. stream or frame_count null (nothing written) QN_STATUS_NULL_POINTER
+ *  2. out (capacity doubles) sharing memory with
+ *     *frame_count (nothing written)               QN_STATUS_INVALID_ARGUMENT
+ *     then *frame_count is set to 0
+ *  3. metric not exactly one flag of the stream's
+ *     metrics                                      QN_STATUS_INVALID_ARGUMENT
+ *  4. out null with capacity above 0               QN_STATUS_NULL_POINTER
+ *  5. the stream failed earlier                    QN_STATUS_NUMERICAL_FAILURE
+ *  6. frames waiting, but capacity below one frame QN_STATUS_OUTPUT_TOO_SMALL
+ * Otherwise QN_STATUS_SUCCESS (with F = 0 when no frame waits). On failure
+ * nothing is written to `out` and the stream is not changed. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_read(qn_ecma_stream *stream, qn_ecma_metric metric,
+                                                  double *out, uint64_t capacity,
+                                                  uint64_t *frame_count);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

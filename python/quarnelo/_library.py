@@ -29,6 +29,8 @@ _meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_loudness_meter **
 _metric = ctypes.c_int32          # qn_ecma_metric
 _accumulator = ctypes.c_void_p    # qn_ecma_accumulator * and const qn_ecma_accumulator *
 _accumulator_out = ctypes.POINTER(ctypes.c_void_p)  # qn_ecma_accumulator **
+_stream = ctypes.c_void_p         # qn_ecma_stream * and const qn_ecma_stream *
+_stream_out = ctypes.POINTER(ctypes.c_void_p)  # qn_ecma_stream **
 
 # Every function of quarnelo.h, in the header's order: name, result type,
 # argument types. A test compares this table with the header itself.
@@ -86,6 +88,15 @@ DECLARATIONS = (
     ("qn_ecma_accumulator_result", _status, (_accumulator, _doubles, _uint64, _doubles)),
     # Two ears (ECMA-418-2)
     ("qn_ecma_binaural", _status, (_doubles, _doubles, _uint64, _doubles, _uint64)),
+    # ECMA-418-2: several metrics in one pass, and streams
+    ("qn_ecma_analysis", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64)),
+    ("qn_ecma_stream_create", _status, (_int32, _field, _metric, _stream_out)),
+    ("qn_ecma_stream_destroy", None, (_stream,)),
+    ("qn_ecma_stream_add", _status, (_stream, _doubles, _uint64)),
+    ("qn_ecma_stream_finish", _status, (_stream,)),
+    ("qn_ecma_stream_frame_count", _status, (_stream, _metric, _uint64_out)),
+    ("qn_ecma_stream_read", _status, (_stream, _metric, _doubles, _uint64, _uint64_out)),
 )
 
 

@@ -31,6 +31,9 @@ C_TO_CTYPES = {
     "qn_ecma_accumulator *": ctypes.c_void_p,
     "const qn_ecma_accumulator *": ctypes.c_void_p,
     "qn_ecma_accumulator **": ctypes.POINTER(ctypes.c_void_p),
+    "qn_ecma_stream *": ctypes.c_void_p,
+    "const qn_ecma_stream *": ctypes.c_void_p,
+    "qn_ecma_stream **": ctypes.POINTER(ctypes.c_void_p),
 }
 
 

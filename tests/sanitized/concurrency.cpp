@@ -114,6 +114,41 @@ std::vector<double> analyse(const std::vector<double> &x) {
         return {};
     all.insert(all.end(), averaged.begin(), averaged.end());
     all.push_back(value);
+    // Roughness through the one-pass call, and tonality and roughness
+    // through a stream of this thread's own, fed in uneven blocks and read
+    // as it goes.
+    const uint64_t tonal_frames = frames;
+    std::vector<double> rough(re.size());
+    if (qn_ecma_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, nullptr, 0, nullptr, 0, rough.data(),
+                         rough.size()) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), rough.begin(), rough.end());
+    qn_ecma_stream *stream = nullptr;
+    if (qn_ecma_stream_create(48000, QN_SOUND_FIELD_DIFFUSE, QN_ECMA_TONALITY | QN_ECMA_ROUGHNESS, &stream) !=
+        QN_STATUS_SUCCESS)
+        return {};
+    std::vector<double> streamed(265 * tonal_frames + re.size());
+    uint64_t tonal_read = 0, rough_read = 0;
+    at = 0;
+    bool ok = true, ended = false;
+    for (std::size_t block = 1; ok && !ended; block = block * 5 + 3) {
+        const std::size_t len = std::min(block, x.size() - at);
+        ok = qn_ecma_stream_add(stream, x.data() + at, len) == QN_STATUS_SUCCESS;
+        at += len;
+        ended = at == x.size();
+        if (ok && ended) ok = qn_ecma_stream_finish(stream) == QN_STATUS_SUCCESS;
+        uint64_t got = 0;
+        ok = ok && qn_ecma_stream_read(stream, QN_ECMA_TONALITY, streamed.data() + 265 * tonal_read,
+                                       265 * (tonal_frames - tonal_read), &got) == QN_STATUS_SUCCESS;
+        tonal_read += got;
+        double *rough_at = streamed.data() + 265 * tonal_frames + 53 * rough_read;
+        ok = ok && qn_ecma_stream_read(stream, QN_ECMA_ROUGHNESS, rough_at, re.size() - 53 * rough_read, &got) ==
+                       QN_STATUS_SUCCESS;
+        rough_read += got;
+    }
+    qn_ecma_stream_destroy(stream);
+    if (!ok || tonal_read != tonal_frames || 53 * rough_read != re.size()) return {};
+    all.insert(all.end(), streamed.begin(), streamed.end());
 
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;
