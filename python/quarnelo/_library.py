@@ -69,6 +69,10 @@ DECLARATIONS = (
     ("qn_ecma_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_ecma", _status,
      (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
+    # Fluctuation strength (ECMA-418-2)
+    ("qn_ecma_fluctuation_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_fluctuation_ecma", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
 )
 
 

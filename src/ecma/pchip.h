@@ -9,6 +9,7 @@
 #define QN_ECMA_PCHIP_H
 
 #include <cmath>
+#include <cstdint>
 
 // The slope at an end point from the two intervals beside it: h0 and
 // delta0 (the secant) of the nearer one, h1 and delta1 of the next. The
@@ -27,6 +28,20 @@ inline double qn_ecma_pchip_end_slope(double h0, double h1, double delta0, doubl
 inline double qn_ecma_pchip_inner_slope(double h0, double h1, double delta0, double delta1) noexcept {
     if (delta0 * delta1 <= 0) return 0.0;
     return 3 * (h0 + h1) / ((2 * h1 + h0) / delta0 + (h1 + 2 * h0) / delta1);
+}
+
+// The slope at point i of `count` points (at least 3), whose instants t(j)
+// and values y(j) the caller reads from its own window of points: the end
+// rule at the first and the last point, the inner rule between.
+template <class Time, class Value>
+inline double qn_ecma_pchip_slope(uint64_t i, uint64_t count, Time t, Value y) noexcept {
+    auto secant = [&](uint64_t j) { return (y(j + 1) - y(j)) / (t(j + 1) - t(j)); };
+    const uint64_t last = count - 1;
+    if (i == 0) return qn_ecma_pchip_end_slope(t(1) - t(0), t(2) - t(1), secant(0), secant(1));
+    if (i == last)
+        return qn_ecma_pchip_end_slope(t(last) - t(last - 1), t(last - 1) - t(last - 2), secant(last - 1),
+                                       secant(last - 2));
+    return qn_ecma_pchip_inner_slope(t(i) - t(i - 1), t(i + 1) - t(i), secant(i - 1), secant(i));
 }
 
 // The cubic Hermite value at the fraction s (0 ... 1) of an interval of

@@ -319,24 +319,10 @@ double block_time(const engine &e, uint64_t i) { return qn_ecma_rough_block_time
 
 double raw_at(const engine &e, uint64_t i, int band) { return e.w->raw[i % history][band]; }
 
-double secant(const engine &e, uint64_t i, int band) {
-    return (raw_at(e, i + 1, band) - raw_at(e, i, band)) / (block_time(e, i + 1) - block_time(e, i));
-}
-
 // The shape-preserving slope at block i.
 double slope(const engine &e, uint64_t i, int band) {
-    const uint64_t last = e.blocks - 1;
-    if (i == 0) {
-        const double h0 = block_time(e, 1) - block_time(e, 0), h1 = block_time(e, 2) - block_time(e, 1);
-        return qn_ecma_pchip_end_slope(h0, h1, secant(e, 0, band), secant(e, 1, band));
-    }
-    if (i == last) {
-        const double h0 = block_time(e, last) - block_time(e, last - 1);
-        const double h1 = block_time(e, last - 1) - block_time(e, last - 2);
-        return qn_ecma_pchip_end_slope(h0, h1, secant(e, last - 1, band), secant(e, last - 2, band));
-    }
-    const double h0 = block_time(e, i) - block_time(e, i - 1), h1 = block_time(e, i + 1) - block_time(e, i);
-    return qn_ecma_pchip_inner_slope(h0, h1, secant(e, i - 1, band), secant(e, i, band));
+    return qn_ecma_pchip_slope(i, e.blocks, [&](uint64_t j) { return block_time(e, j); },
+                               [&](uint64_t j) { return raw_at(e, j, band); });
 }
 
 // Interpolates interval i (blocks i and i + 1) at the frames from the next

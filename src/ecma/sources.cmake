@@ -3,3 +3,5 @@ list(APPEND QUARNELO_SOURCES ecma/front_end.cpp ecma/auditory_filter.cpp ecma/pe
 list(APPEND QUARNELO_SOURCES ecma/peak_analysis.cpp)
 list(APPEND QUARNELO_SOURCES ecma/roughness_engine.cpp)
 list(APPEND QUARNELO_SOURCES ecma/roughness_exports.cpp)
+list(APPEND QUARNELO_SOURCES ecma/fluct_kernels.cpp ecma/fluct_lines.cpp ecma/fluct_band.cpp ecma/fluct_envelope.cpp ecma/fluct_engine.cpp
+     ecma/fluct_exports.cpp)

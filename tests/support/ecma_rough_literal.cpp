@@ -123,20 +123,7 @@ ecma_rough_literal_result ecma_rough_literal(const std::vector<double> &signal, 
     // Interpolation to frames, band by band.
     std::vector<double> times(blocks);
     for (uint64_t i = 0; i < blocks; ++i) times[i] = static_cast<double>(i + 1 < blocks ? 4096 * i : n) / 48000.0;
-    r.interpolated.assign(frames * bands, 0.0);
-    for (int b = 0; b < bands; ++b) {
-        std::vector<double> y(blocks);
-        for (uint64_t i = 0; i < blocks; ++i) y[i] = r.raw[i * bands + b];
-        const pchip curve(times, y);
-        std::size_t interval = 0;
-        for (uint64_t k = 0; k < frames; ++k) {
-            const double t = static_cast<double>(k) / 50.0;
-            while (interval + 2 < blocks && !(t <= times[interval + 1])) ++interval;
-            double v = curve.at(interval, t);
-            if (v < 0) v = 0;
-            r.interpolated[k * bands + b] = v;
-        }
-    }
+    r.interpolated = frames_from_blocks(times, r.raw, bands, frames);
 
     // Final transform.
     r.roughness.assign(frames * bands, 0.0);

@@ -7,6 +7,7 @@
 #define QN_TESTS_PCHIP_LITERAL_H
 
 #include <cmath>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -47,6 +48,31 @@ struct pchip {
                (s3 - s2) * h * d[i + 1];
     }
 };
+
+// Block values (blocks x bands, block-major) at the block instants
+// `times`, interpolated band by band at the 50 Hz frames k / 50 s, k <
+// frames (frames x bands), negative values replaced by 0. A frame lies in
+// the first interval that ends at or after it, the last interval taking
+// the frames beyond.
+inline std::vector<double> frames_from_blocks(const std::vector<double> &times, const std::vector<double> &values,
+                                              int bands, uint64_t frames) {
+    const std::size_t blocks = times.size();
+    std::vector<double> out(frames * bands, 0.0);
+    for (int b = 0; b < bands; ++b) {
+        std::vector<double> y(blocks);
+        for (std::size_t i = 0; i < blocks; ++i) y[i] = values[i * bands + b];
+        const pchip curve(times, y);
+        std::size_t interval = 0;
+        for (uint64_t k = 0; k < frames; ++k) {
+            const double t = static_cast<double>(k) / 50.0;
+            while (interval + 2 < blocks && !(t <= times[interval + 1])) ++interval;
+            double v = curve.at(interval, t);
+            if (v < 0) v = 0;
+            out[k * bands + b] = v;
+        }
+    }
+    return out;
+}
 
 }  // namespace qn_test
 
