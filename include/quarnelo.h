@@ -808,7 +808,13 @@ QN_API QN_NODISCARD qn_status qn_ecma_fluctuation_frame_count(uint64_t sample_co
  *    fundamental count once, refitted at that harmonic; "within 1.25 bins"
  *    includes 1.25 bins;
  *  - the running median over 71 frames of an even number of values (near
- *    either end) is the mean of the two middle ones.
+ *    either end) is the mean of the two middle ones;
+ *  - the least-squares fits solve their normal equations equilibrated, by a
+ *    Cholesky factorisation with diagonal pivoting that leaves out a line
+ *    the others already explain to rounding (two rates a hair apart count
+ *    as one), and the widening of a harmonic complex measures its centre of
+ *    gravity from the tuned rate, so that a single line is not widened by a
+ *    rounding residue.
  * The time-dependent fluctuation strength of a frame is 0.5 times the sum
  * over its 53 bands (vacil); a 1 kHz tone of 60 dB SPL, fully amplitude-
  * modulated at 4 Hz, has a single value (the 90th percentile of that

@@ -45,13 +45,7 @@ constexpr int grid_count = 16;
 constexpr double near_bins = 1.25;  // a maximum this close to the grid minimum is the same line
 constexpr double line_fraction = 0.05;
 
-// The search for the dominant rate, in rate / 1500 Hz.
-constexpr double step_delta = 1e-5;
-constexpr double step_damping = 0.25;
-constexpr double step_limit = 2e-4;
-constexpr double step_done = 1e-7;
-constexpr int step_count = 40;
-constexpr double guard_epsilon = 1e-12;
+// A dominant rate tuned below 0.125 Hz is no modulation.
 constexpr double slowest_hz = 0.125;
 
 // The harmonic complex: orders of the fundamental tried, highest harmonic,
@@ -132,27 +126,6 @@ double pair_error(const qn_ecma_fluct_spectrum &s, double rate, int bins) {
     qn_ecma_fluct_fit fit;
     qn_ecma_fluct_fit_pair(s, rate, bins, &fit);
     return fit.error;
-}
-
-// The dominant rate tuned by a damped Newton search on the single pair's
-// error, in the normalised rate x = f / 1500 Hz, with derivatives by
-// central differences; K stays that of the starting rate, so that the
-// error is a smooth function of the rate throughout.
-double tune_rate(const qn_ecma_fluct_spectrum &s, double start_hz) {
-    const int bins = qn_ecma_fluct_solve_bins(start_hz);
-    double x = start_hz / rate_hz;
-    for (int step = 0; step < step_count; ++step) {
-        const double below = pair_error(s, (x - step_delta) * rate_hz, bins);
-        const double here = pair_error(s, x * rate_hz, bins);
-        const double above = pair_error(s, (x + step_delta) * rate_hz, bins);
-        const double first = (above - below) / (2 * step_delta);
-        const double second = (above - 2 * here + below) / (step_delta * step_delta);
-        const double sign = first > 0 ? 1.0 : (first < 0 ? -1.0 : 0.0);
-        const double s_step = step_damping * sign * std::min(std::fabs(first) / (std::fabs(second) + guard_epsilon), step_limit);
-        x -= s_step;
-        if (!(std::fabs(s_step) > step_done)) break;
-    }
-    return x * rate_hz;
 }
 
 }  // namespace
@@ -290,7 +263,7 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
 
     // The dominant rate between bins.
     const double start = lines[dominant].rate;
-    double tuned = tune_rate(s, start);
+    double tuned = qn_ecma_fluct_tune_rate(s, start);
     if (!(std::fabs(tuned - start) <= near_bins * bin_hz)) tuned = start;
     if (!(tuned >= slowest_hz)) return true;
     qn_ecma_fluct_fit_pair(s, tuned, qn_ecma_fluct_solve_bins(tuned), &fit);

@@ -134,7 +134,8 @@ bool fold_segment(qn_ecma_fluct_engine &e, uint64_t end, int place) {
                                             fold_of(e, index, b), instants_of(e, index, b)))
                 return false;
         } else {
-            double *instants = e.flush_instants + static_cast<std::size_t>(b) * points + place * segment_points;
+            double *instants =
+                e.flush_instants + static_cast<std::size_t>(b) * points + static_cast<std::size_t>(place) * segment_points;
             if (!qn_ecma_fluct_segment_fold(e.envelopes, row_of(e, b), mask, static_cast<std::size_t>(start & mask),
                                             e.block_fold, instants))
                 return false;
@@ -153,13 +154,15 @@ bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b) {
     if (e.flush && l + 1 == e.blocks)
         return qn_ecma_fluct_fold_envelope(e.envelopes, e.flush_fold + static_cast<std::size_t>(b) * fold_values,
                                            e.flush_instants + static_cast<std::size_t>(b) * points, e.envelope);
-    std::fill(e.block_fold, e.block_fold + fold_values, 0.0);
     const uint64_t first = start / segment;
+    const double *folds[places];
     for (int q = 0; q < places; ++q) {
-        qn_ecma_fluct_fold_add(e.block_fold, fold_of(e, first + q, b), q);
-        std::copy(instants_of(e, first + q, b), instants_of(e, first + q, b) + segment_points,
-                  e.block_instants + q * segment_points);
+        const uint64_t index = first + static_cast<uint64_t>(q);
+        folds[q] = fold_of(e, index, b);
+        std::copy(instants_of(e, index, b), instants_of(e, index, b) + segment_points,
+                  e.block_instants + static_cast<std::size_t>(q) * segment_points);
     }
+    qn_ecma_fluct_fold_sum(e.block_fold, folds);
     return qn_ecma_fluct_fold_envelope(e.envelopes, e.block_fold, e.block_instants, e.envelope);
 }
 

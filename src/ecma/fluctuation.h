@@ -149,6 +149,16 @@ bool qn_ecma_fluct_fit_lines(const qn_ecma_fluct_spectrum &spectrum, const doubl
 void qn_ecma_fluct_fit_pair(const qn_ecma_fluct_spectrum &spectrum, double rate_hz, int bins,
                             qn_ecma_fluct_fit *fit) noexcept;
 
+// The rate of a line tuned between bins: a damped Newton search on the
+// single pair's error E(x) in the normalised rate x = f / 1500 Hz, from
+// start_hz / 1500 Hz, over the bins of the starting rate throughout (so
+// that E is smooth in x): E' and E'' by central differences with a step of
+// 1e-5, the step 0.25 sign(E') min(|E'| / (|E''| + 1e-12), 2e-4) taken and
+// the search ended once it is at most 1e-7, or after 40 steps. The errors a
+// step below and above come from the rate's kernel terms by angle
+// addition. Returns the tuned rate in Hz, not checked against the start.
+double qn_ecma_fluct_tune_rate(const qn_ecma_fluct_spectrum &spectrum, double start_hz) noexcept;
+
 // ---------------------------------------------------------------------------
 // Weighting of modulation rates
 
@@ -228,6 +238,10 @@ bool qn_ecma_fluct_segment_fold(qn_ecma_fluct_envelope_work *work, const double 
 
 // Adds the fold of the segment at place 0 ... 3 of a block to the block's.
 void qn_ecma_fluct_fold_add(double *sum, const double *fold, int place) noexcept;
+
+// The fold of a block from its four segments' folds, in one pass (the same
+// values as adding them in order of place to zeros).
+void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds) noexcept;
 
 // The envelope of a block from its fold and its 2048 samples at the
 // envelope instants. False when the transform fails.

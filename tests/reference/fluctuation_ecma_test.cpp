@@ -167,7 +167,9 @@ TEST(EcmaFluctuationReference, OneVacilCalibration) {
         } else {
             EXPECT_GT(mean, 0.0) << "band " << b;
         }
-        if (b == 17) EXPECT_NEAR(mean, 0.39, 0.01);
+        if (b == 17) {
+            EXPECT_NEAR(mean, 0.39, 0.01);
+        }
     }
     for (int b = 0; b < bands; ++b) EXPECT_EQ(out[b], 0.0) << "frame 0 starts from rest, band " << b;
 }

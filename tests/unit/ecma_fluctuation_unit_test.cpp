@@ -170,6 +170,18 @@ TEST(EcmaFluctuationUnit, ClosedFormIsTheGeneralSolve) {
     }
 }
 
+TEST(EcmaFluctuationUnit, TuningFindsTheRateBetweenBins) {
+    // From a third of a bin away on either side, the search ends within
+    // the 4e-7 x 1500 Hz its end allows.
+    for (double truth : {2.3, 4.1, 9.2}) {
+        const auto s = spectrum_of(envelope_of(0.05, {{truth, 0.02, 0.4}}), 64, 64);
+        for (double start : {truth - 0.25, truth + 0.25}) {
+            const double tuned = qn_ecma_fluct_tune_rate(s, start);
+            EXPECT_NEAR(tuned, truth, 1e-3) << truth << " Hz from " << start;
+        }
+    }
+}
+
 TEST(EcmaFluctuationUnit, LinesTooCloseToTellApart) {
     // Two rates 1e-7 Hz apart have columns alike to rounding: the pivoted
     // solve keeps one, and the pair fits as well as the single line.
@@ -237,12 +249,20 @@ TEST(EcmaFluctuationUnit, FastEnvelopeIsTheLiteralOne) {
             std::unique_ptr<qn_ecma_fluct_envelope_work, void (*)(qn_ecma_fluct_envelope_work *)> fast(
                 qn_ecma_fluct_envelope_make(qn_ecma_fluct_transforms::fast, path), qn_ecma_fluct_envelope_free);
             ASSERT_TRUE(fast);
-            std::vector<double> sum(qn_ecma_fluct_fold_values, 0.0), fold(qn_ecma_fluct_fold_values), instants(points);
+            // The block's fold summed in one pass, and by adding the
+            // segments' folds one by one (as for the last block).
+            std::vector<double> folds(4 * qn_ecma_fluct_fold_values), instants(points);
+            std::vector<double> sum(qn_ecma_fluct_fold_values), added(qn_ecma_fluct_fold_values, 0.0);
+            const double *each[4];
             for (int q = 0; q < 4; ++q) {
+                double *fold = folds.data() + q * qn_ecma_fluct_fold_values;
                 ASSERT_TRUE(qn_ecma_fluct_segment_fold(fast.get(), ring.data(), mask, (start + 16384 * q) & mask,
-                                                       fold.data(), instants.data() + 512 * q));
-                qn_ecma_fluct_fold_add(sum.data(), fold.data(), q);
+                                                       fold, instants.data() + 512 * q));
+                qn_ecma_fluct_fold_add(added.data(), fold, q);
+                each[q] = fold;
             }
+            qn_ecma_fluct_fold_sum(sum.data(), each);
+            EXPECT_TRUE(std::equal(sum.begin(), sum.end(), added.begin())) << qn_simd_name(path);
             std::vector<double> got(points);
             ASSERT_TRUE(qn_ecma_fluct_fold_envelope(fast.get(), sum.data(), instants.data(), got.data()));
             for (int m = 0; m < points; ++m)
