@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "ecma/fluct_kernels.h"
 #include "ecma/fluctuation.h"
 #include "quarnelo.h"
 
@@ -96,10 +95,8 @@ static void BM_FluctuationBandAnalysis1s(benchmark::State &state) {
         im = 0.9 * im + noise[(n * 7) % qn_ecma_fluct_points];
         envelope[n] = 0.01 * std::hypot(re, im) * (1 + 0.5 * std::sin(2 * M_PI * 4 * n / 1500.0));
     }
-    auto work = std::make_unique<qn_ecma_fluct_band_work>();
-    qn_fft_rplan_ptr plan(qn_fft_rplan_make(qn_ecma_fluct_points));
-    work->plan = plan.get();
-    work->kernels = &qn_ecma_fluct_kernels_for(qn_simd_best());
+    std::unique_ptr<qn_ecma_fluct_band_work, void (*)(qn_ecma_fluct_band_work *)> work(
+        qn_ecma_fluct_band_work_make(), qn_ecma_fluct_band_work_free);
     const long per_second = std::lround(48000.0 / 16384.0 * 53);
     for (auto _ : state) {
         qn_ecma_fluct_band_result r{};

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/alloc.h"
 #include "base/checks.h"
 #include "ecma/fluctuation.h"
 
@@ -164,7 +165,7 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
         s.re[k] = x[2 * k - 1];
         s.im[k] = x[2 * k];
     }
-    qn_ecma_fluct_spectrum_prepare(&s, lead, tail);
+    qn_ecma_fluct_spectrum_prepare(&s, lead, tail, work->turns);
     if (!qn_is_finite(s.power_sum[qn_ecma_fluct_bins]) || !qn_is_finite(s.zero_rhs[qn_ecma_fluct_bins])) return false;
     const double *power = s.power;
 
@@ -324,4 +325,23 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
     result->power = constant * constant + 2 * power_sum;
     result->reached = true;
     return qn_is_finite(result->weighted) && qn_is_finite(result->power);
+}
+
+qn_ecma_fluct_band_work *qn_ecma_fluct_band_work_make(qn_simd path) noexcept {
+    qn_ecma_fluct_band_work *work = qn_alloc_object<qn_ecma_fluct_band_work>();
+    if (work == nullptr) return nullptr;
+    work->plan = qn_fft_rplan_make(points);
+    if (work->plan == nullptr) {
+        qn_free_object(work);
+        return nullptr;
+    }
+    work->kernels = &qn_ecma_fluct_kernels_for(path);
+    qn_ecma_fluct_turns_fill(&work->turns);
+    return work;
+}
+
+void qn_ecma_fluct_band_work_free(qn_ecma_fluct_band_work *work) noexcept {
+    if (work == nullptr) return;
+    qn_fft_rplan_free(work->plan);
+    qn_free_object(work);
 }

@@ -317,12 +317,8 @@ qn_status qn_ecma_fluct_engine_make(uint64_t n, double *out, qn_ecma_fluct_trans
     e->smoothing = std::exp(-1.0 / smoothing_frames);
     e->ring = qn_alloc_array<double>(bands * e->stride).release();
     e->envelopes = qn_ecma_fluct_envelope_make(transforms, path);
-    e->band_work = qn_alloc_object<qn_ecma_fluct_band_work>();
-    if (e->band_work != nullptr) {
-        e->band_work->plan = qn_fft_rplan_make(points);
-        e->band_work->kernels = &qn_ecma_fluct_kernels_for(path);
-    }
-    if (!e->ring || !e->envelopes || !e->band_work || !e->band_work->plan) return QN_STATUS_ALLOCATION_FAILED;
+    e->band_work = qn_ecma_fluct_band_work_make(path);
+    if (!e->ring || !e->envelopes || !e->band_work) return QN_STATUS_ALLOCATION_FAILED;
     if (!e->literal) {
         // The segments within the leading zeros are never transformed:
         // their folds and samples are zero.
@@ -344,8 +340,7 @@ void qn_ecma_fluct_engine_free(qn_ecma_fluct_engine *e) noexcept {
     qn_free(e->flush_fold);
     qn_free(e->flush_instants);
     qn_ecma_fluct_envelope_free(e->envelopes);
-    if (e->band_work != nullptr) qn_fft_rplan_free(e->band_work->plan);
-    qn_free_object(e->band_work);
+    qn_ecma_fluct_band_work_free(e->band_work);
     qn_free_object(e);
 }
 

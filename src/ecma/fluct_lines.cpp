@@ -51,13 +51,12 @@ constexpr double high_exponent = -4.6728;
 constexpr double gain_factor = 0.092623;
 constexpr double gain_exponent = 1.24;
 
-// sin and cos of pi (m / 2048 + d) for an integer m and a small d: m is
-// reduced exactly to one turn, d added by angle addition.
-void half_turns(long m, double d, double *s, double *c) {
-    const long reduced = ((m % (2 * points)) + 2 * points) % (2 * points);
-    const double angle = M_PI * static_cast<double>(reduced) / points;
-    const double sa = std::sin(angle), ca = std::cos(angle);
-    const double sd = std::sin(M_PI * d), cd = std::cos(M_PI * d);
+// sin and cos of pi (m / 2048 + d) for an integer m >= 0 and a small d
+// (given as sd = sin(pi d), cd = cos(pi d)): m is reduced exactly to one
+// turn and read from the table, d added by angle addition.
+void half_turns(const qn_ecma_fluct_turns &turns, long m, double sd, double cd, double *s, double *c) {
+    const std::size_t reduced = static_cast<std::size_t>(m % (2 * points));
+    const double sa = turns.sin[reduced], ca = turns.cos[reduced];
     *s = sa * cd + ca * sd;
     *c = ca * cd - sa * sd;
 }
@@ -218,19 +217,33 @@ void solve_normal(double *g, const double *b, double *x, int n) {
 
 }  // namespace
 
-void qn_ecma_fluct_spectrum_prepare(qn_ecma_fluct_spectrum *s, int lead, int tail) noexcept {
+void qn_ecma_fluct_turns_fill(qn_ecma_fluct_turns *turns) noexcept {
+    for (int m = 0; m < 2 * points; ++m) {
+        const double angle = M_PI * static_cast<double>(m) / points;
+        turns->sin[m] = std::sin(angle);
+        turns->cos[m] = std::cos(angle);
+    }
+}
+
+void qn_ecma_fluct_spectrum_prepare(qn_ecma_fluct_spectrum *s, int lead, int tail,
+                                    const qn_ecma_fluct_turns &turns) noexcept {
     s->lead = lead;
     s->tail = tail;
     const long width = points - lead - tail;
     const long length = points - tail + lead - 1;
+    // The offset of phi in the three angles.
+    const double d1 = M_PI * phi_offset, dw = M_PI * phi_offset * static_cast<double>(width),
+                 dl = M_PI * phi_offset * static_cast<double>(length);
+    const double s1 = std::sin(d1), c1 = std::cos(d1), sw = std::sin(dw), cw = std::cos(dw), sl0 = std::sin(dl),
+                 cl0 = std::cos(dl);
     s->power_sum[0] = s->zero_gram[0] = s->zero_rhs[0] = 0;
     for (int k = 0; k < max_bins; ++k) {
         s->power[k] = s->re[k] * s->re[k] + s->im[k] * s->im[k];
         s->power_sum[k + 1] = s->power_sum[k] + s->power[k];
-        half_turns(k, phi_offset, &s->sin_one[k], &s->cos_one[k]);
-        half_turns(k * width, phi_offset * static_cast<double>(width), &s->sin_width[k], &s->cos_width[k]);
+        half_turns(turns, k, s1, c1, &s->sin_one[k], &s->cos_one[k]);
+        half_turns(turns, k * width, sw, cw, &s->sin_width[k], &s->cos_width[k]);
         double sl, cl;
-        half_turns(k * length, phi_offset * static_cast<double>(length), &sl, &cl);
+        half_turns(turns, k * length, sl0, cl0, &sl, &cl);
         s->turn_re[k] = cl;
         s->turn_im[k] = -sl;
         // W(k; 0) = exp(-j a_k L) sin(a_k N1) / sin(a_k).

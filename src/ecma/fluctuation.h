@@ -100,10 +100,19 @@ struct qn_ecma_fluct_spectrum {
     double zero_gram[qn_ecma_fluct_bins + 1], zero_rhs[qn_ecma_fluct_bins + 1];
 };
 
+// sin and cos of pi m / 2048 for m < 4096 (one turn), from which the
+// kernel's tables of every window are read.
+struct qn_ecma_fluct_turns {
+    double sin[2 * qn_ecma_fluct_points], cos[2 * qn_ecma_fluct_points];
+};
+
+void qn_ecma_fluct_turns_fill(qn_ecma_fluct_turns *turns) noexcept;
+
 // Sets the window of a spectrum whose re and im are in place, and derives
 // the power, its sums and the kernel's tables. The window must hold at
 // least one sample.
-void qn_ecma_fluct_spectrum_prepare(qn_ecma_fluct_spectrum *spectrum, int lead, int tail) noexcept;
+void qn_ecma_fluct_spectrum_prepare(qn_ecma_fluct_spectrum *spectrum, int lead, int tail,
+                                    const qn_ecma_fluct_turns &turns) noexcept;
 
 // W(k; rate) for 0 <= k < 49 at a rate in Hz (negative for the mirrored
 // line), as the solves evaluate it.
@@ -174,16 +183,22 @@ double qn_ecma_fluct_rate_weight(double rate_hz, double band_gain) noexcept;
 // ---------------------------------------------------------------------------
 // One band in one block
 
-// What the band analysis needs besides the envelope: scratch and a real
-// transform of 2048 points. One per engine (or per thread).
+// What the band analysis needs besides the envelope: scratch, the turns, a
+// real transform of 2048 points and the median's kernel. One per engine (or
+// per thread).
 struct qn_ecma_fluct_band_work {
     double smooth[qn_ecma_fluct_points];     // the smoothed envelope
     double windowed[qn_ecma_fluct_points];   // the envelope in its window, then its spectrum
     qn_ecma_fluct_spectrum spectrum;
     qn_ecma_fluct_lines_work lines;
+    qn_ecma_fluct_turns turns;
     qn_fft_rplan *plan;                      // 2048 points, real
-    const qn_ecma_fluct_kernels *kernels;    // the median's
+    const qn_ecma_fluct_kernels *kernels;
 };
+
+// Null when memory or the plan cannot be had.
+qn_ecma_fluct_band_work *qn_ecma_fluct_band_work_make(qn_simd path = qn_simd_best()) noexcept;
+void qn_ecma_fluct_band_work_free(qn_ecma_fluct_band_work *work) noexcept;
 
 // The outcome for one band in one block. `reached` is false when the block
 // is quiet or unmodulated in this band (its value is then 0 and it takes no

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "base/alloc.h"
 #include "base/checks.h"
-#include "ecma/fluct_kernels.h"
 #include "ecma/fluctuation.h"
 #include "ecma/front_end.h"
 #include "fft/fft.h"
@@ -49,11 +49,10 @@ ecma_fluct_literal_result ecma_fluct_literal(const std::vector<double> &signal, 
     // Each band's whole signal, each block's envelope, each band's outcome.
     std::vector<double> band_signal(length), z(2 * block), envelope(2048);
     std::vector<qn_ecma_fluct_band_result> outcome(blocks * bands);
-    qn_ecma_fluct_band_work work{};
-    qn_fft_rplan_ptr short_plan(qn_fft_rplan_make(2048));
+    std::unique_ptr<qn_ecma_fluct_band_work, void (*)(qn_ecma_fluct_band_work *)> work(
+        qn_ecma_fluct_band_work_make(qn_simd::baseline), qn_ecma_fluct_band_work_free);
     qn_fft_cplan_ptr long_plan(qn_fft_cplan_make(block));
-    work.plan = short_plan.get();
-    work.kernels = &qn_ecma_fluct_kernels_for(qn_simd::baseline);
+    if (!work || !long_plan) return fail(QN_STATUS_ALLOCATION_FAILED);
     for (int b = 0; b < bands; ++b) {
         const qn_status filtered = qn_ecma_auditory_filter(ear, length, b, band_signal.data());
         if (filtered != QN_STATUS_SUCCESS) return fail(filtered);
@@ -71,7 +70,7 @@ ecma_fluct_literal_result ecma_fluct_literal(const std::vector<double> &signal, 
             for (uint64_t k = block / 2 + 1; k < block; ++k) z[2 * k] = z[2 * k + 1] = 0;
             if (!qn_fft_cbackward(long_plan.get(), z.data(), 1.0 / block)) return fail(QN_STATUS_NUMERICAL_FAILURE);
             for (int m = 0; m < 2048; ++m) envelope[m] = std::hypot(z[2 * 32 * m], z[2 * 32 * m + 1]);
-            if (!qn_ecma_fluct_band(envelope.data(), b, &work, &outcome[l * bands + b]))
+            if (!qn_ecma_fluct_band(envelope.data(), b, work.get(), &outcome[l * bands + b]))
                 return fail(QN_STATUS_NUMERICAL_FAILURE);
         }
     }

@@ -39,6 +39,15 @@ std::vector<double> envelope_of(double constant, const std::vector<line_spec> &l
     return e;
 }
 
+const qn_ecma_fluct_turns &turns() {
+    static const auto table = [] {
+        auto t = std::make_unique<qn_ecma_fluct_turns>();
+        qn_ecma_fluct_turns_fill(t.get());
+        return t;
+    }();
+    return *table;
+}
+
 // The spectrum of an envelope in the window lead ... 2047 - tail, by a
 // direct transform, prepared for the fits.
 qn_ecma_fluct_spectrum spectrum_of(const std::vector<double> &e, int lead, int tail) {
@@ -49,7 +58,7 @@ qn_ecma_fluct_spectrum spectrum_of(const std::vector<double> &e, int lead, int t
         s.re[k] = sum.real();
         s.im[k] = sum.imag();
     }
-    qn_ecma_fluct_spectrum_prepare(&s, lead, tail);
+    qn_ecma_fluct_spectrum_prepare(&s, lead, tail, turns());
     return s;
 }
 
@@ -90,7 +99,7 @@ TEST(EcmaFluctuationUnit, KernelIsTheTransformOfTheShiftedWindow) {
     };
     for (const Case &c : cases) {
         qn_ecma_fluct_spectrum s{};
-        qn_ecma_fluct_spectrum_prepare(&s, c.lead, c.tail);
+        qn_ecma_fluct_spectrum_prepare(&s, c.lead, c.tail, turns());
         double largest = 0;
         std::vector<std::complex<double>> direct(qn_ecma_fluct_bins);
         for (int k = 0; k < qn_ecma_fluct_bins; ++k) {
@@ -274,12 +283,8 @@ TEST(EcmaFluctuationUnit, FastEnvelopeIsTheLiteralOne) {
 
 // The band analysis with its own work.
 struct band_analysis {
-    std::unique_ptr<qn_ecma_fluct_band_work> work = std::make_unique<qn_ecma_fluct_band_work>();
-    qn_fft_rplan_ptr plan{qn_fft_rplan_make(points)};
-    band_analysis() {
-        work->plan = plan.get();
-        work->kernels = &qn_ecma_fluct_kernels_for(qn_simd_best());
-    }
+    std::unique_ptr<qn_ecma_fluct_band_work, void (*)(qn_ecma_fluct_band_work *)> work{
+        qn_ecma_fluct_band_work_make(), qn_ecma_fluct_band_work_free};
     qn_ecma_fluct_band_result operator()(const std::vector<double> &e, int band = 17) {
         qn_ecma_fluct_band_result r{};
         EXPECT_TRUE(qn_ecma_fluct_band(e.data(), band, work.get(), &r));
