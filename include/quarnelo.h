@@ -857,7 +857,7 @@ QN_API QN_NODISCARD qn_status qn_ecma_fluctuation_frame_count(uint64_t sample_co
  * Otherwise QN_STATUS_SUCCESS. After failures 1 to 10 nothing is written to
  * `out`. The output is written frame by frame as the analysis proceeds, so
  * after failure 11 the first frames may hold values. Working memory is
- * about 29 MB whatever the length of the signal. */
+ * about 21 MB whatever the length of the signal. */
 QN_API QN_NODISCARD qn_status qn_fluctuation_ecma(const double *samples, uint64_t sample_count,
                                                   int32_t sample_rate, qn_sound_field sound_field,
                                                   double *out, uint64_t capacity,

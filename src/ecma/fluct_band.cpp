@@ -5,7 +5,6 @@
 // harmonic complex around it.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "base/alloc.h"
 #include "base/checks.h"
@@ -15,7 +14,6 @@ namespace {
 
 constexpr int points = qn_ecma_fluct_points;
 constexpr double bin_hz = qn_ecma_fluct_bin_hz;
-constexpr double rate_hz = qn_ecma_fluct_envelope_hz;
 
 // The window: guards of 64 samples at each end, a median over 33 samples
 // that smooths the envelope before it is judged, and the envelope's

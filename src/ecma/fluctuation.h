@@ -300,7 +300,8 @@ bool qn_ecma_fluct_engine_done(const qn_ecma_fluct_engine *engine) noexcept;
 // which the ear filter checks): n within the bounds above, a valid sound
 // field, and room for 53 * frames doubles at `out`, not overlapping the
 // signal. The ear filter and the 53 auditory filters run chunk by chunk
-// into the engine. Working memory is about 29 MB whatever n is. The
+// into the engine. Working memory is about 20 MiB whatever n is (31 MiB
+// with the literal transforms). The
 // statuses are those of the ear filter's checks (null signal, non-finite
 // sample), QN_STATUS_ALLOCATION_FAILED and QN_STATUS_NUMERICAL_FAILURE.
 qn_status qn_ecma_fluct_run(const double *samples, uint64_t n, qn_sound_field field, double *out,
