@@ -141,6 +141,8 @@ enum {
 #define QN_ECMA_TONAL_HOP 256                /* ... a frame every 5.33 ms */
 #define QN_ECMA_ROUGHNESS_MIN_SAMPLES 15360  /* ECMA-418-2 roughness (0.32 s) */
 #define QN_ECMA_ROUGHNESS_HOP 960            /* ... a frame every 20 ms */
+#define QN_ECMA_FLUCTUATION_MIN_SAMPLES 65537 /* ECMA-418-2 fluctuation strength (1.37 s) */
+#define QN_ECMA_FLUCTUATION_HOP 960           /* ... a frame every 20 ms */
 
 /* ------------------------------------------------------------------------
  * Identification
@@ -1356,6 +1358,125 @@ QN_API QN_NODISCARD qn_status qn_ecma_stream_frame_count(const qn_ecma_stream *s
  * Otherwise QN_STATUS_SUCCESS (with F = 0 when no frame waits). On failure
  * nothing is written to `out` and the stream is not changed. */
 QN_API QN_NODISCARD qn_status qn_ecma_stream_read(qn_ecma_stream *stream, qn_ecma_metric metric,
+ * Fluctuation strength (ECMA-418-2, hearing model of Sottek)
+ * ---------------------------------------------------------------------- */
+
+/* Number of frames of ECMA-418-2 fluctuation strength: one every 960
+ * samples (20 ms, 50 per second), frame k standing for the instant k / 50 s
+ * after the first sample; sample_count / 960 + 1 frames in all (integer
+ * division). Reads no samples.
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  then 0 is written to *frame_count, and:
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count below 65537                     QN_STATUS_INPUT_TOO_SHORT
+ *  4. sample_count above 1152921504606781439       QN_STATUS_SIZE_OVERFLOW
+ *     (2^60 - 65537)
+ * On success *frame_count receives the number of frames. */
+QN_API QN_NODISCARD qn_status qn_ecma_fluctuation_frame_count(uint64_t sample_count,
+                                                              int32_t sample_rate,
+                                                              uint64_t *frame_count);
+
+/* Specific fluctuation strength after ECMA-418-2 (2025) in vacil per Bark,
+ * for each of the 53 auditory bands (band b centred at 0.5 (b + 1) Bark) at
+ * 50 frames per second (see qn_ecma_fluctuation_frame_count): how strongly
+ * each band's envelope swells and fades at slow rates (about 0.25 ... 30
+ * Hz, most strongly near 4 Hz).
+ *
+ * The signal is faded in over 5 ms, preceded by 65536 zeros, and passes
+ * the outer and middle ear filter and 53 auditory filters. Every 16384
+ * samples a block of the last 65536 samples of each band (and one last
+ * block ending at the signal's end) gives the magnitude of its analytic
+ * signal every 32 samples: an envelope of 2048 values at 1500 Hz. A window
+ * leaves out the envelope's 64 first and last values and its quiet
+ * stretches (the envelope smoothed by a running median of 33 values and
+ * rounded to 1e-8 Pa: values below 1 % of the largest are quiet, and a
+ * quiet run of more than 320 values splits the window, the larger part
+ * being kept); a block with a smoothed envelope of at most 5e-6 Pa, a
+ * window shorter than 320 values or ending before value 511, or an
+ * envelope that a straight line fits within 0.1 % has no fluctuation in
+ * that band. Otherwise the spectrum of the windowed envelope (bins of
+ * 0.732421875 Hz) is modelled as a constant plus cosines: candidate rates
+ * (its maxima, and the best rate of a grid of 16 between 0.198 and 6.35
+ * Hz), the lines fitted at them by least squares, the strongest weighted
+ * line's rate tuned between bins, and the harmonic complex around it give
+ * the band's weighted modulation power, which its loudness scales. The
+ * block values are interpolated to the frames, raised to a power that
+ * depends on their spread over the bands, scaled, and smoothed with a time
+ * constant of 0.75 s.
+ *
+ * Where the method as printed is wrong or open, the library reads it so:
+ *  - the spectrum of the analysis window shifted to a rate f is
+ *    exp(-j pi phi (2047 - n_e + n_b)) sin(pi phi N) / sin(pi phi), with
+ *    pi (not 2 pi) in the phase, phi = k / 2048 - f / 1500 Hz + 1e-12, N
+ *    the window's length and n_b, n_e the values left out at its ends;
+ *  - a line's power is that of the two-sided complex amplitude c of a
+ *    component 2 |c| cos(2 pi f t + arg c) (the one-sided reading gives 1.8
+ *    to 3 times too much);
+ *  - the rate of a spectral maximum at bin k is the power centroid of bins
+ *    k - 1, k and k + 1, with no further offset of one bin;
+ *  - the tuning of the dominant rate is a damped Newton search whose step
+ *    constants (difference 1e-5, largest step 2e-4, end below 1e-7) are in
+ *    units of the rate divided by 1500 Hz; it fits over the bins of its
+ *    starting rate throughout, and applies its last step before stopping;
+ *  - a quiet run splits the window only where it is the longest (the first
+ *    of equally long ones); two lines near the same harmonic of the
+ *    fundamental count once, refitted at that harmonic; "within 1.25 bins"
+ *    includes 1.25 bins;
+ *  - the running median over 71 frames of an even number of values (near
+ *    either end) is the mean of the two middle ones;
+ *  - the least-squares fits solve their normal equations equilibrated, by a
+ *    Cholesky factorisation with diagonal pivoting that leaves out a line
+ *    the others already explain to rounding (two rates a hair apart count
+ *    as one), and the widening of a harmonic complex measures its centre of
+ *    gravity from the tuned rate, so that a single line is not widened by a
+ *    rounding residue.
+ * The time-dependent fluctuation strength of a frame is 0.5 times the sum
+ * over its 53 bands (vacil); a 1 kHz tone of 60 dB SPL, fully amplitude-
+ * modulated at 4 Hz, has a single value (the 90th percentile of that
+ * series from 0.72 s on) of about 1 vacil over 10 s, its specific values
+ * lying in bands 12 to 24 (6.5 to 12.5 Bark). The first block ends at the
+ * first sample, so frame 0 is 0 in every band. An unmodulated tone and
+ * silence give 0. Every value is finite and not negative.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: more than 65536 (1.37 s).
+ * sample_rate     must be 48000.
+ * sound_field     QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE (the
+ *                 diffuse field leaves out the free-field part of the ear
+ *                 filter).
+ * out             written: 53 * frames values, frame-major: element
+ *                 53 k + b is band b at frame k, vacil per Bark. It must
+ *                 not share memory with the samples.
+ * capacity        room at `out` in doubles; elements beyond 53 * frames
+ *                 are left untouched.
+ * frame_count     written: 0 first, then the number of frames once the
+ *                 length is accepted (step 5).
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  then 0 is written to *frame_count, and:
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sound_field neither 0 nor 1                  QN_STATUS_INVALID_SOUND_FIELD
+ *  4. out null                                     QN_STATUS_NULL_POINTER
+ *  5. sample_count below 65537                     QN_STATUS_INPUT_TOO_SHORT
+ *     sample_count above 2^60 - 65537              QN_STATUS_SIZE_OVERFLOW
+ *  then the number of frames is written to *frame_count and stays there
+ *  whatever follows:
+ *  6. capacity below 53 * frames                   QN_STATUS_OUTPUT_TOO_SMALL
+ *  7. the 53 * frames values at out sharing a byte with the samples
+ *                                                  QN_STATUS_INVALID_ARGUMENT
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *  9. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ * 10. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 11. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 10 nothing is written to
+ * `out`. The output is written frame by frame as the analysis proceeds, so
+ * after failure 11 the first frames may hold values. Working memory is
+ * about 21 MB whatever the length of the signal. */
+QN_API QN_NODISCARD qn_status qn_fluctuation_ecma(const double *samples, uint64_t sample_count,
+                                                  int32_t sample_rate, qn_sound_field sound_field,
                                                   double *out, uint64_t capacity,
                                                   uint64_t *frame_count);
 

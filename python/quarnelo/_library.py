@@ -97,6 +97,10 @@ DECLARATIONS = (
     ("qn_ecma_stream_finish", _status, (_stream,)),
     ("qn_ecma_stream_frame_count", _status, (_stream, _metric, _uint64_out)),
     ("qn_ecma_stream_read", _status, (_stream, _metric, _doubles, _uint64, _uint64_out)),
+    # Fluctuation strength (ECMA-418-2)
+    ("qn_ecma_fluctuation_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_fluctuation_ecma", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
 )
 
 

@@ -16,6 +16,7 @@
 #include "ecma/band_signals.h"
 #include "ecma/frame_sink.h"
 #include "ecma/front_end.h"
+#include "ecma/pchip.h"
 #include "ecma/roughness.h"
 #include "fft/fft.h"
 #include "base/alloc.h"
@@ -309,35 +310,10 @@ double block_time(const engine &e, uint64_t i) { return qn_ecma_rough_block_time
 
 double raw_at(const engine &e, uint64_t i, int band) { return e.w->raw[i % history][band]; }
 
-double secant(const engine &e, uint64_t i, int band) {
-    return (raw_at(e, i + 1, band) - raw_at(e, i, band)) / (block_time(e, i + 1) - block_time(e, i));
-}
-
-// The slope at an end point from the two intervals beside it (h0 and
-// delta0 the nearer), kept monotone.
-double end_slope(double h0, double h1, double delta0, double delta1) {
-    const double d = ((2 * h0 + h1) * delta0 - h0 * delta1) / (h0 + h1);
-    if (d * delta0 <= 0) return 0.0;
-    if (delta0 * delta1 <= 0 && std::fabs(d) > 3 * std::fabs(delta0)) return 3 * delta0;
-    return d;
-}
-
 // The shape-preserving slope at block i.
 double slope(const engine &e, uint64_t i, int band) {
-    const uint64_t last = e.blocks - 1;
-    if (i == 0) {
-        const double h0 = block_time(e, 1) - block_time(e, 0), h1 = block_time(e, 2) - block_time(e, 1);
-        return end_slope(h0, h1, secant(e, 0, band), secant(e, 1, band));
-    }
-    if (i == last) {
-        const double h0 = block_time(e, last) - block_time(e, last - 1);
-        const double h1 = block_time(e, last - 1) - block_time(e, last - 2);
-        return end_slope(h0, h1, secant(e, last - 1, band), secant(e, last - 2, band));
-    }
-    const double h0 = block_time(e, i) - block_time(e, i - 1), h1 = block_time(e, i + 1) - block_time(e, i);
-    const double d0 = secant(e, i - 1, band), d1 = secant(e, i, band);
-    if (d0 * d1 <= 0) return 0.0;
-    return 3 * (h0 + h1) / ((2 * h1 + h0) / d0 + (h1 + 2 * h0) / d1);
+    return qn_ecma_pchip_slope(i, e.blocks, [&](uint64_t j) { return block_time(e, j); },
+                               [&](uint64_t j) { return raw_at(e, j, band); });
 }
 
 // Interpolates interval i (blocks i and i + 1) at the frames from the next
@@ -356,12 +332,11 @@ qn_status finish_interval(engine &e, uint64_t i) {
         const uint64_t k = e.next_frame;
         const double t = qn_ecma_rough_frame_time(k);
         if (!last && !(t <= t1)) break;
-        const double s = (t - t0) / h, s2 = s * s, s3 = s2 * s;
+        const double s = (t - t0) / h;
         double *row = e.row;
         double total = 0, power = 0;
         for (int b = 0; b < bands; ++b) {
-            double r = (2 * s3 - 3 * s2 + 1) * raw_at(e, i, b) + (s3 - 2 * s2 + s) * h * slope0[b] +
-                       (3 * s2 - 2 * s3) * raw_at(e, i + 1, b) + (s3 - s2) * h * slope1[b];
+            double r = qn_ecma_pchip_value(s, h, raw_at(e, i, b), raw_at(e, i + 1, b), slope0[b], slope1[b]);
             if (r < 0) r = 0;  // a NaN stays for the finite test
             row[b] = r;
             total += r;

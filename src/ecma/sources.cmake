@@ -6,3 +6,5 @@ list(APPEND QUARNELO_SOURCES ecma/roughness_exports.cpp)
 list(APPEND QUARNELO_SOURCES ecma/aggregate.cpp ecma/aggregate_exports.cpp ecma/binaural.cpp ecma/loudness_exports.cpp)
 list(APPEND QUARNELO_SOURCES ecma/model.cpp)
 list(APPEND QUARNELO_SOURCES ecma/analysis_exports.cpp ecma/stream.cpp)
+list(APPEND QUARNELO_SOURCES ecma/fluct_kernels.cpp ecma/fluct_lines.cpp ecma/fluct_band.cpp ecma/fluct_envelope.cpp ecma/fluct_engine.cpp
+     ecma/fluct_exports.cpp)

@@ -217,6 +217,27 @@ int main(void) {
         qn_ecma_stream_destroy(stream);
     }
 
+    {
+        /* 70000 samples (1.46 s, just over the shortest signal) of a 1 kHz
+         * tone of 60 dB SPL, fully modulated at 4 Hz: 73 frames of 53 bands
+         * of ECMA-418-2 fluctuation strength, rising from 0. */
+        static double am[70000];
+        static double specific[73 * QN_ECMA_BANDS];
+        uint64_t frames = 0;
+        double peak = 0.0;
+        for (i = 0; i < 70000; ++i)
+            am[i] = 0.0231 * (1.0 + sin(6.283185307179586 * 4.0 * i / 48000.0)) *
+                    sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_ecma_fluctuation_frame_count(70000, QN_SAMPLE_RATE, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 73, "ECMA-418-2 fluctuation frame count");
+        status = qn_fluctuation_ecma(am, 70000, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, specific,
+                                     73 * QN_ECMA_BANDS, &frames);
+        for (i = 0; i < 73 * QN_ECMA_BANDS; ++i)
+            if (specific[i] > peak) peak = specific[i];
+        expect(status == QN_STATUS_SUCCESS && frames == 73 && specific[0] == 0.0 && peak > 0.0,
+               "ECMA-418-2 fluctuation strength");
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

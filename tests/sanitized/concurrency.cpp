@@ -150,6 +150,17 @@ std::vector<double> analyse(const std::vector<double> &x) {
     if (!ok || tonal_read != tonal_frames || 53 * rough_read != re.size()) return {};
     all.insert(all.end(), streamed.begin(), streamed.end());
 
+    // ECMA-418-2 fluctuation strength needs more than 65536 samples: the
+    // signal four times over.
+    std::vector<double> longer;
+    for (int r = 0; r < 4; ++r) longer.insert(longer.end(), x.begin(), x.end());
+    if (qn_ecma_fluctuation_frame_count(longer.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> fluctuation(53 * frames);
+    if (qn_fluctuation_ecma(longer.data(), longer.size(), 48000, QN_SOUND_FIELD_FREE, fluctuation.data(),
+                            fluctuation.size(), &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), fluctuation.begin(), fluctuation.end());
+
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;
     if (qn_loudness_from_levels(levels, 28, QN_SOUND_FIELD_FREE, &loudness, nullptr, 0) != QN_STATUS_SUCCESS)
