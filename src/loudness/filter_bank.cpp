@@ -69,7 +69,7 @@ qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint6
     return QN_STATUS_SUCCESS;
 }
 
-void qn_band_levels(const double *powers, double *levels) noexcept {
+void qn_levels_of_powers(const double *powers, double *levels) noexcept {
     for (int b = 0; b < band_count; ++b) levels[b] = powers[b] + 1e-12;
     qn_log10_n(qn_simd_best(), levels, levels, band_count);
     for (int b = 0; b < band_count; ++b) levels[b] = 10.0 * (levels[b] + qn_level_offset);
@@ -81,7 +81,7 @@ bool qn_levels_of_power_sums(const double *sums, uint64_t count, double *levels)
     const double averaged = static_cast<double>(count);
     double powers[band_count];
     for (int b = 0; b < band_count; ++b) powers[b] = sums[b] / averaged;
-    qn_band_levels(powers, levels);
+    qn_levels_of_powers(powers, levels);
     return true;
 }
 

@@ -65,7 +65,7 @@ bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const doubl
 // Band levels (dB) of 28 mean-square band powers (Pa^2), 10 log10(p +
 // 1e-12) + 93.98 dB. The logarithms come from the vector kernels, which
 // agree with the C library's within 1e-15 relative on every path alike.
-void qn_band_levels(const double *powers, double *levels) noexcept;
+void qn_levels_of_powers(const double *powers, double *levels) noexcept;
 
 // Band levels (dB) from power sums over `count` samples, as
 // qn_third_octave_levels gives them. False when a sum is not finite.

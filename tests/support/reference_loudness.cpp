@@ -45,7 +45,7 @@ std::vector<double> reference_third_octave_levels(const double *x, uint64_t coun
     }
     // The level formula is the library's own, checked against the C
     // library elsewhere; the band powers are what this compares.
-    qn_band_levels(levels.data(), levels.data());
+    qn_levels_of_powers(levels.data(), levels.data());
     return levels;
 }
 
@@ -87,7 +87,7 @@ time_result reference_loudness_time(const double *x, uint64_t count, qn_sound_fi
         }
         if (n % 24 != 0) continue;
         double levels[28], core[21], decayed[21], pattern[240];
-        qn_band_levels(s3, levels);
+        qn_levels_of_powers(s3, levels);
         qn_core_loudness(levels, field, core);
         for (int k = 0; k < 21; ++k) {
             if (!qn_is_finite(core[k])) return fail();
