@@ -421,6 +421,29 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
                                                            uint64_t specific_capacity);
 
 /* ------------------------------------------------------------------------
+ * Loudness level (ISO 532-1)
+ * ---------------------------------------------------------------------- */
+
+/* The loudness level in phon of an ISO 532-1 loudness in sone (the
+ * stationary loudness, a frame of the time-varying loudness, or a statistic
+ * of those such as N5): 40 + 33.22 log10(N) for N >= 1 sone, so that 1 sone
+ * is 40 phon and each doubling adds 10 phon (2 sone is 50.0002 phon), and
+ * 40 (N + 0.0005)^0.35 below 1 sone, down to 2.797 phon at 0 sone. The two
+ * formulas do not quite meet: the lower one reaches 40.007 phon at 1 sone,
+ * so the level steps down by 0.007 phon where the upper one takes over.
+ * Both are kept as the standard gives them.
+ *
+ * loudness        the loudness in sone, finite and not negative.
+ * phon            written: the loudness level in phon, always finite.
+ *
+ * Checks, in order:
+ *  1. phon null                                    QN_STATUS_NULL_POINTER
+ *  2. loudness NaN or infinite                     QN_STATUS_NON_FINITE_INPUT
+ *  3. loudness below 0                             QN_STATUS_INVALID_ARGUMENT
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_loudness_level(double loudness, double *phon);
+
+/* ------------------------------------------------------------------------
  * Sharpness (DIN 45692)
  * ---------------------------------------------------------------------- */
 
@@ -444,6 +467,56 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
  * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
 QN_API QN_NODISCARD qn_status qn_sharpness_din(const double *specific, uint64_t count,
                                                double *sharpness);
+
+/* The weightings g(z) of qn_sharpness over the critical-band rate z (Bark). */
+typedef int32_t qn_sharpness_weighting;
+
+enum {
+    /* DIN 45692: 1 up to 15.8 Bark, 0.85 + 0.15 exp(0.42 (z - 15.8))
+     * above; continuous. */
+    QN_SHARPNESS_DIN = 0,
+    /* von Bismarck: 1 up to 15 Bark, 0.2 exp(0.308 (z - 15)) + 0.8 above;
+     * continuous. */
+    QN_SHARPNESS_BISMARCK = 1,
+    /* Fastl: 1 up to 16 Bark, 0.066 exp(0.171 z) above. Not continuous as
+     * written: just above 16 Bark it is 1.018, not 1 (0.066 exp(2.736)). */
+    QN_SHARPNESS_FASTL = 2,
+    /* Aures: 0.078 exp(0.171 z) / z * N / ln(0.05 N + 1) at every z, with N
+     * the loudness of the pattern in sone: it depends on the scale of the
+     * pattern, unlike the others. */
+    QN_SHARPNESS_AURES = 3
+};
+
+/* Sharpness in acum of a specific-loudness pattern of 240 values on
+ * qn_bark_axis (sone/Bark), with a choice of weighting g:
+ * S = 0.11 sum N'(z) g(z) z / sum N'(z) over the 240 points z = 0.1,
+ * 0.2, ... 24 Bark, the integrals of N' g z and of N' over the critical-band
+ * rate taken on the pattern's grid, as qn_sharpness_din takes them. Each
+ * weighting's bound belongs to its lower part (g(15) = 1 for von Bismarck,
+ * g(16) = 1 for Fastl). For QN_SHARPNESS_AURES, N = 0.1 sum N'(z) (sone),
+ * and below 2e-14 sone N / ln(0.05 N + 1) is its limit, 20.
+ * With QN_SHARPNESS_DIN the result is that of qn_sharpness_din, bit for
+ * bit; a pattern with nothing above 15 Bark has the same sharpness with
+ * DIN, von Bismarck and Fastl. An all-zero pattern has sharpness 0.
+ *
+ * specific        read: 240 finite, non-negative values.
+ * count           must be 240.
+ * weighting       one of QN_SHARPNESS_DIN ... QN_SHARPNESS_AURES.
+ * sharpness       written: the sharpness in acum.
+ *
+ * Checks, in order:
+ *  1. specific or sharpness null                   QN_STATUS_NULL_POINTER
+ *  2. count is not 240                             QN_STATUS_INVALID_ARGUMENT
+ *  3. weighting not one of the four                QN_STATUS_INVALID_ARGUMENT
+ *  4. the values from index 0 to 239, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ *  5. a non-finite or negative result              QN_STATUS_NUMERICAL_FAILURE
+ *     (Aures only: a pattern beyond about 1e306 sone/Bark, whose loudness
+ *     overflows)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_sharpness(const double *specific, uint64_t count,
+                                           qn_sharpness_weighting weighting, double *sharpness);
 
 /* ------------------------------------------------------------------------
  * Roughness (Daniel & Weber)

@@ -26,6 +26,7 @@ _uint64_out = ctypes.POINTER(ctypes.c_uint64)
 _text = ctypes.c_char_p           # const char *
 _meter = ctypes.c_void_p          # qn_loudness_meter * and const qn_loudness_meter *
 _meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_loudness_meter **
+_weighting = ctypes.c_int32       # qn_sharpness_weighting
 
 # Every function of quarnelo.h, in the header's order: name, result type,
 # argument types. A test compares this table with the header itself.
@@ -52,8 +53,11 @@ DECLARATIONS = (
     ("qn_loudness_meter_add", _status,
      (_meter, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
     ("qn_loudness_meter_stationary", _status, (_meter, _doubles, _doubles, _uint64)),
-    # Sharpness (DIN 45692)
+    # Loudness level (ISO 532-1)
+    ("qn_loudness_level", _status, (ctypes.c_double, _doubles)),
+    # Sharpness (DIN 45692 and other weightings)
     ("qn_sharpness_din", _status, (_doubles, _uint64, _doubles)),
+    ("qn_sharpness", _status, (_doubles, _uint64, _weighting, _doubles)),
     # Roughness (Daniel & Weber)
     ("qn_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_dw", _status, (_doubles, _uint64, _int32, _doubles, _uint64, _uint64_out)),

@@ -147,6 +147,24 @@ int main(void) {
         expect(status == QN_STATUS_SUCCESS && frames == 58 && strongest > 0.5, "ECMA-418-2 tonality");
     }
 
+    {
+        /* Loudness level and the sharpness weightings. */
+        static double tone[9600];
+        double phon = 0.0, sharp = 0.0, din = 0.0;
+        for (i = 0; i < 9600; ++i) tone[i] = 0.02 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_loudness_level(2.0, &phon);
+        expect(status == QN_STATUS_SUCCESS && phon > 49.99 && phon < 50.01, "loudness level");
+        status = qn_loudness_stationary(tone, 9600, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, &loudness, specific,
+                                        QN_BARK_POINTS);
+        expect(status == QN_STATUS_SUCCESS, "stationary loudness for sharpness");
+        status = qn_sharpness(specific, QN_BARK_POINTS, QN_SHARPNESS_BISMARCK, &sharp);
+        expect(status == QN_STATUS_SUCCESS && sharp > 0.0, "sharpness, von Bismarck");
+        status = qn_sharpness(specific, QN_BARK_POINTS, QN_SHARPNESS_DIN, &sharp);
+        expect(status == QN_STATUS_SUCCESS && qn_sharpness_din(specific, QN_BARK_POINTS, &din) == QN_STATUS_SUCCESS &&
+                   sharp == din,
+               "sharpness, DIN");
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

@@ -86,6 +86,15 @@ std::vector<double> analyse(const std::vector<double> &x) {
         return {};
     all.insert(all.end(), tonal.begin(), tonal.end());
 
+    // Loudness level and every sharpness weighting.
+    double phon = 0;
+    if (qn_loudness_level(loudness, &phon) != QN_STATUS_SUCCESS) return {};
+    all.push_back(phon);
+    for (qn_sharpness_weighting w : {QN_SHARPNESS_BISMARCK, QN_SHARPNESS_FASTL, QN_SHARPNESS_AURES}) {
+        if (qn_sharpness(specific, 240, w, &sharpness) != QN_STATUS_SUCCESS) return {};
+        all.push_back(sharpness);
+    }
+
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;
     if (qn_loudness_from_levels(levels, 28, QN_SOUND_FIELD_FREE, &loudness, nullptr, 0) != QN_STATUS_SUCCESS)
