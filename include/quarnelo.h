@@ -444,6 +444,175 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
 QN_API QN_NODISCARD qn_status qn_loudness_level(double loudness, double *phon);
 
 /* ------------------------------------------------------------------------
+ * Third-octave band levels (the filter bank of ISO 532-1)
+ *
+ * The equivalent level of each of the 28 third-octave bands of the filter
+ * bank that qn_loudness_stationary runs (25 Hz ... 12.5 kHz, in the order
+ * of qn_third_octave_centres_hz), in dB re 20 uPa: over the whole signal,
+ * and over consecutive intervals of a caller's `step` (100 ms, 4800
+ * samples, is the usual choice). The filters start from rest at the first
+ * sample and run on through the whole signal; the intervals only divide
+ * the sums.
+ *
+ * The whole-signal levels are, bit for bit, the levels from which
+ * qn_loudness_stationary computes its loudness: qn_loudness_from_levels of
+ * them gives its loudness and pattern. As there, a band of mean square p2
+ * (Pa^2) has the level 10 log10(p2 + 1e-12) + 93.98 dB: the 1e-12 keeps
+ * silence finite, so a silent band reads -26.02 dB rather than -inf, and
+ * it adds less than 0.011 dB to any band of 0 dB or more. Interval k covers
+ * samples k step ... (k + 1) step - 1, and its levels are the same formula
+ * over those samples; samples after the last whole interval count in the
+ * whole-signal levels only. Series are interval-major: band b of interval
+ * k is at series[28 k + b].
+ *
+ * Outputs may not share memory with the samples or with each other: such
+ * a call is refused before anything is written.
+ * ---------------------------------------------------------------------- */
+
+/* Number of intervals of qn_band_levels for a signal: sample_count / step
+ * (integer division). Reads no samples.
+ *
+ * Checks, in order:
+ *  1. point_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ * *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_band_level_point_count(uint64_t sample_count, int32_t sample_rate,
+                                                        uint64_t step, uint64_t *point_count);
+
+/* Band levels of a signal, as a whole and per interval (see above).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples, at least 256.
+ * sample_rate     must be 48000.
+ * step            samples per interval, 1 ... 2^60 - 1.
+ * levels          written: the 28 band levels of the whole signal, dB.
+ * levels_capacity  room at `levels` in doubles, at least 28; only the
+ *                 first 28 are touched.
+ * series          written when not null: the 28 levels of each of the
+ *                 P = sample_count / step intervals (qn_band_level_point_count),
+ *                 P * 28 values. Pass null when not wanted.
+ * series_capacity  room at `series` in doubles: at least P * 28 when
+ *                 `series` is not null.
+ * point_count     written: P on success, and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. point_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ *  6. levels null                                  QN_STATUS_NULL_POINTER
+ *  7. P * 28 beyond 64 bits                        QN_STATUS_SIZE_OVERFLOW
+ *  8. levels_capacity below 28, or series not null
+ *     and series_capacity below P * 28
+ *     (*point_count = P)                           QN_STATUS_OUTPUT_TOO_SMALL
+ *  9. the 28 levels or the P * 28 series values
+ *     sharing memory with the samples or with
+ *     each other                                   QN_STATUS_INVALID_ARGUMENT
+ * 10. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ * 11. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ *     (samples far beyond any sound, above 1e100 Pa)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written to `levels`
+ * and `series`. Uses no heap memory (about 17 KiB of stack); a signal with
+ * a sample beyond +-1e100 Pa is run twice, first to learn whether its band
+ * powers stay finite, so that a failure writes nothing. */
+QN_API QN_NODISCARD qn_status qn_band_levels(const double *samples, uint64_t sample_count,
+                                             int32_t sample_rate, uint64_t step, double *levels,
+                                             uint64_t levels_capacity, double *series,
+                                             uint64_t series_capacity, uint64_t *point_count);
+
+/* A band-level meter: qn_band_levels on a signal that arrives in blocks of
+ * any sizes (0 and 1 sample included). The intervals it delivers and the
+ * whole-signal levels it reads are those qn_band_levels gives for the
+ * concatenation of every block added, bit for bit, whatever the block
+ * sizes. It holds only the filter bank's running state (2 KiB): each
+ * block's intervals go straight to the caller's array. Its filter bank runs
+ * beside the one of a loudness meter fed the same blocks, at about a quarter
+ * of the loudness meter's cost.
+ *
+ * A meter is created and destroyed by the caller and outlives the calls.
+ * Distinct meters may be used from distinct threads at once; one meter must
+ * not be used by two threads at the same time. */
+typedef struct qn_band_level_meter qn_band_level_meter;
+
+/* Creates a meter at rest for intervals of `step` samples.
+ *
+ * Checks, in order:
+ *  1. meter null (nothing written)                 QN_STATUS_NULL_POINTER
+ *     then *meter is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. no memory for the meter                      QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS, and *meter is to be released with
+ * qn_band_level_meter_destroy. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_create(int32_t sample_rate, uint64_t step,
+                                                         qn_band_level_meter **meter);
+
+/* Releases a meter. A null meter is ignored. */
+QN_API void qn_band_level_meter_destroy(qn_band_level_meter *meter);
+
+/* The number of intervals that a block of `sample_count` samples would
+ * complete if it were added now: those whose last sample it holds.
+ *
+ * Checks, in order: meter or point_count null QN_STATUS_NULL_POINTER;
+ * everything added with the block at 2^60 samples or more
+ * QN_STATUS_SIZE_OVERFLOW. *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_point_count(const qn_band_level_meter *meter,
+                                                              uint64_t sample_count,
+                                                              uint64_t *point_count);
+
+/* Adds a block and delivers the P intervals it completes, as
+ * qn_band_level_meter_point_count tells beforehand, in order from index 0.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ * series          written when not null: P * 28 levels, interval-major.
+ *                 Pass null when not wanted.
+ * series_capacity  room at `series` in doubles: at least P * 28 when not null.
+ * point_count     written: P on success; P also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. meter or point_count null (nothing written)  QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. everything added with the block at 2^60
+ *     samples or more, or P * 28 beyond 64 bits    QN_STATUS_SIZE_OVERFLOW
+ *  4. series not null and series_capacity below
+ *     P * 28 (*point_count = P)                    QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. the P * 28 series values sharing memory with
+ *     the samples                                  QN_STATUS_INVALID_ARGUMENT
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure nothing is written and the
+ * meter is as it was before the call, so the caller can go on with the
+ * next block. Never allocates. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_add(qn_band_level_meter *meter,
+                                                      const double *samples, uint64_t sample_count,
+                                                      double *series, uint64_t series_capacity,
+                                                      uint64_t *point_count);
+
+/* The 28 band levels of everything added so far, as qn_band_levels gives
+ * them for the concatenation of the blocks (and so, bit for bit, the levels
+ * of qn_loudness_stationary and of qn_loudness_meter_stationary for it).
+ *
+ * Checks, in order:
+ *  1. meter or levels null                         QN_STATUS_NULL_POINTER
+ *  2. levels_capacity below 28                     QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. fewer than 256 samples added                 QN_STATUS_INPUT_TOO_SHORT
+ * Otherwise QN_STATUS_SUCCESS, with 28 levels written (only those). On
+ * failure nothing is written. The meter is not changed. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_levels(const qn_band_level_meter *meter,
+                                                         double *levels, uint64_t levels_capacity);
+
+/* ------------------------------------------------------------------------
  * Sharpness (DIN 45692)
  * ---------------------------------------------------------------------- */
 

@@ -26,6 +26,8 @@ _uint64_out = ctypes.POINTER(ctypes.c_uint64)
 _text = ctypes.c_char_p           # const char *
 _meter = ctypes.c_void_p          # qn_loudness_meter * and const qn_loudness_meter *
 _meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_loudness_meter **
+_band_meter = ctypes.c_void_p     # qn_band_level_meter * and const qn_band_level_meter *
+_band_meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_band_level_meter **
 _weighting = ctypes.c_int32       # qn_sharpness_weighting
 
 # Every function of quarnelo.h, in the header's order: name, result type,
@@ -55,6 +57,16 @@ DECLARATIONS = (
     ("qn_loudness_meter_stationary", _status, (_meter, _doubles, _doubles, _uint64)),
     # Loudness level (ISO 532-1)
     ("qn_loudness_level", _status, (ctypes.c_double, _doubles)),
+    # Third-octave band levels
+    ("qn_band_level_point_count", _status, (_uint64, _int32, _uint64, _uint64_out)),
+    ("qn_band_levels", _status,
+     (_doubles, _uint64, _int32, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_band_level_meter_create", _status, (_int32, _uint64, _band_meter_out)),
+    ("qn_band_level_meter_destroy", None, (_band_meter,)),
+    ("qn_band_level_meter_point_count", _status, (_band_meter, _uint64, _uint64_out)),
+    ("qn_band_level_meter_add", _status,
+     (_band_meter, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_band_level_meter_levels", _status, (_band_meter, _doubles, _uint64)),
     # Sharpness (DIN 45692 and other weightings)
     ("qn_sharpness_din", _status, (_doubles, _uint64, _doubles)),
     ("qn_sharpness", _status, (_doubles, _uint64, _weighting, _doubles)),

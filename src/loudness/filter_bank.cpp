@@ -120,3 +120,12 @@ bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const doubl
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept {
     return qn_smoothed_bank_run_with(qn_simd_best(), bank, samples, count);
 }
+
+bool qn_band_power_run_with(qn_simd path, qn_band_power_bank *bank, const double *samples,
+                            std::size_t count) noexcept {
+    switch (path) {
+    case qn_simd::avx512: return widest::band_power_run(bank, samples, count);
+    case qn_simd::avx2: return wide::band_power_run(bank, samples, count);
+    default: return plain::band_power_run(bank, samples, count);
+    }
+}

@@ -148,12 +148,30 @@ int main(void) {
     }
 
     {
-        /* Loudness level and the sharpness weightings. */
+        /* Loudness level, band levels and the sharpness weightings. */
         static double tone[9600];
+        static double band_series[2 * QN_THIRD_OCTAVE_BANDS];
+        double bands[QN_THIRD_OCTAVE_BANDS];
         double phon = 0.0, sharp = 0.0, din = 0.0;
+        qn_band_level_meter *meter = NULL;
+        uint64_t points = 0;
         for (i = 0; i < 9600; ++i) tone[i] = 0.02 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
         status = qn_loudness_level(2.0, &phon);
         expect(status == QN_STATUS_SUCCESS && phon > 49.99 && phon < 50.01, "loudness level");
+        status = qn_band_level_point_count(9600, QN_SAMPLE_RATE, 4800, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "band level point count");
+        status = qn_band_levels(tone, 9600, QN_SAMPLE_RATE, 4800, bands, QN_THIRD_OCTAVE_BANDS, band_series,
+                                2 * QN_THIRD_OCTAVE_BANDS, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2 && bands[16] > 55.0 && bands[16] < 58.0, "band levels");
+        status = qn_band_level_meter_create(QN_SAMPLE_RATE, 4800, &meter);
+        expect(status == QN_STATUS_SUCCESS && meter != NULL, "band level meter create");
+        status = qn_band_level_meter_point_count(meter, 9600, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "band level meter point count");
+        status = qn_band_level_meter_add(meter, tone, 9600, band_series, 2 * QN_THIRD_OCTAVE_BANDS, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "band level meter add");
+        status = qn_band_level_meter_levels(meter, bands, QN_THIRD_OCTAVE_BANDS);
+        expect(status == QN_STATUS_SUCCESS && bands[16] > 55.0, "band level meter levels");
+        qn_band_level_meter_destroy(meter);
         status = qn_loudness_stationary(tone, 9600, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, &loudness, specific,
                                         QN_BARK_POINTS);
         expect(status == QN_STATUS_SUCCESS, "stationary loudness for sharpness");

@@ -49,6 +49,25 @@ std::vector<double> reference_third_octave_levels(const double *x, uint64_t coun
     return levels;
 }
 
+std::vector<double> reference_band_level_series(const double *x, uint64_t count, uint64_t step) {
+    const uint64_t intervals = count / step;
+    std::vector<double> powers(intervals * 28);
+    for (int b = 0; b < 28; ++b) {
+        band_filter f{b};
+        double sum = 0;
+        for (uint64_t n = 0; n < intervals * step; ++n) {
+            const double y = f.step(x[n]);
+            sum += y * y;
+            if ((n + 1) % step == 0) {
+                powers[(n / step) * 28 + b] = sum / static_cast<double>(step);
+                sum = 0;
+            }
+        }
+    }
+    for (uint64_t k = 0; k < intervals; ++k) qn_levels_of_powers(&powers[k * 28], &powers[k * 28]);
+    return powers;
+}
+
 time_result reference_loudness_time(const double *x, uint64_t count, qn_sound_field field) {
     time_result r;
     const uint64_t frames = (count - 1) / 96 + 1;
