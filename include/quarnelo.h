@@ -688,6 +688,238 @@ QN_API QN_NODISCARD qn_status qn_sharpness(const double *specific, uint64_t coun
                                            qn_sharpness_weighting weighting, double *sharpness);
 
 /* ------------------------------------------------------------------------
+ * Sound levels (IEC 61672-1)
+ *
+ * What a class 1 sound level meter of IEC 61672-1 reads from the signal, in
+ * dB re 20 uPa: the equivalent levels with frequency weighting Z (none), A
+ * and C, the A-weighted level with time weighting F (125 ms) and S (1 s),
+ * and the C-weighted peak. A 1 kHz sine of 1 Pa RMS reads 93.98 dB in every
+ * weighting. Silence (samples of 0) gives -inf, for every level and every
+ * point of the series: a documented result, not a failure. No level is
+ * ever NaN or +inf.
+ *
+ * Frequency weighting. A and C are digital filters at 48 kHz designed from
+ * the standard's analogue definition: zeros at 0 Hz (four for A, two for
+ * C) and poles at f1 = 20.598997 Hz (double), f4 = 12194.217 Hz (double)
+ * and, for A only, f2 = 107.65265 Hz and f3 = 737.86223 Hz. Each high-pass
+ * pole (f1, f2, f3) is a first-order section with the matched pole
+ * exp(-2 pi f / 48000), a zero at 0 Hz, and the analogue magnitude at
+ * 24 kHz. The double low-pass pole f4, near the Nyquist frequency, is one
+ * second-order section with the matched double pole and the two zeros that
+ * give it the analogue magnitude at 0 Hz, 14 kHz and 19.5 kHz. Each
+ * weighting is then scaled to exactly 0 dB at 1 kHz, the part of the
+ * standard's A1000 and C1000; the digital gains come out 0.005 dB (A) and
+ * 0.002 dB (C) below -A1000 = 2.000 dB and -C1000 = 0.062 dB. Between
+ * 10 Hz and 20 kHz the weightings stay within 0.08 dB of the analogue
+ * curves. Their deviations from the standard's table, in dB (designed minus
+ * table; the table is rounded to 0.1 dB), at its nominal frequencies:
+ *
+ *   Hz      10  12.5    16    20    25  31.5    40    50    63    80
+ *   A    -0.03 +0.03 +0.01 +0.05  0.00 -0.04 -0.03 -0.03  0.00 -0.01
+ *   C    -0.03 -0.05 -0.03 -0.04 -0.01 -0.01  0.00  0.00 -0.02 -0.01
+ *   Hz     100   125   160   200   250   315   400   500   630   800
+ *   A    -0.04  0.00 +0.05 +0.03 -0.03 -0.01 -0.01 -0.03  0.00 -0.02
+ *   C     0.00 +0.03 +0.01 -0.03  0.00 +0.02 +0.03 +0.03 +0.03 +0.02
+ *   Hz      1k 1.25k  1.6k    2k  2.5k 3.15k    4k    5k  6.3k    8k
+ *   A     0.00 -0.01 -0.02  0.00 -0.02 +0.01 -0.01 +0.08 +0.03 +0.05
+ *   C     0.00 -0.03 +0.02 +0.04 +0.01 +0.01  0.00 +0.04 +0.05 +0.05
+ *   Hz     10k 12.5k   16k   20k
+ *   A    +0.07 +0.01 -0.05 +0.02
+ *   C    +0.06 -0.01 -0.08 -0.01
+ *
+ * all well inside the class 1 tolerances (+-0.7 dB at 1 kHz, +-1 dB or
+ * wider elsewhere). Z is the signal as it is.
+ *
+ * Time weighting. The squared A-weighted signal passes the exponential
+ * average m[n] = k m[n-1] + (1 - k) a[n]^2 with k = exp(-1 / (48000 tau)),
+ * tau = 0.125 s for F and 1 s for S, starting from 0 as if the signal were
+ * preceded by silence. LAF and LAS are the levels of m. A steady sound's LAF
+ * comes within 0.1 dB of its final value after 0.5 s, its LAS after 4 s.
+ *
+ * Results: the QN_SOUND_LEVELS values of `levels`, by index:
+ *   QN_LEVEL_LZEQ    the equivalent level of the signal
+ *   QN_LEVEL_LAEQ    ... of the A-weighted signal
+ *   QN_LEVEL_LCEQ    ... of the C-weighted signal
+ *   QN_LEVEL_LAFMAX  the largest LAF, over every sample
+ *   QN_LEVEL_LASMAX  the largest LAS, over every sample
+ *   QN_LEVEL_LAFMIN  the least LAF over every sample from 1 s on
+ *                    (QN_SOUND_LEVEL_SETTLING samples), once the F level
+ *                    has risen from rest; a signal of 1 s or less gives the
+ *                    LAF of its last sample
+ *   QN_LEVEL_LCPEAK  the level of the largest |C-weighted sample|,
+ *                    20 log10(peak / 20 uPa). It is the peak of the samples
+ *                    at 48 kHz, which lie close to the peak between them
+ *                    below a few kHz (0.02 dB at 1 kHz) and may miss it
+ *                    above (a single cycle of 8 kHz reads 2.6 ... 3.4 dB
+ *                    above its steady C level as its phase varies; the
+ *                    standard expects 3.4 dB, within 2.4 dB)
+ * Series: LAF and LAS every 10 ms (QN_SOUND_LEVEL_STEP samples): point j is
+ * the level at sample 480 (j + 1), that is (j + 1) x 10 ms after the first
+ * sample, (sample_count - 1) / 480 points in all. The extremes are taken at
+ * every sample, as meters take them, so LAFmax is at least the largest LAF
+ * point and may be above it. The percentile levels (LAF5 ... LAF95) are
+ * statistics of the LAF series, left to the caller; the points of the first
+ * second still show the rise from rest.
+ *
+ * Outputs may not share memory with the samples or with each other: such
+ * a call is refused before anything is written.
+ * ---------------------------------------------------------------------- */
+
+#define QN_SOUND_LEVELS 7             /* values of a `levels` array */
+#define QN_SOUND_LEVEL_STEP 480       /* samples between series points: 10 ms */
+#define QN_SOUND_LEVEL_SETTLING 48000 /* samples before LAFmin counts: 1 s */
+
+enum {
+    QN_LEVEL_LZEQ = 0,
+    QN_LEVEL_LAEQ = 1,
+    QN_LEVEL_LCEQ = 2,
+    QN_LEVEL_LAFMAX = 3,
+    QN_LEVEL_LASMAX = 4,
+    QN_LEVEL_LAFMIN = 5,
+    QN_LEVEL_LCPEAK = 6
+};
+
+/* Number of series points of qn_sound_levels for a signal:
+ * (sample_count - 1) / 480. Reads no samples.
+ *
+ * Checks, in order:
+ *  1. point_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ * *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_sound_level_point_count(uint64_t sample_count, int32_t sample_rate,
+                                                         uint64_t *point_count);
+
+/* The sound levels of a signal (see above).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples, at least 1.
+ * sample_rate     must be 48000.
+ * levels          written: the 7 levels, dB, indexed by QN_LEVEL_LZEQ ...
+ * levels_capacity  room at `levels` in doubles, at least 7; only the first
+ *                 7 are touched.
+ * laf, las        written when not null: the P = (sample_count - 1) / 480
+ *                 points of LAF and of LAS, dB. Pass null for a series not
+ *                 wanted.
+ * laf_capacity, las_capacity
+ *                 room at `laf` and `las` in doubles: at least P for a
+ *                 series that is not null.
+ * point_count     written: P on success, and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. point_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ *  5. levels null                                  QN_STATUS_NULL_POINTER
+ *  6. levels_capacity below 7, or a series not null
+ *     with its capacity below P (*point_count = P) QN_STATUS_OUTPUT_TOO_SMALL
+ *  7. the 7 levels or the P points of a series
+ *     sharing memory with the samples or with
+ *     each other                                   QN_STATUS_INVALID_ARGUMENT
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  9. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ *     (samples far beyond any sound, above 1e100 Pa)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written to `levels`,
+ * `laf` and `las`. Uses no heap memory; a signal with a sample beyond
+ * +-1e100 Pa is run twice, first to learn whether it stays finite, so that
+ * a failure writes nothing. */
+QN_API QN_NODISCARD qn_status qn_sound_levels(const double *samples, uint64_t sample_count,
+                                              int32_t sample_rate, double *levels,
+                                              uint64_t levels_capacity, double *laf,
+                                              uint64_t laf_capacity, double *las,
+                                              uint64_t las_capacity, uint64_t *point_count);
+
+/* A sound level meter: qn_sound_levels on a signal that arrives in blocks
+ * of any sizes (0 and 1 sample included). The points it delivers and the
+ * levels it reads are those qn_sound_levels gives for the concatenation of
+ * every block added, bit for bit, whatever the block sizes. It holds only
+ * the filters' and averages' running state (under 300 bytes): each block's
+ * points go straight to the caller's arrays.
+ *
+ * A meter is created and destroyed by the caller and outlives the calls.
+ * Distinct meters may be used from distinct threads at once; one meter must
+ * not be used by two threads at the same time. */
+typedef struct qn_sound_level_meter qn_sound_level_meter;
+
+/* Creates a meter at rest.
+ *
+ * Checks, in order:
+ *  1. meter null (nothing written)                 QN_STATUS_NULL_POINTER
+ *     then *meter is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. no memory for the meter                      QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS, and *meter is to be released with
+ * qn_sound_level_meter_destroy. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_create(int32_t sample_rate,
+                                                          qn_sound_level_meter **meter);
+
+/* Releases a meter. A null meter is ignored. */
+QN_API void qn_sound_level_meter_destroy(qn_sound_level_meter *meter);
+
+/* The number of points that a block of `sample_count` samples would
+ * complete if it were added now: point j belongs to sample 480 (j + 1) of
+ * everything added, and a block completes the points whose sample it holds.
+ *
+ * Checks, in order: meter or point_count null QN_STATUS_NULL_POINTER;
+ * everything added with the block at 2^60 samples or more
+ * QN_STATUS_SIZE_OVERFLOW. *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_point_count(const qn_sound_level_meter *meter,
+                                                               uint64_t sample_count,
+                                                               uint64_t *point_count);
+
+/* Adds a block and delivers the P points it completes, as
+ * qn_sound_level_meter_point_count tells beforehand, in order from index 0.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ * laf, las        written when not null: P points of LAF and of LAS, dB.
+ *                 Pass null for a series not wanted.
+ * laf_capacity, las_capacity
+ *                 room at `laf` and `las`: at least P for a series that is
+ *                 not null.
+ * point_count     written: P on success; P also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. meter or point_count null (nothing written)  QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. everything added with the block at 2^60
+ *     samples or more                              QN_STATUS_SIZE_OVERFLOW
+ *  4. a series not null with its capacity below P
+ *     (*point_count = P)                           QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. the P points of a series sharing memory
+ *     with the samples or with the other series    QN_STATUS_INVALID_ARGUMENT
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure nothing is written and the
+ * meter is as it was before the call, so the caller can go on with the
+ * next block. Never allocates. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_add(qn_sound_level_meter *meter,
+                                                       const double *samples, uint64_t sample_count,
+                                                       double *laf, uint64_t laf_capacity,
+                                                       double *las, uint64_t las_capacity,
+                                                       uint64_t *point_count);
+
+/* The 7 levels of everything added so far, as qn_sound_levels gives them
+ * for the concatenation of the blocks.
+ *
+ * Checks, in order:
+ *  1. meter or levels null                         QN_STATUS_NULL_POINTER
+ *  2. levels_capacity below 7                      QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. no sample added                              QN_STATUS_INPUT_TOO_SHORT
+ * Otherwise QN_STATUS_SUCCESS, with 7 levels written (only those). On
+ * failure nothing is written. The meter is not changed. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_levels(const qn_sound_level_meter *meter,
+                                                          double *levels, uint64_t levels_capacity);
+
+/* ------------------------------------------------------------------------
  * Roughness (Daniel & Weber)
  * ---------------------------------------------------------------------- */
 

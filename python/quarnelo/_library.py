@@ -28,6 +28,8 @@ _meter = ctypes.c_void_p          # qn_loudness_meter * and const qn_loudness_me
 _meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_loudness_meter **
 _band_meter = ctypes.c_void_p     # qn_band_level_meter * and const qn_band_level_meter *
 _band_meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_band_level_meter **
+_level_meter = ctypes.c_void_p    # qn_sound_level_meter * and const qn_sound_level_meter *
+_level_meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_sound_level_meter **
 _weighting = ctypes.c_int32       # qn_sharpness_weighting
 
 # Every function of quarnelo.h, in the header's order: name, result type,
@@ -70,6 +72,16 @@ DECLARATIONS = (
     # Sharpness (DIN 45692 and other weightings)
     ("qn_sharpness_din", _status, (_doubles, _uint64, _doubles)),
     ("qn_sharpness", _status, (_doubles, _uint64, _weighting, _doubles)),
+    # Sound levels (IEC 61672-1)
+    ("qn_sound_level_point_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_sound_levels", _status,
+     (_doubles, _uint64, _int32, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_sound_level_meter_create", _status, (_int32, _level_meter_out)),
+    ("qn_sound_level_meter_destroy", None, (_level_meter,)),
+    ("qn_sound_level_meter_point_count", _status, (_level_meter, _uint64, _uint64_out)),
+    ("qn_sound_level_meter_add", _status,
+     (_level_meter, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_sound_level_meter_levels", _status, (_level_meter, _doubles, _uint64)),
     # Roughness (Daniel & Weber)
     ("qn_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_dw", _status, (_doubles, _uint64, _int32, _doubles, _uint64, _uint64_out)),

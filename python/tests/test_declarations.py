@@ -28,6 +28,9 @@ C_TO_CTYPES = {
     "qn_band_level_meter *": ctypes.c_void_p,
     "const qn_band_level_meter *": ctypes.c_void_p,
     "qn_band_level_meter **": ctypes.POINTER(ctypes.c_void_p),
+    "qn_sound_level_meter *": ctypes.c_void_p,
+    "const qn_sound_level_meter *": ctypes.c_void_p,
+    "qn_sound_level_meter **": ctypes.POINTER(ctypes.c_void_p),
     "qn_sharpness_weighting": ctypes.c_int32,
     "double": ctypes.c_double,
 }

@@ -183,6 +183,32 @@ int main(void) {
                "sharpness, DIN");
     }
 
+    {
+        /* 1 s of a 1 kHz sine of 1 Pa RMS: 93.98 dB, 99 points. */
+        static double tone[48000];
+        static double laf[99], las[99];
+        double levels[QN_SOUND_LEVELS];
+        qn_sound_level_meter *meter = NULL;
+        uint64_t points = 0, first = 0, second = 0;
+        for (i = 0; i < 48000; ++i) tone[i] = 1.4142135623730951 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_sound_level_point_count(48000, QN_SAMPLE_RATE, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 99, "sound level point count");
+        status = qn_sound_levels(tone, 48000, QN_SAMPLE_RATE, levels, QN_SOUND_LEVELS, laf, 99, las, 99, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 99 && fabs(levels[QN_LEVEL_LAEQ] - 93.98) < 0.01,
+               "sound levels");
+        status = qn_sound_level_meter_create(QN_SAMPLE_RATE, &meter);
+        expect(status == QN_STATUS_SUCCESS && meter != NULL, "sound level meter create");
+        status = qn_sound_level_meter_point_count(meter, 1000, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "sound level meter point count");
+        status = qn_sound_level_meter_add(meter, tone, 1000, laf, 99, NULL, 0, &first);
+        expect(status == QN_STATUS_SUCCESS && first == 2, "sound level meter add");
+        status = qn_sound_level_meter_add(meter, tone + 1000, 47000, laf + first, 99 - first, NULL, 0, &second);
+        expect(status == QN_STATUS_SUCCESS && first + second == 99, "sound level meter add, second block");
+        status = qn_sound_level_meter_levels(meter, levels, QN_SOUND_LEVELS);
+        expect(status == QN_STATUS_SUCCESS && fabs(levels[QN_LEVEL_LCEQ] - 93.98) < 0.01, "sound level meter levels");
+        qn_sound_level_meter_destroy(meter);
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }
