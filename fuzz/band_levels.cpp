@@ -42,15 +42,6 @@ using qn_test::untouched;
     qn_fuzz_expect("qn_band_level_meter_levels",
                    qn_fuzz_statuses({QN_STATUS_SUCCESS, QN_STATUS_OUTPUT_TOO_SMALL, QN_STATUS_INPUT_TOO_SHORT}));
 
-uint64_t carve_room(carver &in, uint64_t needed) {
-    switch (in.take<uint8_t>() % 8) {
-    case 0: return 0;
-    case 1: return needed > 0 ? needed - 1 : 0;
-    case 2: return needed + in.range(1, 3);
-    default: return needed;
-    }
-}
-
 // Mostly small steps, so that short inputs have intervals; now and then 0 or
 // one beyond the bound.
 uint64_t carve_step(carver &in) {
@@ -61,22 +52,11 @@ uint64_t carve_step(carver &in) {
     }
 }
 
-std::vector<double> carve_samples(carver &in, std::size_t n) {
-    const int exponent = in.flag() ? static_cast<int>(in.range(0, 40)) - 20 : static_cast<int>(in.range(0, 1100));
-    const double scale = std::ldexp(1.0, exponent) / 32768.0;
-    const uint8_t poison = in.take<uint8_t>();
-    std::vector<double> x(n);
-    for (double &v : x) v = static_cast<double>(in.take<int16_t>()) * scale;
-    if ((poison & 7u) == 0 && n > 0)
-        x[poison % n] = (poison & 8u) ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
-    return x;
-}
-
 void one_call(carver &in) {
     const int32_t rate = in.flag() ? 48000 : in.take<int32_t>();
     const uint64_t step = carve_step(in);
     const std::size_t n = static_cast<std::size_t>(in.range(0, 3000));
-    const std::vector<double> x = carve_samples(in, n);
+    const std::vector<double> x = in.sound(n);
     uint64_t count = n;
     switch (in.take<uint8_t>() % 8) {
     case 0: count = 0; break;
@@ -92,7 +72,7 @@ void one_call(carver &in) {
     const uint64_t real_points = step == 0 ? 0 : n / step;
     QN_FUZZ_ASSERT(ps != QN_STATUS_SUCCESS || points == real_points || count != n);
 
-    const uint64_t levels_room = carve_room(in, 28), series_room = carve_room(in, real_points * 28);
+    const uint64_t levels_room = in.room(28), series_room = in.room(real_points * 28);
     const uint8_t shape = in.take<uint8_t>();
     std::vector<double> buffer(n + levels_room + series_room + 8, sentinel);
     std::copy(x.begin(), x.end(), buffer.begin());
@@ -168,7 +148,7 @@ void metered(carver &in) {
     const int blocks = static_cast<int>(in.range(1, 6));
     for (int b = 0; b < blocks; ++b) {
         const std::size_t n = static_cast<std::size_t>(in.range(0, 1500));
-        std::vector<double> x = carve_samples(in, n);
+        std::vector<double> x = in.sound(n);
         const uint8_t room = in.take<uint8_t>();
         uint64_t need = 0;
         QN_FUZZ_ASSERT(qn_band_level_meter_point_count(meter, n, &need) == QN_STATUS_SUCCESS);
@@ -200,7 +180,7 @@ void metered(carver &in) {
     }
 
     std::vector<double> levels(29, sentinel);
-    const uint64_t levels_room = carve_room(in, 28);
+    const uint64_t levels_room = in.room(28);
     const qn_status ls = QN_FUZZ_STATUS("qn_band_level_meter_levels",
                                         qn_band_level_meter_levels(meter, levels.data(), levels_room));
     QN_FUZZ_ASSERT(known_status(ls));

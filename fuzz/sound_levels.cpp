@@ -40,33 +40,10 @@ using qn_test::untouched;
 // A level is a number or silence's -inf; never NaN or +inf.
 bool valid_level(double v) { return std::isfinite(v) || v == -std::numeric_limits<double>::infinity(); }
 
-// Room for `needed` values, or a little less or more.
-uint64_t carve_room(carver &in, uint64_t needed) {
-    switch (in.take<uint8_t>() % 8) {
-    case 0: return 0;
-    case 1: return needed > 0 ? needed - 1 : 0;
-    case 2: return needed + in.range(1, 3);
-    default: return needed;
-    }
-}
-
-std::vector<double> carve_samples(carver &in, std::size_t n) {
-    // Mostly ordinary sound; now and then far beyond it, where squares
-    // overflow; now and then a NaN or an infinity.
-    const int exponent = in.flag() ? static_cast<int>(in.range(0, 40)) - 20 : static_cast<int>(in.range(0, 1100));
-    const double scale = std::ldexp(1.0, exponent) / 32768.0;
-    const uint8_t poison = in.take<uint8_t>();
-    std::vector<double> x(n);
-    for (double &v : x) v = static_cast<double>(in.take<int16_t>()) * scale;
-    if ((poison & 7u) == 0 && n > 0)
-        x[poison % n] = (poison & 8u) ? std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::infinity();
-    return x;
-}
-
 void one_call(carver &in) {
     const int32_t rate = in.flag() ? 48000 : in.take<int32_t>();
     const std::size_t n = static_cast<std::size_t>(in.range(0, 3000));
-    const std::vector<double> x = carve_samples(in, n);
+    const std::vector<double> x = in.sound(n);
     uint64_t count = n;
     switch (in.take<uint8_t>() % 8) {
     case 0: count = 0; break;
@@ -83,8 +60,8 @@ void one_call(carver &in) {
 
     // Samples and outputs in one buffer, so that a carved output may overlap
     // the samples or another output.
-    const uint64_t levels_room = carve_room(in, 7), laf_room = carve_room(in, real_points),
-                   las_room = carve_room(in, real_points);
+    const uint64_t levels_room = in.room(7), laf_room = in.room(real_points),
+                   las_room = in.room(real_points);
     const uint8_t shape = in.take<uint8_t>();
     std::vector<double> buffer(n + levels_room + laf_room + las_room + 8, sentinel);
     std::copy(x.begin(), x.end(), buffer.begin());
@@ -157,7 +134,7 @@ void metered(carver &in) {
     const int blocks = static_cast<int>(in.range(1, 6));
     for (int b = 0; b < blocks; ++b) {
         const std::size_t n = static_cast<std::size_t>(in.range(0, 1500));
-        std::vector<double> x = carve_samples(in, n);
+        std::vector<double> x = in.sound(n);
         const uint8_t room = in.take<uint8_t>();
         uint64_t need = 0;
         QN_FUZZ_ASSERT(qn_sound_level_meter_point_count(meter, n, &need) == QN_STATUS_SUCCESS);
@@ -190,7 +167,7 @@ void metered(carver &in) {
     }
 
     std::vector<double> levels(8, sentinel);
-    const uint64_t levels_room = carve_room(in, 7);
+    const uint64_t levels_room = in.room(7);
     const qn_status ls = QN_FUZZ_STATUS("qn_sound_level_meter_levels",
                                         qn_sound_level_meter_levels(meter, levels.data(), levels_room));
     QN_FUZZ_ASSERT(known_status(ls));

@@ -121,10 +121,7 @@ QN_API qn_status qn_sound_level_meter_add(qn_sound_level_meter *meter, const dou
     }
     if (outputs_overlap(samples, sample_count, nullptr, 0, laf, las, points)) return QN_STATUS_INVALID_ARGUMENT;
     double peak = 0;
-    for (uint64_t i = 0; i < sample_count; ++i) {
-        if (!qn_is_finite(samples[i])) return QN_STATUS_NON_FINITE_INPUT;
-        peak = std::max(peak, std::fabs(samples[i]));
-    }
+    if (!qn_samples_peak(samples, sample_count, &peak)) return QN_STATUS_NON_FINITE_INPUT;
     if (sample_count == 0) return QN_STATUS_SUCCESS;
     peak = std::max(peak, meter->peak);
     if (!run_checked(&meter->state, samples, sample_count, peak, laf, las)) return QN_STATUS_NUMERICAL_FAILURE;

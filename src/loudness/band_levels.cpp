@@ -158,10 +158,7 @@ QN_API qn_status qn_band_level_meter_add(qn_band_level_meter *meter, const doubl
     if (qn_overlaps(samples, sample_count, series, series == nullptr ? 0 : series_values))
         return QN_STATUS_INVALID_ARGUMENT;
     double peak = 0;
-    for (uint64_t i = 0; i < sample_count; ++i) {
-        if (!qn_is_finite(samples[i])) return QN_STATUS_NON_FINITE_INPUT;
-        peak = std::max(peak, std::fabs(samples[i]));
-    }
+    if (!qn_samples_peak(samples, sample_count, &peak)) return QN_STATUS_NON_FINITE_INPUT;
     if (sample_count == 0) return QN_STATUS_SUCCESS;
     peak = std::max(peak, meter->peak);
     if (!run_checked(&meter->state, samples, sample_count, peak, series)) return QN_STATUS_NUMERICAL_FAILURE;

@@ -15,6 +15,7 @@
 #include "support/expect.h"
 #include "support/signals.h"
 
+using qn_test::same_bits;
 using qn_test::sentinel;
 using qn_test::sentinel_buffer;
 using qn_test::untouched;
@@ -22,10 +23,6 @@ using qn_test::untouched;
 namespace {
 
 constexpr uint64_t k_too_many = uint64_t{1} << 60;
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
 
 struct meter_owner {
     qn_band_level_meter *m = nullptr;

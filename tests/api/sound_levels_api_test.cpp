@@ -16,6 +16,7 @@
 #include "support/frame_counts.h"
 #include "support/signals.h"
 
+using qn_test::same_bits;
 using qn_test::sentinel;
 using qn_test::sentinel_buffer;
 using qn_test::untouched;
@@ -23,10 +24,6 @@ using qn_test::untouched;
 namespace {
 
 constexpr uint64_t k_too_many = uint64_t{1} << 60;
-
-bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
 
 struct meter_owner {
     qn_sound_level_meter *m = nullptr;

@@ -17,19 +17,10 @@ namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-std::vector<double> mixture(std::size_t n, uint64_t seed) {
-    auto x = qn_test::pink_noise(0.2, n, seed);
-    const auto tone = qn_test::am_tone(1000, 70, 1.0, 0.5, n);
-    const auto low = qn_test::sine(40, 2.0, n);
-    for (std::size_t i = 0; i < n; ++i) x[i] += tone[i] + low[i];
-    for (std::size_t i = n / 3; i < n / 2; ++i) x[i] = 0;  // a gap of silence
-    return x;
-}
-
 }  // namespace
 
 TEST(BandLevels, EveryPathGivesTheScalarIntervalsAndTheStationaryLevels) {
-    const auto x = mixture(30001, 3);
+    const auto x = qn_test::busy_with_gap(30001, 3);
     const uint64_t steps[] = {1, 7, 64, 480, 4096, 4800, 10000, 40000};
     for (qn_simd path : qn_test::simd_paths()) {
         double stationary[28];

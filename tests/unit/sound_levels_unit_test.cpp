@@ -27,15 +27,6 @@ double analogue_db(qn_weighting w, double f) {
     return 20 * std::log10(raw(f) / raw(1000));
 }
 
-std::vector<double> mixture(std::size_t n, uint64_t seed) {
-    auto x = qn_test::pink_noise(0.2, n, seed);
-    const auto tone = qn_test::am_tone(1000, 70, 1.0, 0.5, n);
-    const auto low = qn_test::sine(40, 2.0, n);
-    for (std::size_t i = 0; i < n; ++i) x[i] += tone[i] + low[i];
-    for (std::size_t i = n / 3; i < n / 2; ++i) x[i] = 0;  // a gap of silence
-    return x;
-}
-
 }  // namespace
 
 TEST(WeightingDesign, FollowsTheAnalogueCurvesFrom10HzTo20kHz) {
@@ -77,7 +68,7 @@ TEST(WeightingDesign, NoSectionAmplifiesBeyondTheSafeBound) {
 TEST(SoundLevels, AgreeWithThePlainWholeSignalMethod) {
     const std::size_t lengths[] = {1, 479, 480, 481, 47999, 48000, 48001, 130000};
     for (std::size_t n : lengths) {
-        const auto x = mixture(n, n);
+        const auto x = qn_test::busy_with_gap(n, n);
         const auto literal = qn_test::sound_levels_literal(x);
         uint64_t points = 0;
         ASSERT_EQ(qn_sound_level_point_count(n, 48000, &points), QN_STATUS_SUCCESS);
