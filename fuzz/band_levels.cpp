@@ -154,7 +154,7 @@ void metered(carver &in) {
         QN_FUZZ_ASSERT(qn_band_level_meter_point_count(meter, n, &need) == QN_STATUS_SUCCESS);
         const uint64_t cap = (room & 3u) == 0 ? (need > 0 ? need * 28 - 1 : 0) : need * 28 + (room >> 6);
         // The series in one buffer after the samples, or over their end.
-        std::vector<double> buffer(n + cap, sentinel);
+        std::vector<double> buffer(n + cap + 1, sentinel);  // never empty: memcmp takes no null
         std::copy(x.begin(), x.end(), buffer.begin());
         double *series = (room & 4u) ? nullptr : buffer.data() + n;
         if ((room & 48u) == 16u && series != nullptr && n > 0 && need > 0) series -= 1;
