@@ -460,6 +460,198 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
                                                            uint64_t specific_capacity);
 
 /* ------------------------------------------------------------------------
+ * Loudness level (ISO 532-1)
+ * ---------------------------------------------------------------------- */
+
+/* The loudness level in phon of an ISO 532-1 loudness in sone (the
+ * stationary loudness, a frame of the time-varying loudness, or a statistic
+ * of those such as N5): 40 + 33.22 log10(N) for N >= 1 sone, so that 1 sone
+ * is 40 phon and each doubling adds 10 phon (2 sone is 50.0002 phon), and
+ * 40 (N + 0.0005)^0.35 below 1 sone, down to 2.797 phon at 0 sone. The two
+ * formulas do not quite meet: the lower one reaches 40.007 phon at 1 sone,
+ * so the level steps down by 0.007 phon where the upper one takes over.
+ * Both are kept as the standard gives them.
+ *
+ * loudness        the loudness in sone, finite and not negative.
+ * phon            written: the loudness level in phon, always finite.
+ *
+ * Checks, in order:
+ *  1. phon null                                    QN_STATUS_NULL_POINTER
+ *  2. loudness NaN or infinite                     QN_STATUS_NON_FINITE_INPUT
+ *  3. loudness below 0                             QN_STATUS_INVALID_ARGUMENT
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_loudness_level(double loudness, double *phon);
+
+/* ------------------------------------------------------------------------
+ * Third-octave band levels (the filter bank of ISO 532-1)
+ *
+ * The equivalent level of each of the 28 third-octave bands of the filter
+ * bank that qn_loudness_stationary runs (25 Hz ... 12.5 kHz, in the order
+ * of qn_third_octave_centres_hz), in dB re 20 uPa: over the whole signal,
+ * and over consecutive intervals of a caller's `step` (100 ms, 4800
+ * samples, is the usual choice). The filters start from rest at the first
+ * sample and run on through the whole signal; the intervals only divide
+ * the sums.
+ *
+ * The whole-signal levels are, bit for bit, the levels from which
+ * qn_loudness_stationary computes its loudness: qn_loudness_from_levels of
+ * them gives its loudness and pattern. As there, a band of mean square p2
+ * (Pa^2) has the level 10 log10(p2 + 1e-12) + 93.98 dB: the 1e-12 keeps
+ * silence finite, so a silent band reads -26.02 dB rather than -inf, and
+ * it adds less than 0.011 dB to any band of 0 dB or more. Interval k covers
+ * samples k step ... (k + 1) step - 1, and its levels are the same formula
+ * over those samples; samples after the last whole interval count in the
+ * whole-signal levels only. Series are interval-major: band b of interval
+ * k is at series[28 k + b].
+ *
+ * Outputs may not share memory with the samples or with each other: such
+ * a call is refused before anything is written.
+ * ---------------------------------------------------------------------- */
+
+/* Number of intervals of qn_band_levels for a signal: sample_count / step
+ * (integer division). Reads no samples.
+ *
+ * Checks, in order:
+ *  1. point_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ * *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_band_level_point_count(uint64_t sample_count, int32_t sample_rate,
+                                                        uint64_t step, uint64_t *point_count);
+
+/* Band levels of a signal, as a whole and per interval (see above).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples, at least 256.
+ * sample_rate     must be 48000.
+ * step            samples per interval, 1 ... 2^60 - 1.
+ * levels          written: the 28 band levels of the whole signal, dB.
+ * levels_capacity  room at `levels` in doubles, at least 28; only the
+ *                 first 28 are touched.
+ * series          written when not null: the 28 levels of each of the
+ *                 P = sample_count / step intervals (qn_band_level_point_count),
+ *                 P * 28 values. Pass null when not wanted.
+ * series_capacity  room at `series` in doubles: at least P * 28 when
+ *                 `series` is not null.
+ * point_count     written: P on success, and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. point_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ *  6. levels null                                  QN_STATUS_NULL_POINTER
+ *  7. P * 28 beyond 64 bits                        QN_STATUS_SIZE_OVERFLOW
+ *  8. levels_capacity below 28, or series not null
+ *     and series_capacity below P * 28
+ *     (*point_count = P)                           QN_STATUS_OUTPUT_TOO_SMALL
+ *  9. the 28 levels or the P * 28 series values
+ *     sharing memory with the samples or with
+ *     each other                                   QN_STATUS_INVALID_ARGUMENT
+ * 10. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ * 11. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ *     (samples far beyond any sound, above 1e100 Pa)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written to `levels`
+ * and `series`. Uses no heap memory (about 17 KiB of stack); a signal with
+ * a sample beyond +-1e100 Pa is run twice, first to learn whether its band
+ * powers stay finite, so that a failure writes nothing. */
+QN_API QN_NODISCARD qn_status qn_band_levels(const double *samples, uint64_t sample_count,
+                                             int32_t sample_rate, uint64_t step, double *levels,
+                                             uint64_t levels_capacity, double *series,
+                                             uint64_t series_capacity, uint64_t *point_count);
+
+/* A band-level meter: qn_band_levels on a signal that arrives in blocks of
+ * any sizes (0 and 1 sample included). The intervals it delivers and the
+ * whole-signal levels it reads are those qn_band_levels gives for the
+ * concatenation of every block added, bit for bit, whatever the block
+ * sizes. It holds only the filter bank's running state (2 KiB): each
+ * block's intervals go straight to the caller's array. Its filter bank runs
+ * beside the one of a loudness meter fed the same blocks, at about a quarter
+ * of the loudness meter's cost.
+ *
+ * A meter is created and destroyed by the caller and outlives the calls.
+ * Distinct meters may be used from distinct threads at once; one meter must
+ * not be used by two threads at the same time. */
+typedef struct qn_band_level_meter qn_band_level_meter;
+
+/* Creates a meter at rest for intervals of `step` samples.
+ *
+ * Checks, in order:
+ *  1. meter null (nothing written)                 QN_STATUS_NULL_POINTER
+ *     then *meter is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. no memory for the meter                      QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS, and *meter is to be released with
+ * qn_band_level_meter_destroy. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_create(int32_t sample_rate, uint64_t step,
+                                                         qn_band_level_meter **meter);
+
+/* Releases a meter. A null meter is ignored. */
+QN_API void qn_band_level_meter_destroy(qn_band_level_meter *meter);
+
+/* The number of intervals that a block of `sample_count` samples would
+ * complete if it were added now: those whose last sample it holds.
+ *
+ * Checks, in order: meter or point_count null QN_STATUS_NULL_POINTER;
+ * everything added with the block at 2^60 samples or more
+ * QN_STATUS_SIZE_OVERFLOW. *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_point_count(const qn_band_level_meter *meter,
+                                                              uint64_t sample_count,
+                                                              uint64_t *point_count);
+
+/* Adds a block and delivers the P intervals it completes, as
+ * qn_band_level_meter_point_count tells beforehand, in order from index 0.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ * series          written when not null: P * 28 levels, interval-major.
+ *                 Pass null when not wanted.
+ * series_capacity  room at `series` in doubles: at least P * 28 when not null.
+ * point_count     written: P on success; P also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. meter or point_count null (nothing written)  QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. everything added with the block at 2^60
+ *     samples or more, or P * 28 beyond 64 bits    QN_STATUS_SIZE_OVERFLOW
+ *  4. series not null and series_capacity below
+ *     P * 28 (*point_count = P)                    QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. the P * 28 series values sharing memory with
+ *     the samples                                  QN_STATUS_INVALID_ARGUMENT
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure nothing is written and the
+ * meter is as it was before the call, so the caller can go on with the
+ * next block. Never allocates. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_add(qn_band_level_meter *meter,
+                                                      const double *samples, uint64_t sample_count,
+                                                      double *series, uint64_t series_capacity,
+                                                      uint64_t *point_count);
+
+/* The 28 band levels of everything added so far, as qn_band_levels gives
+ * them for the concatenation of the blocks (and so, bit for bit, the levels
+ * of qn_loudness_stationary and of qn_loudness_meter_stationary for it).
+ *
+ * Checks, in order:
+ *  1. meter or levels null                         QN_STATUS_NULL_POINTER
+ *  2. levels_capacity below 28                     QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. fewer than 256 samples added                 QN_STATUS_INPUT_TOO_SHORT
+ * Otherwise QN_STATUS_SUCCESS, with 28 levels written (only those). On
+ * failure nothing is written. The meter is not changed. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_levels(const qn_band_level_meter *meter,
+                                                         double *levels, uint64_t levels_capacity);
+
+/* ------------------------------------------------------------------------
  * Sharpness (DIN 45692)
  * ---------------------------------------------------------------------- */
 
@@ -486,6 +678,288 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
  * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
 QN_API QN_NODISCARD qn_status qn_sharpness_din(const double *specific, uint64_t count,
                                                double *sharpness);
+
+/* The weightings g(z) of qn_sharpness over the critical-band rate z (Bark). */
+typedef int32_t qn_sharpness_weighting;
+
+enum {
+    /* DIN 45692: 1 up to 15.8 Bark, 0.85 + 0.15 exp(0.42 (z - 15.8))
+     * above; continuous. */
+    QN_SHARPNESS_DIN = 0,
+    /* von Bismarck: 1 up to 15 Bark, 0.2 exp(0.308 (z - 15)) + 0.8 above;
+     * continuous. */
+    QN_SHARPNESS_BISMARCK = 1,
+    /* Fastl: 1 up to 16 Bark, 0.066 exp(0.171 z) above. Not continuous as
+     * written: just above 16 Bark it is 1.018, not 1 (0.066 exp(2.736)). */
+    QN_SHARPNESS_FASTL = 2,
+    /* Aures: 0.078 exp(0.171 z) / z * N / ln(0.05 N + 1) at every z, with N
+     * the loudness of the pattern in sone: it depends on the scale of the
+     * pattern, unlike the others. */
+    QN_SHARPNESS_AURES = 3
+};
+
+/* Sharpness in acum of a specific-loudness pattern of 240 values on
+ * qn_bark_axis (sone/Bark), with a choice of weighting g:
+ * S = 0.11 sum N'(z) g(z) z / sum N'(z) over the 240 points z = 0.1,
+ * 0.2, ... 24 Bark, the integrals of N' g z and of N' over the critical-band
+ * rate taken on the pattern's grid, as qn_sharpness_din takes them. Each
+ * weighting's bound belongs to its lower part (g(15) = 1 for von Bismarck,
+ * g(16) = 1 for Fastl). For QN_SHARPNESS_AURES, N = 0.1 sum N'(z) (sone),
+ * and below 2e-14 sone N / ln(0.05 N + 1) is its limit, 20.
+ * With QN_SHARPNESS_DIN the result is that of qn_sharpness_din, bit for
+ * bit; a pattern with nothing above 15 Bark has the same sharpness with
+ * DIN, von Bismarck and Fastl. An all-zero pattern has sharpness 0.
+ *
+ * specific        read: 240 finite, non-negative values.
+ * count           must be 240.
+ * weighting       one of QN_SHARPNESS_DIN ... QN_SHARPNESS_AURES.
+ * sharpness       written: the sharpness in acum.
+ *
+ * Checks, in order:
+ *  1. specific or sharpness null                   QN_STATUS_NULL_POINTER
+ *  2. count is not 240                             QN_STATUS_INVALID_ARGUMENT
+ *  3. weighting not one of the four                QN_STATUS_INVALID_ARGUMENT
+ *  4. the values from index 0 to 239, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ *  5. a non-finite or negative result              QN_STATUS_NUMERICAL_FAILURE
+ *     (Aures only: a pattern beyond about 1e306 sone/Bark, whose loudness
+ *     overflows)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_sharpness(const double *specific, uint64_t count,
+                                           qn_sharpness_weighting weighting, double *sharpness);
+
+/* ------------------------------------------------------------------------
+ * Sound levels (IEC 61672-1)
+ *
+ * What a class 1 sound level meter of IEC 61672-1 reads from the signal, in
+ * dB re 20 uPa: the equivalent levels with frequency weighting Z (none), A
+ * and C, the A-weighted level with time weighting F (125 ms) and S (1 s),
+ * and the C-weighted peak. A 1 kHz sine of 1 Pa RMS reads 93.98 dB in every
+ * weighting. Silence (samples of 0) gives -inf, for every level and every
+ * point of the series: a documented result, not a failure. No level is
+ * ever NaN or +inf.
+ *
+ * Frequency weighting. A and C are digital filters at 48 kHz designed from
+ * the standard's analogue definition: zeros at 0 Hz (four for A, two for
+ * C) and poles at f1 = 20.598997 Hz (double), f4 = 12194.217 Hz (double)
+ * and, for A only, f2 = 107.65265 Hz and f3 = 737.86223 Hz. Each high-pass
+ * pole (f1, f2, f3) is a first-order section with the matched pole
+ * exp(-2 pi f / 48000), a zero at 0 Hz, and the analogue magnitude at
+ * 24 kHz. The double low-pass pole f4, near the Nyquist frequency, is one
+ * second-order section with the matched double pole and the two zeros that
+ * give it the analogue magnitude at 0 Hz, 14 kHz and 19.5 kHz. Each
+ * weighting is then scaled to exactly 0 dB at 1 kHz, the part of the
+ * standard's A1000 and C1000; the digital gains come out 0.005 dB (A) and
+ * 0.002 dB (C) below -A1000 = 2.000 dB and -C1000 = 0.062 dB. Between
+ * 10 Hz and 20 kHz the weightings stay within 0.08 dB of the analogue
+ * curves. Their deviations from the standard's table, in dB (designed minus
+ * table; the table is rounded to 0.1 dB), at its nominal frequencies:
+ *
+ *   Hz      10  12.5    16    20    25  31.5    40    50    63    80
+ *   A    -0.03 +0.03 +0.01 +0.05  0.00 -0.04 -0.03 -0.03  0.00 -0.01
+ *   C    -0.03 -0.05 -0.03 -0.04 -0.01 -0.01  0.00  0.00 -0.02 -0.01
+ *   Hz     100   125   160   200   250   315   400   500   630   800
+ *   A    -0.04  0.00 +0.05 +0.03 -0.03 -0.01 -0.01 -0.03  0.00 -0.02
+ *   C     0.00 +0.03 +0.01 -0.03  0.00 +0.02 +0.03 +0.03 +0.03 +0.02
+ *   Hz      1k 1.25k  1.6k    2k  2.5k 3.15k    4k    5k  6.3k    8k
+ *   A     0.00 -0.01 -0.02  0.00 -0.02 +0.01 -0.01 +0.08 +0.03 +0.05
+ *   C     0.00 -0.03 +0.02 +0.04 +0.01 +0.01  0.00 +0.04 +0.05 +0.05
+ *   Hz     10k 12.5k   16k   20k
+ *   A    +0.07 +0.01 -0.05 +0.02
+ *   C    +0.06 -0.01 -0.08 -0.01
+ *
+ * all well inside the class 1 tolerances (+-0.7 dB at 1 kHz, +-1 dB or
+ * wider elsewhere). Z is the signal as it is.
+ *
+ * Time weighting. The squared A-weighted signal passes the exponential
+ * average m[n] = k m[n-1] + (1 - k) a[n]^2 with k = exp(-1 / (48000 tau)),
+ * tau = 0.125 s for F and 1 s for S, starting from 0 as if the signal were
+ * preceded by silence. LAF and LAS are the levels of m. A steady sound's LAF
+ * comes within 0.1 dB of its final value after 0.5 s, its LAS after 4 s.
+ *
+ * Results: the QN_SOUND_LEVELS values of `levels`, by index:
+ *   QN_LEVEL_LZEQ    the equivalent level of the signal
+ *   QN_LEVEL_LAEQ    ... of the A-weighted signal
+ *   QN_LEVEL_LCEQ    ... of the C-weighted signal
+ *   QN_LEVEL_LAFMAX  the largest LAF, over every sample
+ *   QN_LEVEL_LASMAX  the largest LAS, over every sample
+ *   QN_LEVEL_LAFMIN  the least LAF over every sample from 1 s on
+ *                    (QN_SOUND_LEVEL_SETTLING samples), once the F level
+ *                    has risen from rest; a signal of 1 s or less gives the
+ *                    LAF of its last sample
+ *   QN_LEVEL_LCPEAK  the level of the largest |C-weighted sample|,
+ *                    20 log10(peak / 20 uPa). It is the peak of the samples
+ *                    at 48 kHz, which lie close to the peak between them
+ *                    below a few kHz (0.02 dB at 1 kHz) and may miss it
+ *                    above (a single cycle of 8 kHz reads 2.6 ... 3.4 dB
+ *                    above its steady C level as its phase varies; the
+ *                    standard expects 3.4 dB, within 2.4 dB)
+ * Series: LAF and LAS every 10 ms (QN_SOUND_LEVEL_STEP samples): point j is
+ * the level at sample 480 (j + 1), that is (j + 1) x 10 ms after the first
+ * sample, (sample_count - 1) / 480 points in all. The extremes are taken at
+ * every sample, as meters take them, so LAFmax is at least the largest LAF
+ * point and may be above it. The percentile levels (LAF5 ... LAF95) are
+ * statistics of the LAF series, left to the caller; the points of the first
+ * second still show the rise from rest.
+ *
+ * Outputs may not share memory with the samples or with each other: such
+ * a call is refused before anything is written.
+ * ---------------------------------------------------------------------- */
+
+#define QN_SOUND_LEVELS 7             /* values of a `levels` array */
+#define QN_SOUND_LEVEL_STEP 480       /* samples between series points: 10 ms */
+#define QN_SOUND_LEVEL_SETTLING 48000 /* samples before LAFmin counts: 1 s */
+
+enum {
+    QN_LEVEL_LZEQ = 0,
+    QN_LEVEL_LAEQ = 1,
+    QN_LEVEL_LCEQ = 2,
+    QN_LEVEL_LAFMAX = 3,
+    QN_LEVEL_LASMAX = 4,
+    QN_LEVEL_LAFMIN = 5,
+    QN_LEVEL_LCPEAK = 6
+};
+
+/* Number of series points of qn_sound_levels for a signal:
+ * (sample_count - 1) / 480. Reads no samples.
+ *
+ * Checks, in order:
+ *  1. point_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ * *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_sound_level_point_count(uint64_t sample_count, int32_t sample_rate,
+                                                         uint64_t *point_count);
+
+/* The sound levels of a signal (see above).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples, at least 1.
+ * sample_rate     must be 48000.
+ * levels          written: the 7 levels, dB, indexed by QN_LEVEL_LZEQ ...
+ * levels_capacity  room at `levels` in doubles, at least 7; only the first
+ *                 7 are touched.
+ * laf, las        written when not null: the P = (sample_count - 1) / 480
+ *                 points of LAF and of LAS, dB. Pass null for a series not
+ *                 wanted.
+ * laf_capacity, las_capacity
+ *                 room at `laf` and `las` in doubles: at least P for a
+ *                 series that is not null.
+ * point_count     written: P on success, and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. point_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ *  5. levels null                                  QN_STATUS_NULL_POINTER
+ *  6. levels_capacity below 7, or a series not null
+ *     with its capacity below P (*point_count = P) QN_STATUS_OUTPUT_TOO_SMALL
+ *  7. the 7 levels or the P points of a series
+ *     sharing memory with the samples or with
+ *     each other                                   QN_STATUS_INVALID_ARGUMENT
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  9. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ *     (samples far beyond any sound, above 1e100 Pa)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written to `levels`,
+ * `laf` and `las`. Uses no heap memory; a signal with a sample beyond
+ * +-1e100 Pa is run twice, first to learn whether it stays finite, so that
+ * a failure writes nothing. */
+QN_API QN_NODISCARD qn_status qn_sound_levels(const double *samples, uint64_t sample_count,
+                                              int32_t sample_rate, double *levels,
+                                              uint64_t levels_capacity, double *laf,
+                                              uint64_t laf_capacity, double *las,
+                                              uint64_t las_capacity, uint64_t *point_count);
+
+/* A sound level meter: qn_sound_levels on a signal that arrives in blocks
+ * of any sizes (0 and 1 sample included). The points it delivers and the
+ * levels it reads are those qn_sound_levels gives for the concatenation of
+ * every block added, bit for bit, whatever the block sizes. It holds only
+ * the filters' and averages' running state (under 300 bytes): each block's
+ * points go straight to the caller's arrays.
+ *
+ * A meter is created and destroyed by the caller and outlives the calls.
+ * Distinct meters may be used from distinct threads at once; one meter must
+ * not be used by two threads at the same time. */
+typedef struct qn_sound_level_meter qn_sound_level_meter;
+
+/* Creates a meter at rest.
+ *
+ * Checks, in order:
+ *  1. meter null (nothing written)                 QN_STATUS_NULL_POINTER
+ *     then *meter is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. no memory for the meter                      QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS, and *meter is to be released with
+ * qn_sound_level_meter_destroy. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_create(int32_t sample_rate,
+                                                          qn_sound_level_meter **meter);
+
+/* Releases a meter. A null meter is ignored. */
+QN_API void qn_sound_level_meter_destroy(qn_sound_level_meter *meter);
+
+/* The number of points that a block of `sample_count` samples would
+ * complete if it were added now: point j belongs to sample 480 (j + 1) of
+ * everything added, and a block completes the points whose sample it holds.
+ *
+ * Checks, in order: meter or point_count null QN_STATUS_NULL_POINTER;
+ * everything added with the block at 2^60 samples or more
+ * QN_STATUS_SIZE_OVERFLOW. *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_point_count(const qn_sound_level_meter *meter,
+                                                               uint64_t sample_count,
+                                                               uint64_t *point_count);
+
+/* Adds a block and delivers the P points it completes, as
+ * qn_sound_level_meter_point_count tells beforehand, in order from index 0.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ * laf, las        written when not null: P points of LAF and of LAS, dB.
+ *                 Pass null for a series not wanted.
+ * laf_capacity, las_capacity
+ *                 room at `laf` and `las`: at least P for a series that is
+ *                 not null.
+ * point_count     written: P on success; P also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. meter or point_count null (nothing written)  QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. everything added with the block at 2^60
+ *     samples or more                              QN_STATUS_SIZE_OVERFLOW
+ *  4. a series not null with its capacity below P
+ *     (*point_count = P)                           QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. the P points of a series sharing memory
+ *     with the samples or with the other series    QN_STATUS_INVALID_ARGUMENT
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure nothing is written and the
+ * meter is as it was before the call, so the caller can go on with the
+ * next block. Never allocates. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_add(qn_sound_level_meter *meter,
+                                                       const double *samples, uint64_t sample_count,
+                                                       double *laf, uint64_t laf_capacity,
+                                                       double *las, uint64_t las_capacity,
+                                                       uint64_t *point_count);
+
+/* The 7 levels of everything added so far, as qn_sound_levels gives them
+ * for the concatenation of the blocks.
+ *
+ * Checks, in order:
+ *  1. meter or levels null                         QN_STATUS_NULL_POINTER
+ *  2. levels_capacity below 7                      QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. no sample added                              QN_STATUS_INPUT_TOO_SHORT
+ * Otherwise QN_STATUS_SUCCESS, with 7 levels written (only those). On
+ * failure nothing is written. The meter is not changed. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_levels(const qn_sound_level_meter *meter,
+                                                          double *levels, uint64_t levels_capacity);
 
 /* ------------------------------------------------------------------------
  * Roughness (Daniel & Weber)

@@ -161,6 +161,59 @@ std::vector<double> analyse(const std::vector<double> &x) {
         return {};
     all.insert(all.end(), fluctuation.begin(), fluctuation.end());
 
+    // Sound levels and band levels, in one call and through meters of this
+    // thread's own; loudness level and every sharpness weighting.
+    if (qn_sound_level_point_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> sound(QN_SOUND_LEVELS), laf(frames), las(frames);
+    if (qn_sound_levels(x.data(), x.size(), 48000, sound.data(), sound.size(), laf.data(), frames, las.data(), frames,
+                        &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), sound.begin(), sound.end());
+    all.insert(all.end(), laf.begin(), laf.end());
+    all.insert(all.end(), las.begin(), las.end());
+    qn_sound_level_meter *levels_meter = nullptr;
+    if (qn_sound_level_meter_create(48000, &levels_meter) != QN_STATUS_SUCCESS) return {};
+    qn_band_level_meter *bands_meter = nullptr;
+    if (qn_band_level_meter_create(48000, 4800, &bands_meter) != QN_STATUS_SUCCESS) {
+        qn_sound_level_meter_destroy(levels_meter);
+        return {};
+    }
+    at = 0;
+    bool fed = true;
+    for (std::size_t block = 5; at < x.size(); block = block * 2 + 7) {
+        const std::size_t len = std::min(block, x.size() - at);
+        std::vector<double> f(len / 480 + 1), b((len / 4800 + 1) * 28);
+        uint64_t points = 0;
+        fed = fed && qn_sound_level_meter_add(levels_meter, x.data() + at, len, f.data(), f.size(), nullptr, 0,
+                                              &points) == QN_STATUS_SUCCESS;
+        all.insert(all.end(), f.begin(), f.begin() + static_cast<std::ptrdiff_t>(points));
+        fed = fed && qn_band_level_meter_add(bands_meter, x.data() + at, len, b.data(), b.size(), &points) ==
+                         QN_STATUS_SUCCESS;
+        all.insert(all.end(), b.begin(), b.begin() + static_cast<std::ptrdiff_t>(points * 28));
+        at += len;
+    }
+    double bands[28];
+    fed = fed && qn_sound_level_meter_levels(levels_meter, sound.data(), sound.size()) == QN_STATUS_SUCCESS &&
+          qn_band_level_meter_levels(bands_meter, bands, 28) == QN_STATUS_SUCCESS;
+    qn_sound_level_meter_destroy(levels_meter);
+    qn_band_level_meter_destroy(bands_meter);
+    if (!fed) return {};
+    all.insert(all.end(), sound.begin(), sound.end());
+    all.insert(all.end(), bands, bands + 28);
+    if (qn_band_level_point_count(x.size(), 48000, 4800, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> band_series(frames * 28);
+    if (qn_band_levels(x.data(), x.size(), 48000, 4800, bands, 28, band_series.data(), band_series.size(),
+                       &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), band_series.begin(), band_series.end());
+    double phon = 0;
+    if (qn_loudness_level(loudness, &phon) != QN_STATUS_SUCCESS) return {};
+    all.push_back(phon);
+    for (qn_sharpness_weighting w : {QN_SHARPNESS_BISMARCK, QN_SHARPNESS_FASTL, QN_SHARPNESS_AURES}) {
+        if (qn_sharpness(specific, 240, w, &sharpness) != QN_STATUS_SUCCESS) return {};
+        all.push_back(sharpness);
+    }
+
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;
     if (qn_loudness_from_levels(levels, 28, QN_SOUND_FIELD_FREE, &loudness, nullptr, 0) != QN_STATUS_SUCCESS)
