@@ -26,7 +26,7 @@ extensions = [
     "speed",
 ]
 
-exclude_patterns = ["_build"]
+exclude_patterns = ["_build", "README.md"]
 # Code blocks name their language; the headers' verbatim blocks are text.
 highlight_language = "none"
 # Options and quotes appear as typed (--cal-spl, not an en dash).
