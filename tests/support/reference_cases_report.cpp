@@ -4,42 +4,44 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/reference_cases.h"
 
 namespace {
 
-void text(const std::string &s) {
-    std::putchar('"');
+std::string text(const std::string &s) {
+    std::string out = "\"";
     for (unsigned char ch : s) {
         if (ch == '"' || ch == '\\') {
-            std::printf("\\%c", ch);
+            out += '\\';
+            out += static_cast<char>(ch);
         } else if (ch < 0x20) {
-            std::printf("\\u%04x", ch);
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", ch);
+            out += escaped;
         } else {
-            std::putchar(ch);
+            out += static_cast<char>(ch);
         }
     }
-    std::putchar('"');
+    return out + "\"";
 }
 
-void number(double v) {
-    if (std::isfinite(v)) {
-        std::printf("%.17g", v);
-    } else {
-        std::printf("null");
-    }
+std::string number(double v) {
+    if (!std::isfinite(v)) return "null";
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
 }
 
-void numbers(const std::vector<double> &v) {
-    std::putchar('[');
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        if (i) std::putchar(',');
-        number(v[i]);
-    }
-    std::putchar(']');
+std::string numbers(const std::vector<double> &v) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + number(v[i]);
+    return out + "]";
 }
+
+std::string boolean(bool b) { return b ? "true" : "false"; }
 
 }  // namespace
 
@@ -61,43 +63,19 @@ int main(int argc, char **argv) {
         const auto &c = rows[i];
         const auto o = runner.run(c);
         all = all && o.ran && o.pass;
-        std::printf("{\"line\":%d,\"metric\":", c.line);
-        text(c.metric);
-        std::printf(",\"case\":");
-        text(c.name);
-        std::printf(",\"signal\":");
-        text(c.signal);
-        std::printf(",\"call\":");
-        text(c.call);
-        std::printf(",\"quantity\":");
-        text(c.quantity);
-        std::printf(",\"expected\":");
-        number(c.expected);
-        std::printf(",\"tolerance\":");
-        text(c.tolerance_text);
-        std::printf(",\"basis\":");
-        text(c.basis);
-        std::printf(",\"ran\":%s,\"error\":", o.ran ? "true" : "false");
-        text(o.error);
-        std::printf(",\"got\":");
-        number(o.got);
-        std::printf(",\"difference\":");
-        number(o.difference);
-        std::printf(",\"allowed\":");
-        number(o.allowed);
-        std::printf(",\"pass\":%s,\"where\":", o.pass ? "true" : "false");
-        text(o.where);
-        std::printf(",\"axis\":");
-        text(o.axis);
-        std::printf(",\"axis_unit\":");
-        text(o.axis_unit);
-        std::printf(",\"unit\":");
-        text(o.series_unit);
-        std::printf(",\"first\":%ld,\"last\":%ld,\"marked\":%ld,\"x\":", o.first, o.last, o.marked);
-        numbers(o.x);
-        std::printf(",\"y\":");
-        numbers(o.y);
-        std::printf("}%s\n", i + 1 < rows.size() ? "," : "");
+        // The row as the table has it, then what the library gave.
+        const std::pair<const char *, std::string> fields[] = {
+            {"line", std::to_string(c.line)}, {"metric", text(c.metric)}, {"case", text(c.name)},
+            {"signal", text(c.signal)}, {"call", text(c.call)}, {"quantity", text(c.quantity)},
+            {"expected", number(c.expected)}, {"tolerance", text(c.tolerance_text)}, {"basis", text(c.basis)},
+            {"ran", boolean(o.ran)}, {"error", text(o.error)}, {"got", number(o.got)},
+            {"difference", number(o.difference)}, {"allowed", number(o.allowed)}, {"pass", boolean(o.pass)},
+            {"where", text(o.where)}, {"axis", text(o.axis)}, {"axis_unit", text(o.axis_unit)},
+            {"unit", text(o.series_unit)}, {"first", std::to_string(o.first)}, {"last", std::to_string(o.last)},
+            {"marked", std::to_string(o.marked)}, {"x", numbers(o.x)}, {"y", numbers(o.y)}};
+        std::string object;
+        for (const auto &[key, value] : fields) object += (object.empty() ? "{" : ",") + text(key) + ":" + value;
+        std::printf("%s}%s\n", object.c_str(), i + 1 < rows.size() ? "," : "");
     }
     std::printf("]\n");
     return all ? 0 : 1;
