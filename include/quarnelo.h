@@ -1832,6 +1832,10 @@ QN_API QN_NODISCARD qn_status qn_ecma_stream_frame_count(const qn_ecma_stream *s
  * Otherwise QN_STATUS_SUCCESS (with F = 0 when no frame waits). On failure
  * nothing is written to `out` and the stream is not changed. */
 QN_API QN_NODISCARD qn_status qn_ecma_stream_read(qn_ecma_stream *stream, qn_ecma_metric metric,
+                                                  double *out, uint64_t capacity,
+                                                  uint64_t *frame_count);
+
+/* ------------------------------------------------------------------------
  * Fluctuation strength (ECMA-418-2, hearing model of Sottek)
  * ---------------------------------------------------------------------- */
 
