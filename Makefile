@@ -6,7 +6,7 @@ JOBS ?= 2
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench fuzz install clean
+.PHONY: all deps configure build test demo docs docs-check bench fuzz install clean
 
 all: build
 
@@ -27,6 +27,20 @@ test: build
 # The main job on a built-in default.
 demo: build
 	$(BUILD_DIR)/tools/cli/quarnelo demo
+
+# The manual, with every example and report run against this build, into
+# $(BUILD_DIR)/docs/html (warnings are errors).
+docs: deps
+	@sh scripts/install-deps docs
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARNELO_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target docs
+
+# The manual's local links, and its pages in a headless Chromium: no console
+# error, no broken image.
+docs-check: docs
+	python3 tests/docs/check_links.py $(BUILD_DIR)/docs/html
+	python3 tests/docs/check_browser.py $(BUILD_DIR)/docs/html index.html \
+	  metrics/roughness-dw.html:images validation.html:images
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUARNELO_BUILD_BENCH=ON \

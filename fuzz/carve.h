@@ -3,10 +3,12 @@
 #ifndef QN_FUZZ_CARVE_H
 #define QN_FUZZ_CARVE_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "quarnelo.h"
@@ -42,6 +44,32 @@ public:
         if ((mode & 7u) == 0) return take<double>();
         const double u = static_cast<double>(take<uint32_t>()) / 4294967295.0;
         return lo + (hi - lo) * u;
+    }
+
+    // Room for `needed` values: mostly exactly that, now and then none, one
+    // too few or a few more.
+    uint64_t room(uint64_t needed) {
+        switch (take<uint8_t>() % 8) {
+        case 0: return 0;
+        case 1: return needed > 0 ? needed - 1 : 0;
+        case 2: return needed + range(1, 3);
+        default: return needed;
+        }
+    }
+
+    // `count` samples in pascal: mostly ordinary sound, now and then far
+    // beyond it (up to 2^1100 Pa, where squares overflow), and now and then
+    // with a NaN or an infinity at a carved place.
+    std::vector<double> sound(std::size_t count) {
+        const int exponent = flag() ? static_cast<int>(range(0, 40)) - 20 : static_cast<int>(range(0, 1100));
+        const double scale = std::ldexp(1.0, exponent) / 32768.0;
+        const uint8_t poison = take<uint8_t>();
+        std::vector<double> x(count);
+        for (double &v : x) v = static_cast<double>(take<int16_t>()) * scale;
+        if ((poison & 7u) == 0 && count > 0)
+            x[poison % count] = (poison & 8u) ? std::numeric_limits<double>::quiet_NaN()
+                                              : std::numeric_limits<double>::infinity();
+        return x;
     }
 
     // The rest of the input as doubles, scaled by `scale`.

@@ -141,6 +141,8 @@ enum {
 #define QN_ECMA_TONAL_HOP 256                /* ... a frame every 5.33 ms */
 #define QN_ECMA_ROUGHNESS_MIN_SAMPLES 15360  /* ECMA-418-2 roughness (0.32 s) */
 #define QN_ECMA_ROUGHNESS_HOP 960            /* ... a frame every 20 ms */
+#define QN_ECMA_FLUCTUATION_MIN_SAMPLES 65537 /* ECMA-418-2 fluctuation strength (1.37 s) */
+#define QN_ECMA_FLUCTUATION_HOP 960           /* ... a frame every 20 ms */
 
 /* ------------------------------------------------------------------------
  * Identification
@@ -458,6 +460,198 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
                                                            uint64_t specific_capacity);
 
 /* ------------------------------------------------------------------------
+ * Loudness level (ISO 532-1)
+ * ---------------------------------------------------------------------- */
+
+/* The loudness level in phon of an ISO 532-1 loudness in sone (the
+ * stationary loudness, a frame of the time-varying loudness, or a statistic
+ * of those such as N5): 40 + 33.22 log10(N) for N >= 1 sone, so that 1 sone
+ * is 40 phon and each doubling adds 10 phon (2 sone is 50.0002 phon), and
+ * 40 (N + 0.0005)^0.35 below 1 sone, down to 2.797 phon at 0 sone. The two
+ * formulas do not quite meet: the lower one reaches 40.007 phon at 1 sone,
+ * so the level steps down by 0.007 phon where the upper one takes over.
+ * Both are kept as the standard gives them.
+ *
+ * loudness        the loudness in sone, finite and not negative.
+ * phon            written: the loudness level in phon, always finite.
+ *
+ * Checks, in order:
+ *  1. phon null                                    QN_STATUS_NULL_POINTER
+ *  2. loudness NaN or infinite                     QN_STATUS_NON_FINITE_INPUT
+ *  3. loudness below 0                             QN_STATUS_INVALID_ARGUMENT
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_loudness_level(double loudness, double *phon);
+
+/* ------------------------------------------------------------------------
+ * Third-octave band levels (the filter bank of ISO 532-1)
+ *
+ * The equivalent level of each of the 28 third-octave bands of the filter
+ * bank that qn_loudness_stationary runs (25 Hz ... 12.5 kHz, in the order
+ * of qn_third_octave_centres_hz), in dB re 20 uPa: over the whole signal,
+ * and over consecutive intervals of a caller's `step` (100 ms, 4800
+ * samples, is the usual choice). The filters start from rest at the first
+ * sample and run on through the whole signal; the intervals only divide
+ * the sums.
+ *
+ * The whole-signal levels are, bit for bit, the levels from which
+ * qn_loudness_stationary computes its loudness: qn_loudness_from_levels of
+ * them gives its loudness and pattern. As there, a band of mean square p2
+ * (Pa^2) has the level 10 log10(p2 + 1e-12) + 93.98 dB: the 1e-12 keeps
+ * silence finite, so a silent band reads -26.02 dB rather than -inf, and
+ * it adds less than 0.011 dB to any band of 0 dB or more. Interval k covers
+ * samples k step ... (k + 1) step - 1, and its levels are the same formula
+ * over those samples; samples after the last whole interval count in the
+ * whole-signal levels only. Series are interval-major: band b of interval
+ * k is at series[28 k + b].
+ *
+ * Outputs may not share memory with the samples or with each other: such
+ * a call is refused before anything is written.
+ * ---------------------------------------------------------------------- */
+
+/* Number of intervals of qn_band_levels for a signal: sample_count / step
+ * (integer division). Reads no samples.
+ *
+ * Checks, in order:
+ *  1. point_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ * *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_band_level_point_count(uint64_t sample_count, int32_t sample_rate,
+                                                        uint64_t step, uint64_t *point_count);
+
+/* Band levels of a signal, as a whole and per interval (see above).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples, at least 256.
+ * sample_rate     must be 48000.
+ * step            samples per interval, 1 ... 2^60 - 1.
+ * levels          written: the 28 band levels of the whole signal, dB.
+ * levels_capacity  room at `levels` in doubles, at least 28; only the
+ *                 first 28 are touched.
+ * series          written when not null: the 28 levels of each of the
+ *                 P = sample_count / step intervals (qn_band_level_point_count),
+ *                 P * 28 values. Pass null when not wanted.
+ * series_capacity  room at `series` in doubles: at least P * 28 when
+ *                 `series` is not null.
+ * point_count     written: P on success, and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. point_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  5. sample_count below 256                       QN_STATUS_INPUT_TOO_SHORT
+ *  6. levels null                                  QN_STATUS_NULL_POINTER
+ *  7. P * 28 beyond 64 bits                        QN_STATUS_SIZE_OVERFLOW
+ *  8. levels_capacity below 28, or series not null
+ *     and series_capacity below P * 28
+ *     (*point_count = P)                           QN_STATUS_OUTPUT_TOO_SMALL
+ *  9. the 28 levels or the P * 28 series values
+ *     sharing memory with the samples or with
+ *     each other                                   QN_STATUS_INVALID_ARGUMENT
+ * 10. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ * 11. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ *     (samples far beyond any sound, above 1e100 Pa)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written to `levels`
+ * and `series`. Uses no heap memory (about 17 KiB of stack); a signal with
+ * a sample beyond +-1e100 Pa is run twice, first to learn whether its band
+ * powers stay finite, so that a failure writes nothing. */
+QN_API QN_NODISCARD qn_status qn_band_levels(const double *samples, uint64_t sample_count,
+                                             int32_t sample_rate, uint64_t step, double *levels,
+                                             uint64_t levels_capacity, double *series,
+                                             uint64_t series_capacity, uint64_t *point_count);
+
+/* A band-level meter: qn_band_levels on a signal that arrives in blocks of
+ * any sizes (0 and 1 sample included). The intervals it delivers and the
+ * whole-signal levels it reads are those qn_band_levels gives for the
+ * concatenation of every block added, bit for bit, whatever the block
+ * sizes. It holds only the filter bank's running state (2 KiB): each
+ * block's intervals go straight to the caller's array. Its filter bank runs
+ * beside the one of a loudness meter fed the same blocks, at about a quarter
+ * of the loudness meter's cost.
+ *
+ * A meter is created and destroyed by the caller and outlives the calls.
+ * Distinct meters may be used from distinct threads at once; one meter must
+ * not be used by two threads at the same time. */
+typedef struct qn_band_level_meter qn_band_level_meter;
+
+/* Creates a meter at rest for intervals of `step` samples.
+ *
+ * Checks, in order:
+ *  1. meter null (nothing written)                 QN_STATUS_NULL_POINTER
+ *     then *meter is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. step 0 or above 2^60 - 1                     QN_STATUS_INVALID_ARGUMENT
+ *  4. no memory for the meter                      QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS, and *meter is to be released with
+ * qn_band_level_meter_destroy. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_create(int32_t sample_rate, uint64_t step,
+                                                         qn_band_level_meter **meter);
+
+/* Releases a meter. A null meter is ignored. */
+QN_API void qn_band_level_meter_destroy(qn_band_level_meter *meter);
+
+/* The number of intervals that a block of `sample_count` samples would
+ * complete if it were added now: those whose last sample it holds.
+ *
+ * Checks, in order: meter or point_count null QN_STATUS_NULL_POINTER;
+ * everything added with the block at 2^60 samples or more
+ * QN_STATUS_SIZE_OVERFLOW. *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_point_count(const qn_band_level_meter *meter,
+                                                              uint64_t sample_count,
+                                                              uint64_t *point_count);
+
+/* Adds a block and delivers the P intervals it completes, as
+ * qn_band_level_meter_point_count tells beforehand, in order from index 0.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ * series          written when not null: P * 28 levels, interval-major.
+ *                 Pass null when not wanted.
+ * series_capacity  room at `series` in doubles: at least P * 28 when not null.
+ * point_count     written: P on success; P also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. meter or point_count null (nothing written)  QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. everything added with the block at 2^60
+ *     samples or more, or P * 28 beyond 64 bits    QN_STATUS_SIZE_OVERFLOW
+ *  4. series not null and series_capacity below
+ *     P * 28 (*point_count = P)                    QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. the P * 28 series values sharing memory with
+ *     the samples                                  QN_STATUS_INVALID_ARGUMENT
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. a band power that is not finite              QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure nothing is written and the
+ * meter is as it was before the call, so the caller can go on with the
+ * next block. Never allocates. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_add(qn_band_level_meter *meter,
+                                                      const double *samples, uint64_t sample_count,
+                                                      double *series, uint64_t series_capacity,
+                                                      uint64_t *point_count);
+
+/* The 28 band levels of everything added so far, as qn_band_levels gives
+ * them for the concatenation of the blocks (and so, bit for bit, the levels
+ * of qn_loudness_stationary and of qn_loudness_meter_stationary for it).
+ *
+ * Checks, in order:
+ *  1. meter or levels null                         QN_STATUS_NULL_POINTER
+ *  2. levels_capacity below 28                     QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. fewer than 256 samples added                 QN_STATUS_INPUT_TOO_SHORT
+ * Otherwise QN_STATUS_SUCCESS, with 28 levels written (only those). On
+ * failure nothing is written. The meter is not changed. */
+QN_API QN_NODISCARD qn_status qn_band_level_meter_levels(const qn_band_level_meter *meter,
+                                                         double *levels, uint64_t levels_capacity);
+
+/* ------------------------------------------------------------------------
  * Sharpness (DIN 45692)
  * ---------------------------------------------------------------------- */
 
@@ -484,6 +678,288 @@ QN_API QN_NODISCARD qn_status qn_loudness_meter_stationary(const qn_loudness_met
  * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
 QN_API QN_NODISCARD qn_status qn_sharpness_din(const double *specific, uint64_t count,
                                                double *sharpness);
+
+/* The weightings g(z) of qn_sharpness over the critical-band rate z (Bark). */
+typedef int32_t qn_sharpness_weighting;
+
+enum {
+    /* DIN 45692: 1 up to 15.8 Bark, 0.85 + 0.15 exp(0.42 (z - 15.8))
+     * above; continuous. */
+    QN_SHARPNESS_DIN = 0,
+    /* von Bismarck: 1 up to 15 Bark, 0.2 exp(0.308 (z - 15)) + 0.8 above;
+     * continuous. */
+    QN_SHARPNESS_BISMARCK = 1,
+    /* Fastl: 1 up to 16 Bark, 0.066 exp(0.171 z) above. Not continuous as
+     * written: just above 16 Bark it is 1.018, not 1 (0.066 exp(2.736)). */
+    QN_SHARPNESS_FASTL = 2,
+    /* Aures: 0.078 exp(0.171 z) / z * N / ln(0.05 N + 1) at every z, with N
+     * the loudness of the pattern in sone: it depends on the scale of the
+     * pattern, unlike the others. */
+    QN_SHARPNESS_AURES = 3
+};
+
+/* Sharpness in acum of a specific-loudness pattern of 240 values on
+ * qn_bark_axis (sone/Bark), with a choice of weighting g:
+ * S = 0.11 sum N'(z) g(z) z / sum N'(z) over the 240 points z = 0.1,
+ * 0.2, ... 24 Bark, the integrals of N' g z and of N' over the critical-band
+ * rate taken on the pattern's grid, as qn_sharpness_din takes them. Each
+ * weighting's bound belongs to its lower part (g(15) = 1 for von Bismarck,
+ * g(16) = 1 for Fastl). For QN_SHARPNESS_AURES, N = 0.1 sum N'(z) (sone),
+ * and below 2e-14 sone N / ln(0.05 N + 1) is its limit, 20.
+ * With QN_SHARPNESS_DIN the result is that of qn_sharpness_din, bit for
+ * bit; a pattern with nothing above 15 Bark has the same sharpness with
+ * DIN, von Bismarck and Fastl. An all-zero pattern has sharpness 0.
+ *
+ * specific        read: 240 finite, non-negative values.
+ * count           must be 240.
+ * weighting       one of QN_SHARPNESS_DIN ... QN_SHARPNESS_AURES.
+ * sharpness       written: the sharpness in acum.
+ *
+ * Checks, in order:
+ *  1. specific or sharpness null                   QN_STATUS_NULL_POINTER
+ *  2. count is not 240                             QN_STATUS_INVALID_ARGUMENT
+ *  3. weighting not one of the four                QN_STATUS_INVALID_ARGUMENT
+ *  4. the values from index 0 to 239, each in turn:
+ *     NaN or infinite                              QN_STATUS_NON_FINITE_INPUT
+ *     below 0                                      QN_STATUS_INVALID_ARGUMENT
+ *  5. a non-finite or negative result              QN_STATUS_NUMERICAL_FAILURE
+ *     (Aures only: a pattern beyond about 1e306 sone/Bark, whose loudness
+ *     overflows)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written. */
+QN_API QN_NODISCARD qn_status qn_sharpness(const double *specific, uint64_t count,
+                                           qn_sharpness_weighting weighting, double *sharpness);
+
+/* ------------------------------------------------------------------------
+ * Sound levels (IEC 61672-1)
+ *
+ * What a class 1 sound level meter of IEC 61672-1 reads from the signal, in
+ * dB re 20 uPa: the equivalent levels with frequency weighting Z (none), A
+ * and C, the A-weighted level with time weighting F (125 ms) and S (1 s),
+ * and the C-weighted peak. A 1 kHz sine of 1 Pa RMS reads 93.98 dB in every
+ * weighting. Silence (samples of 0) gives -inf, for every level and every
+ * point of the series: a documented result, not a failure. No level is
+ * ever NaN or +inf.
+ *
+ * Frequency weighting. A and C are digital filters at 48 kHz designed from
+ * the standard's analogue definition: zeros at 0 Hz (four for A, two for
+ * C) and poles at f1 = 20.598997 Hz (double), f4 = 12194.217 Hz (double)
+ * and, for A only, f2 = 107.65265 Hz and f3 = 737.86223 Hz. Each high-pass
+ * pole (f1, f2, f3) is a first-order section with the matched pole
+ * exp(-2 pi f / 48000), a zero at 0 Hz, and the analogue magnitude at
+ * 24 kHz. The double low-pass pole f4, near the Nyquist frequency, is one
+ * second-order section with the matched double pole and the two zeros that
+ * give it the analogue magnitude at 0 Hz, 14 kHz and 19.5 kHz. Each
+ * weighting is then scaled to exactly 0 dB at 1 kHz, the part of the
+ * standard's A1000 and C1000; the digital gains come out 0.005 dB (A) and
+ * 0.002 dB (C) below -A1000 = 2.000 dB and -C1000 = 0.062 dB. Between
+ * 10 Hz and 20 kHz the weightings stay within 0.08 dB of the analogue
+ * curves. Their deviations from the standard's table, in dB (designed minus
+ * table; the table is rounded to 0.1 dB), at its nominal frequencies:
+ *
+ *   Hz      10  12.5    16    20    25  31.5    40    50    63    80
+ *   A    -0.03 +0.03 +0.01 +0.05  0.00 -0.04 -0.03 -0.03  0.00 -0.01
+ *   C    -0.03 -0.05 -0.03 -0.04 -0.01 -0.01  0.00  0.00 -0.02 -0.01
+ *   Hz     100   125   160   200   250   315   400   500   630   800
+ *   A    -0.04  0.00 +0.05 +0.03 -0.03 -0.01 -0.01 -0.03  0.00 -0.02
+ *   C     0.00 +0.03 +0.01 -0.03  0.00 +0.02 +0.03 +0.03 +0.03 +0.02
+ *   Hz      1k 1.25k  1.6k    2k  2.5k 3.15k    4k    5k  6.3k    8k
+ *   A     0.00 -0.01 -0.02  0.00 -0.02 +0.01 -0.01 +0.08 +0.03 +0.05
+ *   C     0.00 -0.03 +0.02 +0.04 +0.01 +0.01  0.00 +0.04 +0.05 +0.05
+ *   Hz     10k 12.5k   16k   20k
+ *   A    +0.07 +0.01 -0.05 +0.02
+ *   C    +0.06 -0.01 -0.08 -0.01
+ *
+ * all well inside the class 1 tolerances (+-0.7 dB at 1 kHz, +-1 dB or
+ * wider elsewhere). Z is the signal as it is.
+ *
+ * Time weighting. The squared A-weighted signal passes the exponential
+ * average m[n] = k m[n-1] + (1 - k) a[n]^2 with k = exp(-1 / (48000 tau)),
+ * tau = 0.125 s for F and 1 s for S, starting from 0 as if the signal were
+ * preceded by silence. LAF and LAS are the levels of m. A steady sound's LAF
+ * comes within 0.1 dB of its final value after 0.5 s, its LAS after 4 s.
+ *
+ * Results: the QN_SOUND_LEVELS values of `levels`, by index:
+ *   QN_LEVEL_LZEQ    the equivalent level of the signal
+ *   QN_LEVEL_LAEQ    ... of the A-weighted signal
+ *   QN_LEVEL_LCEQ    ... of the C-weighted signal
+ *   QN_LEVEL_LAFMAX  the largest LAF, over every sample
+ *   QN_LEVEL_LASMAX  the largest LAS, over every sample
+ *   QN_LEVEL_LAFMIN  the least LAF over every sample from 1 s on
+ *                    (QN_SOUND_LEVEL_SETTLING samples), once the F level
+ *                    has risen from rest; a signal of 1 s or less gives the
+ *                    LAF of its last sample
+ *   QN_LEVEL_LCPEAK  the level of the largest |C-weighted sample|,
+ *                    20 log10(peak / 20 uPa). It is the peak of the samples
+ *                    at 48 kHz, which lie close to the peak between them
+ *                    below a few kHz (0.02 dB at 1 kHz) and may miss it
+ *                    above (a single cycle of 8 kHz reads 2.6 ... 3.4 dB
+ *                    above its steady C level as its phase varies; the
+ *                    standard expects 3.4 dB, within 2.4 dB)
+ * Series: LAF and LAS every 10 ms (QN_SOUND_LEVEL_STEP samples): point j is
+ * the level at sample 480 (j + 1), that is (j + 1) x 10 ms after the first
+ * sample, (sample_count - 1) / 480 points in all. The extremes are taken at
+ * every sample, as meters take them, so LAFmax is at least the largest LAF
+ * point and may be above it. The percentile levels (LAF5 ... LAF95) are
+ * statistics of the LAF series, left to the caller; the points of the first
+ * second still show the rise from rest.
+ *
+ * Outputs may not share memory with the samples or with each other: such
+ * a call is refused before anything is written.
+ * ---------------------------------------------------------------------- */
+
+#define QN_SOUND_LEVELS 7             /* values of a `levels` array */
+#define QN_SOUND_LEVEL_STEP 480       /* samples between series points: 10 ms */
+#define QN_SOUND_LEVEL_SETTLING 48000 /* samples before LAFmin counts: 1 s */
+
+enum {
+    QN_LEVEL_LZEQ = 0,
+    QN_LEVEL_LAEQ = 1,
+    QN_LEVEL_LCEQ = 2,
+    QN_LEVEL_LAFMAX = 3,
+    QN_LEVEL_LASMAX = 4,
+    QN_LEVEL_LAFMIN = 5,
+    QN_LEVEL_LCPEAK = 6
+};
+
+/* Number of series points of qn_sound_levels for a signal:
+ * (sample_count - 1) / 480. Reads no samples.
+ *
+ * Checks, in order:
+ *  1. point_count null                             QN_STATUS_NULL_POINTER
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ * *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_sound_level_point_count(uint64_t sample_count, int32_t sample_rate,
+                                                         uint64_t *point_count);
+
+/* The sound levels of a signal (see above).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples, at least 1.
+ * sample_rate     must be 48000.
+ * levels          written: the 7 levels, dB, indexed by QN_LEVEL_LZEQ ...
+ * levels_capacity  room at `levels` in doubles, at least 7; only the first
+ *                 7 are touched.
+ * laf, las        written when not null: the P = (sample_count - 1) / 480
+ *                 points of LAF and of LAS, dB. Pass null for a series not
+ *                 wanted.
+ * laf_capacity, las_capacity
+ *                 room at `laf` and `las` in doubles: at least P for a
+ *                 series that is not null.
+ * point_count     written: P on success, and with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. point_count null (nothing written)           QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count above 2^60 - 1                  QN_STATUS_SIZE_OVERFLOW
+ *  4. sample_count 0                               QN_STATUS_INPUT_TOO_SHORT
+ *  5. levels null                                  QN_STATUS_NULL_POINTER
+ *  6. levels_capacity below 7, or a series not null
+ *     with its capacity below P (*point_count = P) QN_STATUS_OUTPUT_TOO_SMALL
+ *  7. the 7 levels or the P points of a series
+ *     sharing memory with the samples or with
+ *     each other                                   QN_STATUS_INVALID_ARGUMENT
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  9. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ *     (samples far beyond any sound, above 1e100 Pa)
+ * Otherwise QN_STATUS_SUCCESS. On failure nothing is written to `levels`,
+ * `laf` and `las`. Uses no heap memory; a signal with a sample beyond
+ * +-1e100 Pa is run twice, first to learn whether it stays finite, so that
+ * a failure writes nothing. */
+QN_API QN_NODISCARD qn_status qn_sound_levels(const double *samples, uint64_t sample_count,
+                                              int32_t sample_rate, double *levels,
+                                              uint64_t levels_capacity, double *laf,
+                                              uint64_t laf_capacity, double *las,
+                                              uint64_t las_capacity, uint64_t *point_count);
+
+/* A sound level meter: qn_sound_levels on a signal that arrives in blocks
+ * of any sizes (0 and 1 sample included). The points it delivers and the
+ * levels it reads are those qn_sound_levels gives for the concatenation of
+ * every block added, bit for bit, whatever the block sizes. It holds only
+ * the filters' and averages' running state (under 300 bytes): each block's
+ * points go straight to the caller's arrays.
+ *
+ * A meter is created and destroyed by the caller and outlives the calls.
+ * Distinct meters may be used from distinct threads at once; one meter must
+ * not be used by two threads at the same time. */
+typedef struct qn_sound_level_meter qn_sound_level_meter;
+
+/* Creates a meter at rest.
+ *
+ * Checks, in order:
+ *  1. meter null (nothing written)                 QN_STATUS_NULL_POINTER
+ *     then *meter is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. no memory for the meter                      QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS, and *meter is to be released with
+ * qn_sound_level_meter_destroy. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_create(int32_t sample_rate,
+                                                          qn_sound_level_meter **meter);
+
+/* Releases a meter. A null meter is ignored. */
+QN_API void qn_sound_level_meter_destroy(qn_sound_level_meter *meter);
+
+/* The number of points that a block of `sample_count` samples would
+ * complete if it were added now: point j belongs to sample 480 (j + 1) of
+ * everything added, and a block completes the points whose sample it holds.
+ *
+ * Checks, in order: meter or point_count null QN_STATUS_NULL_POINTER;
+ * everything added with the block at 2^60 samples or more
+ * QN_STATUS_SIZE_OVERFLOW. *point_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_point_count(const qn_sound_level_meter *meter,
+                                                               uint64_t sample_count,
+                                                               uint64_t *point_count);
+
+/* Adds a block and delivers the P points it completes, as
+ * qn_sound_level_meter_point_count tells beforehand, in order from index 0.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ * laf, las        written when not null: P points of LAF and of LAS, dB.
+ *                 Pass null for a series not wanted.
+ * laf_capacity, las_capacity
+ *                 room at `laf` and `las`: at least P for a series that is
+ *                 not null.
+ * point_count     written: P on success; P also with
+ *                 QN_STATUS_OUTPUT_TOO_SMALL; 0 after any other failure.
+ *
+ * Checks, in order:
+ *  1. meter or point_count null (nothing written)  QN_STATUS_NULL_POINTER
+ *     then *point_count is set to 0
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. everything added with the block at 2^60
+ *     samples or more                              QN_STATUS_SIZE_OVERFLOW
+ *  4. a series not null with its capacity below P
+ *     (*point_count = P)                           QN_STATUS_OUTPUT_TOO_SMALL
+ *  5. the P points of a series sharing memory
+ *     with the samples or with the other series    QN_STATUS_INVALID_ARGUMENT
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After any failure nothing is written and the
+ * meter is as it was before the call, so the caller can go on with the
+ * next block. Never allocates. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_add(qn_sound_level_meter *meter,
+                                                       const double *samples, uint64_t sample_count,
+                                                       double *laf, uint64_t laf_capacity,
+                                                       double *las, uint64_t las_capacity,
+                                                       uint64_t *point_count);
+
+/* The 7 levels of everything added so far, as qn_sound_levels gives them
+ * for the concatenation of the blocks.
+ *
+ * Checks, in order:
+ *  1. meter or levels null                         QN_STATUS_NULL_POINTER
+ *  2. levels_capacity below 7                      QN_STATUS_OUTPUT_TOO_SMALL
+ *  3. no sample added                              QN_STATUS_INPUT_TOO_SHORT
+ * Otherwise QN_STATUS_SUCCESS, with 7 levels written (only those). On
+ * failure nothing is written. The meter is not changed. */
+QN_API QN_NODISCARD qn_status qn_sound_level_meter_levels(const qn_sound_level_meter *meter,
+                                                          double *levels, uint64_t levels_capacity);
 
 /* ------------------------------------------------------------------------
  * Roughness (Daniel & Weber)
@@ -1119,6 +1595,368 @@ QN_API QN_NODISCARD qn_status qn_ecma_accumulator_result(const qn_ecma_accumulat
 QN_API QN_NODISCARD qn_status qn_ecma_binaural(const double *left, const double *right,
                                                uint64_t count, double *out,
                                                uint64_t out_capacity);
+
+/* ------------------------------------------------------------------------
+ * ECMA-418-2: several metrics in one pass, and signals of any length
+ *
+ * ECMA-418-2 tonality and roughness hear through the same front end: the
+ * outer and middle ear filter and the 53 auditory filters. The functions
+ * below run it once for every metric asked for, over a whole signal
+ * (qn_ecma_analysis) or over a signal that arrives in blocks (a stream).
+ * What they deliver is, bit for bit, what qn_ecma_tonal_analysis and
+ * qn_roughness_ecma give for the same signal.
+ *
+ * The metrics, by flag (qn_ecma_metric), with the values of one frame:
+ *   QN_ECMA_TONALITY     265 values every 256 samples: the five arrays of
+ *                        qn_ecma_tonal_analysis at one frame, the value of
+ *                        array a (0 ... 4) in band b at index 53 a + b.
+ *   QN_ECMA_LOUDNESS     53 values every 256 samples: the total specific
+ *                        loudness of the tonal analysis (its array 4) in
+ *                        sone/Bark, band b at index b. It is what ECMA-418-2
+ *                        loudness is made from; it takes the tonal
+ *                        analysis, run once when both are asked for.
+ *   QN_ECMA_ROUGHNESS    53 values every 960 samples: specific roughness
+ *                        in asper/Bark as qn_roughness_ecma, band b at
+ *                        index b.
+ *   QN_ECMA_FLUCTUATION  not available in this version.
+ * Frame k of a metric stands for the instant k times its hop after the
+ * first sample; the frame counts are those of qn_ecma_tonal_frame_count
+ * (tonality and loudness) and qn_ecma_roughness_frame_count.
+ * ---------------------------------------------------------------------- */
+
+/* The metrics of qn_ecma_analysis at once: each array given is filled as
+ * the metric's own export fills it, the front end running once for all.
+ * An array that is null is not computed (with loudness and tonality both
+ * null, neither is the tonal analysis).
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: at least 14592 (0.304 s) with
+ *                 tonality or loudness, at least 15360 (0.32 s) with
+ *                 roughness; at most 1113765679922085632 with tonality or
+ *                 loudness, 2^60 - 16385 with roughness.
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * tonality        written when not null: 265 Vt values, Vt the frames of
+ *                 qn_ecma_tonal_frame_count, laid out as the output of
+ *                 qn_ecma_tonal_analysis (five arrays of Vt x 53).
+ * tonality_capacity  room at `tonality` in doubles: 0 with a null
+ *                 pointer, else at least 265 Vt.
+ * loudness        written when not null: 53 Vt values, the total specific
+ *                 loudness (array 4 of the tonal analysis), frame-major:
+ *                 element 53 k + b is band b at frame k, sone/Bark.
+ * loudness_capacity  0 with a null pointer, else at least 53 Vt.
+ * roughness       written when not null: 53 Vr values, Vr the frames of
+ *                 qn_ecma_roughness_frame_count, as qn_roughness_ecma
+ *                 writes them.
+ * roughness_capacity  0 with a null pointer, else at least 53 Vr.
+ * Beyond those sizes nothing is touched.
+ *
+ * Checks, in order:
+ *  1. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  2. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  3. tonality, loudness and roughness all null    QN_STATUS_INVALID_ARGUMENT
+ *  4. sample_count below the shortest signal of a
+ *     metric asked for                             QN_STATUS_INPUT_TOO_SHORT
+ *     sample_count above the longest               QN_STATUS_SIZE_OVERFLOW
+ *  5. for tonality, loudness, roughness in turn: a
+ *     null array with a non-zero capacity, or an
+ *     array with a capacity below its size         QN_STATUS_OUTPUT_TOO_SMALL
+ *  6. with roughness, (sample_count / 4096 + 2) *
+ *     13621 reaching 2^60 (as qn_roughness_ecma)   QN_STATUS_SIZE_OVERFLOW
+ *  7. an array (of the size written) sharing memory
+ *     with the samples or with another array       QN_STATUS_INVALID_ARGUMENT
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *     a NaN or infinite sample (first one decides) QN_STATUS_NON_FINITE_INPUT
+ *  9. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 10. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 9 nothing is written;
+ * the arrays are written as the analysis proceeds, so after failure 10
+ * they may hold partial results, which are not to be used. Working memory
+ * does not grow with the length of the signal: about 14 MiB for tonality
+ * and roughness together. */
+QN_API QN_NODISCARD qn_status qn_ecma_analysis(const double *samples, uint64_t sample_count,
+                                               int32_t sample_rate, qn_sound_field field,
+                                               double *tonality, uint64_t tonality_capacity,
+                                               double *loudness, uint64_t loudness_capacity,
+                                               double *roughness, uint64_t roughness_capacity);
+
+/* ------------------------------------------------------------------------
+ * ECMA-418-2 stream: the metrics of a signal that arrives in blocks
+ *
+ * A stream runs a set of ECMA-418-2 metrics on a signal added in blocks of
+ * any sizes (0 and 1 sample included): a recording of hours read a block
+ * at a time, or a live input. Every frame it delivers is, bit for bit, the
+ * frame that qn_ecma_analysis (and so the metric's own export) gives for
+ * the concatenation of the blocks, whatever their sizes.
+ *
+ * A frame is delivered once the samples added determine it: tonality and
+ * loudness frames at most 0.1 s behind the newest sample, roughness frames
+ * at most 0.2 s behind (a block of 16384 samples must be in, and the
+ * blocks beside it). The frames near the end depend on where the signal ends
+ * (the tonal analysis pads the signal's end; the last roughness block is
+ * flush with it): qn_ecma_stream_finish tells the stream that the signal
+ * has ended and delivers them. No frame of a metric is delivered before
+ * the signal has reached the metric's shortest length (14592 samples for
+ * tonality and loudness, 15360 for roughness), so that a stream never
+ * delivers frames of a signal that the one-shot analyses would refuse.
+ *
+ * Delivered frames wait in the stream, a queue per metric, until the
+ * caller reads them, in order, with qn_ecma_stream_read. The stream's
+ * working state does not grow with the signal (about 14 MiB for tonality
+ * and roughness together); the queues hold what has not been read, so a
+ * host that reads after every block keeps the stream at that state plus
+ * the frames of one block (1.3 doubles per sample of the block with all
+ * three metrics).
+ *
+ * A stream is created and destroyed by the caller and is, with the
+ * loudness meter, the only state of the library that outlives a call.
+ * Distinct streams may be used from distinct threads at once; one stream
+ * must not be used by two threads at the same time.
+ * ---------------------------------------------------------------------- */
+
+typedef struct qn_ecma_stream qn_ecma_stream;
+
+/* Creates a stream at rest for a sound field and a set of metrics.
+ *
+ * sample_rate     must be 48000.
+ * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
+ * metrics         the metrics to deliver: QN_ECMA_TONALITY,
+ *                 QN_ECMA_LOUDNESS and QN_ECMA_ROUGHNESS in any
+ *                 combination (bitwise or), at least one.
+ * stream          written: the new stream, to be released with
+ *                 qn_ecma_stream_destroy; null after any failure.
+ *
+ * Checks, in order:
+ *  1. stream null (nothing written)                QN_STATUS_NULL_POINTER
+ *     then *stream is set to null
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
+ *  4. metrics 0, with a bit that names no metric,
+ *     or with QN_ECMA_FLUCTUATION, which this
+ *     version does not compute                     QN_STATUS_INVALID_ARGUMENT
+ *  5. no memory for the stream                     QN_STATUS_ALLOCATION_FAILED
+ * Otherwise QN_STATUS_SUCCESS. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_create(int32_t sample_rate, qn_sound_field field,
+                                                    qn_ecma_metric metrics,
+                                                    qn_ecma_stream **stream);
+
+/* Releases a stream and every frame it still holds. A null stream is
+ * ignored. */
+QN_API void qn_ecma_stream_destroy(qn_ecma_stream *stream);
+
+/* Adds a block to the signal, and queues every frame it completes.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz; may be null when
+ *                 sample_count is 0.
+ * sample_count    samples in the block, 0 or more.
+ *
+ * Checks, in order:
+ *  1. stream null                                  QN_STATUS_NULL_POINTER
+ *  2. samples null with sample_count above 0       QN_STATUS_NULL_POINTER
+ *  3. the stream failed earlier (see below)        QN_STATUS_NUMERICAL_FAILURE
+ *  4. the stream is finished                       QN_STATUS_INVALID_ARGUMENT
+ *  5. everything added with the block beyond the
+ *     longest signal of a metric of the stream
+ *     (1113765679922085632 samples with tonality
+ *     or loudness, 2^60 - 16385 with roughness)    QN_STATUS_SIZE_OVERFLOW
+ *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ *  7. no memory for the frames the block may
+ *     complete                                     QN_STATUS_ALLOCATION_FAILED
+ *  8. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 7 the stream is as it
+ * was before the call: the block is refused whole, and the caller may go
+ * on with the next one. After failure 8 (which only sound pressures far
+ * beyond any physical sound cause) the stream has failed: every later
+ * call but qn_ecma_stream_destroy returns QN_STATUS_NUMERICAL_FAILURE, and
+ * the frames it held are lost. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_add(qn_ecma_stream *stream, const double *samples,
+                                                 uint64_t sample_count);
+
+/* Ends the signal: delivers the frames that depend on where it ends, so
+ * that the frames of each metric, read in all, are those of the whole
+ * signal. Nothing can be added afterwards; the frames can still be read.
+ *
+ * Checks, in order:
+ *  1. stream null                                  QN_STATUS_NULL_POINTER
+ *  2. the stream failed earlier                    QN_STATUS_NUMERICAL_FAILURE
+ *  3. the stream is finished already: nothing
+ *     happens                                      QN_STATUS_SUCCESS
+ *  4. fewer samples added than the shortest signal
+ *     of a metric of the stream (14592 with
+ *     tonality or loudness, 15360 with roughness)  QN_STATUS_INPUT_TOO_SHORT
+ *  5. no memory for the remaining frames           QN_STATUS_ALLOCATION_FAILED
+ *  6. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 4 and 5 the stream is as it
+ * was before the call and stays open: more samples may be added, and
+ * finish called again. After failure 6 the stream has failed, as after a
+ * numerical failure of qn_ecma_stream_add. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_finish(qn_ecma_stream *stream);
+
+/* The number of frames of one metric that wait to be read.
+ *
+ * metric          one metric of the stream (a single flag).
+ * frame_count     written: the frames qn_ecma_stream_read would deliver
+ *                 with room enough.
+ *
+ * Checks, in order: stream or frame_count null QN_STATUS_NULL_POINTER;
+ * metric not exactly one flag of the stream's metrics
+ * QN_STATUS_INVALID_ARGUMENT; the stream failed earlier
+ * QN_STATUS_NUMERICAL_FAILURE. *frame_count is written only on success. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_frame_count(const qn_ecma_stream *stream,
+                                                         qn_ecma_metric metric,
+                                                         uint64_t *frame_count);
+
+/* Reads the waiting frames of one metric, oldest first, as many whole
+ * frames as `out` holds; those read leave the stream. Frames are read in
+ * order from frame 0: the caller counts them to know their instants.
+ *
+ * metric          one metric of the stream (a single flag).
+ * out             written: F frames one after the other, each in the
+ *                 metric's layout (265 values for QN_ECMA_TONALITY, 53
+ *                 for QN_ECMA_LOUDNESS and QN_ECMA_ROUGHNESS, see above).
+ *                 May be null when capacity is 0.
+ * capacity        room at `out` in doubles; F = the smaller of the frames
+ *                 waiting and capacity / (values per frame).
+ * frame_count     written: F on success; 0 after a failure of check 3 on.
+ *
+ * Checks, in order:
+ *  1. stream or frame_count null (nothing written) QN_STATUS_NULL_POINTER
+ *  2. out (capacity doubles) sharing memory with
+ *     *frame_count (nothing written)               QN_STATUS_INVALID_ARGUMENT
+ *     then *frame_count is set to 0
+ *  3. metric not exactly one flag of the stream's
+ *     metrics                                      QN_STATUS_INVALID_ARGUMENT
+ *  4. out null with capacity above 0               QN_STATUS_NULL_POINTER
+ *  5. the stream failed earlier                    QN_STATUS_NUMERICAL_FAILURE
+ *  6. frames waiting, but capacity below one frame QN_STATUS_OUTPUT_TOO_SMALL
+ * Otherwise QN_STATUS_SUCCESS (with F = 0 when no frame waits). On failure
+ * nothing is written to `out` and the stream is not changed. */
+QN_API QN_NODISCARD qn_status qn_ecma_stream_read(qn_ecma_stream *stream, qn_ecma_metric metric,
+                                                  double *out, uint64_t capacity,
+                                                  uint64_t *frame_count);
+
+/* ------------------------------------------------------------------------
+ * Fluctuation strength (ECMA-418-2, hearing model of Sottek)
+ * ---------------------------------------------------------------------- */
+
+/* Number of frames of ECMA-418-2 fluctuation strength: one every 960
+ * samples (20 ms, 50 per second), frame k standing for the instant k / 50 s
+ * after the first sample; sample_count / 960 + 1 frames in all (integer
+ * division). Reads no samples.
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  then 0 is written to *frame_count, and:
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sample_count below 65537                     QN_STATUS_INPUT_TOO_SHORT
+ *  4. sample_count above 1152921504606781439       QN_STATUS_SIZE_OVERFLOW
+ *     (2^60 - 65537)
+ * On success *frame_count receives the number of frames. */
+QN_API QN_NODISCARD qn_status qn_ecma_fluctuation_frame_count(uint64_t sample_count,
+                                                              int32_t sample_rate,
+                                                              uint64_t *frame_count);
+
+/* Specific fluctuation strength after ECMA-418-2 (2025) in vacil per Bark,
+ * for each of the 53 auditory bands (band b centred at 0.5 (b + 1) Bark) at
+ * 50 frames per second (see qn_ecma_fluctuation_frame_count): how strongly
+ * each band's envelope swells and fades at slow rates (about 0.25 ... 30
+ * Hz, most strongly near 4 Hz).
+ *
+ * The signal is faded in over 5 ms, preceded by 65536 zeros, and passes
+ * the outer and middle ear filter and 53 auditory filters. Every 16384
+ * samples a block of the last 65536 samples of each band (and one last
+ * block ending at the signal's end) gives the magnitude of its analytic
+ * signal every 32 samples: an envelope of 2048 values at 1500 Hz. A window
+ * leaves out the envelope's 64 first and last values and its quiet
+ * stretches (the envelope smoothed by a running median of 33 values and
+ * rounded to 1e-8 Pa: values below 1 % of the largest are quiet, and a
+ * quiet run of more than 320 values splits the window, the larger part
+ * being kept); a block with a smoothed envelope of at most 5e-6 Pa, a
+ * window shorter than 320 values or ending before value 511, or an
+ * envelope that a straight line fits within 0.1 % has no fluctuation in
+ * that band. Otherwise the spectrum of the windowed envelope (bins of
+ * 0.732421875 Hz) is modelled as a constant plus cosines: candidate rates
+ * (its maxima, and the best rate of a grid of 16 between 0.198 and 6.35
+ * Hz), the lines fitted at them by least squares, the strongest weighted
+ * line's rate tuned between bins, and the harmonic complex around it give
+ * the band's weighted modulation power, which its loudness scales. The
+ * block values are interpolated to the frames, raised to a power that
+ * depends on their spread over the bands, scaled, and smoothed with a time
+ * constant of 0.75 s.
+ *
+ * Where the method as printed is wrong or open, the library reads it so:
+ *  - the spectrum of the analysis window shifted to a rate f is
+ *    exp(-j pi phi (2047 - n_e + n_b)) sin(pi phi N) / sin(pi phi), with
+ *    pi (not 2 pi) in the phase, phi = k / 2048 - f / 1500 Hz + 1e-12, N
+ *    the window's length and n_b, n_e the values left out at its ends;
+ *  - a line's power is that of the two-sided complex amplitude c of a
+ *    component 2 |c| cos(2 pi f t + arg c) (the one-sided reading gives 1.8
+ *    to 3 times too much);
+ *  - the rate of a spectral maximum at bin k is the power centroid of bins
+ *    k - 1, k and k + 1, with no further offset of one bin;
+ *  - the tuning of the dominant rate is a damped Newton search whose step
+ *    constants (difference 1e-5, largest step 2e-4, end below 1e-7) are in
+ *    units of the rate divided by 1500 Hz; it fits over the bins of its
+ *    starting rate throughout, and applies its last step before stopping;
+ *  - a quiet run splits the window only where it is the longest (the first
+ *    of equally long ones); two lines near the same harmonic of the
+ *    fundamental count once, refitted at that harmonic; "within 1.25 bins"
+ *    includes 1.25 bins;
+ *  - the running median over 71 frames of an even number of values (near
+ *    either end) is the mean of the two middle ones;
+ *  - the least-squares fits solve their normal equations equilibrated, by a
+ *    Cholesky factorisation with diagonal pivoting that leaves out a line
+ *    the others already explain to rounding (two rates a hair apart count
+ *    as one), and the widening of a harmonic complex measures its centre of
+ *    gravity from the tuned rate, so that a single line is not widened by a
+ *    rounding residue.
+ * The time-dependent fluctuation strength of a frame is 0.5 times the sum
+ * over its 53 bands (vacil); a 1 kHz tone of 60 dB SPL, fully amplitude-
+ * modulated at 4 Hz, has a single value (the 90th percentile of that
+ * series from 0.72 s on) of about 1 vacil over 10 s, its specific values
+ * lying in bands 12 to 24 (6.5 to 12.5 Bark). The first block ends at the
+ * first sample, so frame 0 is 0 in every band. An unmodulated tone and
+ * silence give 0. Every value is finite and not negative.
+ *
+ * samples         read: sound pressure in Pa at 48000 Hz.
+ * sample_count    number of samples: more than 65536 (1.37 s).
+ * sample_rate     must be 48000.
+ * sound_field     QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE (the
+ *                 diffuse field leaves out the free-field part of the ear
+ *                 filter).
+ * out             written: 53 * frames values, frame-major: element
+ *                 53 k + b is band b at frame k, vacil per Bark. It must
+ *                 not share memory with the samples.
+ * capacity        room at `out` in doubles; elements beyond 53 * frames
+ *                 are left untouched.
+ * frame_count     written: 0 first, then the number of frames once the
+ *                 length is accepted (step 5).
+ *
+ * Checks, in order:
+ *  1. frame_count null                             QN_STATUS_NULL_POINTER
+ *  then 0 is written to *frame_count, and:
+ *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
+ *  3. sound_field neither 0 nor 1                  QN_STATUS_INVALID_SOUND_FIELD
+ *  4. out null                                     QN_STATUS_NULL_POINTER
+ *  5. sample_count below 65537                     QN_STATUS_INPUT_TOO_SHORT
+ *     sample_count above 2^60 - 65537              QN_STATUS_SIZE_OVERFLOW
+ *  then the number of frames is written to *frame_count and stays there
+ *  whatever follows:
+ *  6. capacity below 53 * frames                   QN_STATUS_OUTPUT_TOO_SMALL
+ *  7. the 53 * frames values at out sharing a byte with the samples
+ *                                                  QN_STATUS_INVALID_ARGUMENT
+ *  8. samples null                                 QN_STATUS_NULL_POINTER
+ *  9. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
+ * 10. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
+ * 11. a non-finite intermediate result             QN_STATUS_NUMERICAL_FAILURE
+ * Otherwise QN_STATUS_SUCCESS. After failures 1 to 10 nothing is written to
+ * `out`. The output is written frame by frame as the analysis proceeds, so
+ * after failure 11 the first frames may hold values. Working memory is
+ * about 21 MB whatever the length of the signal. */
+QN_API QN_NODISCARD qn_status qn_fluctuation_ecma(const double *samples, uint64_t sample_count,
+                                                  int32_t sample_rate, qn_sound_field sound_field,
+                                                  double *out, uint64_t capacity,
+                                                  uint64_t *frame_count);
 
 #ifdef __cplusplus
 } /* extern "C" */

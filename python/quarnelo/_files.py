@@ -228,6 +228,19 @@ def calibration_options(calibration, function):
                      f"cal_spl; not {sorted(map(str, keys))}")
 
 
+def calibration_of_arguments(args):
+    """The calibration of the commands' options (``--pa-per-unit``,
+    ``--full-scale-spl``, ``--cal-file`` with ``--cal-spl``) as
+    :func:`calibration_options` takes it."""
+    if args.pa_per_unit is not None:
+        return {"pa_per_unit": args.pa_per_unit}
+    if args.full_scale_spl is not None:
+        return {"full_scale_spl": args.full_scale_spl}
+    if args.cal_file is not None:
+        return {"cal_file": args.cal_file, "cal_spl": args.cal_spl}
+    return None
+
+
 def _number(value, what, function):
     if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
         raise TypeError(f"{function}: {what} is a number, not {value!r}")

@@ -29,6 +29,13 @@ _meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_loudness_meter **
 _metric = ctypes.c_int32          # qn_ecma_metric
 _accumulator = ctypes.c_void_p    # qn_ecma_accumulator * and const qn_ecma_accumulator *
 _accumulator_out = ctypes.POINTER(ctypes.c_void_p)  # qn_ecma_accumulator **
+_stream = ctypes.c_void_p         # qn_ecma_stream * and const qn_ecma_stream *
+_stream_out = ctypes.POINTER(ctypes.c_void_p)  # qn_ecma_stream **
+_band_meter = ctypes.c_void_p     # qn_band_level_meter * and const qn_band_level_meter *
+_band_meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_band_level_meter **
+_level_meter = ctypes.c_void_p    # qn_sound_level_meter * and const qn_sound_level_meter *
+_level_meter_out = ctypes.POINTER(ctypes.c_void_p)  # qn_sound_level_meter **
+_weighting = ctypes.c_int32       # qn_sharpness_weighting
 
 # Every function of quarnelo.h, in the header's order: name, result type,
 # argument types. A test compares this table with the header itself.
@@ -55,8 +62,31 @@ DECLARATIONS = (
     ("qn_loudness_meter_add", _status,
      (_meter, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
     ("qn_loudness_meter_stationary", _status, (_meter, _doubles, _doubles, _uint64)),
-    # Sharpness (DIN 45692)
+    # Loudness level (ISO 532-1)
+    ("qn_loudness_level", _status, (ctypes.c_double, _doubles)),
+    # Third-octave band levels
+    ("qn_band_level_point_count", _status, (_uint64, _int32, _uint64, _uint64_out)),
+    ("qn_band_levels", _status,
+     (_doubles, _uint64, _int32, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_band_level_meter_create", _status, (_int32, _uint64, _band_meter_out)),
+    ("qn_band_level_meter_destroy", None, (_band_meter,)),
+    ("qn_band_level_meter_point_count", _status, (_band_meter, _uint64, _uint64_out)),
+    ("qn_band_level_meter_add", _status,
+     (_band_meter, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_band_level_meter_levels", _status, (_band_meter, _doubles, _uint64)),
+    # Sharpness (DIN 45692 and other weightings)
     ("qn_sharpness_din", _status, (_doubles, _uint64, _doubles)),
+    ("qn_sharpness", _status, (_doubles, _uint64, _weighting, _doubles)),
+    # Sound levels (IEC 61672-1)
+    ("qn_sound_level_point_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_sound_levels", _status,
+     (_doubles, _uint64, _int32, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_sound_level_meter_create", _status, (_int32, _level_meter_out)),
+    ("qn_sound_level_meter_destroy", None, (_level_meter,)),
+    ("qn_sound_level_meter_point_count", _status, (_level_meter, _uint64, _uint64_out)),
+    ("qn_sound_level_meter_add", _status,
+     (_level_meter, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64, _uint64_out)),
+    ("qn_sound_level_meter_levels", _status, (_level_meter, _doubles, _uint64)),
     # Roughness (Daniel & Weber)
     ("qn_roughness_frame_count", _status, (_uint64, _int32, _uint64_out)),
     ("qn_roughness_dw", _status, (_doubles, _uint64, _int32, _doubles, _uint64, _uint64_out)),
@@ -86,6 +116,19 @@ DECLARATIONS = (
     ("qn_ecma_accumulator_result", _status, (_accumulator, _doubles, _uint64, _doubles)),
     # Two ears (ECMA-418-2)
     ("qn_ecma_binaural", _status, (_doubles, _doubles, _uint64, _doubles, _uint64)),
+    # ECMA-418-2: several metrics in one pass, and streams
+    ("qn_ecma_analysis", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64)),
+    ("qn_ecma_stream_create", _status, (_int32, _field, _metric, _stream_out)),
+    ("qn_ecma_stream_destroy", None, (_stream,)),
+    ("qn_ecma_stream_add", _status, (_stream, _doubles, _uint64)),
+    ("qn_ecma_stream_finish", _status, (_stream,)),
+    ("qn_ecma_stream_frame_count", _status, (_stream, _metric, _uint64_out)),
+    ("qn_ecma_stream_read", _status, (_stream, _metric, _doubles, _uint64, _uint64_out)),
+    # Fluctuation strength (ECMA-418-2)
+    ("qn_ecma_fluctuation_frame_count", _status, (_uint64, _int32, _uint64_out)),
+    ("qn_fluctuation_ecma", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _uint64_out)),
 )
 
 

@@ -444,7 +444,7 @@ def _usage(args):
     if "-" in args.files or args.cal_file == "-":
         return "standard input ('-') cannot be read by the workers of a cluster; give files"
     try:
-        _calibration_of(_calibration_argument(args))
+        _calibration_of(_files.calibration_of_arguments(args))
     except ValueError as exc:
         return str(exc)
     if args.channel != "all" and not (args.channel.isdigit() and 1 <= int(args.channel) <= 1024):
@@ -482,16 +482,6 @@ def _usage(args):
     if args.series_dir is not None and not os.path.isdir(args.series_dir):
         return f"--series-dir {args.series_dir} is not a directory that can be written"
     return names, kind, percentiles, settings
-
-
-def _calibration_argument(args):
-    if args.pa_per_unit is not None:
-        return {"pa_per_unit": args.pa_per_unit}
-    if args.full_scale_spl is not None:
-        return {"full_scale_spl": args.full_scale_spl}
-    if args.cal_file is not None:
-        return {"cal_file": args.cal_file, "cal_spl": args.cal_spl}
-    return None
 
 
 def _json_value(v):
@@ -555,7 +545,7 @@ def run(args, out=None, err=None):
         print(f"{prog}: needs python3-distributed and python3-pandas ({exc})", file=err)
         return 1
     channel = None if args.channel == "all" else int(args.channel)
-    paths, names, cal = _prepare(args.files, names, _calibration_argument(args), args.field, channel)
+    paths, names, cal = _prepare(args.files, names, _files.calibration_of_arguments(args), args.field, channel)
     try:
         series_dir = None if args.series_dir is None else os.path.abspath(args.series_dir)
         outcomes = _run(paths, names, args.field, channel, cal, args.scheduler, args.workers,

@@ -278,16 +278,6 @@ def add_arguments(parser):
                      help="level in dB SPL of the calibrator in --cal-file")
 
 
-def _calibration_argument(args):
-    if args.pa_per_unit is not None:
-        return {"pa_per_unit": args.pa_per_unit}
-    if args.full_scale_spl is not None:
-        return {"full_scale_spl": args.full_scale_spl}
-    if args.cal_file is not None:
-        return {"cal_file": args.cal_file, "cal_spl": args.cal_spl}
-    return None
-
-
 def run(args, out=None, err=None):
     """Carry out the report command; returns the exit status."""
     out = sys.stdout if out is None else out
@@ -318,10 +308,10 @@ def run(args, out=None, err=None):
         channels, reason = _files.probe(args.file, "report")
         if reason:
             return fail(args.file, reason)
-        with _files.Options("report", **_files.calibration_options(_calibration_argument(args), "report"),
+        with _files.Options("report", **_files.calibration_options(_files.calibration_of_arguments(args), "report"),
                             channel=_files.channel_option(args.channel, "report")) as o:
             described, rate, resampled = _files.reading_of(args.file, o)
-        samples = _files.read(args.file, args.channel, _calibration_argument(args))
+        samples = _files.read(args.file, args.channel, _files.calibration_of_arguments(args))
         analysis = analyse(samples, field=args.field)
     except errors as exc:
         return fail(args.file, getattr(exc, "detail", None) or exc)

@@ -31,6 +31,17 @@ C_TO_CTYPES = {
     "qn_ecma_accumulator *": ctypes.c_void_p,
     "const qn_ecma_accumulator *": ctypes.c_void_p,
     "qn_ecma_accumulator **": ctypes.POINTER(ctypes.c_void_p),
+    "qn_ecma_stream *": ctypes.c_void_p,
+    "const qn_ecma_stream *": ctypes.c_void_p,
+    "qn_ecma_stream **": ctypes.POINTER(ctypes.c_void_p),
+    "qn_band_level_meter *": ctypes.c_void_p,
+    "const qn_band_level_meter *": ctypes.c_void_p,
+    "qn_band_level_meter **": ctypes.POINTER(ctypes.c_void_p),
+    "qn_sound_level_meter *": ctypes.c_void_p,
+    "const qn_sound_level_meter *": ctypes.c_void_p,
+    "qn_sound_level_meter **": ctypes.POINTER(ctypes.c_void_p),
+    "qn_sharpness_weighting": ctypes.c_int32,
+    "double": ctypes.c_double,
 }
 
 

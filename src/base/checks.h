@@ -24,6 +24,12 @@ inline bool qn_check_sound_field(qn_sound_field field) noexcept {
 // product with a small element size fits in 64 bits.
 inline constexpr uint64_t qn_max_count = (uint64_t{1} << 60) - 1;
 
+// The largest |sample| of `count` samples (0 for none) into *peak; false,
+// with *peak untouched, at the first sample that is NaN or infinite. The
+// samples are scanned in order, so the answer does not depend on where a
+// block of them was cut.
+bool qn_samples_peak(const double *samples, uint64_t count, double *peak) noexcept;
+
 // Validates a signal: pointer, length, rate, size bound, then every sample
 // from index 0 upwards. The first failing test decides.
 // With `peak`, the largest |sample| is also written there on success, from

@@ -2,6 +2,7 @@
 // filter of the ECMA-418-2 hearing model.
 #include "ecma/front_end.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -44,6 +45,48 @@ double qn_ecma_effective_pressure(const double *block, std::size_t count) noexce
 // ---------------------------------------------------------------------------
 // Outer and middle ear filter
 
+void qn_ecma_ear_start(qn_ecma_ear_state *state, qn_sound_field field) noexcept {
+    *state = qn_ecma_ear_state{};
+    state->first_section = field == QN_SOUND_FIELD_DIFFUSE ? ear_first_diffuse_section : 0;
+}
+
+bool qn_ecma_ear_run(qn_ecma_ear_state *state, const double *x, std::size_t count, double *out) noexcept {
+    const uint64_t start = state->samples;
+    state->samples += count;
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint64_t k = start + i;  // index into the signal
+        if (x == nullptr) {
+            out[i] = 0.0;
+        } else if (k < fade_in_samples) {
+            const double w = 0.5 - 0.5 * std::cos(M_PI * static_cast<double>(k) / static_cast<double>(fade_in_samples));
+            out[i] = w * x[i];
+        } else {
+            out[i] = x[i];
+        }
+    }
+    // One section at a time over the run, in place: each section's output at
+    // a sample depends only on its input up to that sample, so this gives the
+    // bits of any other cut of the signal. A non-finite output of any section
+    // makes every later section's output at that sample non-finite (no b0 is
+    // zero), so testing the last section's outputs is testing them all.
+    for (int s = state->first_section; s < ear_section_count; ++s) {
+        const ear_section &c = ear_sections[s];
+        double s1 = state->s1[s], s2 = state->s2[s];
+        for (std::size_t j = 0; j < count; ++j) {
+            const double v = out[j];
+            const double y = c.b0 * v + s1;
+            s1 = (c.b1 * v - c.a1 * y) + s2;
+            s2 = c.b2 * v - c.a2 * y;
+            out[j] = y;
+        }
+        state->s1[s] = s1;
+        state->s2[s] = s2;
+    }
+    bool finite = true;
+    for (std::size_t j = 0; j < count; ++j) finite = finite && qn_is_finite(out[j]);
+    return finite;
+}
+
 qn_status qn_ecma_ear_stream_init(qn_ecma_ear_stream *stream, const double *signal, uint64_t count,
                                   uint64_t lead, uint64_t multiple, bool pad,
                                   qn_sound_field field) noexcept {
@@ -67,7 +110,7 @@ qn_status qn_ecma_ear_stream_init(qn_ecma_ear_stream *stream, const double *sign
     stream->lead = lead;
     stream->length = length;
     stream->position = 0;
-    stream->first_section = field == QN_SOUND_FIELD_DIFFUSE ? ear_first_diffuse_section : 0;
+    qn_ecma_ear_start(&stream->filter, field);
     return QN_STATUS_SUCCESS;
 }
 
@@ -78,39 +121,15 @@ bool qn_ecma_ear_stream_read(qn_ecma_ear_stream *stream, double *out, std::size_
     // index `lead`.
     std::size_t i = 0;
     for (; i < count && start + i < stream->lead; ++i) out[i] = 0.0;
-    const std::size_t first = i;
-    for (; i < count; ++i) {
+    // Then the signal, and zeros once it has ended.
+    while (i < count) {
         const uint64_t k = start + i - stream->lead;  // index into the signal
-        if (k >= stream->signal_count) {
-            out[i] = 0.0;
-        } else if (k < fade_in_samples) {
-            const double w = 0.5 - 0.5 * std::cos(M_PI * static_cast<double>(k) / static_cast<double>(fade_in_samples));
-            out[i] = w * stream->signal[k];
-        } else {
-            out[i] = stream->signal[k];
-        }
+        const uint64_t left = k < stream->signal_count ? stream->signal_count - k : 0;
+        const std::size_t run = left > 0 ? static_cast<std::size_t>(std::min<uint64_t>(left, count - i)) : count - i;
+        if (!qn_ecma_ear_run(&stream->filter, left > 0 ? stream->signal + k : nullptr, run, out + i)) return false;
+        i += run;
     }
-    // One section at a time over the run, in place: each section's output at
-    // a sample depends only on its input up to that sample, so this gives the
-    // bits of any other cut of the buffer. A non-finite output of any section
-    // makes every later section's output at that sample non-finite (no b0 is
-    // zero), so testing the last section's outputs is testing them all.
-    for (int s = stream->first_section; s < ear_section_count; ++s) {
-        const ear_section &c = ear_sections[s];
-        double s1 = stream->s1[s], s2 = stream->s2[s];
-        for (std::size_t j = first; j < count; ++j) {
-            const double x = out[j];
-            const double y = c.b0 * x + s1;
-            s1 = (c.b1 * x - c.a1 * y) + s2;
-            s2 = c.b2 * x - c.a2 * y;
-            out[j] = y;
-        }
-        stream->s1[s] = s1;
-        stream->s2[s] = s2;
-    }
-    bool finite = true;
-    for (std::size_t j = first; j < count; ++j) finite = finite && qn_is_finite(out[j]);
-    return finite;
+    return true;
 }
 
 qn_status qn_ecma_ear_filter(const double *signal, uint64_t count, uint64_t lead, uint64_t multiple,

@@ -53,6 +53,26 @@ double qn_ecma_effective_pressure(const double *block, std::size_t count) noexce
 // leading zeros stay zero. Tonality uses (lead, multiple, pad) = (8192,
 // 2048, true), roughness (16384, 4096, false).
 
+// The filter itself, run on over a signal that arrives in pieces: the
+// fade-in and the sections' states carry from one piece to the next, so
+// that any cut of the signal gives the same bits. The leading zeros are not
+// its business: it starts at the first sample of the signal.
+struct qn_ecma_ear_state {
+    uint64_t samples;    // signal samples run so far (the fade-in's clock)
+    int first_section;   // 0 (free field) or 2 (diffuse field)
+    double s1[qn_ecma::ear_section_count];  // transposed direct form states
+    double s2[qn_ecma::ear_section_count];
+};
+
+// The filter at rest for a valid sound field.
+void qn_ecma_ear_start(qn_ecma_ear_state *state, qn_sound_field field) noexcept;
+
+// Filters the next `count` samples of the signal into `out`; a null `x`
+// stands for `count` zeros (the silence after a signal). `x` and `out` may
+// be the same array. False when a filtered sample of this run is not
+// finite; the state is then of no further use.
+bool qn_ecma_ear_run(qn_ecma_ear_state *state, const double *x, std::size_t count, double *out) noexcept;
+
 // The buffer read chunk by chunk: all it holds is the filter state and the
 // place it has reached. It reads the caller's signal, which must outlive it.
 struct qn_ecma_ear_stream {
@@ -61,9 +81,7 @@ struct qn_ecma_ear_stream {
     uint64_t lead;          // leading zeros
     uint64_t length;        // samples in the whole buffer
     uint64_t position;      // index of the next sample read
-    int first_section;      // 0 (free field) or 2 (diffuse field)
-    double s1[qn_ecma::ear_section_count];  // transposed direct form states
-    double s2[qn_ecma::ear_section_count];
+    qn_ecma_ear_state filter;
 };
 
 // Checks and sizes a buffer without making it. In order: the sound-field

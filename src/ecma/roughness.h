@@ -87,12 +87,56 @@ double qn_ecma_band_roughness_with(const double *spectrum, const qn_ecma_rough_b
 // 512, as the method is written (for tests and benchmarks).
 enum class qn_ecma_rough_transforms : uint8_t { fast, literal };
 
+// The analysis as a state that runs on while the band signals arrive
+// (band_signals.h). Block i < B - 1 ends 4096 i samples after the signal
+// start and is taken as soon as the band signals reach its end; the last
+// block, flush with the end of the signal, when the end is known. Each
+// frame is handed to the sink (53 values, band b at index b) once the
+// block two after its interval is in, the interpolation's slopes needing
+// the neighbouring blocks.
+
+struct qn_ecma_rough_engine;
+struct qn_ecma_band_signals;
+struct qn_ecma_frame_sink;
+
+// Band signals must keep this many samples for the engine: one block.
+inline constexpr uint64_t qn_ecma_rough_span = qn_ecma_rough_block;
+
+// A new engine, or null when memory is refused. Released with
+// qn_ecma_rough_engine_free (null is ignored).
+qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transforms,
+                                                const qn_ecma_frame_sink &sink) noexcept;
+void qn_ecma_rough_engine_free(qn_ecma_rough_engine *engine) noexcept;
+
+// Where the next block the engine will take as the band signals arrive
+// ends; UINT64_MAX once the signal's end is known.
+uint64_t qn_ecma_rough_next_block_end(const qn_ecma_rough_engine &engine) noexcept;
+
+// Takes every block that ends within the band signals, and hands on every
+// frame that becomes complete. QN_STATUS_NUMERICAL_FAILURE when a value is
+// not finite; the engine is then of no further use.
+qn_status qn_ecma_rough_advance(qn_ecma_rough_engine *engine, const qn_ecma_band_signals &signals) noexcept;
+
+// The signal has ended: the band signals have reached its end, n samples
+// (n >= 15360). Takes the last block and hands on the remaining frames.
+// QN_STATUS_NUMERICAL_FAILURE as qn_ecma_rough_advance.
+qn_status qn_ecma_rough_finish(qn_ecma_rough_engine *engine, const qn_ecma_band_signals &signals) noexcept;
+
+// Frames handed on so far.
+uint64_t qn_ecma_rough_frames_done(const qn_ecma_rough_engine &engine) noexcept;
+
+// The most frames the engine can have handed on once the band signals
+// reach position `end` before the signal's end is known: the frames up to
+// the instant of the block two before the newest.
+inline constexpr uint64_t qn_ecma_rough_frames_by(uint64_t end) { return end / qn_ecma_rough_frame_hop + 1; }
+
 // Runs the analysis over a signal the caller has checked (pointer aside,
-// which the ear filter checks): n within the bounds above, a valid sound
-// field, and room for 53 * frames doubles at `out`. Writes the output as it
-// goes, frame by frame. Working memory is about 7 MB whatever n is. The
-// statuses are those of the ear filter's checks (null signal, non-finite
-// sample), QN_STATUS_ALLOCATION_FAILED and QN_STATUS_NUMERICAL_FAILURE.
+// which is checked here with the samples): n within the bounds above, a
+// valid sound field, and room for 53 * frames doubles at `out`. Writes the
+// output as it goes, frame by frame. Working memory is about 7 MB whatever
+// n is. The statuses are those of the signal check (null signal,
+// non-finite sample), QN_STATUS_ALLOCATION_FAILED and
+// QN_STATUS_NUMERICAL_FAILURE.
 qn_status qn_ecma_rough_run(const double *samples, uint64_t n, qn_sound_field field, double *out,
                             qn_simd path = qn_simd_best(),
                             qn_ecma_rough_transforms transforms = qn_ecma_rough_transforms::fast) noexcept;

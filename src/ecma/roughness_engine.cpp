@@ -1,12 +1,11 @@
 // The ECMA-418-2 roughness engine, in memory that does not grow with the
-// signal. The ear filter and the 53 auditory filters run over the buffer
-// in chunks with their states carried along; each band keeps only the last
-// 16384 samples it produced, which is one block. As soon as a block's
-// samples are in, its 53 modulation spectra are made, averaged over
-// neighbouring bands, weighted against the noise floor and turned into raw
-// roughness; the spectra are then forgotten. The interpolation to frames
-// needs only the neighbouring blocks, so each frame is finished as soon as
-// the block two after its interval is known, and written out.
+// signal. The band signals (band_signals.h) keep the last 16384 samples of
+// each band, which is one block. As soon as a block's samples are in, its
+// 53 modulation spectra are made, averaged over neighbouring bands,
+// weighted against the noise floor and turned into raw roughness; the
+// spectra are then forgotten. The interpolation to frames needs only the
+// neighbouring blocks, so each frame is finished as soon as the block two
+// after its interval is known, and handed on.
 #include <algorithm>
 #include <cfloat>
 #include <emmintrin.h>
@@ -14,8 +13,10 @@
 #include <cstring>
 #include <memory>
 
-#include "ecma/band_bank.h"
+#include "ecma/band_signals.h"
+#include "ecma/frame_sink.h"
 #include "ecma/front_end.h"
+#include "ecma/pchip.h"
 #include "ecma/roughness.h"
 #include "fft/fft.h"
 #include "base/alloc.h"
@@ -30,15 +31,14 @@ constexpr std::size_t half = block / 2;
 constexpr std::size_t points = qn_ecma_rough_envelope;
 constexpr std::size_t decimation = qn_ecma_rough_decimation;
 
-// Each band's ring holds one block. Rows one block and a cache line apart
-// keep the bank's 53 output streams out of each other's cache sets.
-constexpr std::size_t ring_stride = block + 8;
 // Bands copied out of their rings together (and one more row of the block
 // buffer each).
 constexpr int copy_group = 4;
 static_assert(bands % copy_group == 1, "the last band is copied alone");
-// The ear filter is read this many samples at a time.
-constexpr std::size_t chunk = qn_ecma_rough_block_hop;
+
+// "Not known yet": the signal's length and the block and frame counts
+// before the signal has ended.
+constexpr uint64_t unknown = UINT64_MAX;
 
 // Noise floor and weighting of the summed modulation spectrum.
 constexpr int floor_first_bin = 2;
@@ -79,43 +79,31 @@ struct roughness_work {
     double previous[bands];      // the last frame written
 };
 
-struct engine {
-    const double *samples;
-    uint64_t n;
-    uint64_t blocks;
-    uint64_t frames;
-    double *out;
+}  // namespace
+
+struct qn_ecma_rough_engine {
+    uint64_t n;       // signal samples, once known
+    uint64_t blocks;  // B, once known
+    uint64_t frames;  // V, once known
     qn_ecma_rough_transforms transforms;
-    roughness_work *w;
-    double *ring;
-    double *chunk_buffer;
-    double *block_buffer;  // copy_group blocks, and a complex one for the literal transforms
-    qn_fft_rplan *long_real;
-    qn_fft_cplan *long_complex;
-    qn_fft_cplan *short_complex;
-    qn_fft_rplan *short_real;
-    qn_ecma_ear_stream ear;
-    uint64_t position;    // buffer samples filtered so far
-    uint64_t next_frame;  // frames written so far
+    qn_object_ptr<roughness_work> w;
+    qn_heap_array<double> block_buffer;  // copy_group blocks, and a complex one for the literal transforms
+    qn_fft_rplan_ptr long_real;
+    qn_fft_cplan_ptr long_complex;
+    qn_fft_cplan_ptr short_complex;
+    qn_fft_rplan_ptr short_real;
+    const double *ring;    // the band signals' rows (one block long), while a block is taken
+    uint64_t ring_stride;
+    uint64_t next_block;  // blocks taken so far
+    uint64_t next_frame;  // frames handed on so far
     double rise, fall;    // smoothing factors
+    double row[bands];    // the frame being finished
+    qn_ecma_frame_sink sink;
 };
 
-struct work_deleter {
-    void operator()(roughness_work *w) const noexcept { qn_free_object(w); }
-};
+namespace {
 
-// Filters the buffer up to (not including) index `end` into the rings.
-bool feed(engine &e, qn_ecma_band_bank &bank, uint64_t end) {
-    while (e.position < end) {
-        const std::size_t offset = static_cast<std::size_t>(e.position % block);
-        std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(end - e.position, chunk));
-        count = std::min(count, block - offset);
-        if (!qn_ecma_ear_stream_read(&e.ear, e.chunk_buffer, count)) return false;
-        if (!qn_ecma_band_bank_run(&bank, e.chunk_buffer, count, e.ring + offset, ring_stride)) return false;
-        e.position += count;
-    }
-    return true;
-}
+using engine = qn_ecma_rough_engine;
 
 // The envelope's power spectrum from its 512 values in w.envelope (real
 // parts of complex pairs): windowed, scaled so that its sum is the square
@@ -128,7 +116,7 @@ bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
         u[j] = w.fold[2 * j] * w.window[j];
         energy += u[j] * u[j];
     }
-    if (!qn_fft_rforward(e.short_real, u, 1.0)) return false;
+    if (!qn_fft_rforward(e.short_real.get(), u, 1.0)) return false;
     const double g = energy > 0 ? loudness * loudness / energy : 0.0;
     spectrum[0] = g * (u[0] * u[0]);
     for (std::size_t m = 1; m < points / 2; ++m)
@@ -142,7 +130,7 @@ bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
 // inverse of length 512 is the analytic signal at every 32nd sample.
 bool band_spectrum_fast(engine &e, double *x, double loudness, double *spectrum) {
     roughness_work &w = *e.w;
-    if (!qn_fft_rforward(e.long_real, x, 1.0)) return false;
+    if (!qn_fft_rforward(e.long_real.get(), x, 1.0)) return false;
     double *y = w.fold;
     y[0] = x[0];
     y[1] = 0;
@@ -158,7 +146,7 @@ bool band_spectrum_fast(engine &e, double *x, double loudness, double *spectrum)
         }
     }
     y[0] += x[block - 1];  // bin 8192, not doubled
-    if (!qn_fft_cbackward(e.short_complex, y, 1.0 / static_cast<double>(block))) return false;
+    if (!qn_fft_cbackward(e.short_complex.get(), y, 1.0 / static_cast<double>(block))) return false;
     // |z| as sqrt(re^2 + im^2), hypot only where the squares overflow.
     for (std::size_t j = 0; j < points; ++j) {
         const double re = y[2 * j], im = y[2 * j + 1];
@@ -172,18 +160,18 @@ bool band_spectrum_fast(engine &e, double *x, double loudness, double *spectrum)
 // magnitude every 32 samples, and a complex transform of 512.
 bool band_spectrum_literal(engine &e, const double *x, double loudness, double *spectrum) {
     roughness_work &w = *e.w;
-    double *z = e.block_buffer + copy_group * block;  // 2 * 16384 doubles after the rows
+    double *z = e.block_buffer.get() + copy_group * block;  // 2 * 16384 doubles after the rows
     for (std::size_t j = 0; j < block; ++j) {
         z[2 * j] = x[j];
         z[2 * j + 1] = 0;
     }
-    if (!qn_fft_cforward(e.long_complex, z, 1.0)) return false;
+    if (!qn_fft_cforward(e.long_complex.get(), z, 1.0)) return false;
     for (std::size_t k = 1; k < half; ++k) {
         z[2 * k] *= 2;
         z[2 * k + 1] *= 2;
     }
     std::fill(z + 2 * (half + 1), z + 2 * block, 0.0);
-    if (!qn_fft_cbackward(e.long_complex, z, 1.0 / static_cast<double>(block))) return false;
+    if (!qn_fft_cbackward(e.long_complex.get(), z, 1.0 / static_cast<double>(block))) return false;
     double *u = w.envelope;
     double energy = 0;
     for (std::size_t j = 0; j < points; ++j) {
@@ -193,19 +181,19 @@ bool band_spectrum_literal(engine &e, const double *x, double loudness, double *
         u[2 * j] = value;
         u[2 * j + 1] = 0;
     }
-    if (!qn_fft_cforward(e.short_complex, u, 1.0)) return false;
+    if (!qn_fft_cforward(e.short_complex.get(), u, 1.0)) return false;
     const double g = energy > 0 ? loudness * loudness / energy : 0.0;
     for (int m = 0; m < bins; ++m) spectrum[m] = g * (u[2 * m] * u[2 * m] + u[2 * m + 1] * u[2 * m + 1]);
     return true;
 }
 
 // Copies the blocks of neighbouring bands out of their rings (the oldest
-// sample at ring index `start`) into consecutive rows of the block buffer,
-// with each band's effective pressure.
+// sample at ring index `start`, the ring one block long) into consecutive
+// rows of the block buffer, with each band's effective pressure.
 // One band alone (the 53rd).
 void copy_block(const engine &e, int band, std::size_t start, double *power) {
-    const double *row = e.ring + static_cast<std::size_t>(band) * ring_stride;
-    double *dst = e.block_buffer;
+    const double *row = e.ring + static_cast<std::size_t>(band) * e.ring_stride;
+    double *dst = e.block_buffer.get();
     std::memcpy(dst, row + start, (block - start) * sizeof(double));
     std::memcpy(dst + (block - start), row, start * sizeof(double));
     *power = qn_ecma_effective_pressure(dst, block);
@@ -219,8 +207,8 @@ void copy_blocks4(const engine &e, int first_band, std::size_t start, double *po
     const double *row[4];
     double *dst[4];
     for (int l = 0; l < 4; ++l) {
-        row[l] = e.ring + static_cast<std::size_t>(first_band + l) * ring_stride;
-        dst[l] = e.block_buffer + static_cast<std::size_t>(l) * block;
+        row[l] = e.ring + static_cast<std::size_t>(first_band + l) * e.ring_stride;
+        dst[l] = e.block_buffer.get() + static_cast<std::size_t>(l) * block;
     }
     const __m128d zero = _mm_setzero_pd();
     __m128d low = zero, high = zero;  // bands 0 and 1, bands 2 and 3
@@ -243,11 +231,13 @@ void copy_blocks4(const engine &e, int first_band, std::size_t start, double *po
     for (int l = 0; l < 4; ++l) power[l] = std::sqrt(2.0 * sum[l] / static_cast<double>(block));
 }
 
-// Raw roughness of every band of the block whose samples fill the rings,
-// the newest sample at ring index (end - 1) mod 16384.
-qn_status block_roughness(engine &e, uint64_t end, double *raw) {
+// Raw roughness of every band of the block that ends at position `end`,
+// the last sample the band signals hold (their ring is one block long).
+qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64_t end, double *raw) {
     roughness_work &w = *e.w;
-    const std::size_t start = static_cast<std::size_t>(end % block);
+    e.ring = signals.rows.get();
+    e.ring_stride = signals.stride;
+    const std::size_t start = static_cast<std::size_t>(qn_ecma_band_block_start(signals, end, block));
     double max_loudness = 0;
     for (int first = 0; first < bands; first += copy_group) {
         const int count = std::min(copy_group, bands - first);
@@ -265,7 +255,7 @@ qn_status block_roughness(engine &e, uint64_t end, double *raw) {
                 std::fill(spectrum, spectrum + bins, 0.0);
                 continue;
             }
-            double *row = e.block_buffer + static_cast<std::size_t>(l) * block;
+            double *row = e.block_buffer.get() + static_cast<std::size_t>(l) * block;
             const bool done = e.transforms == qn_ecma_rough_transforms::literal
                                   ? band_spectrum_literal(e, row, loudness, spectrum)
                                   : band_spectrum_fast(e, row, loudness, spectrum);
@@ -314,44 +304,21 @@ qn_status block_roughness(engine &e, uint64_t end, double *raw) {
 // ---------------------------------------------------------------------------
 // Interpolation to frames
 
+// Before the end is known, every block taken has a block after it, and
+// its instant does not depend on n.
 double block_time(const engine &e, uint64_t i) { return qn_ecma_rough_block_time(i, e.blocks, e.n); }
 
 double raw_at(const engine &e, uint64_t i, int band) { return e.w->raw[i % history][band]; }
 
-double secant(const engine &e, uint64_t i, int band) {
-    return (raw_at(e, i + 1, band) - raw_at(e, i, band)) / (block_time(e, i + 1) - block_time(e, i));
-}
-
-// The slope at an end point from the two intervals beside it (h0 and
-// delta0 the nearer), kept monotone.
-double end_slope(double h0, double h1, double delta0, double delta1) {
-    const double d = ((2 * h0 + h1) * delta0 - h0 * delta1) / (h0 + h1);
-    if (d * delta0 <= 0) return 0.0;
-    if (delta0 * delta1 <= 0 && std::fabs(d) > 3 * std::fabs(delta0)) return 3 * delta0;
-    return d;
-}
-
 // The shape-preserving slope at block i.
 double slope(const engine &e, uint64_t i, int band) {
-    const uint64_t last = e.blocks - 1;
-    if (i == 0) {
-        const double h0 = block_time(e, 1) - block_time(e, 0), h1 = block_time(e, 2) - block_time(e, 1);
-        return end_slope(h0, h1, secant(e, 0, band), secant(e, 1, band));
-    }
-    if (i == last) {
-        const double h0 = block_time(e, last) - block_time(e, last - 1);
-        const double h1 = block_time(e, last - 1) - block_time(e, last - 2);
-        return end_slope(h0, h1, secant(e, last - 1, band), secant(e, last - 2, band));
-    }
-    const double h0 = block_time(e, i) - block_time(e, i - 1), h1 = block_time(e, i + 1) - block_time(e, i);
-    const double d0 = secant(e, i - 1, band), d1 = secant(e, i, band);
-    if (d0 * d1 <= 0) return 0.0;
-    return 3 * (h0 + h1) / ((2 * h1 + h0) / d0 + (h1 + 2 * h0) / d1);
+    return qn_ecma_pchip_slope(i, e.blocks, [&](uint64_t j) { return block_time(e, j); },
+                               [&](uint64_t j) { return raw_at(e, j, band); });
 }
 
 // Interpolates interval i (blocks i and i + 1) at the frames from the next
 // one up to instant t_(i+1), or to the last frame for the last interval;
-// each frame gets its exponent and smoothing and is written out.
+// each frame gets its exponent and smoothing and is handed on.
 qn_status finish_interval(engine &e, uint64_t i) {
     roughness_work &w = *e.w;
     const double t0 = block_time(e, i), t1 = block_time(e, i + 1), h = t1 - t0;
@@ -365,12 +332,11 @@ qn_status finish_interval(engine &e, uint64_t i) {
         const uint64_t k = e.next_frame;
         const double t = qn_ecma_rough_frame_time(k);
         if (!last && !(t <= t1)) break;
-        const double s = (t - t0) / h, s2 = s * s, s3 = s2 * s;
-        double *row = e.out + k * bands;
+        const double s = (t - t0) / h;
+        double *row = e.row;
         double total = 0, power = 0;
         for (int b = 0; b < bands; ++b) {
-            double r = (2 * s3 - 3 * s2 + 1) * raw_at(e, i, b) + (s3 - 2 * s2 + s) * h * slope0[b] +
-                       (3 * s2 - 2 * s3) * raw_at(e, i + 1, b) + (s3 - s2) * h * slope1[b];
+            double r = qn_ecma_pchip_value(s, h, raw_at(e, i, b), raw_at(e, i + 1, b), slope0[b], slope1[b]);
             if (r < 0) r = 0;  // a NaN stays for the finite test
             row[b] = r;
             total += r;
@@ -390,52 +356,43 @@ qn_status finish_interval(engine &e, uint64_t i) {
             row[b] = value;
             w.previous[b] = value;
         }
+        e.sink.put(e.sink.context, row);
     }
     return QN_STATUS_SUCCESS;
 }
 
+// Takes block i, which ends at position `end`, and finishes the interval
+// whose slopes it completes: interval i - 2 has both its slopes once block
+// i is in.
+qn_status take_block(engine &e, const qn_ecma_band_signals &signals, uint64_t i, uint64_t end) {
+    const qn_status status = block_roughness(e, signals, end, e.w->raw[i % history]);
+    if (status != QN_STATUS_SUCCESS) return status;
+    e.next_block = i + 1;
+    return i >= 2 ? finish_interval(e, i - 2) : QN_STATUS_SUCCESS;
+}
+
 }  // namespace
 
-qn_status qn_ecma_rough_run(const double *samples, uint64_t n, qn_sound_field field, double *out, qn_simd path,
-                            qn_ecma_rough_transforms transforms) noexcept {
-    engine e{};
-    const qn_status checked = qn_ecma_ear_stream_init(&e.ear, samples, n, qn_ecma_rough_lead,
-                                                      qn_ecma_rough_block_hop, false, field);
-    if (checked != QN_STATUS_SUCCESS) return checked;
-    e.samples = samples;
-    e.n = n;
-    e.blocks = qn_ecma_rough_blocks(n);
-    e.frames = qn_ecma_rough_frames(n);
-    e.out = out;
+qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transforms,
+                                                const qn_ecma_frame_sink &sink) noexcept {
+    qn_object_ptr<engine> made = qn_make_object<engine>();
+    if (made == nullptr) return nullptr;
+    engine &e = *made;
+    e.n = e.blocks = e.frames = unknown;
     e.transforms = transforms;
+    e.sink = sink;
     const bool literal = transforms == qn_ecma_rough_transforms::literal;
+    e.w = qn_make_object<roughness_work>();
+    e.block_buffer = qn_alloc_array<double>((copy_group + (literal ? 2 : 0)) * block);
+    if (literal) e.long_complex.reset(qn_fft_cplan_make(block));
+    else e.long_real.reset(qn_fft_rplan_make(block));
+    if (!literal) e.short_real.reset(qn_fft_rplan_make(points));
+    e.short_complex.reset(qn_fft_cplan_make(points));
+    if (!e.w || !e.block_buffer || !e.short_complex || (literal ? !e.long_complex : !e.long_real) ||
+        (!literal && !e.short_real))
+        return nullptr;
 
-    qn_ecma_band_bank bank;
-    if (!qn_ecma_band_bank_init(&bank, 0, bands, path)) return QN_STATUS_INVALID_ARGUMENT;
-
-    std::unique_ptr<roughness_work, work_deleter> work(qn_alloc_object<roughness_work>());
-    qn_heap_array<double> ring = qn_alloc_array<double>(bands * ring_stride);
-    qn_heap_array<double> chunk_buffer = qn_alloc_array<double>(chunk);
-    qn_heap_array<double> block_buffer = qn_alloc_array<double>((copy_group + (literal ? 2 : 0)) * block);
-    qn_fft_rplan_ptr long_real, short_real;
-    qn_fft_cplan_ptr long_complex;
-    if (literal) long_complex.reset(qn_fft_cplan_make(block));
-    else long_real.reset(qn_fft_rplan_make(block));
-    if (!literal) short_real.reset(qn_fft_rplan_make(points));
-    qn_fft_cplan_ptr short_complex(qn_fft_cplan_make(points));
-    if (!work || !ring || !chunk_buffer || !block_buffer || !short_complex || (literal ? !long_complex : !long_real) ||
-        (!literal && !short_real))
-        return QN_STATUS_ALLOCATION_FAILED;
-    e.w = work.get();
-    e.ring = ring.get();
-    e.chunk_buffer = chunk_buffer.get();
-    e.block_buffer = block_buffer.get();
-    e.long_real = long_real.get();
-    e.long_complex = long_complex.get();
-    e.short_complex = short_complex.get();
-    e.short_real = short_real.get();
-
-    // Constants of the call.
+    // Constants of the analysis.
     roughness_work &w = *e.w;
     for (std::size_t j = 0; j < points; ++j)
         w.window[j] = (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(j) / static_cast<double>(points))) /
@@ -444,22 +401,40 @@ qn_status qn_ecma_rough_run(const double *samples, uint64_t n, qn_sound_field fi
     for (int b = 0; b < bands; ++b) w.constants[b] = qn_ecma_rough_constants(b);
     e.rise = std::exp(-rise_rate);
     e.fall = std::exp(-fall_rate);
-
-    for (uint64_t i = 0; i < e.blocks; ++i) {
-        const uint64_t end = i + 1 < e.blocks ? qn_ecma_rough_block_hop * i + block : n + qn_ecma_rough_lead;
-        if (!feed(e, bank, end)) return QN_STATUS_NUMERICAL_FAILURE;
-        const qn_status status = block_roughness(e, end, w.raw[i % history]);
-        if (status != QN_STATUS_SUCCESS) return status;
-        // Interval i - 2 has both its slopes now; the last block also
-        // finishes the last interval.
-        if (i >= 2) {
-            const qn_status finished = finish_interval(e, i - 2);
-            if (finished != QN_STATUS_SUCCESS) return finished;
-        }
-        if (i + 1 == e.blocks) {
-            const qn_status finished = finish_interval(e, i - 1);
-            if (finished != QN_STATUS_SUCCESS) return finished;
-        }
-    }
-    return e.next_frame == e.frames ? QN_STATUS_SUCCESS : QN_STATUS_NUMERICAL_FAILURE;
+    return made.release();
 }
+
+void qn_ecma_rough_engine_free(qn_ecma_rough_engine *engine) noexcept { qn_free_object(engine); }
+
+uint64_t qn_ecma_rough_next_block_end(const qn_ecma_rough_engine &e) noexcept {
+    return e.n == unknown ? qn_ecma_rough_block_hop * e.next_block : UINT64_MAX;
+}
+
+qn_status qn_ecma_rough_advance(qn_ecma_rough_engine *e, const qn_ecma_band_signals &signals) noexcept {
+    // A block that ends exactly at the signal's end is the last one, with
+    // the last block's samples and instant: taking it here changes nothing.
+    while (e->n == unknown && qn_ecma_rough_block_hop * e->next_block <= signals.end) {
+        const qn_status status = take_block(*e, signals, e->next_block, qn_ecma_rough_block_hop * e->next_block);
+        if (status != QN_STATUS_SUCCESS) return status;
+    }
+    return QN_STATUS_SUCCESS;
+}
+
+qn_status qn_ecma_rough_finish(qn_ecma_rough_engine *e, const qn_ecma_band_signals &signals) noexcept {
+    const uint64_t n = signals.end;
+    e->n = n;
+    e->blocks = qn_ecma_rough_blocks(n);
+    e->frames = qn_ecma_rough_frames(n);
+    // The last block, the last 16384 samples of the signal, unless it ended
+    // on a block's end and was taken as the signal went.
+    if (e->next_block + 1 == e->blocks) {
+        const qn_status status = take_block(*e, signals, e->next_block, n);
+        if (status != QN_STATUS_SUCCESS) return status;
+    }
+    // The last interval runs to the last frame.
+    const qn_status finished = finish_interval(*e, e->blocks - 2);
+    if (finished != QN_STATUS_SUCCESS) return finished;
+    return e->next_frame == e->frames ? QN_STATUS_SUCCESS : QN_STATUS_NUMERICAL_FAILURE;
+}
+
+uint64_t qn_ecma_rough_frames_done(const qn_ecma_rough_engine &e) noexcept { return e.next_frame; }

@@ -77,11 +77,66 @@ inline uint32_t qn_ecma_tonal_lag_count(int group) noexcept {
     return qn_ecma_tonal_lag_window(qn_ecma_tonal_groups[group].first_output).end;
 }
 
+// The last block of every group ends where the padded signal ends: n
+// rounded up to a multiple of 2048, and 8192 more, samples after the
+// signal start.
+inline constexpr uint64_t qn_ecma_tonal_padded_end(uint64_t n) {
+    return (n + qn_ecma_tonal_multiple - 1) / qn_ecma_tonal_multiple * qn_ecma_tonal_multiple + qn_ecma_tonal_lead;
+}
+
+// ---------------------------------------------------------------------------
+// Engine
+//
+// The analysis as a state that runs on while the band signals arrive
+// (band_signals.h): each group takes its blocks as soon as the band signals
+// reach their ends, and a frame is handed to the sink once every group has
+// it. Where the signal ends is told at the end; until then the engine
+// treats every block as one that has a block after it, which is true of
+// every block that ends within the signal.
+//
+// The sink receives frame k as 265 values: the five arrays' values of the
+// frame, array a of band b at index 53 a + b.
+
+struct qn_ecma_tonal_engine;
+struct qn_ecma_band_signals;
+struct qn_ecma_frame_sink;
+
+// Band signals must keep this many samples for the engine.
+inline constexpr uint64_t qn_ecma_tonal_span = 8192;
+
+// A new engine, or null when memory is refused. Released with
+// qn_ecma_tonal_engine_free (null is ignored).
+qn_ecma_tonal_engine *qn_ecma_tonal_engine_make(qn_simd path, const qn_ecma_frame_sink &sink) noexcept;
+void qn_ecma_tonal_engine_free(qn_ecma_tonal_engine *engine) noexcept;
+
+// Where the next block that the engine has not taken ends; UINT64_MAX when
+// it has taken all of them.
+uint64_t qn_ecma_tonal_next_block_end(const qn_ecma_tonal_engine &engine) noexcept;
+
+// Takes every block that ends within the band signals, and hands on every
+// frame that becomes complete. QN_STATUS_NUMERICAL_FAILURE when a value is
+// not finite; the engine is then of no further use.
+qn_status qn_ecma_tonal_advance(qn_ecma_tonal_engine *engine, const qn_ecma_band_signals &bands) noexcept;
+
+// The signal has ended after n samples: from now on the engine knows its
+// blocks and frames. The band signals must then run on over zeros to
+// qn_ecma_tonal_padded_end(n), the engine advancing as they go.
+void qn_ecma_tonal_set_end(qn_ecma_tonal_engine *engine, uint64_t n) noexcept;
+
+// Frames handed on so far.
+uint64_t qn_ecma_tonal_frames_done(const qn_ecma_tonal_engine &engine) noexcept;
+
+// The most frames the engine can have handed on once the band signals
+// reach position `end` before the signal's end is known: frame k needs the
+// block of the shortest group that ends 256 (k + 1) samples in.
+inline constexpr uint64_t qn_ecma_tonal_frames_by(uint64_t end) { return end / qn_ecma_tonal_frame_hop; }
+
 // Runs the analysis over a signal the caller has checked (pointer aside,
-// which the ear filter checks): n within the bounds above, a valid sound
-// field, and room for 265 * frames doubles at `out`. Writes the output as
-// it goes. The statuses are those of the ear filter's checks,
-// QN_STATUS_ALLOCATION_FAILED and QN_STATUS_NUMERICAL_FAILURE.
+// which is checked here with the samples): n within the bounds above, a
+// valid sound field, and room for 265 * frames doubles at `out`. Writes the
+// output as it goes. The statuses are those of the signal check (null
+// signal, non-finite sample), QN_STATUS_ALLOCATION_FAILED and
+// QN_STATUS_NUMERICAL_FAILURE.
 qn_status qn_ecma_tonal_run(const double *samples, uint64_t n, qn_sound_field field, double *out,
                             uint64_t frames, qn_simd path = qn_simd_best()) noexcept;
 

@@ -1,16 +1,16 @@
 // The tonality engine, in memory that does not grow with the signal.
 //
-// The ear-filtered buffer is produced a chunk at a time and run through
-// the 53 auditory filters at once (each band is filtered once, although
-// bands at the edges of the groups serve two of them). Every band keeps the
-// last 8192 + chunk samples it produced: enough for the longest block that
-// ends in the newest chunk. Each group then takes the blocks that have
-// become complete, computes their autocorrelations, averages them over
-// neighbouring bands, and keeps the averages of the last three blocks (the
-// low bands also average over three consecutive blocks). A block's tonal
-// and total loudness and tonal frequency feed the frames up to it; the
-// frame series are recursive in time and carry their state from frame to
-// frame. The output array is the only thing that grows with the signal.
+// The band signals (band_signals.h) arrive a piece at a time; each band
+// keeps the last 8192 samples it produced, enough for the longest block.
+// Each group takes its blocks as soon as they are complete, computes their
+// autocorrelations, averages them over neighbouring bands, and keeps the
+// averages of the last three blocks (the low bands also average over three
+// consecutive blocks). A block's tonal and total loudness and tonal
+// frequency feed the frames up to it; the frame series are recursive in
+// time and carry their state from frame to frame. The groups reach a frame
+// at different times, so the frames wait in a short queue until every
+// group has given its bands; then the frame's specific tonality and total
+// loudness are made from all 53 bands and the frame goes to the sink.
 //
 // Every value is computed with the arithmetic, in the order, of the
 // whole-signal method; only the periodicity spectrum may reorganise its
@@ -18,7 +18,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "ecma/band_bank.h"
+#include "ecma/band_signals.h"
+#include "ecma/frame_sink.h"
 #include "ecma/front_end.h"
 #include "ecma/periodicity.h"
 #include "ecma/tonal_kernels.h"
@@ -31,13 +32,21 @@ namespace {
 
 using qn_ecma::band_count;
 
-// Buffer samples filtered per round, and the samples each band keeps.
-constexpr uint64_t chunk = 8192;
-constexpr uint64_t longest_block = 8192;
-constexpr uint64_t history = longest_block + chunk;
-// Rows a little longer than the history, so that the bank's rows do not
-// share cache sets.
-constexpr uint64_t row_stride = history + 24;
+// The longest block of any group.
+constexpr uint64_t longest_block = qn_ecma_tonal_span;
+
+// Arrays 0 to 2 (tonal and noise loudness, frequency) of the frames that
+// some groups have given and others not yet. The slowest group, of blocks
+// every 2048 samples, gives a frame once the block two after it is in
+// (its own block values wait for the next block, and a frame needs the
+// block after its interval); the fastest, every 256 samples, once the next
+// block is. Since the groups advance at every block end of the fastest,
+// the slowest is at most 15 frames behind it: 16 would do, 64 leaves room.
+constexpr uint64_t pending_frames = 64;
+constexpr uint64_t pending_values = 3 * 53;
+
+// "Not known yet": the block and frame counts before the signal has ended.
+constexpr uint64_t unknown = UINT64_MAX;
 
 // Frame series smoothing: a third-order low-pass with a triple pole and
 // unit gain at zero frequency.
@@ -118,16 +127,25 @@ struct group_run {
     qn_heap_array<band_track> tracks;
 };
 
-struct engine {
-    double *out;
-    uint64_t frames;
-    const double *rows;  // band b's history at rows + b row_stride
-    uint64_t end;        // buffer samples filtered so far
+}  // namespace
+
+struct qn_ecma_tonal_engine {
     const qn_ecma_tonal_kernels *kernels;
     qn_ecma_periodicity periodicity;
+    group_run groups[qn_ecma_tonal_group_count];
+    qn_heap_array<double> blocks;    // a batch of blocks that wrap round the rings, made whole
+    qn_heap_array<double> pending;   // pending_frames x arrays 0 to 2, by frame mod pending_frames
+    double frame[qn_ecma_tonal_values_per_frame];  // the frame handed to the sink
+    uint64_t frames;                 // V once the signal has ended
+    uint64_t done;                   // frames handed to the sink
+    qn_ecma_frame_sink sink;
 };
 
-bool make_group(group_run &run, int g, uint64_t buffer_length) {
+namespace {
+
+using engine = qn_ecma_tonal_engine;
+
+bool make_group(group_run &run, int g) {
     const qn_ecma_tonal_group &group = qn_ecma_tonal_groups[g];
     run.group = &group;
     run.length = group.block_length;
@@ -137,9 +155,9 @@ bool make_group(group_run &run, int g, uint64_t buffer_length) {
     run.filtered = group.last_filtered - group.first_filtered + 1;
     run.outputs = group.last_output - group.first_output + 1;
     run.three_blocks = group.first_output < qn_ecma_tonal_three_block_bands;
-    // Block m ends m hops after the signal start; the last ends at the end
-    // of the buffer.
-    run.blocks = (buffer_length - qn_ecma_tonal_lead) / run.hop + 1;
+    // Block m ends m hops after the signal start; the last ends where the
+    // padded signal ends, which is known at the end.
+    run.blocks = unknown;
     run.next_block = 0;
     run.plan.reset(qn_fft_rplan_make(2 * run.length));
     run.work = qn_alloc_array<double>(uint64_t{batch} * 2 * run.length);
@@ -165,18 +183,20 @@ bool make_group(group_run &run, int g, uint64_t buffer_length) {
     return true;
 }
 
-// The autocorrelations of one block of up to `batch` filtered bands, from
-// `first` on: each normalised and scaled by the block's loudness, into
-// `stored` (lags values per band). Lanes beyond `count` work on spare
-// buffers and are ignored.
-qn_status block_acfs(group_run &run, const engine &e, uint64_t offset, uint32_t first, uint32_t count) {
+// The autocorrelations of the block ending at `block_end` of up to `batch`
+// filtered bands, from `first` on: each normalised and scaled by the
+// block's loudness, into `stored` (lags values per band). Lanes beyond
+// `count` work on spare buffers and are ignored.
+qn_status block_acfs(group_run &run, const engine &e, const qn_ecma_band_signals &bands, uint64_t block_end,
+                     uint32_t first, uint32_t count) {
     const uint32_t n = run.length;
     const qn_ecma_tonal_group &group = *run.group;
     const double *x[batch];
     double *w[batch], *head[batch], *tail[batch];
     for (int s = 0; s < batch; ++s) {
         const uint32_t band = group.first_filtered + first + (s < static_cast<int>(count) ? s : count - 1);
-        x[s] = e.rows + band * row_stride + offset;
+        double *room = &e.blocks[longest_block * static_cast<uint64_t>(s)];
+        x[s] = qn_ecma_band_block(bands, static_cast<int>(band), block_end, n, room);
         w[s] = &run.work[uint64_t{2} * n * s];
         head[s] = &run.head[uint64_t{n + 1} * s];
         tail[s] = &run.tail[uint64_t{n + 1} * s];
@@ -250,8 +270,8 @@ void emit_frames(group_run &run, engine &e, band_track &track, uint64_t known) {
         const double t = static_cast<double>(k % per_hop) / static_cast<double>(per_hop);
         const double a = (1 - t) * track.tonal[i & 1] + t * track.tonal[i2 & 1];
         const double total = (1 - t) * track.total[i & 1] + t * track.total[i2 & 1];
-        const uint64_t at = 53 * k + track.band;
-        e.out[2 * 53 * v + at] = (1 - t) * track.frequency[i & 1] + t * track.frequency[i2 & 1];
+        double *slot = &e.pending[(k % pending_frames) * pending_values + track.band];
+        slot[2 * 53] = (1 - t) * track.frequency[i & 1] + t * track.frequency[i2 & 1];
         const double snr = a / (at_least_zero(total - a) + guard);
         const double a_s = smooth(track.tonal_series, a);
         const double total_s = smooth(track.total_series, total);
@@ -259,8 +279,8 @@ void emit_frames(group_run &run, engine &e, band_track &track, uint64_t known) {
         const double r = snr_s / track.snr_scale;
         const double weight = r > snr_threshold ? 1 - std::exp(-snr_slope * (r - snr_threshold)) : 0.0;
         const double tonal = at_least_zero(weight * a_s);
-        e.out[at] = tonal;
-        e.out[53 * v + at] = at_least_zero(total_s - tonal);
+        slot[0] = tonal;
+        slot[53] = at_least_zero(total_s - tonal);
         ++track.next_frame;
     }
 }
@@ -305,14 +325,13 @@ qn_status block_values(group_run &run, engine &e, uint64_t i) {
 }
 
 // Every block of the group that ends within what has been filtered.
-qn_status advance(group_run &run, engine &e) {
-    while (run.next_block < run.blocks && qn_ecma_tonal_lead + run.next_block * run.hop <= e.end) {
+qn_status advance(group_run &run, engine &e, const qn_ecma_band_signals &bands) {
+    while (run.next_block < run.blocks && run.next_block * run.hop <= bands.end) {
         const uint64_t m = run.next_block;
-        const uint64_t block_end = qn_ecma_tonal_lead + m * run.hop;
-        // Where the block starts in the rows, which end at e.end.
-        const uint64_t offset = history - (e.end - block_end) - run.length;
+        const uint64_t block_end = m * run.hop;
         for (uint32_t j = 0; j < run.filtered; j += batch) {
-            const qn_status s = block_acfs(run, e, offset, j, run.filtered - j < batch ? run.filtered - j : batch);
+            const qn_status s =
+                block_acfs(run, e, bands, block_end, j, run.filtered - j < batch ? run.filtered - j : batch);
             if (s != QN_STATUS_SUCCESS) return s;
         }
         // Averaged over neighbouring bands: each divided by their count,
@@ -336,78 +355,86 @@ qn_status advance(group_run &run, engine &e) {
     return QN_STATUS_SUCCESS;
 }
 
-// Specific tonality and total specific loudness of every frame from its
-// tonal and noise loudness, then the finite test of all five arrays.
-qn_status finish(double *out, uint64_t frames) {
-    const uint64_t plane = 53 * frames;
-    for (uint64_t k = 0; k < frames; ++k) {
-        const double *tonal = out + 53 * k;
-        const double *noise = out + plane + 53 * k;
-        double *tonality = out + 3 * plane + 53 * k;
-        double *loudness = out + 4 * plane + 53 * k;
-        double noise_sum = 0, tonal_max = 0, total_max = 0;
-        for (int b = 0; b < band_count; ++b) {
-            noise_sum += noise[b];
-            // Largest values from 0 on; a NaN never replaces them.
-            if (tonal[b] > tonal_max) tonal_max = tonal[b];
-            if (tonal[b] + noise[b] > total_max) total_max = tonal[b] + noise[b];
-        }
-        const double ratio = tonal_max / (noise_sum + guard);
-        const double q = ratio > ratio_threshold ? 1 - std::exp(-ratio_slope * (ratio - ratio_threshold)) : 0.0;
-        const double exponent = exponent_scale / (total_max + guard) + exponent_floor;
-        for (int b = 0; b < band_count; ++b) {
-            tonality[b] = tonality_calibration * q * tonal[b];
-            const double weighted = noise_weight * noise[b];
-            const double mu = tonal[b] > weighted ? tonal[b] : weighted;
-            loudness[b] = mu > 0 ? mu * std::pow(std::pow(tonal[b] / mu, exponent) + std::pow(weighted / mu, exponent),
-                                                 1 / exponent)
-                                 : 0.0;
-        }
+// Specific tonality and total specific loudness of frame k from its tonal
+// and noise loudness; the frame, checked finite in index order, goes to
+// the sink.
+qn_status deliver(engine &e, uint64_t k) {
+    const double *slot = &e.pending[(k % pending_frames) * pending_values];
+    double *out = e.frame;
+    std::memcpy(out, slot, pending_values * sizeof(double));
+    const double *tonal = out;
+    const double *noise = out + 53;
+    double *tonality = out + 3 * 53;
+    double *loudness = out + 4 * 53;
+    double noise_sum = 0, tonal_max = 0, total_max = 0;
+    for (int b = 0; b < band_count; ++b) {
+        noise_sum += noise[b];
+        // Largest values from 0 on; a NaN never replaces them.
+        if (tonal[b] > tonal_max) tonal_max = tonal[b];
+        if (tonal[b] + noise[b] > total_max) total_max = tonal[b] + noise[b];
     }
-    for (uint64_t i = 0; i < 5 * plane; ++i)
+    const double ratio = tonal_max / (noise_sum + guard);
+    const double q = ratio > ratio_threshold ? 1 - std::exp(-ratio_slope * (ratio - ratio_threshold)) : 0.0;
+    const double exponent = exponent_scale / (total_max + guard) + exponent_floor;
+    for (int b = 0; b < band_count; ++b) {
+        tonality[b] = tonality_calibration * q * tonal[b];
+        const double weighted = noise_weight * noise[b];
+        const double mu = tonal[b] > weighted ? tonal[b] : weighted;
+        loudness[b] =
+            mu > 0 ? mu * std::pow(std::pow(tonal[b] / mu, exponent) + std::pow(weighted / mu, exponent), 1 / exponent)
+                   : 0.0;
+    }
+    for (uint64_t i = 0; i < qn_ecma_tonal_values_per_frame; ++i)
         if (!qn_is_finite(out[i])) return QN_STATUS_NUMERICAL_FAILURE;
+    e.sink.put(e.sink.context, out);
     return QN_STATUS_SUCCESS;
 }
 
 }  // namespace
 
-qn_status qn_ecma_tonal_run(const double *samples, uint64_t n, qn_sound_field field, double *out,
-                            uint64_t frames, qn_simd path) noexcept {
-    qn_ecma_ear_stream ear;
-    const qn_status checked = qn_ecma_ear_stream_init(&ear, samples, n, qn_ecma_tonal_lead,
-                                                      qn_ecma_tonal_multiple, true, field);
-    if (checked != QN_STATUS_SUCCESS) return checked;
-
-    qn_heap_array<double> ear_chunk = qn_alloc_array<double>(chunk);
-    qn_heap_array<double> rows = qn_alloc_array_zeroed<double>(band_count * row_stride);
-    qn_heap_array<qn_ecma_band_bank> bank = qn_alloc_array<qn_ecma_band_bank>(1);
-    engine e{};
-    e.out = out;
-    e.frames = frames;
-    e.rows = rows.get();
-    e.kernels = &qn_ecma_tonal_kernels_for(path);
-    if (!ear_chunk || !rows || !bank || !qn_ecma_periodicity_init(&e.periodicity, path))
-        return QN_STATUS_ALLOCATION_FAILED;
-    group_run groups[qn_ecma_tonal_group_count];
+qn_ecma_tonal_engine *qn_ecma_tonal_engine_make(qn_simd path, const qn_ecma_frame_sink &sink) noexcept {
+    qn_object_ptr<engine> e = qn_make_object<engine>();
+    if (e == nullptr) return nullptr;
+    e->kernels = &qn_ecma_tonal_kernels_for(path);
+    e->frames = unknown;
+    e->done = 0;
+    e->sink = sink;
+    e->blocks = qn_alloc_array<double>(uint64_t{batch} * longest_block);
+    e->pending = qn_alloc_array_zeroed<double>(pending_frames * pending_values);
+    if (!e->blocks || !e->pending || !qn_ecma_periodicity_init(&e->periodicity, path)) return nullptr;
     for (int g = 0; g < qn_ecma_tonal_group_count; ++g)
-        if (!make_group(groups[g], g, ear.length)) return QN_STATUS_ALLOCATION_FAILED;
-    // Fails only for a vector path the processor lacks, which no export asks for.
-    if (!qn_ecma_band_bank_init(bank.get(), 0, band_count, path)) return QN_STATUS_INVALID_ARGUMENT;
-
-    while (e.end < ear.length) {
-        const uint64_t c = ear.length - e.end < chunk ? ear.length - e.end : chunk;
-        for (int b = 0; b < band_count; ++b) {
-            double *row = rows.get() + b * row_stride;
-            std::memmove(row, row + c, (history - c) * sizeof(double));
-        }
-        if (!qn_ecma_ear_stream_read(&ear, ear_chunk.get(), c)) return QN_STATUS_NUMERICAL_FAILURE;
-        if (!qn_ecma_band_bank_run(bank.get(), ear_chunk.get(), c, rows.get() + (history - c), row_stride))
-            return QN_STATUS_NUMERICAL_FAILURE;
-        e.end += c;
-        for (group_run &run : groups) {
-            const qn_status s = advance(run, e);
-            if (s != QN_STATUS_SUCCESS) return s;
-        }
-    }
-    return finish(out, frames);
+        if (!make_group(e->groups[g], g)) return nullptr;
+    return e.release();
 }
+
+void qn_ecma_tonal_engine_free(qn_ecma_tonal_engine *engine) noexcept { qn_free_object(engine); }
+
+uint64_t qn_ecma_tonal_next_block_end(const qn_ecma_tonal_engine &e) noexcept {
+    uint64_t next = UINT64_MAX;
+    for (const group_run &run : e.groups)
+        if (run.next_block < run.blocks && run.next_block * run.hop < next) next = run.next_block * run.hop;
+    return next;
+}
+
+qn_status qn_ecma_tonal_advance(qn_ecma_tonal_engine *e, const qn_ecma_band_signals &bands) noexcept {
+    for (group_run &run : e->groups) {
+        const qn_status s = advance(run, *e, bands);
+        if (s != QN_STATUS_SUCCESS) return s;
+    }
+    // Every output band of a group has given the same frames.
+    uint64_t complete = UINT64_MAX;
+    for (const group_run &run : e->groups)
+        if (run.tracks[0].next_frame < complete) complete = run.tracks[0].next_frame;
+    for (; e->done < complete; ++e->done) {
+        const qn_status s = deliver(*e, e->done);
+        if (s != QN_STATUS_SUCCESS) return s;
+    }
+    return QN_STATUS_SUCCESS;
+}
+
+void qn_ecma_tonal_set_end(qn_ecma_tonal_engine *e, uint64_t n) noexcept {
+    e->frames = qn_ecma_tonal_frames(n);
+    for (group_run &run : e->groups) run.blocks = qn_ecma_tonal_padded_end(n) / run.hop + 1;
+}
+
+uint64_t qn_ecma_tonal_frames_done(const qn_ecma_tonal_engine &e) noexcept { return e.done; }

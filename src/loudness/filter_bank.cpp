@@ -69,7 +69,7 @@ qn_status qn_third_octave_levels_with(qn_simd path, const double *samples, uint6
     return QN_STATUS_SUCCESS;
 }
 
-void qn_band_levels(const double *powers, double *levels) noexcept {
+void qn_levels_of_powers(const double *powers, double *levels) noexcept {
     for (int b = 0; b < band_count; ++b) levels[b] = powers[b] + 1e-12;
     qn_log10_n(qn_simd_best(), levels, levels, band_count);
     for (int b = 0; b < band_count; ++b) levels[b] = 10.0 * (levels[b] + qn_level_offset);
@@ -81,7 +81,7 @@ bool qn_levels_of_power_sums(const double *sums, uint64_t count, double *levels)
     const double averaged = static_cast<double>(count);
     double powers[band_count];
     for (int b = 0; b < band_count; ++b) powers[b] = sums[b] / averaged;
-    qn_band_levels(powers, levels);
+    qn_levels_of_powers(powers, levels);
     return true;
 }
 
@@ -119,4 +119,13 @@ bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const doubl
 
 bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::size_t count) noexcept {
     return qn_smoothed_bank_run_with(qn_simd_best(), bank, samples, count);
+}
+
+bool qn_band_power_run_with(qn_simd path, qn_band_power_bank *bank, const double *samples,
+                            std::size_t count) noexcept {
+    switch (path) {
+    case qn_simd::avx512: return widest::band_power_run(bank, samples, count);
+    case qn_simd::avx2: return wide::band_power_run(bank, samples, count);
+    default: return plain::band_power_run(bank, samples, count);
+    }
 }

@@ -62,10 +62,29 @@ bool qn_smoothed_bank_run(qn_smoothed_bank *bank, const double *samples, std::si
 bool qn_smoothed_bank_run_with(qn_simd path, qn_smoothed_bank *bank, const double *samples,
                                std::size_t count, bool power_sums = false) noexcept;
 
+// Running state of the filter bank for band powers over consecutive
+// intervals, band-major like qn_smoothed_bank; all zero is the state at rest.
+// It lives in a meter's heap block, which has the heap's alignment only, so
+// it asks for no more (the kernels load and store it unaligned, once a run).
+struct qn_band_power_bank {
+    double w1[3][qn_third_octave_lanes];  // w[n-1] of sections 1-3
+    double w2[3][qn_third_octave_lanes];  // w[n-2] of sections 1-3
+    // Sums of the squared outputs in sample order: since sample 0 (the
+    // stationary method's sums, bit for bit), and since the current
+    // interval began (the caller sets them to 0 when it does).
+    double total[qn_third_octave_lanes];
+    double interval[qn_third_octave_lanes];
+};
+
+// Runs `count` samples through the bank on a vector path (which must be
+// available), adding to both sums. False when a sum is not finite.
+bool qn_band_power_run_with(qn_simd path, qn_band_power_bank *bank, const double *samples,
+                            std::size_t count) noexcept;
+
 // Band levels (dB) of 28 mean-square band powers (Pa^2), 10 log10(p +
 // 1e-12) + 93.98 dB. The logarithms come from the vector kernels, which
 // agree with the C library's within 1e-15 relative on every path alike.
-void qn_band_levels(const double *powers, double *levels) noexcept;
+void qn_levels_of_powers(const double *powers, double *levels) noexcept;
 
 // Band levels (dB) from power sums over `count` samples, as
 // qn_third_octave_levels gives them. False when a sum is not finite.

@@ -90,7 +90,7 @@ bool loudness_step(qn_loudness_time_state &s, uint64_t last, double *loudness, d
     alignas(32) double decayed[decay_padded];
     double levels[qn_third_octave_band_count];
     double pattern[qn_bark_point_count];
-    qn_band_levels(s.bank.s[2], levels);
+    qn_levels_of_powers(s.bank.s[2], levels);
     qn_core_loudness(levels, s.field, core);
     for (int k = 0; k < qn_core_band_count; ++k) {
         if (!qn_is_finite(core[k])) return false;

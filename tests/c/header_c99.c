@@ -182,6 +182,124 @@ int main(void) {
         expect(status == QN_STATUS_SUCCESS && roughness > 0.0, "single value of a series");
     }
 
+    {
+        /* The AM tone of 15360 samples again: roughness and loudness in one
+         * pass, then through a stream in two blocks; both give the
+         * roughness above. */
+        static double am[15360];
+        static double rough[17 * 53], again[17 * 53], loud[61 * 53];
+        qn_ecma_stream *stream = NULL;
+        uint64_t frames = 0, read = 0;
+        for (i = 0; i < 15360; ++i)
+            am[i] = 0.028 * (1.0 + sin(6.283185307179586 * 70.0 * i / 48000.0)) *
+                    sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_roughness_ecma(am, 15360, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, rough, 17 * 53, &frames);
+        expect(status == QN_STATUS_SUCCESS, "ECMA-418-2 roughness for the one pass");
+        status = qn_ecma_analysis(am, 15360, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, NULL, 0, loud, 61 * 53,
+                                  again, 17 * 53);
+        expect(status == QN_STATUS_SUCCESS && memcmp(rough, again, sizeof rough) == 0 && loud[60 * 53 + 17] > 0.0,
+               "ECMA-418-2 one pass");
+
+        status = qn_ecma_stream_create(QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, QN_ECMA_ROUGHNESS | QN_ECMA_LOUDNESS,
+                                       &stream);
+        expect(status == QN_STATUS_SUCCESS && stream != NULL, "ECMA-418-2 stream create");
+        status = qn_ecma_stream_add(stream, am, 10000);
+        expect(status == QN_STATUS_SUCCESS, "ECMA-418-2 stream add");
+        status = qn_ecma_stream_add(stream, am + 10000, 5360);
+        expect(status == QN_STATUS_SUCCESS, "ECMA-418-2 stream add, second block");
+        status = qn_ecma_stream_finish(stream);
+        expect(status == QN_STATUS_SUCCESS, "ECMA-418-2 stream finish");
+        status = qn_ecma_stream_frame_count(stream, QN_ECMA_ROUGHNESS, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 17, "ECMA-418-2 stream frame count");
+        status = qn_ecma_stream_read(stream, QN_ECMA_ROUGHNESS, again, 17 * 53, &read);
+        expect(status == QN_STATUS_SUCCESS && read == 17 && memcmp(rough, again, sizeof rough) == 0,
+               "ECMA-418-2 stream read");
+        qn_ecma_stream_destroy(stream);
+    }
+
+    {
+        /* 70000 samples (1.46 s, just over the shortest signal) of a 1 kHz
+         * tone of 60 dB SPL, fully modulated at 4 Hz: 73 frames of 53 bands
+         * of ECMA-418-2 fluctuation strength, rising from 0. */
+        static double am[70000];
+        static double specific[73 * QN_ECMA_BANDS];
+        uint64_t frames = 0;
+        double peak = 0.0;
+        for (i = 0; i < 70000; ++i)
+            am[i] = 0.0231 * (1.0 + sin(6.283185307179586 * 4.0 * i / 48000.0)) *
+                    sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_ecma_fluctuation_frame_count(70000, QN_SAMPLE_RATE, &frames);
+        expect(status == QN_STATUS_SUCCESS && frames == 73, "ECMA-418-2 fluctuation frame count");
+        status = qn_fluctuation_ecma(am, 70000, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, specific,
+                                     73 * QN_ECMA_BANDS, &frames);
+        for (i = 0; i < 73 * QN_ECMA_BANDS; ++i)
+            if (specific[i] > peak) peak = specific[i];
+        expect(status == QN_STATUS_SUCCESS && frames == 73 && specific[0] == 0.0 && peak > 0.0,
+               "ECMA-418-2 fluctuation strength");
+    }
+
+    {
+        /* Loudness level, band levels and the sharpness weightings. */
+        static double tone[9600];
+        static double band_series[2 * QN_THIRD_OCTAVE_BANDS];
+        double bands[QN_THIRD_OCTAVE_BANDS];
+        double phon = 0.0, sharp = 0.0, din = 0.0;
+        qn_band_level_meter *meter = NULL;
+        uint64_t points = 0;
+        for (i = 0; i < 9600; ++i) tone[i] = 0.02 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_loudness_level(2.0, &phon);
+        expect(status == QN_STATUS_SUCCESS && phon > 49.99 && phon < 50.01, "loudness level");
+        status = qn_band_level_point_count(9600, QN_SAMPLE_RATE, 4800, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "band level point count");
+        status = qn_band_levels(tone, 9600, QN_SAMPLE_RATE, 4800, bands, QN_THIRD_OCTAVE_BANDS, band_series,
+                                2 * QN_THIRD_OCTAVE_BANDS, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2 && bands[16] > 55.0 && bands[16] < 58.0, "band levels");
+        status = qn_band_level_meter_create(QN_SAMPLE_RATE, 4800, &meter);
+        expect(status == QN_STATUS_SUCCESS && meter != NULL, "band level meter create");
+        status = qn_band_level_meter_point_count(meter, 9600, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "band level meter point count");
+        status = qn_band_level_meter_add(meter, tone, 9600, band_series, 2 * QN_THIRD_OCTAVE_BANDS, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "band level meter add");
+        status = qn_band_level_meter_levels(meter, bands, QN_THIRD_OCTAVE_BANDS);
+        expect(status == QN_STATUS_SUCCESS && bands[16] > 55.0, "band level meter levels");
+        qn_band_level_meter_destroy(meter);
+        status = qn_loudness_stationary(tone, 9600, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, &loudness, specific,
+                                        QN_BARK_POINTS);
+        expect(status == QN_STATUS_SUCCESS, "stationary loudness for sharpness");
+        status = qn_sharpness(specific, QN_BARK_POINTS, QN_SHARPNESS_BISMARCK, &sharp);
+        expect(status == QN_STATUS_SUCCESS && sharp > 0.0, "sharpness, von Bismarck");
+        status = qn_sharpness(specific, QN_BARK_POINTS, QN_SHARPNESS_DIN, &sharp);
+        expect(status == QN_STATUS_SUCCESS && qn_sharpness_din(specific, QN_BARK_POINTS, &din) == QN_STATUS_SUCCESS &&
+                   sharp == din,
+               "sharpness, DIN");
+    }
+
+    {
+        /* 1 s of a 1 kHz sine of 1 Pa RMS: 93.98 dB, 99 points. */
+        static double tone[48000];
+        static double laf[99], las[99];
+        double levels[QN_SOUND_LEVELS];
+        qn_sound_level_meter *meter = NULL;
+        uint64_t points = 0, first = 0, second = 0;
+        for (i = 0; i < 48000; ++i) tone[i] = 1.4142135623730951 * sin(6.283185307179586 * 1000.0 * i / 48000.0);
+        status = qn_sound_level_point_count(48000, QN_SAMPLE_RATE, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 99, "sound level point count");
+        status = qn_sound_levels(tone, 48000, QN_SAMPLE_RATE, levels, QN_SOUND_LEVELS, laf, 99, las, 99, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 99 && fabs(levels[QN_LEVEL_LAEQ] - 93.98) < 0.01,
+               "sound levels");
+        status = qn_sound_level_meter_create(QN_SAMPLE_RATE, &meter);
+        expect(status == QN_STATUS_SUCCESS && meter != NULL, "sound level meter create");
+        status = qn_sound_level_meter_point_count(meter, 1000, &points);
+        expect(status == QN_STATUS_SUCCESS && points == 2, "sound level meter point count");
+        status = qn_sound_level_meter_add(meter, tone, 1000, laf, 99, NULL, 0, &first);
+        expect(status == QN_STATUS_SUCCESS && first == 2, "sound level meter add");
+        status = qn_sound_level_meter_add(meter, tone + 1000, 47000, laf + first, 99 - first, NULL, 0, &second);
+        expect(status == QN_STATUS_SUCCESS && first + second == 99, "sound level meter add, second block");
+        status = qn_sound_level_meter_levels(meter, levels, QN_SOUND_LEVELS);
+        expect(status == QN_STATUS_SUCCESS && fabs(levels[QN_LEVEL_LCEQ] - 93.98) < 0.01, "sound level meter levels");
+        qn_sound_level_meter_destroy(meter);
+    }
+
     if (failures == 0) printf("header_c99: all exports answer from C99\n");
     return failures == 0 ? 0 : 1;
 }

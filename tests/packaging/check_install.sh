@@ -15,6 +15,12 @@ mkdir -p "$work"
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
+# The tool comes with its manual page.
+if [ -x "$prefix/bin/quarnelo" ] && ! grep -q '^\.TH QUARNELO 1' "$prefix/share/man/man1/quarnelo.1"; then
+    echo "the quarnelo tool is installed without share/man/man1/quarnelo.1" >&2
+    exit 1
+fi
+
 echo "== find_package(quarnelo)"
 cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" \

@@ -1,5 +1,5 @@
-// ECMA-418-2 loudness against the method's calibration and an analyser's
-// values, its specific loudness against the power sum of tonal and noise
+// ECMA-418-2 loudness (its calibration and an analyser's values are rows of
+// cases.md): its specific loudness against the power sum of tonal and noise
 // parts, and the reductions over bands and time against their literal
 // forms (tests/support/ecma_aggregate_literal.h); equal ears give one
 // ear's results.
@@ -62,22 +62,6 @@ double frame_largest(const double *tonal, const double *noise, uint64_t l) {
 }
 
 }  // namespace
-
-// The calibration: a 1 kHz tone of 40 dB SPL is 1 sone_HMS.
-TEST(EcmaLoudnessReference, OneKilohertzAtFortyDecibelsIsOneSone) {
-    const auto r = loudness_of(tone_at(1000, 40, 5 * 48000));
-    EXPECT_EQ(r.frames, 939u);
-    EXPECT_NEAR(r.value, 1.0, 1e-4);
-    EXPECT_NEAR(r.averaged[17], 0.3477, 5e-5);  // 9 Bark; the analyser: 0.347721
-    for (uint64_t l = 87; l < r.frames; ++l) EXPECT_NEAR(r.series[l], 1.0, 1e-3) << "frame " << l;
-    EXPECT_EQ(r.series[0], 0.0);
-}
-
-TEST(EcmaLoudnessReference, AmplitudeModulatedToneAnalyserValues) {
-    const auto r = loudness_of(modulated(1000, 70, 60, 5 * 48000));
-    EXPECT_NEAR(r.value, 2.387, 0.005);        // the analyser: 2.3869
-    EXPECT_NEAR(r.averaged[17], 0.6177, 5e-4);  // 9 Bark
-}
 
 // Array 4 of the tonal analysis is the power sum of the tonal and weighted
 // noise loudness; a band without one of the two parts has exactly the

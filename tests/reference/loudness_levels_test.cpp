@@ -1,15 +1,11 @@
-// Loudness from third-octave levels against the model's reference values,
-// and the properties every pattern must have.
+// Loudness from third-octave levels: the properties every pattern must have
+// (the reference values are rows of cases.md).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <numeric>
 #include <vector>
 
 #include "quarnelo.h"
-#include "support/expect.h"
-
-using qn_test::near_relative;
 
 namespace {
 struct Result {
@@ -30,23 +26,6 @@ std::vector<double> single_band(int band, double level) {
     return levels;
 }
 }  // namespace
-
-TEST(LoudnessFromLevelsReference, Tone40dBAt1kHz) {
-    const auto levels = single_band(16, 40.0);
-    const Result free = loudness_of(levels, QN_SOUND_FIELD_FREE);
-    const Result diffuse = loudness_of(levels, QN_SOUND_FIELD_DIFFUSE);
-    EXPECT_TRUE(near_relative(free.loudness, 0.9267905546375188, 1e-12));
-    EXPECT_TRUE(near_relative(diffuse.loudness, 1.1600535491072064, 1e-12));
-    const auto peak = std::max_element(free.specific.begin(), free.specific.end());
-    EXPECT_EQ(peak - free.specific.begin(), 79) << "peak at 8.0 Bark";
-    EXPECT_TRUE(near_relative(*peak, 0.33648578290822134, 1e-12));
-}
-
-TEST(LoudnessFromLevelsReference, Flat60dB) {
-    const std::vector<double> levels(28, 60.0);
-    EXPECT_TRUE(near_relative(loudness_of(levels, QN_SOUND_FIELD_FREE).loudness, 31.938752679754828, 1e-12));
-    EXPECT_TRUE(near_relative(loudness_of(levels, QN_SOUND_FIELD_DIFFUSE).loudness, 33.8658833844252, 1e-12));
-}
 
 TEST(LoudnessFromLevelsReference, BelowThresholdIsExactlyZero) {
     for (double level : {-100.0, -20.0, -10.0}) {
@@ -92,11 +71,9 @@ TEST(LoudnessFromLevelsReference, TotalIsTheIntegralOfThePattern) {
     }
 }
 
-TEST(LoudnessFromLevelsReference, FortyPhonIsAboutOneSone) {
-    // 40 dB at 1 kHz is 1 sone by definition of the scale; the third-octave
-    // approximation lands within 10 %.
-    EXPECT_NEAR(loudness_of(single_band(16, 40.0), QN_SOUND_FIELD_FREE).loudness, 1.0, 0.1);
-    // Each 10 dB above 40 dB roughly doubles the loudness of a 1 kHz tone.
+TEST(LoudnessFromLevelsReference, TenDecibelsDoubleTheLoudness) {
+    // Each 10 dB above 40 dB roughly doubles the loudness of a 1 kHz tone
+    // (40 dB being 1 sone: cases.md).
     const double at60 = loudness_of(single_band(16, 60.0), QN_SOUND_FIELD_FREE).loudness;
     const double at70 = loudness_of(single_band(16, 70.0), QN_SOUND_FIELD_FREE).loudness;
     EXPECT_NEAR(at70 / at60, 2.0, 0.2);

@@ -1,7 +1,7 @@
-// ECMA-418-2 roughness against its calibration and against the method
-// computed literally (tests/support/ecma_rough_literal.h): bit for bit where
-// the engine does the same arithmetic, within 1e-9 where it reorganises the
-// transforms.
+// ECMA-418-2 roughness against the method computed literally
+// (tests/support/ecma_rough_literal.h): bit for bit where the engine does the
+// same arithmetic, within 1e-9 where it reorganises the transforms. Its
+// calibration, 1 asper, is a row of cases.md.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -117,23 +117,12 @@ std::vector<double> totals(const std::vector<double> &specific) {
     return r;
 }
 
-TEST(EcmaRoughnessReference, OneAsperCalibration) {
-    // 1 kHz fully modulated at 70 Hz, 60 dB: 1 asper by the method's own
-    // calibration, once the smoothing has settled (after 0.3 s).
-    const auto x = modulated(1000, 70, 60, 96000);
-    std::vector<double> out(bands * qn_ecma_rough_frames(x.size()));
+TEST(EcmaRoughnessReference, FastSlowAndNoModulationAreLessRough) {
+    // Beside the calibration tone (1 asper at 70 Hz: cases.md), fast and
+    // slow modulation are less rough; the same tone unmodulated is hardly
+    // rough at all.
+    std::vector<double> out(bands * qn_ecma_rough_frames(96000));
     uint64_t frames = 0;
-    ASSERT_EQ(qn_roughness_ecma(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, out.data(), out.size(), &frames),
-              QN_STATUS_SUCCESS);
-    const auto r = totals(out);
-    for (std::size_t k = 15; k < r.size(); ++k) {
-        EXPECT_NEAR(r[k], 1.0, 0.1) << "frame " << k;
-        if (k >= 25) {
-            EXPECT_NEAR(r[k], 1.0, 0.01) << "frame " << k;
-        }
-    }
-    // Fast and slow modulation are less rough; the same tone unmodulated
-    // is hardly rough at all.
     for (double rate : {10.0, 300.0}) {
         const auto y = modulated(1000, rate, 60, 96000);
         ASSERT_EQ(qn_roughness_ecma(y.data(), y.size(), 48000, QN_SOUND_FIELD_FREE, out.data(), out.size(), &frames),

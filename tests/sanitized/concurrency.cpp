@@ -114,6 +114,105 @@ std::vector<double> analyse(const std::vector<double> &x) {
         return {};
     all.insert(all.end(), averaged.begin(), averaged.end());
     all.push_back(value);
+    // Roughness through the one-pass call, and tonality and roughness
+    // through a stream of this thread's own, fed in uneven blocks and read
+    // as it goes.
+    const uint64_t tonal_frames = frames;
+    std::vector<double> rough(re.size());
+    if (qn_ecma_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, nullptr, 0, nullptr, 0, rough.data(),
+                         rough.size()) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), rough.begin(), rough.end());
+    qn_ecma_stream *stream = nullptr;
+    if (qn_ecma_stream_create(48000, QN_SOUND_FIELD_DIFFUSE, QN_ECMA_TONALITY | QN_ECMA_ROUGHNESS, &stream) !=
+        QN_STATUS_SUCCESS)
+        return {};
+    std::vector<double> streamed(265 * tonal_frames + re.size());
+    uint64_t tonal_read = 0, rough_read = 0;
+    at = 0;
+    bool ok = true, ended = false;
+    for (std::size_t block = 1; ok && !ended; block = block * 5 + 3) {
+        const std::size_t len = std::min(block, x.size() - at);
+        ok = qn_ecma_stream_add(stream, x.data() + at, len) == QN_STATUS_SUCCESS;
+        at += len;
+        ended = at == x.size();
+        if (ok && ended) ok = qn_ecma_stream_finish(stream) == QN_STATUS_SUCCESS;
+        uint64_t got = 0;
+        ok = ok && qn_ecma_stream_read(stream, QN_ECMA_TONALITY, streamed.data() + 265 * tonal_read,
+                                       265 * (tonal_frames - tonal_read), &got) == QN_STATUS_SUCCESS;
+        tonal_read += got;
+        double *rough_at = streamed.data() + 265 * tonal_frames + 53 * rough_read;
+        ok = ok && qn_ecma_stream_read(stream, QN_ECMA_ROUGHNESS, rough_at, re.size() - 53 * rough_read, &got) ==
+                       QN_STATUS_SUCCESS;
+        rough_read += got;
+    }
+    qn_ecma_stream_destroy(stream);
+    if (!ok || tonal_read != tonal_frames || 53 * rough_read != re.size()) return {};
+    all.insert(all.end(), streamed.begin(), streamed.end());
+
+    // ECMA-418-2 fluctuation strength needs more than 65536 samples: the
+    // signal four times over.
+    std::vector<double> longer;
+    for (int r = 0; r < 4; ++r) longer.insert(longer.end(), x.begin(), x.end());
+    if (qn_ecma_fluctuation_frame_count(longer.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> fluctuation(53 * frames);
+    if (qn_fluctuation_ecma(longer.data(), longer.size(), 48000, QN_SOUND_FIELD_FREE, fluctuation.data(),
+                            fluctuation.size(), &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), fluctuation.begin(), fluctuation.end());
+
+    // Sound levels and band levels, in one call and through meters of this
+    // thread's own; loudness level and every sharpness weighting.
+    if (qn_sound_level_point_count(x.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> sound(QN_SOUND_LEVELS), laf(frames), las(frames);
+    if (qn_sound_levels(x.data(), x.size(), 48000, sound.data(), sound.size(), laf.data(), frames, las.data(), frames,
+                        &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), sound.begin(), sound.end());
+    all.insert(all.end(), laf.begin(), laf.end());
+    all.insert(all.end(), las.begin(), las.end());
+    qn_sound_level_meter *levels_meter = nullptr;
+    if (qn_sound_level_meter_create(48000, &levels_meter) != QN_STATUS_SUCCESS) return {};
+    qn_band_level_meter *bands_meter = nullptr;
+    if (qn_band_level_meter_create(48000, 4800, &bands_meter) != QN_STATUS_SUCCESS) {
+        qn_sound_level_meter_destroy(levels_meter);
+        return {};
+    }
+    at = 0;
+    bool fed = true;
+    for (std::size_t block = 5; at < x.size(); block = block * 2 + 7) {
+        const std::size_t len = std::min(block, x.size() - at);
+        std::vector<double> f(len / 480 + 1), b((len / 4800 + 1) * 28);
+        uint64_t points = 0;
+        fed = fed && qn_sound_level_meter_add(levels_meter, x.data() + at, len, f.data(), f.size(), nullptr, 0,
+                                              &points) == QN_STATUS_SUCCESS;
+        all.insert(all.end(), f.begin(), f.begin() + static_cast<std::ptrdiff_t>(points));
+        fed = fed && qn_band_level_meter_add(bands_meter, x.data() + at, len, b.data(), b.size(), &points) ==
+                         QN_STATUS_SUCCESS;
+        all.insert(all.end(), b.begin(), b.begin() + static_cast<std::ptrdiff_t>(points * 28));
+        at += len;
+    }
+    double bands[28];
+    fed = fed && qn_sound_level_meter_levels(levels_meter, sound.data(), sound.size()) == QN_STATUS_SUCCESS &&
+          qn_band_level_meter_levels(bands_meter, bands, 28) == QN_STATUS_SUCCESS;
+    qn_sound_level_meter_destroy(levels_meter);
+    qn_band_level_meter_destroy(bands_meter);
+    if (!fed) return {};
+    all.insert(all.end(), sound.begin(), sound.end());
+    all.insert(all.end(), bands, bands + 28);
+    if (qn_band_level_point_count(x.size(), 48000, 4800, &frames) != QN_STATUS_SUCCESS) return {};
+    std::vector<double> band_series(frames * 28);
+    if (qn_band_levels(x.data(), x.size(), 48000, 4800, bands, 28, band_series.data(), band_series.size(),
+                       &frames) != QN_STATUS_SUCCESS)
+        return {};
+    all.insert(all.end(), band_series.begin(), band_series.end());
+    double phon = 0;
+    if (qn_loudness_level(loudness, &phon) != QN_STATUS_SUCCESS) return {};
+    all.push_back(phon);
+    for (qn_sharpness_weighting w : {QN_SHARPNESS_BISMARCK, QN_SHARPNESS_FASTL, QN_SHARPNESS_AURES}) {
+        if (qn_sharpness(specific, 240, w, &sharpness) != QN_STATUS_SUCCESS) return {};
+        all.push_back(sharpness);
+    }
 
     double levels[28];
     for (int b = 0; b < 28; ++b) levels[b] = 40.0 + b;

@@ -12,6 +12,11 @@
 
 namespace qn_test {
 
+// The same doubles, bit for bit (so -0 is not 0, and a NaN may equal itself).
+inline bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
 // |got - expected| <= rel * |expected| (or <= rel when expected is 0).
 inline ::testing::AssertionResult near_relative(double got, double expected, double rel) {
     const double scale = expected == 0 ? 1.0 : std::fabs(expected);

@@ -45,8 +45,27 @@ std::vector<double> reference_third_octave_levels(const double *x, uint64_t coun
     }
     // The level formula is the library's own, checked against the C
     // library elsewhere; the band powers are what this compares.
-    qn_band_levels(levels.data(), levels.data());
+    qn_levels_of_powers(levels.data(), levels.data());
     return levels;
+}
+
+std::vector<double> reference_band_level_series(const double *x, uint64_t count, uint64_t step) {
+    const uint64_t intervals = count / step;
+    std::vector<double> powers(intervals * 28);
+    for (int b = 0; b < 28; ++b) {
+        band_filter f{b};
+        double sum = 0;
+        for (uint64_t n = 0; n < intervals * step; ++n) {
+            const double y = f.step(x[n]);
+            sum += y * y;
+            if ((n + 1) % step == 0) {
+                powers[(n / step) * 28 + b] = sum / static_cast<double>(step);
+                sum = 0;
+            }
+        }
+    }
+    for (uint64_t k = 0; k < intervals; ++k) qn_levels_of_powers(&powers[k * 28], &powers[k * 28]);
+    return powers;
 }
 
 time_result reference_loudness_time(const double *x, uint64_t count, qn_sound_field field) {
@@ -87,7 +106,7 @@ time_result reference_loudness_time(const double *x, uint64_t count, qn_sound_fi
         }
         if (n % 24 != 0) continue;
         double levels[28], core[21], decayed[21], pattern[240];
-        qn_band_levels(s3, levels);
+        qn_levels_of_powers(s3, levels);
         qn_core_loudness(levels, field, core);
         for (int k = 0; k < 21; ++k) {
             if (!qn_is_finite(core[k])) return fail();

@@ -15,6 +15,10 @@ namespace qn_test {
 // Band levels in dB, or an empty vector on a numerical failure.
 std::vector<double> reference_third_octave_levels(const double *x, uint64_t count, uint64_t skip);
 
+// The levels of every whole interval of `step` samples (28 per interval,
+// interval-major), the bank running on through the whole signal.
+std::vector<double> reference_band_level_series(const double *x, uint64_t count, uint64_t step);
+
 struct time_result {
     qn_status status = QN_STATUS_SUCCESS;
     std::vector<double> loudness;  // one per frame

@@ -72,6 +72,15 @@ std::vector<double> pink_noise(double rms_pa, std::size_t count, uint64_t seed) 
     return x;
 }
 
+std::vector<double> busy_with_gap(std::size_t count, uint64_t seed) {
+    auto x = pink_noise(0.2, count, seed);
+    const auto tone = am_tone(1000, 70, 1.0, 0.5, count);
+    const auto low = sine(40, 2.0, count);
+    for (std::size_t i = 0; i < count; ++i) x[i] += tone[i] + low[i];
+    for (std::size_t i = count / 3; i < count / 2; ++i) x[i] = 0;
+    return x;
+}
+
 double rms_for_level(double level_db) { return 2e-5 * std::pow(10.0, level_db / 20.0); }
 
 }  // namespace qn_test

@@ -45,6 +45,11 @@ std::vector<double> white_noise(double rms_pa, std::size_t count, uint64_t seed 
 // Pink noise (-3 dB per octave) of RMS `rms_pa`.
 std::vector<double> pink_noise(double rms_pa, std::size_t count, uint64_t seed = 1);
 
+// Something in every band, with a gap: pink noise of RMS 0.2 Pa, a 1 kHz
+// tone of 0.5 Pa fully modulated at 70 Hz and a 40 Hz tone of 2 Pa,
+// silent from n / 3 to n / 2.
+std::vector<double> busy_with_gap(std::size_t count, uint64_t seed);
+
 // RMS of a pressure, in pascal, for a level in dB re 20 uPa.
 double rms_for_level(double level_db);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ecma/band_bank.h"
+#include "ecma/band_signals.h"
 #include "ecma/front_end.h"
 #include "base/alloc.h"
 #include "support/alloc_hook.h"
@@ -399,5 +400,58 @@ TEST(EcmaBandBank, RefusesBadRangesAndReportsNonFiniteOutput) {
         // Once a state holds a NaN, every later output is NaN.
         x[10] = 0.01;
         EXPECT_FALSE(qn_ecma_band_bank_run(&bank, x.data(), 64, rows.data(), 64)) << qn_simd_name(path);
+    }
+}
+
+// The band signals that every metric reads, made once in pieces, are the
+// sequences each metric's own buffer gives through the whole-buffer
+// filters: the tonal analysis' (8192 leading zeros, padded at the end) and
+// roughness' (16384 leading zeros). Leading zeros leave the filters at
+// rest, so the buffers agree from the signal on, and before it the band
+// signals are zero as the buffers are. Compared by value: a filter at rest
+// may hold zeros of either sign, and from the first sample that is not
+// zero on every value is the same bits.
+TEST(EcmaBandSignals, EveryMetricReadsTheSequencesOfItsOwnBuffer) {
+    auto x = qn_test::pink_noise(0.2, 20011, 4);
+    std::fill(x.begin(), x.begin() + 300, 0.0);  // a signal that starts with silence
+    struct Lead {
+        uint64_t lead, multiple;
+        bool pad;
+    };
+    const Lead leads[] = {{8192, 2048, true}, {16384, 4096, false}};
+    for (qn_sound_field field : {QN_SOUND_FIELD_FREE, QN_SOUND_FIELD_DIFFUSE}) {
+        qn_ecma_band_signals bands;
+        ASSERT_TRUE(qn_ecma_band_signals_init(&bands, field, 16384, qn_simd_best()));
+        std::vector<std::vector<double>> got(53);  // position -16384 on
+        const auto keep = [&](uint64_t from) {     // the ring's samples from `from` to the end
+            for (int b = 0; b < 53; ++b)
+                for (uint64_t p = from; p < bands.end; ++p)
+                    got[b].push_back(qn_ecma_band_row(bands, b)[p % bands.span]);
+        };
+        for (int b = 0; b < 53; ++b) got[b].assign(16384, 0.0);
+        const std::size_t sizes[] = {1, 4095, 300, 7000, 2};
+        std::size_t at = 0;
+        for (std::size_t k = 0; at < x.size(); ++k) {
+            const std::size_t n = std::min(sizes[k % std::size(sizes)], x.size() - at);
+            ASSERT_TRUE(qn_ecma_band_signals_run(&bands, x.data() + at, n));
+            keep(at);
+            at += n;
+        }
+        ASSERT_TRUE(qn_ecma_band_signals_run(&bands, nullptr, 5000));  // the tonal analysis' padding
+        keep(at);
+        for (const Lead &l : leads) {
+            qn_status status;
+            const auto ear = whole_ear(x, l.lead, l.multiple, l.pad, field, &status);
+            ASSERT_EQ(status, QN_STATUS_SUCCESS);
+            std::vector<double> whole(ear.length);
+            const uint64_t compared = std::min<uint64_t>(ear.length, got[0].size() - 16384 + l.lead);
+            for (int b = 0; b < 53; ++b) {
+                ASSERT_EQ(qn_ecma_auditory_filter(ear.data.get(), ear.length, b, whole.data()), QN_STATUS_SUCCESS);
+                // Buffer index i is position i - lead, at 16384 + i - lead in `got`.
+                for (uint64_t i = 0; i < compared; ++i)
+                    ASSERT_EQ(got[b][16384 + i - l.lead], whole[i])
+                        << "lead " << l.lead << ", field " << field << ", band " << b << ", index " << i;
+            }
+        }
     }
 }

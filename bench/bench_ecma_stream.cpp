@@ -1,0 +1,91 @@
+// The ECMA-418-2 metrics together. A stream of tonality, its loudness and
+// roughness fed one second at a time and read after every block, at 6, 60
+// and 600 s of signal: its real-time factor and the most heap the library
+// held (peak_MiB, from the benchmarks' counting allocator; the caller's
+// blocks and read buffers are not part of it). Then tonality and roughness
+// of 6 s in one pass (qn_ecma_analysis) against the two exports one after
+// the other, with the most heap held.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "bench_support.h"
+#include "quarnelo.h"
+
+using qn_bench::set_realtime;
+using qn_bench::tone_over_noise;
+
+namespace {
+
+constexpr qn_ecma_metric all_metrics = QN_ECMA_TONALITY | QN_ECMA_LOUDNESS | QN_ECMA_ROUGHNESS;
+
+// Reads what waits of one metric.
+bool drain(qn_ecma_stream *s, qn_ecma_metric metric, std::vector<double> &buffer) {
+    uint64_t got = 0;
+    do {
+        if (qn_ecma_stream_read(s, metric, buffer.data(), buffer.size(), &got) != QN_STATUS_SUCCESS) return false;
+    } while (got > 0);
+    return true;
+}
+
+}  // namespace
+
+static void BM_EcmaStream(benchmark::State &state) {
+    // Ten seconds of signal, fed round and round.
+    static const auto x = tone_over_noise(10 * 48000);
+    const uint64_t seconds = static_cast<uint64_t>(state.range(0));
+    std::vector<double> buffer(265 * 64);
+    qn_bench::reset_heap_peak();
+    for (auto _ : state) {
+        qn_ecma_stream *s = nullptr;
+        if (qn_ecma_stream_create(48000, QN_SOUND_FIELD_FREE, all_metrics, &s) != QN_STATUS_SUCCESS) {
+            state.SkipWithError("create failed");
+            break;
+        }
+        bool ok = true;
+        for (uint64_t t = 0; ok && t < seconds; ++t) {
+            ok = qn_ecma_stream_add(s, x.data() + (t % 10) * 48000, 48000) == QN_STATUS_SUCCESS;
+            for (qn_ecma_metric m : {QN_ECMA_TONALITY, QN_ECMA_LOUDNESS, QN_ECMA_ROUGHNESS})
+                ok = ok && drain(s, m, buffer);
+        }
+        ok = ok && qn_ecma_stream_finish(s) == QN_STATUS_SUCCESS;
+        for (qn_ecma_metric m : {QN_ECMA_TONALITY, QN_ECMA_LOUDNESS, QN_ECMA_ROUGHNESS}) ok = ok && drain(s, m, buffer);
+        qn_ecma_stream_destroy(s);
+        if (!ok) state.SkipWithError("stream failed");
+    }
+    state.counters["peak_MiB"] = static_cast<double>(qn_bench::heap_peak()) / (1024.0 * 1024.0);
+    set_realtime(state, seconds * 48000);
+}
+BENCHMARK(BM_EcmaStream)->Arg(6)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+BENCHMARK(BM_EcmaStream)->Arg(60)->Arg(600)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Tonality and roughness of 6 s: range 0 runs them in one pass, range 1
+// through their own exports one after the other.
+static void BM_EcmaTonalityAndRoughness6s(benchmark::State &state) {
+    static const auto x = tone_over_noise(6 * 48000);
+    uint64_t vt = 0, vr = 0;
+    if (qn_ecma_tonal_frame_count(x.size(), 48000, &vt) != QN_STATUS_SUCCESS ||
+        qn_ecma_roughness_frame_count(x.size(), 48000, &vr) != QN_STATUS_SUCCESS)
+        return;
+    std::vector<double> tonal(265 * vt), rough(53 * vr);
+    const bool one_pass = state.range(0) == 0;
+    state.SetLabel(one_pass ? "one pass" : "separately");
+    qn_bench::reset_heap_peak();
+    for (auto _ : state) {
+        qn_status s = QN_STATUS_SUCCESS;
+        if (one_pass) {
+            s = qn_ecma_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, tonal.data(), tonal.size(), nullptr,
+                                 0, rough.data(), rough.size());
+        } else {
+            s = qn_ecma_tonal_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, tonal.data(), tonal.size(),
+                                       &vt);
+            if (s == QN_STATUS_SUCCESS)
+                s = qn_roughness_ecma(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, rough.data(), rough.size(), &vr);
+        }
+        if (s != QN_STATUS_SUCCESS) state.SkipWithError("analysis failed");
+        benchmark::DoNotOptimize(rough.data());
+    }
+    state.counters["peak_MiB"] = static_cast<double>(qn_bench::heap_peak()) / (1024.0 * 1024.0);
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_EcmaTonalityAndRoughness6s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;

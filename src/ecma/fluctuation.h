@@ -1,0 +1,311 @@
+// ECMA-418-2 fluctuation strength: the geometry of its blocks and frames,
+// written once for the frame-count query, the engine and the tests; the
+// line-pair model of a block's envelope spectrum and its solves; the
+// analysis of one band in one block; and the engine.
+#ifndef QN_ECMA_FLUCTUATION_H
+#define QN_ECMA_FLUCTUATION_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/simd.h"
+#include "ecma/fluct_kernels.h"
+#include "fft/fft.h"
+#include "quarnelo.h"
+
+// ---------------------------------------------------------------------------
+// Geometry
+
+// One output frame every 960 samples (20 ms) from the signal start.
+inline constexpr uint64_t qn_ecma_fluct_frame_hop = QN_ECMA_FLUCTUATION_HOP;
+
+// Blocks of 65536 samples every 16384 over the ear-filtered buffer, which is
+// 65536 zeros followed by the faded-in signal and nothing after it.
+inline constexpr uint64_t qn_ecma_fluct_block = 65536;
+inline constexpr uint64_t qn_ecma_fluct_block_hop = 16384;
+inline constexpr uint64_t qn_ecma_fluct_lead = 65536;
+
+// The envelope is read every 32 samples of a block: 2048 instants at
+// 1500 Hz, whose spectrum has bins 1500 / 2048 = 0.732421875 Hz apart. The
+// model looks at bins 0 ... 48 (up to 35 Hz) at most.
+inline constexpr uint64_t qn_ecma_fluct_decimation = 32;
+inline constexpr int qn_ecma_fluct_points = 2048;
+inline constexpr double qn_ecma_fluct_envelope_hz = 1500.0;
+inline constexpr double qn_ecma_fluct_bin_hz = 0.732421875;
+inline constexpr int qn_ecma_fluct_bins = 49;
+
+// The shortest signal analysed (more than one block), and the longest whose
+// buffer of n + 65536 samples stays below 2^60.
+inline constexpr uint64_t qn_ecma_fluct_min_samples = QN_ECMA_FLUCTUATION_MIN_SAMPLES;
+inline constexpr uint64_t qn_ecma_fluct_max_samples = 1152921504606781439;  // 2^60 - 65537
+
+// Frames of a signal of n samples: floor(n / 960) + 1.
+inline constexpr uint64_t qn_ecma_fluct_frames(uint64_t n) { return n / qn_ecma_fluct_frame_hop + 1; }
+
+// Blocks: ceil(n / 16384) + 1. Block l < B - 1 covers buffer samples
+// 16384 l ... 16384 l + 65535; the last one the last 65536 samples of the
+// buffer, so that it ends at the signal's end.
+inline constexpr uint64_t qn_ecma_fluct_blocks(uint64_t n) {
+    return n / qn_ecma_fluct_block_hop + (n % qn_ecma_fluct_block_hop != 0 ? 1 : 0) + 1;
+}
+
+// The first buffer sample of block l.
+inline constexpr uint64_t qn_ecma_fluct_block_start(uint64_t block, uint64_t blocks, uint64_t n) {
+    return block + 1 < blocks ? qn_ecma_fluct_block_hop * block : n;
+}
+
+// The instant a block stands for, in s: where it ends, counted from the
+// signal start. Both this and the frame instants are correctly rounded
+// quotients of exact integers, so instants that coincide compare equal.
+inline double qn_ecma_fluct_block_time(uint64_t block, uint64_t blocks, uint64_t n) {
+    return static_cast<double>(qn_ecma_fluct_block_start(block, blocks, n)) / 48000.0;
+}
+
+// Frame k stands for k / 50 s.
+inline double qn_ecma_fluct_frame_time(uint64_t frame) { return static_cast<double>(frame) / 50.0; }
+
+// ---------------------------------------------------------------------------
+// The line-pair model
+//
+// A block's envelope, seen through its analysis window (samples `lead` ...
+// 2047 - `tail`), is modelled as a constant x0 plus cosines 2 |c_m|
+// cos(2 pi f_m t + arg c_m). The spectrum of the window shifted to rate f
+// is the kernel
+//   W(k; f) = exp(-j pi phi (2048 - tail + lead - 1)) sin(pi phi N1) / sin(pi phi)
+// with N1 = 2048 - lead - tail and phi = k / 2048 - f / 1500 + 1e-12, so the
+// model's spectrum is x0 W(k; 0) + sum_m [c_m W(k; f_m) + conj(c_m) W(k; -f_m)].
+// Its 2M + 1 real unknowns (x0, Re c_m, Im c_m) are fitted to the block's
+// spectrum P(k) over bins 0 ... K - 1 by least squares.
+
+// The most lines fitted at once: every strict local maximum of bins 1 ...
+// 47 (at most 24) and one more rate.
+inline constexpr int qn_ecma_fluct_max_lines = 25;
+
+// A block's windowed envelope spectrum and what the kernel needs of its
+// window, computed once per block and band.
+struct qn_ecma_fluct_spectrum {
+    int lead, tail;                    // the window is lead ... 2047 - tail
+    double re[qn_ecma_fluct_bins];     // P(k)
+    double im[qn_ecma_fluct_bins];
+    double power[qn_ecma_fluct_bins];  // |P(k)|^2
+    double power_sum[qn_ecma_fluct_bins + 1];  // power of bins 0 ... K - 1, by K
+    // The kernel by angle addition, with a_k = pi (k / 2048 + 1e-12): sin and
+    // cos of a_k and of a_k N1, and exp(-j a_k L) with L = 2047 - tail + lead.
+    double sin_one[qn_ecma_fluct_bins], cos_one[qn_ecma_fluct_bins];
+    double sin_width[qn_ecma_fluct_bins], cos_width[qn_ecma_fluct_bins];
+    double turn_re[qn_ecma_fluct_bins], turn_im[qn_ecma_fluct_bins];
+    // The constant's column W(k; 0), and its Gram entry and right-hand side
+    // summed over bins 0 ... K - 1, by K.
+    double zero_re[qn_ecma_fluct_bins], zero_im[qn_ecma_fluct_bins];
+    double zero_gram[qn_ecma_fluct_bins + 1], zero_rhs[qn_ecma_fluct_bins + 1];
+};
+
+// sin and cos of pi m / 2048 for m < 4096 (one turn), from which the
+// kernel's tables of every window are read.
+struct qn_ecma_fluct_turns {
+    double sin[2 * qn_ecma_fluct_points], cos[2 * qn_ecma_fluct_points];
+};
+
+void qn_ecma_fluct_turns_fill(qn_ecma_fluct_turns *turns) noexcept;
+
+// Sets the window of a spectrum whose re and im are in place, and derives
+// the power, its sums and the kernel's tables. The window must hold at
+// least one sample.
+void qn_ecma_fluct_spectrum_prepare(qn_ecma_fluct_spectrum *spectrum, int lead, int tail,
+                                    const qn_ecma_fluct_turns &turns) noexcept;
+
+// W(k; rate) for 0 <= k < 49 at a rate in Hz (negative for the mirrored
+// line), as the solves evaluate it.
+void qn_ecma_fluct_kernel(const qn_ecma_fluct_spectrum &spectrum, int k, double rate_hz, double *re,
+                          double *im) noexcept;
+
+// The bins a solve uses: K = min(max(17, round(highest rate / 0.732421875 Hz)
+// + 8), 49), halves rounded away from zero.
+int qn_ecma_fluct_solve_bins(double highest_rate_hz) noexcept;
+
+// One fit: the constant, the complex line values (two-sided: the line is
+// 2 |c| cos(...)), and the residual error
+//   E = sum_{k<K} |P(k)|^2 + x' G x - 2 b' x
+// of the normal equations G x = b (G = Re(C^H C), b = Re(C^H P)).
+struct qn_ecma_fluct_fit {
+    double constant;
+    double line_re[qn_ecma_fluct_max_lines];
+    double line_im[qn_ecma_fluct_max_lines];
+    double error;
+};
+
+// Scratch of a fit of several lines: their columns and normal equations.
+struct qn_ecma_fluct_lines_work {
+    double column_re[2 * qn_ecma_fluct_max_lines + 1][qn_ecma_fluct_bins];
+    double column_im[2 * qn_ecma_fluct_max_lines + 1][qn_ecma_fluct_bins];
+    double gram[(2 * qn_ecma_fluct_max_lines + 1) * (2 * qn_ecma_fluct_max_lines + 1)];
+    double factor[(2 * qn_ecma_fluct_max_lines + 1) * (2 * qn_ecma_fluct_max_lines + 1)];
+};
+
+// Fits `count` lines (1 ... 25) at the given rates (Hz, positive) over
+// `bins` bins (1 ... 49). The normal equations are equilibrated and solved
+// by a Cholesky factorisation with diagonal pivoting that stops at the
+// first pivot below 1e-12 of the column's own weight: the unknowns left
+// over, whose columns the others already explain, are 0. False (nothing
+// useful written) only for arguments out of range.
+bool qn_ecma_fluct_fit_lines(const qn_ecma_fluct_spectrum &spectrum, const double *rates_hz, int count, int bins,
+                             qn_ecma_fluct_lines_work *work, qn_ecma_fluct_fit *fit) noexcept;
+
+// One pair at `rate_hz` over `bins` bins in closed form: the 3 x 3
+// equations equilibrated and solved by their adjugate, or by the general
+// solve above when their determinant is below 1e-12 (the constant and the
+// pair nearly alike). Gives the general solve's result to rounding.
+void qn_ecma_fluct_fit_pair(const qn_ecma_fluct_spectrum &spectrum, double rate_hz, int bins,
+                            qn_ecma_fluct_fit *fit) noexcept;
+
+// The rate of a line tuned between bins: a damped Newton search on the
+// single pair's error E(x) in the normalised rate x = f / 1500 Hz, from
+// start_hz / 1500 Hz, over the bins of the starting rate throughout (so
+// that E is smooth in x): E' and E'' by central differences with a step of
+// 1e-5, the step 0.25 sign(E') min(|E'| / (|E''| + 1e-12), 2e-4) taken and
+// the search ended once it is at most 1e-7, or after 40 steps. The errors a
+// step below and above come from the rate's kernel terms by angle
+// addition. Returns the tuned rate in Hz, not checked against the start.
+double qn_ecma_fluct_tune_rate(const qn_ecma_fluct_spectrum &spectrum, double start_hz) noexcept;
+
+// ---------------------------------------------------------------------------
+// Weighting of modulation rates
+
+// g: the weight of rates above the best one in a band of centre frequency
+// f_c, 1 / (1 + 0.092623 |log2(f_c / 1000 Hz)|^1.24); and that of band b.
+double qn_ecma_fluct_gain(double centre_hz) noexcept;
+double qn_ecma_fluct_band_gain(uint64_t band) noexcept;
+
+// w(f) for a rate in Hz: 0 up to 0 Hz, rising to 1 at 4.8659 Hz, and
+// falling beyond, scaled there by the band's gain.
+double qn_ecma_fluct_rate_weight(double rate_hz, double band_gain) noexcept;
+
+// ---------------------------------------------------------------------------
+// One band in one block
+
+// What the band analysis needs besides the envelope: scratch, the turns, a
+// real transform of 2048 points and the median's kernel. One per engine (or
+// per thread).
+struct qn_ecma_fluct_band_work {
+    double smooth[qn_ecma_fluct_points];     // the smoothed envelope
+    double windowed[qn_ecma_fluct_points];   // the envelope in its window, then its spectrum
+    qn_ecma_fluct_spectrum spectrum;
+    qn_ecma_fluct_lines_work lines;
+    qn_ecma_fluct_turns turns;
+    qn_fft_rplan *plan;                      // 2048 points, real
+    const qn_ecma_fluct_kernels *kernels;
+};
+
+// Null when memory or the plan cannot be had.
+qn_ecma_fluct_band_work *qn_ecma_fluct_band_work_make(qn_simd path = qn_simd_best()) noexcept;
+void qn_ecma_fluct_band_work_free(qn_ecma_fluct_band_work *work) noexcept;
+
+// The outcome for one band in one block. `reached` is false when the block
+// is quiet or unmodulated in this band (its value is then 0 and it takes no
+// part in the block's loudness normalisation); otherwise `weighted` is the
+// weighted power of the band's strongest harmonic complex of lines and
+// `power` the envelope's power the lines account for (constant included),
+// both in Pa^2.
+struct qn_ecma_fluct_band_result {
+    bool reached;
+    double weighted;
+    double power;
+};
+
+// The analysis of the 2048-sample envelope (Pa) of one band in one block:
+// the window, the spectrum, the candidate rates, the fitted lines, the
+// fine-tuned dominant rate and the harmonic complex. False when the
+// transform fails or an intermediate value is not finite.
+bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_band_work *work,
+                        qn_ecma_fluct_band_result *result) noexcept;
+
+// ---------------------------------------------------------------------------
+// Envelopes
+//
+// The magnitude of the analytic signal of one block of 65536 samples at
+// every 32nd sample from the first: 2048 values.
+//   fast:    the analytic signal only at the 2048 instants, from the folds
+//            of the block's four segments of 16384 samples, each made once
+//            (its 16 odd phases of 32 transformed at 2048 points);
+//   literal: two complex transforms of 65536, as the method is written.
+enum class qn_ecma_fluct_transforms : uint8_t { fast, literal };
+
+// A segment's samples at the envelope instants, and the values of its fold:
+// 1025 complex values (re, im pairs).
+inline constexpr std::size_t qn_ecma_fluct_segment = 16384;
+inline constexpr std::size_t qn_ecma_fluct_segment_points = 512;
+inline constexpr std::size_t qn_ecma_fluct_fold_values = 2 * 1025;
+
+// Scratch and plans of the envelopes, per engine (or thread).
+struct qn_ecma_fluct_envelope_work;
+
+// Made for one form; null when memory or a plan cannot be had.
+qn_ecma_fluct_envelope_work *qn_ecma_fluct_envelope_make(qn_ecma_fluct_transforms transforms,
+                                                         qn_simd path = qn_simd_best()) noexcept;
+void qn_ecma_fluct_envelope_free(qn_ecma_fluct_envelope_work *work) noexcept;
+
+// Fast form. The fold of the segment of 16384 samples that starts at
+// `start` in a ring of mask + 1 samples (a power of two, at least 16384),
+// and its 512 samples at the envelope instants. False when a transform
+// fails.
+bool qn_ecma_fluct_segment_fold(qn_ecma_fluct_envelope_work *work, const double *ring, std::size_t mask,
+                                std::size_t start, double *fold, double *instants) noexcept;
+
+// Adds the fold of the segment at place 0 ... 3 of a block to the block's.
+void qn_ecma_fluct_fold_add(double *sum, const double *fold, int place) noexcept;
+
+// The fold of a block from its four segments' folds, in one pass (the same
+// values as adding them in order of place to zeros).
+void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds) noexcept;
+
+// The envelope of a block from its fold and its 2048 samples at the
+// envelope instants. False when the transform fails.
+bool qn_ecma_fluct_fold_envelope(qn_ecma_fluct_envelope_work *work, const double *fold, const double *instants,
+                                 double *envelope) noexcept;
+
+// Literal form: the envelope of the block of 65536 samples that starts at
+// `start` in a ring of mask + 1 samples. False when a transform fails.
+bool qn_ecma_fluct_envelope_literal(qn_ecma_fluct_envelope_work *work, const double *ring, std::size_t mask,
+                                    std::size_t start, double *envelope) noexcept;
+
+// ---------------------------------------------------------------------------
+// Engine
+
+// The engine as an object that takes the 53 band signals chunk by chunk, so
+// that a front end shared with other metrics can feed it. It is made for a
+// signal of n samples (the last block and the frames depend on n) and
+// writes 53 * frames values at `out`, frame-major, as frames are finished.
+struct qn_ecma_fluct_engine;
+
+// QN_STATUS_ALLOCATION_FAILED (and *engine null) when memory or a plan
+// cannot be had.
+qn_status qn_ecma_fluct_engine_make(uint64_t n, double *out, qn_ecma_fluct_transforms transforms, qn_simd path,
+                                    qn_ecma_fluct_engine **engine) noexcept;
+void qn_ecma_fluct_engine_free(qn_ecma_fluct_engine *engine) noexcept;
+
+// Where the next samples of the ear-filtered buffer's band signals go:
+// band b's i-th sample at slot[b * *stride + i], for i < *room (never past
+// the end of the next block, nor of the buffer of n + 65536 samples).
+double *qn_ecma_fluct_engine_slot(qn_ecma_fluct_engine *engine, std::size_t *stride, std::size_t *room) noexcept;
+
+// Takes the `count` samples (at most the room) written at the slot, and
+// analyses the blocks and finishes the frames that are then due.
+// QN_STATUS_NUMERICAL_FAILURE when an intermediate value is not finite.
+qn_status qn_ecma_fluct_engine_commit(qn_ecma_fluct_engine *engine, std::size_t count) noexcept;
+
+// True once the whole buffer has been taken and every frame written.
+bool qn_ecma_fluct_engine_done(const qn_ecma_fluct_engine *engine) noexcept;
+
+// The whole analysis of a signal the caller has checked (pointer aside,
+// which the ear filter checks): n within the bounds above, a valid sound
+// field, and room for 53 * frames doubles at `out`, not overlapping the
+// signal. The ear filter and the 53 auditory filters run chunk by chunk
+// into the engine. Working memory is about 20 MiB whatever n is (31 MiB
+// with the literal transforms). The
+// statuses are those of the ear filter's checks (null signal, non-finite
+// sample), QN_STATUS_ALLOCATION_FAILED and QN_STATUS_NUMERICAL_FAILURE.
+qn_status qn_ecma_fluct_run(const double *samples, uint64_t n, qn_sound_field field, double *out,
+                            qn_simd path = qn_simd_best(),
+                            qn_ecma_fluct_transforms transforms = qn_ecma_fluct_transforms::fast) noexcept;
+
+#endif

@@ -1,0 +1,1 @@
+list(APPEND QUARNELO_SOURCES levels/weighting.cpp levels/sound_levels.cpp levels/exports.cpp)
