@@ -21,6 +21,8 @@ bool qnf_file_result::failed() const {
     if (!error.empty() || !series_error.empty()) return true;
     for (const qnf_channel_result &c : channels)
         if (c.failed()) return true;
+    for (const qnf_channel_result &c : binaural)
+        if (c.failed()) return true;
     return false;
 }
 
@@ -125,6 +127,10 @@ QNF_API uint64_t qnf_file_channel_count(const qnf_file_result *file) {
 }
 QNF_API const qnf_channel_result *qnf_file_channel(const qnf_file_result *file, uint64_t index) {
     return file == nullptr ? nullptr : at(file->channels, index);
+}
+
+QNF_API const qnf_channel_result *qnf_file_binaural(const qnf_file_result *file) {
+    return file == nullptr ? nullptr : at(file->binaural, 0);
 }
 
 QNF_API int32_t qnf_channel_number(const qnf_channel_result *channel) {

@@ -38,10 +38,14 @@ public:
     // `start_s`: where it begins in the file.
     channel_set(const analysis_options &options, int channels, int sample_rate, uint64_t frames, double start_s,
                 task_group &tasks)
-        : options_(options), stride_(static_cast<std::size_t>(channels)) {
+        : options_(options), stride_(static_cast<std::size_t>(channels)), start_s_(start_s) {
+        const uint64_t expected = resampled_length(frames, sample_rate);
+        // Two channels analysed are the ears of a head recording, unless
+        // the options say otherwise.
+        if (channels == 2 && options.channel == 0 && options.binaural) pair_ = make_ecma_pair(options, expected);
         for (int ch = 0; ch < channels; ++ch) {
             if (options.channel != 0 && ch + 1 != options.channel) continue;
-            const channel_input in{sample_rate, options.cal.factor(ch), resampled_length(frames, sample_rate), start_s};
+            const channel_input in{sample_rate, options.cal.factor(ch), expected, start_s, pair_, ch};
             numbers_.push_back(ch);
             analyses_.push_back(std::make_unique<channel_analysis>(options, in, tasks));
         }
@@ -61,18 +65,26 @@ public:
     void cancel() {
         for (auto &c : analyses_) c->cancel();
     }
-    void report(std::vector<qnf_channel_result> &out) {
+    // The channels' results, and the binaural one of a head recording.
+    void report(qnf_file_result &out) {
         for (std::size_t k = 0; k < analyses_.size(); ++k) {
-            qnf_channel_result &c = out.emplace_back();
+            qnf_channel_result &c = out.channels.emplace_back();
             c.channel = numbers_[k] + 1;
             c.calibration = options_.cal.describe(numbers_[k]);
             analyses_[k]->report(c);
+        }
+        if (pair_ && out.channels.size() == 2) {
+            qnf_channel_result &b = out.binaural.emplace_back();
+            report_binaural(options_, *pair_, out.channels[0], out.channels[1], start_s_, b);
+            b.calibration = calibration_summary(out);
         }
     }
 
 private:
     const analysis_options &options_;
     const std::size_t stride_;
+    const double start_s_;
+    std::shared_ptr<ecma_pair> pair_;  // before the analyses, which use it
     std::vector<int> numbers_;  // the channels analysed, from 0
     std::vector<std::unique_ptr<channel_analysis>> analyses_;
 };
@@ -81,11 +93,13 @@ void fail(qnf_file_result &r, qnf_status status, std::string error) noexcept {
     r.status = status;
     r.error = std::move(error);
     r.channels.clear();
+    r.binaural.clear();
 }
 
 // The same from a catch handler, where even the reason may not be made.
 void fail_here(qnf_file_result &r) noexcept {
     r.channels.clear();
+    r.binaural.clear();
     try {
         throw;
     } catch (const std::bad_alloc &) {
@@ -121,9 +135,12 @@ void write_series_of(qnf_file_result &report, const analysis_options &options, c
         report.series_file = path;
     else
         report.series_error = "series file " + path + ": " + error;
-    if (!options.keep_series)
+    if (!options.keep_series) {
         for (qnf_channel_result &c : report.channels)
             for (qnf_metric_result &m : c.metrics) m.series_list.clear();
+        for (qnf_channel_result &c : report.binaural)
+            for (qnf_metric_result &m : c.metrics) m.series_list.clear();
+    }
 }
 
 void analyse_into(qnf_file_result &report, std::size_t index, const std::string &path,
@@ -194,7 +211,7 @@ void analyse_into(qnf_file_result &report, std::size_t index, const std::string 
     report.format.frames = analysed;
     report.start_s = start_s;
     report.duration_s = static_cast<double>(analysed) / format.sample_rate;
-    channels.report(report.channels);
+    channels.report(report);
     report.calibration = calibration_summary(report);
     write_series_of(report, options, series_name);
 }
@@ -297,7 +314,7 @@ qnf_file_result analyse_signal(const double *samples, uint64_t frames, int chann
         }
         set.end();
         tasks.wait_idle();
-        set.report(report.channels);
+        set.report(report);
         report.calibration = calibration_summary(report);
         write_series_of(report, options, options.series_name.empty() ? series_file_names({name})[0] : options.series_name);
     } catch (...) {

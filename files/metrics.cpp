@@ -37,6 +37,12 @@ constexpr quantity tonality_ecma_values[] = {{"tonality", "tu_HMS"},
                                              {"mean", "tu_HMS", mean},
                                              {"min", "tu_HMS", min},
                                              {nullptr, "tu_HMS", percentiles}};
+// N, the power mean of N(l) from 0.304 s on, then the statistics of N(l).
+constexpr quantity loudness_ecma_values[] = {{"loudness", "sone_HMS"},
+                                             {"max", "sone_HMS", max},
+                                             {"mean", "sone_HMS", mean},
+                                             {"min", "sone_HMS", min},
+                                             {nullptr, "sone_HMS", percentiles}};
 constexpr quantity roughness_ecma_values[] = {{"roughness", "asper"},
                                               {"mean", "asper", mean},
                                               {"max", "asper", max},
@@ -52,6 +58,12 @@ constexpr series_info tonality_aures_series[] = {{"tonality", "t.u.", "time"}};
 constexpr series_info tonality_ecma_series[] = {{"tonality", "tu_HMS", "time"},
                                                 {"tonal_frequency", "Hz", "time"},
                                                 {"specific_tonality", "tu_HMS/Bark", "time band"}};
+// The ECMA-418-2 metrics that combine two ears give their time-dependent
+// values first, then their values per frame and band, then (loudness) the
+// averaged values per band.
+constexpr series_info loudness_ecma_series[] = {{"loudness", "sone_HMS", "time"},
+                                                {"specific_loudness", "sone_HMS/Bark", "time band"},
+                                                {"averaged_specific_loudness", "sone_HMS/Bark", "band"}};
 constexpr series_info roughness_ecma_series[] = {{"roughness", "asper", "time"},
                                                  {"specific_roughness", "asper/Bark", "time band"}};
 
@@ -219,14 +231,14 @@ const std::vector<metric> &metric_table() {
          .quantities = tonality_aures_values,
          .series = tonality_aures_series,
          .statistics = {.series = 0, .symbol = "t"}},
-        // The two ECMA-418-2 metrics hold their outputs (265 values per 256
-        // samples; 53 per 960) and the arrays made of them.
+        // The ECMA-418-2 metrics share one stream of the hearing model per
+        // channel, which holds a fixed working set whatever the length.
         {.id = metric_id::tonality_ecma,
          .group = family::ecma,
          .name = "tonality-ecma",
          .description = "tonality (ECMA-418-2): mean of the time-dependent tonality from 0.3 s on over frames above "
                         "0.02, its max from 0.3 s on with the strongest component's band and frequency, and the "
-                        "mean and min over frames, tu_HMS; analyses each channel whole",
+                        "mean and min over frames, tu_HMS; each ear on its own (no binaural value)",
          .title = "Tonality (ECMA-418-2)",
          .min_samples = QN_ECMA_TONAL_MIN_SAMPLES,
          .frame_length = QN_ECMA_TONAL_HOP,
@@ -236,13 +248,12 @@ const std::vector<metric> &metric_table() {
          .quantities = tonality_ecma_values,
          .series = tonality_ecma_series,
          .statistics = {.series = 0, .symbol = "t"},
-         .whole_channel = true,
-         .bytes_per_sample = 2 * 265 * 8 / 256.0},
+         .ecma = QN_ECMA_TONALITY},
         {.id = metric_id::roughness_ecma,
          .group = family::ecma,
          .name = "roughness-ecma",
          .description = "roughness (ECMA-418-2): the standard's 90th percentile from 0.32 s on, and mean, max and "
-                        "min of the total over 20 ms frames, asper; analyses each channel whole",
+                        "min of the total over 20 ms frames, asper",
          .title = "Roughness (ECMA-418-2)",
          .min_samples = QN_ECMA_ROUGHNESS_MIN_SAMPLES,
          .frame_length = QN_ECMA_ROUGHNESS_HOP,
@@ -252,8 +263,25 @@ const std::vector<metric> &metric_table() {
          .quantities = roughness_ecma_values,
          .series = roughness_ecma_series,
          .statistics = {.series = 0, .symbol = "r"},
-         .whole_channel = true,
-         .bytes_per_sample = 2 * 53 * 8 / 960.0},
+         .ecma = QN_ECMA_ROUGHNESS,
+         .binaural = true,
+         .bytes_per_sample = 8 / 960.0},
+        {.id = metric_id::loudness_ecma,
+         .group = family::ecma,
+         .name = "loudness-ecma",
+         .description = "loudness (ECMA-418-2): the power mean of N(l) from 0.304 s on, and max, mean and min of "
+                        "N(l) over 5.33 ms frames, sone_HMS; the averaged specific loudness with --series",
+         .title = "Loudness (ECMA-418-2)",
+         .min_samples = QN_ECMA_TONAL_MIN_SAMPLES,
+         .frame_length = QN_ECMA_TONAL_HOP,
+         .hop = QN_ECMA_TONAL_HOP,
+         .first_time = 0.0,
+         .uses_field = true,
+         .quantities = loudness_ecma_values,
+         .series = loudness_ecma_series,
+         .statistics = {.series = 0, .symbol = "n"},
+         .ecma = QN_ECMA_LOUDNESS,
+         .binaural = true},
     };
     return table;
 }

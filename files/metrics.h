@@ -22,11 +22,20 @@ namespace qnf {
 enum class family {
     loudness_meter,  // ISO 532-1 through the loudness meter: stationary, time-varying, sharpness
     framed,          // framed windows of whole frames: Daniel & Weber roughness, Aures tonality
-    ecma,            // the ECMA-418-2 hearing model over the whole channel
+    ecma,            // the ECMA-418-2 hearing model, one stream per channel for all its metrics
 };
 
 // Which metric: each family's analysis gives the results of its members.
-enum class metric_id { loudness, loudness_time, sharpness, roughness_dw, tonality_aures, tonality_ecma, roughness_ecma };
+enum class metric_id {
+    loudness,
+    loudness_time,
+    sharpness,
+    roughness_dw,
+    tonality_aures,
+    tonality_ecma,
+    loudness_ecma,
+    roughness_ecma,
+};
 
 // What a single value is: one the metric's analysis computes by its own
 // rule, or a statistic over the frames of its statistics series
@@ -83,11 +92,15 @@ struct metric {
     std::span<const quantity> quantities;
     std::span<const series_info> series;  // series, in order
     frame_statistics_info statistics{};
-    // What the metric holds, for the estimate that admits a file before it
-    // is read: whether it analyses the channel whole (the ECMA-418-2
-    // metrics, which hold every sample at 48 kHz), and the bytes per sample
-    // at 48 kHz it holds besides (its outputs over the whole channel).
-    bool whole_channel = false;
+    // ECMA-418-2: the metric's flag in the hearing model's stream, and
+    // whether the two ears of a head recording combine into one value
+    // (binaural): per frame and band, then reduced as one ear's values.
+    qn_ecma_metric ecma = 0;
+    bool binaural = false;
+    // What the metric holds beyond its family's fixed working set, for the
+    // estimate that admits a file before it is read: bytes per sample at
+    // 48 kHz, whatever the options (the time-dependent values a percentile
+    // single value is taken from).
     double bytes_per_sample = 0;
 };
 

@@ -203,6 +203,10 @@ qnf_status set_option(qnf_options &o, const std::string &name, const std::string
         if (value.find('/') != std::string::npos || value == "." || value == "..")
             return refuse("--series-name takes a file name without a directory, not '" + value + "'");
         next.series_name = value;
+    } else if (name == "binaural") {
+        if (value != "on" && value != "off")
+            return refuse("binaural takes on or off (--no-binaural turns it off), not '" + value + "'");
+        next.binaural = value == "on";
     } else if (name == "max-memory") {
         uint64_t bytes = 0;
         if (!parse_memory_size(value, bytes))
@@ -243,6 +247,7 @@ qnf_status resolve_options(const qnf_options &o, memory_budget &budget, analysis
     a.series_dir = o.series_dir;
     a.series_name = o.series_name;
     a.resample = o.resample;
+    a.binaural = o.binaural;
     a.statistics.skip_s = o.skip_s;
     a.statistics.percentiles = o.percentiles;
     a.start_s = o.start_s;

@@ -24,6 +24,7 @@ struct qnf_options {
     std::string cal_file;    // calibrator recording
     bool cal_spl_set = false;
     bool resample = true;
+    bool binaural = true;  // two channels are the ears of a head recording
     bool series = false;
     uint64_t max_memory = 0;  // set by the constructor
     int jobs = 1;

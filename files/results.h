@@ -112,6 +112,8 @@ struct qnf_file_result {
     double start_s = 0;     // where the analysed stretch begins in the file
     double duration_s = 0;  // of the analysed stretch
     std::vector<qnf_channel_result> channels;
+    // The two ears of a head recording combined (channel 0), or none.
+    std::vector<qnf_channel_result> binaural;
     std::string calibration;   // of its channels, in one text (calibration_summary)
     std::string series_file;   // the NetCDF file written ("series-dir"), or empty
     std::string series_error;  // why it could not be written, or empty

@@ -50,6 +50,7 @@ struct variable {
     std::string name, unit;
     std::vector<std::size_t> dimensions;  // after "channel", into the plan's dimensions
     int id = -1;
+    bool per_channel = true;  // over "channel"; a binaural series is not
 };
 
 // What the file holds: the dimensions and variables of every series of
@@ -69,11 +70,11 @@ struct plan {
         return static_cast<std::size_t>(it - dimensions.begin());
     }
 
-    variable *variable_of(const series &s, const std::string &metric) {
+    variable *variable_of(const series &s, const std::string &metric, bool per_channel = true) {
         const std::string name = s.variable.empty() ? metric + "." + s.name : s.variable;
         auto it = std::find_if(variables.begin(), variables.end(), [&](const variable &v) { return v.name == name; });
         if (it != variables.end()) return &*it;
-        variable v{name, s.unit, {}};
+        variable v{name, s.unit, {}, -1, per_channel};
         for (std::size_t i = 0; i < s.axes.size(); ++i)
             v.dimensions.push_back(dimension_of(s.axes[i], name + ".axis" + std::to_string(i + 1)));
         variables.push_back(std::move(v));
@@ -109,8 +110,13 @@ void define(int file, plan &p, const qnf_file_result &result, const series_file_
 
     const float missing = std::numeric_limits<float>::quiet_NaN();
     for (variable &v : p.variables) {
-        std::vector<int> dims{channel_dim};
-        std::vector<std::size_t> chunks{1};
+        std::vector<int> dims;
+        std::vector<std::size_t> chunks;
+        if (v.per_channel) {
+            dims.push_back(channel_dim);
+            chunks.push_back(1);
+        }
+        const std::size_t first = chunks.size();  // the first axis' chunk
         uint64_t row = 1;  // values per step of the first axis
         std::string coordinates;
         for (std::size_t i = 0; i < v.dimensions.size(); ++i) {
@@ -120,7 +126,8 @@ void define(int file, plan &p, const qnf_file_result &result, const series_file_
             if (i > 0) row *= std::max<uint64_t>(d.size, 1);
             for (const coordinate &c : d.points->coordinates) coordinates += (coordinates.empty() ? "" : " ") + c.name;
         }
-        if (chunks.size() > 1) chunks[1] = static_cast<std::size_t>(std::clamp<uint64_t>(chunk_values / row, 1, chunks[1]));
+        if (chunks.size() > first)
+            chunks[first] = static_cast<std::size_t>(std::clamp<uint64_t>(chunk_values / row, 1, chunks[first]));
         check(nc_def_var(file, v.name.c_str(), NC_FLOAT, static_cast<int>(dims.size()), dims.data(), &v.id),
               "variable " + v.name);
         check(nc_def_var_chunking(file, v.id, NC_CHUNKED, chunks.data()), "chunks of " + v.name);
@@ -172,7 +179,8 @@ void write_coordinates(int file, const plan &p, const qnf_file_result &result) {
     }
 }
 
-// Writes one channel's series into its variable, whole chunks at a time.
+// Writes one channel's series into its variable, whole chunks at a time
+// (a binaural series, over no channel, whole).
 void write_series(int file, const variable &v, std::size_t channel, const series &s) {
     uint64_t row = 1, rows = 1;
     for (std::size_t i = 0; i < v.dimensions.size(); ++i) {
@@ -184,14 +192,15 @@ void write_series(int file, const variable &v, std::size_t channel, const series
     std::vector<double> buffer;
     buffer.reserve(static_cast<std::size_t>(chunk_rows * row));
     uint64_t written = 0;  // rows
-    std::vector<std::size_t> start(v.dimensions.size() + 1, 0), count(v.dimensions.size() + 1, 1);
-    start[0] = channel;
-    for (std::size_t i = 1; i < v.dimensions.size(); ++i) count[i + 1] = static_cast<std::size_t>(s.axes[i].size());
+    const std::size_t at = v.per_channel ? 1 : 0;  // the first axis' place
+    std::vector<std::size_t> start(v.dimensions.size() + at, 0), count(v.dimensions.size() + at, 1);
+    if (v.per_channel) start[0] = channel;
+    for (std::size_t i = 1; i < v.dimensions.size(); ++i) count[i + at] = static_cast<std::size_t>(s.axes[i].size());
     const auto flush = [&] {
         const uint64_t n = buffer.size() / row;
         if (n == 0) return;
-        start[1] = static_cast<std::size_t>(written);
-        count[1] = static_cast<std::size_t>(n);
+        start[at] = static_cast<std::size_t>(written);
+        count[at] = static_cast<std::size_t>(n);
         check(nc_put_vara_double(file, v.id, start.data(), count.data(), buffer.data()), "values of " + v.name);
         written += n;
         buffer.clear();
@@ -213,11 +222,17 @@ void write_file(int file, const qnf_file_result &result, const series_file_conte
     for (const qnf_channel_result &c : result.channels)
         for (const qnf_metric_result &m : c.metrics)
             for (const qnf_series &s : m.series_list) p.variable_of(s, m.name);
+    for (const qnf_channel_result &c : result.binaural)
+        for (const qnf_metric_result &m : c.metrics)
+            for (const qnf_series &s : m.series_list) p.variable_of(s, m.name, false);
     define(file, p, result, context);
     write_coordinates(file, p, result);
     for (std::size_t k = 0; k < result.channels.size(); ++k)
         for (const qnf_metric_result &m : result.channels[k].metrics)
             for (const qnf_series &s : m.series_list) write_series(file, *p.variable_of(s, m.name), k, s);
+    for (const qnf_channel_result &c : result.binaural)
+        for (const qnf_metric_result &m : c.metrics)
+            for (const qnf_series &s : m.series_list) write_series(file, *p.variable_of(s, m.name, false), 0, s);
 }
 
 std::string system_reason(const std::string &what) { return what + ": " + std::strerror(errno); }

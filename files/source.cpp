@@ -8,12 +8,22 @@ namespace qnf {
 namespace {
 
 // Fixed costs of a file: libsndfile's state, the read block, the library's
-// per-call work (the ECMA-418-2 metrics take about 12 MB while they run).
+// per-call work.
 constexpr double fixed_bytes = 64e6;
 
 // Of each analysed channel: the resampler's state, the meter's frames of a
 // call, a framed window and a chunk of each series.
 constexpr double channel_bytes = 16e6;
+
+// Of each channel with ECMA-418-2 metrics: the stream's working set (about
+// 14 MiB with tonality and roughness), the frames of a block, and the
+// samples held before it starts (1.4 s).
+constexpr double ecma_channel_bytes = 24e6;
+
+// Of a head recording's binaural result: the frames of the ear ahead that
+// wait for the other's (the samples on their way, as loudness frames) and
+// a chunk of each series.
+constexpr double binaural_bytes = 16e6;
 
 uint64_t saturated(double bytes) { return bytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(bytes); }
 
@@ -44,21 +54,27 @@ void stretch::cut(std::vector<double> &block, uint64_t at, int channels) const {
 memory_need file_memory_need(const audio_format &format, const analysis_options &options) {
     const uint64_t frames = stretch_of(options, format.sample_rate).frames_of(format.frames);
     const double n48 = static_cast<double>(resampled_length(frames, format.sample_rate));
-    // Percentiles keep each counted frame's value, 8 bytes.
-    double kept = 0;
-    for (const metric *m : options.metrics)
+    // Percentiles keep each counted frame's value, 8 bytes; some metrics
+    // keep values whatever the options.
+    double kept = 0, kept_binaural = 0;
+    bool ecma = false, binaural = false;
+    for (const metric *m : options.metrics) {
+        double bytes = m->bytes_per_sample * n48;
         if (m->statistics.series >= 0 && m->hop > 0 && !options.statistics.percentiles_of(*m).empty())
-            kept += 8 * (n48 / static_cast<double>(m->hop) + 1);
-    double whole_channel = 0;  // bytes per sample at 48 kHz
-    for (const metric *m : options.metrics)
-        if (m->whole_channel) whole_channel += m->bytes_per_sample;
-    if (whole_channel > 0) whole_channel += 8;  // the channel's samples
+            bytes += 8 * (n48 / static_cast<double>(m->hop) + 1);
+        kept += bytes;
+        ecma = ecma || m->group == family::ecma;
+        if (m->binaural) {
+            binaural = true;
+            kept_binaural += bytes;
+        }
+    }
     const double analysed = options.channel == 0 ? format.channels : 1;
-    const double per_channel = channel_bytes + kept;
+    const double per_channel = channel_bytes + kept + (ecma ? ecma_channel_bytes : 0);
+    const bool pair = binaural && options.binaural && options.channel == 0 && format.channels == 2;
     memory_need need;
-    need.whole_channel = saturated(analysed * whole_channel * n48);
     need.total = saturated(fixed_bytes + static_cast<double>(in_flight_bytes) + analysed * per_channel +
-                           static_cast<double>(need.whole_channel));
+                           (pair ? binaural_bytes + kept_binaural : 0));
     return need;
 }
 
@@ -71,14 +87,11 @@ qnf_status open_source(const std::string &path, const analysis_options &options,
     out.hold = std::make_unique<memory_hold>(&budget);
     memory_hold &hold = *out.hold;
     bool first = true;
-    const admission admit = [&options, &hold, &budget, held_input, first](const audio_format &format,
-                                                                          std::string &reason) mutable {
+    const admission admit = [&options, &hold, held_input, first](const audio_format &format,
+                                                                 std::string &reason) mutable {
         const memory_need need = file_memory_need(format, options);
         const uint64_t total = need.total > UINT64_MAX - held_input ? UINT64_MAX : need.total + held_input;
         const bool ok = hold.grow_to(total, first, reason);
-        if (!ok && total > budget.total() && total - need.whole_channel <= budget.total())
-            reason += "; tonality-ecma and roughness-ecma analyse each channel whole (the other metrics need "
-                      "about " + byte_text(total - need.whole_channel) + ": leave those two out with --metrics)";
         first = false;
         return ok;
     };

@@ -49,12 +49,12 @@ stretch stretch_of(const analysis_options &options, int sample_rate);
 // What analysing a file of this format holds at most, estimated from its
 // header (the stretch of it analysed): a fixed part for the file and each
 // analysed channel (the libraries' state, the blocks on their way, the
-// framed windows), the frames' values that percentiles need (N5 and N10 of
-// loudness-time: 8 bytes per 2 ms), and for the ECMA-418-2 metrics the
-// whole channel at 48 kHz and their outputs.
+// framed windows, the ECMA-418-2 stream's working set), and the frames'
+// values that percentiles and the ECMA-418-2 roughness value need (N5 and
+// N10 of loudness-time: 8 bytes per 2 ms), for each channel and for the
+// binaural result of a head recording.
 struct memory_need {
     uint64_t total = 0;
-    uint64_t whole_channel = 0;  // of it, for the metrics that analyse each channel whole
 };
 memory_need file_memory_need(const audio_format &format, const analysis_options &options);
 

@@ -158,6 +158,10 @@ QNF_API const char *qnf_status_string(qnf_status status);
  *   "series-name"     the name of the series file for a run    "" (the
  *                     of one file or signal, without a          rule's)
  *                     directory
+ *   "binaural"        "on": a file of two channels is a head   "on"
+ *                     recording, channel 1 the left ear, and
+ *                     gets a binaural result beside them
+ *                     (qnf_file_binaural); "off": none
  *
  * The three calibrations exclude one another: setting one of
  * "pa-per-unit", "full-scale-spl" or the pair "cal-file"/"cal-spl" drops
@@ -179,20 +183,25 @@ QNF_API const char *qnf_status_string(qnf_status status);
  * analysis or a reader starts (QNF_STATUS_INVALID_OPTION).
  *
  * Statistics over frames. Every metric with a time series (loudness-time,
- * sharpness, roughness-dw, tonality-aures, tonality-ecma, roughness-ecma)
+ * sharpness, roughness-dw, tonality-aures, tonality-ecma, roughness-ecma,
+ * loudness-ecma)
  * quotes the mean (one sum in frame order, divided by the count), the
  * maximum, the minimum and the percentiles asked for (by nearest rank, as
  * qnf_exceeded) of its frames: the total loudness, the sharpness of each
  * 2 ms pattern, the roughness and tonality of each frame, the time-dependent
- * tonality T(l) and the total roughness R(l) of ECMA-418-2. A frame counts
+ * tonality T(l), the total roughness R(l) and the loudness N(l) of
+ * ECMA-418-2. A frame counts
  * when its time on the series (from the start of the analysed audio) is at
  * or after "skip"; a skip that leaves no frame is the metric's error. For
  * loudness-time and sharpness a frame whose total loudness is below 0.001
  * sone counts as 0 (silent). The single values of the metrics' own rules
  * keep them whatever "skip" says: the stationary loudness and sharpness of
  * the whole stretch, the ECMA-418-2 tonality (from 0.3 s, with its "max"
- * and strongest component) and roughness (the standard's 90th percentile,
- * by linear interpolation, from 0.32 s: qn_ecma_single_value).
+ * and strongest component), roughness (the standard's 90th percentile,
+ * by linear interpolation, from 0.32 s: qn_ecma_single_value) and loudness
+ * (the power mean of N(l) from 0.304 s). The ECMA-418-2 metrics of a
+ * channel run through one stream of the hearing model (qn_ecma_stream),
+ * block by block, in working memory that does not grow with the length.
  * ---------------------------------------------------------------------- */
 
 typedef struct qnf_options qnf_options;
@@ -267,8 +276,9 @@ QNF_API qnf_status qnf_metric_quantity(uint64_t index, uint64_t quantity, const 
 /* Series `series` of metric `index` (0 ... series_count - 1), as results
  * carry it with option "series": its quantity ("specific_loudness"), unit
  * and axes, space-separated: "time" (a value per frame), "bark" (a pattern
- * of 240 points), "time bark" and "time band" (a pattern of 240 points or
- * of the 53 bands per frame). Texts are static.
+ * of 240 points), "band" (a value per auditory band of ECMA-418-2: the
+ * averaged specific loudness), "time bark" and "time band" (a pattern of
+ * 240 points or of the 53 bands per frame). Texts are static.
  * Checks: name, unit or axes null QN_STATUS_NULL_POINTER; index or series
  * beyond the table QN_STATUS_INVALID_ARGUMENT (nothing written). */
 QNF_API qnf_status qnf_metric_series_info(uint64_t index, uint64_t series, const char **name, const char **unit,
@@ -487,6 +497,20 @@ QNF_API const char *qnf_file_series_error(const qnf_file_result *file);
 
 QNF_API uint64_t qnf_file_channel_count(const qnf_file_result *file);
 QNF_API const qnf_channel_result *qnf_file_channel(const qnf_file_result *file, uint64_t index);
+
+/* The binaural result of a head recording: with two channels analysed
+ * (option "channel" "all" on a two-channel file) and option "binaural" on,
+ * the ECMA-418-2 metrics that combine two ears (loudness-ecma,
+ * roughness-ecma) combine them per frame and band by the quadratic mean
+ * (qn_ecma_binaural), channel 1 the left ear, and reduce the combination
+ * by the rules of one ear. It reads as a channel: qnf_channel_number gives
+ * 0, qnf_channel_calibration the file's, its metrics are those of the
+ * options that combine ears, in the order asked for, and a metric that
+ * failed for either channel fails here too ("channel 2: ..."). Its series
+ * are variables "<metric>.binaural.<quantity>" of a series file. Tonality
+ * has no binaural value: each ear's is its own. Null for a null file or
+ * when there is no binaural result. */
+QNF_API const qnf_channel_result *qnf_file_binaural(const qnf_file_result *file);
 
 /* The channel's number in the file, from 1. */
 QNF_API int32_t qnf_channel_number(const qnf_channel_result *channel);

@@ -85,6 +85,7 @@ DECLARATIONS = (
     ("qnf_file_series_error", _text, (_handle,)),
     ("qnf_file_channel_count", _uint64, (_handle,)),
     ("qnf_file_channel", _handle, (_handle, _uint64)),
+    ("qnf_file_binaural", _handle, (_handle,)),
     ("qnf_channel_number", _int32, (_handle,)),
     ("qnf_channel_calibration", _text, (_handle,)),
     ("qnf_channel_error", _text, (_handle,)),

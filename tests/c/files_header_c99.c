@@ -92,6 +92,7 @@ int main(void) {
     expect(qnf_file_duration(file) == 1.0 && qnf_file_channel_count(file) == 2, "duration, channels");
     expect(qnf_file_start(file) == 0.0 && strncmp(qnf_file_calibration(file), "pa-per-unit", 11) == 0, "start, calibration");
     expect(qnf_file_series_file(file) == NULL && qnf_file_series_error(file) == NULL, "no series file");
+    expect(qnf_file_binaural(file) == NULL && qnf_file_binaural(NULL) == NULL, "no metric with a binaural value");
     channel = qnf_file_channel(file, 1);
     expect(qnf_channel_number(channel) == 2 && qnf_channel_error(channel) == NULL, "channel");
     expect(strncmp(qnf_channel_calibration(channel), "pa-per-unit", 11) == 0, "calibration text");

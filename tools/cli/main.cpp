@@ -254,7 +254,7 @@ int demo_command() {
 
 int main(int argc, char **argv) {
     CLI::App app{"quarnelo - psychoacoustic metrics of audio files: ISO 532-1 loudness, DIN 45692 sharpness, "
-                 "Daniel & Weber roughness, Aures tonality, ECMA-418-2 tonality and roughness.\nSound pressure is "
+                 "Daniel & Weber roughness, Aures tonality, ECMA-418-2 loudness, tonality and roughness.\nSound pressure is "
                  "the sample value times the calibration, in Pa; files not at 48 kHz are resampled."};
     app.set_version_flag("--version", version_text(), "Print the tool's and the library's versions");
     app.require_subcommand(1);
@@ -265,7 +265,7 @@ int main(int argc, char **argv) {
     std::string pa_per_unit, full_scale_spl, cal_spl, channel = "all", max_memory, percentiles, start, end, skip,
         series_dir;
     std::string &metrics = aa.metrics;
-    bool no_resample = false;
+    bool no_resample = false, no_binaural = false;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     analyze->add_option("FILE", aa.files,
                         "Audio files (WAV, FLAC, AIFF, OGG/Opus, ...); '-' is standard input (held in memory, at "
@@ -308,6 +308,11 @@ int main(int argc, char **argv) {
         "Seconds the statistics over frames leave out at the start of the analysed audio (a settling time; the "
         "ECMA-418-2 single values keep their own 0.3 s)");
     analyze->add_flag("--no-resample", no_resample, "Refuse files not at 48 kHz instead of resampling them");
+    analyze->add_flag("--no-binaural", no_binaural,
+                      "A file of two channels is taken for a head recording (channel 1 the left ear): loudness-ecma "
+                      "and roughness-ecma then also give a binaural result, the two ears combined per frame and "
+                      "band as ECMA-418-2 combines them (tonality-ecma has none: each ear is its own). This turns it "
+                      "off, for two channels that are not ears");
     analyze->add_option("-j,--jobs", jobs,
                         "Threads, 1 ... 256 (default: the number of cores): files side by side, and the channels "
                         "and metrics of each file")
@@ -316,9 +321,7 @@ int main(int argc, char **argv) {
                         "Memory the analysis may take, e.g. 8G or 500M (default: half the physical memory, at most "
                         "half the address-space limit of ulimit -v); "
                         "files that would need more are refused before they are read. Files are read block by "
-                        "block, so a long file needs little more than a short one, except for tonality-ecma and "
-                        "roughness-ecma, which analyse each channel whole (8 bytes per sample at 48 kHz and their "
-                        "outputs)");
+                        "block, so a long file needs little more than a short one");
 
     // levels
     CLI::App *levels_cmd = app.add_subcommand("levels", "Loudness and sharpness from 28 third-octave levels");
@@ -354,6 +357,7 @@ int main(int argc, char **argv) {
             o.emplace_back("cal-spl", cal_spl);
         }
         o.emplace_back("resample", no_resample ? "0" : "1");
+        o.emplace_back("binaural", no_binaural ? "off" : "on");
         o.emplace_back("series", aa.series ? "1" : "0");
         if (*o_series_dir) o.emplace_back("series-dir", series_dir);
         if (*o_percentiles) o.emplace_back("percentiles", percentiles);

@@ -27,6 +27,18 @@ template <class F>
 void each_channel(const qnf_file_result &file, F f) {
     for (uint64_t i = 0; i < qnf_file_channel_count(&file); ++i) f(*qnf_file_channel(&file, i));
 }
+// The channels, then the binaural result of a head recording (channel
+// number 0) when the file has one.
+template <class F>
+void each_channel_and_binaural(const qnf_file_result &file, F f) {
+    each_channel(file, f);
+    if (const qnf_channel_result *b = qnf_file_binaural(&file)) f(*b);
+}
+// "1", "2", ... or "binaural".
+std::string channel_label(const qnf_channel_result &c) {
+    const int number = qnf_channel_number(&c);
+    return number == 0 ? "binaural" : std::to_string(number);
+}
 template <class F>
 void each_metric(const qnf_channel_result &channel, F f) {
     for (uint64_t i = 0; i < qnf_channel_metric_count(&channel); ++i) f(*qnf_channel_metric(&channel, i));
@@ -210,15 +222,16 @@ bool report_failures(const qnf_results &results) {
             std::fprintf(stderr, "quarnelo: %s: %s\n", path, error);
             any = true;
         }
-        each_channel(f, [&](const qnf_channel_result &c) {
-            const int number = qnf_channel_number(&c);
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
+            const std::string where =
+                qnf_channel_number(&c) == 0 ? std::string("binaural") : "channel " + channel_label(c);
             if (const char *error = qnf_channel_error(&c)) {
-                std::fprintf(stderr, "quarnelo: %s: channel %d: input: %s\n", path, number, error);
+                std::fprintf(stderr, "quarnelo: %s: %s: input: %s\n", path, where.c_str(), error);
                 any = true;
             }
             each_metric(c, [&](const qnf_metric_result &m) {
                 if (const char *error = qnf_metric_error(&m)) {
-                    std::fprintf(stderr, "quarnelo: %s: channel %d: %s: %s\n", path, number, qnf_metric_name(&m),
+                    std::fprintf(stderr, "quarnelo: %s: %s: %s: %s\n", path, where.c_str(), qnf_metric_name(&m),
                                  error);
                     any = true;
                 }
@@ -252,10 +265,9 @@ void write_json(std::ostream &out, const qnf_results &results, const report_opti
         jf["duration_s"] = qnf_file_duration(&f);
         if (const char *path = qnf_file_series_file(&f)) jf["series_file"] = path;
         if (const char *error = qnf_file_series_error(&f)) jf["series_error"] = error;
-        jf["results"] = nlohmann::json::array();
-        each_channel(f, [&](const qnf_channel_result &c) {
+        const auto channel_json = [&](const qnf_channel_result &c) {
             nlohmann::json jc;
-            jc["channel"] = qnf_channel_number(&c);
+            if (qnf_channel_number(&c) != 0) jc["channel"] = qnf_channel_number(&c);
             jc["calibration"] = qnf_channel_calibration(&c);
             jc["metrics"] = nlohmann::json::object();
             jc["errors"] = nlohmann::json::array();
@@ -266,8 +278,12 @@ void write_json(std::ostream &out, const qnf_results &results, const report_opti
                 else
                     jc["metrics"][qnf_metric_name(&m)] = metric_json(m, options.series, arrays);
             });
-            jf["results"].push_back(std::move(jc));
-        });
+            return jc;
+        };
+        jf["results"] = nlohmann::json::array();
+        each_channel(f, [&](const qnf_channel_result &c) { jf["results"].push_back(channel_json(c)); });
+        // The two ears of a head recording combined, beside the channels.
+        if (const qnf_channel_result *b = qnf_file_binaural(&f)) jf["binaural"] = channel_json(*b);
         doc["files"].push_back(std::move(jf));
     });
     write_with_arrays(out, doc, arrays);
@@ -298,8 +314,8 @@ void write_csv(std::ostream &out, const qnf_results &results, const report_optio
         }
         qnf_format format{};
         qnf_file_format(&f, &format);
-        each_channel(f, [&](const qnf_channel_result &c) {
-            out << file << ',' << qnf_channel_number(&c) << ',' << format.sample_rate << ','
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
+            out << file << ',' << channel_label(c) << ',' << format.sample_rate << ','
                 << csv_number(qnf_file_duration(&f)) << ',' << csv_field(qnf_channel_calibration(&c));
             for (const auto &[metric, quantity] : columns) {
                 out << ',';
@@ -328,9 +344,10 @@ void write_series_table(std::ostream &out, const qnf_results &results, const std
             out << file << ",," << empty_values << ',' << csv_field(error) << '\n';
             return;
         }
-        each_channel(f, [&](const qnf_channel_result &c) {
-            const int channel = qnf_channel_number(&c);
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
             const qnf_metric_result *m = metric_named(c, metric);
+            if (m == nullptr && qnf_channel_number(&c) == 0) return;  // a metric with no binaural value
+            const std::string channel = channel_label(c);
             const char *error = qnf_channel_error(&c);
             if (error == nullptr && m != nullptr) error = qnf_metric_error(m);
             std::vector<const qnf_series *> series;
@@ -356,7 +373,7 @@ void write_series_table(std::ostream &out, const qnf_results &results, const std
                     if (series[k] == nullptr || qnf_series_values(series[k], at, values[k].data(), n) != QN_STATUS_SUCCESS)
                         throw std::runtime_error("the series cannot be read back");
                 for (uint64_t i = 0; i < n; ++i) {
-                    line = file + ',' + std::to_string(channel) + ',' + csv_number(times[static_cast<std::size_t>(i)]);
+                    line = file + ',' + channel + ',' + csv_number(times[static_cast<std::size_t>(i)]);
                     for (std::size_t k = 0; k < series.size(); ++k)
                         line += ',' + csv_number(values[k][static_cast<std::size_t>(i)]);
                     line += ",\n";
@@ -376,8 +393,11 @@ void write_table(std::ostream &out, const qnf_results &results, const report_opt
             << (format.resampled != 0 ? " (resampled to 48000 Hz)" : "") << ", " << format.channels
             << (format.channels == 1 ? " channel, " : " channels, ") << number(qnf_file_duration(&f), "%.3f")
             << " s, " << options.field << " field\n";
-        each_channel(f, [&](const qnf_channel_result &c) {
-            out << "  channel " << qnf_channel_number(&c) << "   calibration: " << qnf_channel_calibration(&c) << '\n';
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
+            if (qnf_channel_number(&c) == 0)
+                out << "  binaural (the two channels as the ears of a head recording)\n";
+            else
+                out << "  channel " << qnf_channel_number(&c) << "   calibration: " << qnf_channel_calibration(&c) << '\n';
             each_metric(c, [&](const qnf_metric_result &m) {
                 bool first = true;
                 each_value(m, [&](const char *name, double value, const char *unit) {
