@@ -28,6 +28,13 @@ roughness_ecma
 tonality_ecma
     Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
     frame and auditory band.
+loudness_ecma
+    Loudness after ECMA-418-2, in sone_HMS, per frame and auditory band.
+
+Each metric of a signal takes a 2-D array (samples, channels) as well and
+gives a sequence of per-channel results; for two channels, the ears of a
+head recording, ``loudness_ecma`` and ``roughness_ecma`` also give
+``result.binaural``.
 
 Files
 -----
@@ -86,13 +93,19 @@ from ._metrics import (
     Tonality,
     TonalityEcma,
     bark_axis,
-    loudness,
     loudness_from_levels,
+    sharpness,
+    third_octave_centres_hz,
+)
+# The metrics of signals, each also over the channels of a 2-D array.
+from ._ecma import (
+    ChannelResults,
+    LoudnessEcma,
+    loudness,
+    loudness_ecma,
     loudness_time,
     roughness_dw,
     roughness_ecma,
-    sharpness,
-    third_octave_centres_hz,
     tonality_aures,
     tonality_ecma,
 )
@@ -107,6 +120,7 @@ __all__ = [
     "AllocationError",
     "BARK_POINTS",
     "ChannelResult",
+    "ChannelResults",
     "FileAnalysis",
     "InputTooShortError",
     "InvalidArgumentError",
@@ -114,6 +128,7 @@ __all__ = [
     "InvalidSampleRateError",
     "InvalidSoundFieldError",
     "Loudness",
+    "LoudnessEcma",
     "LoudnessMeter",
     "LoudnessTime",
     "METRICS",
@@ -140,6 +155,7 @@ __all__ = [
     "exceeded",
     "library_path",
     "loudness",
+    "loudness_ecma",
     "loudness_from_levels",
     "loudness_time",
     "read",

@@ -95,7 +95,8 @@ class ChannelResult:
     Attributes
     ----------
     channel : int
-        The channel's number in the file, from 1.
+        The channel's number in the file, from 1; 0 for the binaural result
+        of a head recording (:attr:`FileAnalysis.binaural`).
     calibration : str
         The calibration, as the tool describes it.
     metrics : dict
@@ -157,6 +158,12 @@ class FileAnalysis:
         Why it could not be written.
     field : str
         The sound field analysed, ``"free"`` or ``"diffuse"``.
+    binaural : ChannelResult or None
+        For a file of two channels taken as the ears of a head recording
+        (``binaural=True``, the default): the metrics ECMA-418-2 combines
+        over two ears (loudness-ecma, roughness-ecma), the ears' band values
+        combined per frame and band and reduced as one ear's, as the tool's
+        ``binaural`` entry; channel 0. None otherwise.
     """
 
     file: str
@@ -172,6 +179,7 @@ class FileAnalysis:
     series_file: Optional[str] = None
     series_error: Optional[str] = None
     field: str = "free"
+    binaural: Optional[ChannelResult] = None
 
     def __getitem__(self, index):
         return self.results[index]
@@ -190,16 +198,19 @@ class FileAnalysis:
         series): the same keys, values and order of errors."""
         if self.error:
             return {"file": self.file, "error": self.error}
-        results = []
-        for c in self.results:
+
+        def channel_entry(c):
             metrics = {m.name: {q: {"value": v, "unit": m.units[q]} for q, v in m.values.items()}
                        for m in c.metrics.values() if not m.error}
             errors = [{"metric": name, "error": reason} for name, reason in c.errors]
-            results.append({"channel": c.channel, "calibration": c.calibration, "metrics": metrics,
-                            "errors": errors})
+            number = {"channel": c.channel} if c.channel else {}
+            return {**number, "calibration": c.calibration, "metrics": metrics, "errors": errors}
+
         entry = {"file": self.file, "sample_rate": self.sample_rate, "resampled_to_48k": self.resampled,
                  "channels": self.channels, "start_s": self.start_s, "duration_s": self.duration_s,
-                 "results": results}
+                 "results": [channel_entry(c) for c in self.results]}
+        if self.binaural is not None:
+            entry["binaural"] = channel_entry(self.binaural)
         if self.series_file is not None:
             entry["series_file"] = self.series_file
         if self.series_error is not None:
@@ -260,7 +271,12 @@ class FileAnalysis:
                             coords[dim] = xr.Variable(dim, points, {"units": unit})
                             for name, coordinate_unit, values in further:
                                 coords[name] = xr.Variable(dim, values, {"units": coordinate_unit})
-        if not variables:
+        # The binaural series, over no channel.
+        binaural = {}
+        for m in (self.binaural.metrics.values() if self.binaural is not None else ()):
+            for s in m.series.values():
+                binaural[s.variable] = xr.Variable(s.dimensions, s.values, {"units": s.unit})
+        if not variables and not binaural:
             raise ValueError(f"to_xarray: {self.file}: no series; analyse with series=True")
         data = {}
         for name, entry in variables.items():
@@ -271,6 +287,7 @@ class FileAnalysis:
                 if values is not None:
                     array[(k, *(slice(0, n) for n in values.shape))] = values
             data[name] = xr.Variable(("channel", *entry["dims"]), array, {"units": entry["unit"]})
+        data.update(binaural)
         from ._files import flib
 
         attrs = {"source": f"libquarnelo_files {flib.qnf_version_string().decode()}", "input_file": self.file,
@@ -409,14 +426,15 @@ def _file(f, field):
     _f.qnf_file_format(f, ctypes.byref(fmt))
     error = _text(_f.qnf_file_error(f))
     channels = tuple(_channel(_f.qnf_file_channel(f, i)) for i in range(_f.qnf_file_channel_count(f)))
+    both = _f.qnf_file_binaural(f)
     return FileAnalysis(_text(_f.qnf_file_path(f)), error, _f.qnf_file_status(f), fmt.sample_rate, fmt.channels,
                         _f.qnf_file_duration(f), bool(fmt.resampled), channels, _f.qnf_file_start(f),
                         _text(_f.qnf_file_calibration(f)) or "", _text(_f.qnf_file_series_file(f)),
-                        _text(_f.qnf_file_series_error(f)), field)
+                        _text(_f.qnf_file_series_error(f)), field, _channel(both) if both else None)
 
 
 def _options(function, metrics, calibration, field, channel, series, resample, max_memory, jobs, percentiles=None,
-             start=None, end=None, skip=None, series_dir=None, series_name=None):
+             start=None, end=None, skip=None, series_dir=None, series_name=None, binaural=True):
     if isinstance(jobs, bool) or not isinstance(jobs, (int, np.integer)) or not 1 <= jobs <= 256:
         raise ValueError(f"{function}: jobs is a number of threads from 1 to 256, not {jobs!r}")
     if skip is not None and (isinstance(skip, bool) or not isinstance(skip, (int, float, np.integer, np.floating))):
@@ -431,12 +449,13 @@ def _options(function, metrics, calibration, field, channel, series, resample, m
                           skip=None if skip is None else repr(float(skip)),
                           **_files.stretch_options(start, end, function),
                           **{"series-dir": None if series_dir is None else os.fspath(series_dir),
-                             "series-name": series_name})
+                             "series-name": series_name},
+                          binaural="on" if binaural else "off")
 
 
 def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=None, series=False,
                  resample=True, max_memory=None, jobs=1, percentiles=None, start=None, end=None, skip=None,
-                 series_dir=None, series_name=None):
+                 series_dir=None, series_name=None, binaural=True):
     """Every selected metric of every channel of a file, as ``quarnelo
     analyze`` reports it (the same values, to the bit).
 
@@ -482,6 +501,10 @@ def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=
         ``xarray.open_dataset``).
     series_name : str, optional
         The series file's name, instead of the file's base name with ".nc".
+    binaural : bool
+        Take a file of two channels for a head recording (the first the
+        left ear) and give the ``binaural`` result of the metrics that
+        combine two ears; False for two channels that are not ears.
 
     Returns
     -------
@@ -492,7 +515,7 @@ def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=
     function = "analyze_file"
     name = _files.path_argument(path, function)
     with _options(function, metrics, calibration, field, channel, series, resample, max_memory, jobs, percentiles,
-                  start, end, skip, series_dir, series_name) as o:
+                  start, end, skip, series_dir, series_name, binaural) as o:
         results = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_files._WHY)
         paths = (ctypes.c_char_p * 1)(name)
@@ -507,10 +530,11 @@ def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=
 
 
 def analyze_signal(signal, fs=48000, metrics=None, field="free", *, calibration=None, series=False, resample=False,
-                   name="signal", percentiles=None, skip=None):
+                   name="signal", percentiles=None, skip=None, binaural=True):
     """The analysis of :func:`analyze_file` on a signal in memory, shape
     (samples,) or (samples, channels), at ``fs``, in sample units times
-    ``calibration`` (pascal by default)."""
+    ``calibration`` (pascal by default); two channels are a head recording
+    unless ``binaural`` is False."""
     function = "analyze_signal"
     from . import _inputs
 
@@ -523,7 +547,7 @@ def analyze_signal(signal, fs=48000, metrics=None, field="free", *, calibration=
     width = 1 if x.ndim == 1 else x.shape[1]
     rate = _inputs.sample_rate(fs, function)
     with _options(function, metrics, calibration, field, None, series, resample, None, 1, percentiles,
-                  skip=skip) as o:
+                  skip=skip, binaural=binaural) as o:
         results = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_files._WHY)
         status = _f.qnf_analyze_signal(x.ctypes.data_as(_doubles), x.shape[0], width, rate, name.encode(),

@@ -113,6 +113,17 @@ def tonality_ecma(result, ax=None, **kwargs):
     return ax
 
 
+def loudness_ecma(result, ax=None, **kwargs):
+    """The time-dependent loudness N(l) of a :class:`quarnelo.LoudnessEcma`,
+    with its single value N (the power mean from 0.304 s on)."""
+    ax = _series(ax, result.time, result.loudness, "Loudness / sone_HMS",
+                 f"Loudness over time (ECMA-418-2, {result.field} field)", **kwargs)
+    ax.axhline(result.value, color="0.4", linestyle="--", linewidth=0.8, label=f"N = {result.value:.3g} sone_HMS")
+    ax.axvspan(0, 0.304, color="0.9", zorder=0, label="before 0.304 s, not averaged")
+    ax.legend(loc="lower right")
+    return ax
+
+
 def _image(ax, time, rate, values, unit, cmap, **kwargs):
     """Values (frames, bands) over time and critical-band rate, as an image
     with a colour bar: the figure of every specific quantity over time."""

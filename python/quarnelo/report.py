@@ -15,7 +15,7 @@ from typing import Callable, Optional
 
 import numpy as np
 
-from . import _files, _statistics
+from . import _ecma, _files, _statistics
 from ._errors import InputTooShortError, QuarneloError
 from ._metrics import (
     SAMPLE_RATE,
@@ -63,6 +63,7 @@ class Analysis:
     tonality : Tonality or None
     roughness_ecma : RoughnessEcma or None
     tonality_ecma : TonalityEcma or None
+    loudness_ecma : LoudnessEcma or None
     missing : dict
         Name of each missing metric and why it is missing.
     """
@@ -78,6 +79,7 @@ class Analysis:
     tonality: Optional[Tonality] = None
     roughness_ecma: Optional[RoughnessEcma] = None
     tonality_ecma: Optional[TonalityEcma] = None
+    loudness_ecma: Optional[_ecma.LoudnessEcma] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -150,6 +152,20 @@ def _tonality_ecma_text(r):
     return f"T = {value:.3f} tu_HMS (mean from 0.3 s), max {maximum:.3f} tu_HMS{where}"
 
 
+def _loudness_ecma_text(r):
+    return f"N = {r.value:.3f} sone_HMS (power mean from 0.304 s), max {r.max:.3f} sone_HMS"
+
+
+def _loudness_ecma_of(tonality):
+    """ECMA-418-2 loudness from the tonal analysis already made: its total
+    specific loudness, reduced by the library's rules (the very values of
+    :func:`quarnelo.loudness_ecma`)."""
+    series, averaged, value = _ecma._aggregate(_ecma._LOUDNESS, np.ascontiguousarray(tonality.total_loudness),
+                                               "report")
+    return _ecma.LoudnessEcma(value, series, tonality.total_loudness, averaged, tonality.time, tonality.bark,
+                              tonality.centre_hz, tonality.field)
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
@@ -175,6 +191,9 @@ _SECTIONS = (
     _Section("tonality_ecma", "tonality (ECMA)", "tonality-ecma",
              lambda x, fld, done: tonality_ecma(x, field=fld), _tonality_ecma_text,
              ("specific_tonality",)),
+    _Section("loudness_ecma", "loudness (ECMA)", "loudness-ecma",
+             lambda x, fld, done: _loudness_ecma_of(done["tonality_ecma"]), _loudness_ecma_text,
+             ("loudness_ecma",), ("tonality_ecma",)),
 )
 
 

@@ -33,7 +33,7 @@ CASES = [
     ("nan_after_short_check", lambda: Q.loudness(_with(OK[:100], 0, np.nan)),
      Q.NonFiniteInputError, 5),
     ("over_120dB_at_100Hz", lambda: Q.loudness(tone(100, 130, 0.1)), Q.InvalidArgumentError, 2),
-    ("two_dimensional", lambda: Q.loudness(np.zeros((4800, 2))), Q.InvalidArgumentError, 2),
+    ("three_dimensional", lambda: Q.loudness(np.zeros((4800, 2, 2))), Q.InvalidArgumentError, 2),
     ("scalar", lambda: Q.loudness_time(1.0), Q.InvalidArgumentError, 2),
     ("roughness_ecma_too_short", lambda: Q.roughness_ecma(np.zeros(15359)), Q.InputTooShortError, 6),
     ("roughness_ecma_inf", lambda: Q.roughness_ecma(_with(np.zeros(15360), 15359, np.inf)),
@@ -115,8 +115,8 @@ def test_messages_say_what_was_wrong():
         Q.loudness(OK[:255])
     with pytest.raises(Q.InputTooShortError, match=r"^roughness_dw: .*roughness-dw needs at least 9600 \(0.2 s\)"):
         Q.roughness_dw(np.zeros(1000))
-    with pytest.raises(Q.InvalidArgumentError, match=r"shape \(4800, 2\)"):
-        Q.loudness(np.zeros((4800, 2)))
+    with pytest.raises(Q.InvalidArgumentError, match=r"shape \(4800, 2, 2\)"):
+        Q.loudness(np.zeros((4800, 2, 2)))
     with pytest.raises(Q.NonFiniteInputError, match="pattern 1") as info:
         Q.sharpness(np.stack([PATTERN, _with(PATTERN, 0, np.nan)]))
     assert info.value.function == "sharpness"
