@@ -89,3 +89,38 @@ static void BM_EcmaTonalityAndRoughness6s(benchmark::State &state) {
     set_realtime(state, x.size());
 }
 BENCHMARK(BM_EcmaTonalityAndRoughness6s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->QN_MIN_STATISTIC;
+
+// The three metrics of one channel of 60 s: range 0 in one pass (the
+// tonal analysis with its total specific loudness, and roughness), range 1
+// through their own exports one after the other, as a host without the
+// one-pass call would run them.
+static void BM_EcmaThreeMetrics60s(benchmark::State &state) {
+    static const auto x = tone_over_noise(60 * 48000);
+    uint64_t vt = 0, vr = 0;
+    if (qn_ecma_tonal_frame_count(x.size(), 48000, &vt) != QN_STATUS_SUCCESS ||
+        qn_ecma_roughness_frame_count(x.size(), 48000, &vr) != QN_STATUS_SUCCESS)
+        return;
+    std::vector<double> tonal(265 * vt), loud(53 * vt), rough(53 * vr), series(vt), averaged(53);
+    double value = 0;
+    const bool one_pass = state.range(0) == 0;
+    state.SetLabel(one_pass ? "one pass" : "three exports");
+    for (auto _ : state) {
+        qn_status s = QN_STATUS_SUCCESS;
+        if (one_pass) {
+            s = qn_ecma_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, tonal.data(), tonal.size(),
+                                 loud.data(), loud.size(), rough.data(), rough.size());
+        } else {
+            s = qn_ecma_tonal_analysis(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, tonal.data(), tonal.size(),
+                                       &vt);
+            if (s == QN_STATUS_SUCCESS)
+                s = qn_loudness_ecma(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, series.data(), series.size(),
+                                     averaged.data(), averaged.size(), &value, loud.data(), loud.size(), &vt);
+            if (s == QN_STATUS_SUCCESS)
+                s = qn_roughness_ecma(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, rough.data(), rough.size(), &vr);
+        }
+        if (s != QN_STATUS_SUCCESS) state.SkipWithError("analysis failed");
+        benchmark::DoNotOptimize(rough.data());
+    }
+    set_realtime(state, x.size());
+}
+BENCHMARK(BM_EcmaThreeMetrics60s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->QN_MIN_STATISTIC;

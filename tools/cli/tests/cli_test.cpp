@@ -710,3 +710,35 @@ TEST(CliAnalyze, StretchSkipAndSeriesDir) {
     EXPECT_EQ(late.status, 1);
     EXPECT_NE(late.err.find("roughness-dw: no frame from --skip 5 s on"), std::string::npos) << late.err;
 }
+
+TEST(CliAnalyze, TwoChannelsGiveABinauralResultUnlessTurnedOff) {
+    const fs::path path =
+        write_audio("ears.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, test_signal(48000, 2, 0.5));
+    const struct {
+        const char *options;
+        const char *want;  // the channel column of the CSV rows
+    } cases[] = {{"--metrics loudness-ecma,tonality-ecma", "1 2 binaural"},
+                 {"--metrics loudness-ecma --no-binaural", "1 2"},
+                 {"--metrics tonality-ecma", "1 2"},  // tonality has no binaural value
+                 {"--metrics loudness-ecma --channel 2", "2"}};
+    for (const auto &c : cases) {
+        const run_result csv = run(std::string("analyze --format csv ") + c.options + " " + quoted(path.string()));
+        ASSERT_EQ(csv.status, 0) << c.options << '\n' << csv.err;
+        std::istringstream lines(csv.out);
+        std::string line, channels;
+        std::getline(lines, line);  // the header
+        while (std::getline(lines, line)) {
+            const auto first = line.find(',');
+            channels += (channels.empty() ? "" : " ") + line.substr(first + 1, line.find(',', first + 1) - first - 1);
+        }
+        EXPECT_EQ(channels, c.want) << c.options;
+        const run_result json = run(std::string("analyze --format json ") + c.options + " " + quoted(path.string()));
+        const auto file = nlohmann::json::parse(json.out).at("files").at(0);
+        EXPECT_EQ(file.contains("binaural"), std::string(c.want).find("binaural") != std::string::npos) << c.options;
+        if (file.contains("binaural")) {
+            EXPECT_FALSE(file.at("binaural").contains("channel"));
+            EXPECT_FALSE(file.at("binaural").at("metrics").contains("tonality-ecma"));
+            EXPECT_GT(file.at("binaural").at("metrics").at("loudness-ecma").at("loudness").at("value").get<double>(), 0);
+        }
+    }
+}
