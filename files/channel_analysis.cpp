@@ -107,7 +107,8 @@ struct channel_analysis::state {
     // A channel whose input failed delivers no more frames to its pair,
     // whose other side must not wait for them.
     void abandon_pair_on_error() {
-        if (!input_error.empty() && input.pair) abandon_ecma_pair(*input.pair, "channel " + std::to_string(input.side + 1) + " failed");
+        if (!input_error.empty() && input.pair)
+            abandon_ecma_pair(*input.pair, "channel " + std::to_string(input.side + 1) + " failed");
     }
 };
 
