@@ -194,36 +194,6 @@ const std::vector<metric> &metric_table() {
     // instants from the first sample on; the framed metrics' values belong
     // to their frames' centres.
     static const std::vector<metric> table = {
-        // A sound-quality report starts with the levels.
-        {.id = metric_id::spl,
-         .group = family::levels,
-         .name = "spl",
-         .description = "sound levels (IEC 61672-1), dB re 20 uPa: LZeq, LAeq, LCeq, LAFmax, LASmax, LAFmin, LCpeak, "
-                        "and LAF5, LAF10, LAF50, LAF90, LAF95 of the LAF series every 10 ms; -inf for silence",
-         .title = "Sound levels (IEC 61672-1)",
-         .min_samples = QN_SOUND_LEVEL_STEP + 1,  // a point of the LAF series
-         .frame_length = QN_SOUND_LEVEL_STEP,
-         .hop = QN_SOUND_LEVEL_STEP,
-         .first_time = static_cast<double>(QN_SOUND_LEVEL_STEP) / QN_SAMPLE_RATE,
-         .uses_field = false,
-         .quantities = spl_values,
-         .series = spl_series,
-         .statistics = {.series = 0, .symbol = "LAF", .default_percentiles = spl_percentiles}},
-        // Its hop is the default band step, 100 ms ("band-step" sets it);
-        // each interval stands for its centre.
-        {.id = metric_id::band_levels,
-         .group = family::levels,
-         .name = "levels",
-         .description = "third-octave band levels (the ISO 532-1 filter bank, 25 Hz ... 12.5 kHz), dB re 20 uPa, "
-                        "over the whole stretch and, as a series, every --band-step (100 ms)",
-         .title = "Third-octave band levels",
-         .min_samples = QN_LOUDNESS_MIN_SAMPLES,
-         .frame_length = default_band_step,
-         .hop = default_band_step,
-         .first_time = 0.5 * default_band_step / QN_SAMPLE_RATE,
-         .uses_field = false,
-         .quantities = band_level_values,
-         .series = band_level_series},
         {.id = metric_id::loudness,
          .group = family::loudness_meter,
          .name = "loudness",
@@ -325,6 +295,36 @@ const std::vector<metric> &metric_table() {
          .statistics = {.series = 0, .symbol = "r"},
          .whole_channel = true,
          .bytes_per_sample = 2 * 53 * 8 / 960.0},
+        // The levels a report quotes beside the metrics.
+        {.id = metric_id::spl,
+         .group = family::levels,
+         .name = "spl",
+         .description = "sound levels (IEC 61672-1), dB re 20 uPa: LZeq, LAeq, LCeq, LAFmax, LASmax, LAFmin, LCpeak, "
+                        "and LAF5, LAF10, LAF50, LAF90, LAF95 of the LAF series every 10 ms; -inf for silence",
+         .title = "Sound levels (IEC 61672-1)",
+         .min_samples = QN_SOUND_LEVEL_STEP + 1,  // a point of the LAF series
+         .frame_length = QN_SOUND_LEVEL_STEP,
+         .hop = QN_SOUND_LEVEL_STEP,
+         .first_time = static_cast<double>(QN_SOUND_LEVEL_STEP) / QN_SAMPLE_RATE,
+         .uses_field = false,
+         .quantities = spl_values,
+         .series = spl_series,
+         .statistics = {.series = 0, .symbol = "LAF", .default_percentiles = spl_percentiles}},
+        // Its hop is the default band step, 100 ms ("band-step" sets it);
+        // each interval stands for its centre.
+        {.id = metric_id::band_levels,
+         .group = family::levels,
+         .name = "levels",
+         .description = "third-octave band levels (the ISO 532-1 filter bank, 25 Hz ... 12.5 kHz), dB re 20 uPa, "
+                        "over the whole stretch and, as a series, every --band-step (100 ms)",
+         .title = "Third-octave band levels",
+         .min_samples = QN_LOUDNESS_MIN_SAMPLES,
+         .frame_length = default_band_step,
+         .hop = default_band_step,
+         .first_time = 0.5 * default_band_step / QN_SAMPLE_RATE,
+         .uses_field = false,
+         .quantities = band_level_values,
+         .series = band_level_series},
     };
     return table;
 }
