@@ -35,6 +35,10 @@ struct analysis_options {
     statistics_settings statistics;
     double start_s = 0;              // the stretch of each file analysed, in its own time
     std::optional<double> end_s;     // to its end when not set
+    // The sharpness weighting, and the samples of each interval of the
+    // third-octave band levels' series.
+    qn_sharpness_weighting sharpness_weighting = QN_SHARPNESS_DIN;
+    uint64_t band_step = default_band_step;
     // Where long series go until they are read; null keeps them in memory.
     std::shared_ptr<series_spool> spool;
 
@@ -89,6 +93,11 @@ void abandon_ecma_pair(ecma_pair &pair, const std::string &reason);
 std::unique_ptr<analysis> make_ecma_analysis(const analysis_options &o, uint64_t expected_samples,
                                              task_group &tasks, std::shared_ptr<ecma_pair> pair = nullptr,
                                              int side = 0);
+
+// The sound levels and the third-octave band levels of the channel, from
+// the library's sound level meter and band-level meter.
+std::unique_ptr<analysis> make_levels_analysis(const analysis_options &o, uint64_t expected_samples,
+                                               task_group &tasks);
 
 // A series that goes to the spool (when there is one) as it grows.
 inline value_list new_series(const analysis_options &o) { return value_list(o.spool); }

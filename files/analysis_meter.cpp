@@ -26,6 +26,7 @@ public:
           statistics_(o.statistics),
           totals_wanted_(o.selected(metric_id::loudness_time)),
           sharpness_wanted_(o.selected(metric_id::sharpness)),
+          weighting_(o.sharpness_weighting),
           loudness_series_(new_series(o)),
           specific_series_(new_series(o)),
           sharpness_series_(new_series(o)) {
@@ -115,7 +116,7 @@ public:
             return false;
         }
         double value = 0;
-        const qn_status status = qn_sharpness_din(stationary_specific_.data(), QN_BARK_POINTS, &value);
+        const qn_status status = qn_sharpness(stationary_specific_.data(), QN_BARK_POINTS, weighting_, &value);
         if (status != QN_STATUS_SUCCESS) {
             error = status_message("sharpness", status);
             return false;
@@ -161,7 +162,7 @@ private:
             }
             if (sharpness_wanted_ && sharpness_error_.empty()) {
                 double s = 0;
-                const qn_status st = qn_sharpness_din(pattern, QN_BARK_POINTS, &s);
+                const qn_status st = qn_sharpness(pattern, QN_BARK_POINTS, weighting_, &s);
                 if (st != QN_STATUS_SUCCESS) {
                     sharpness_error_ = status_message("sharpness", st);
                 } else {
@@ -183,6 +184,7 @@ private:
     const bool series_;
     const statistics_settings statistics_;
     const bool totals_wanted_, sharpness_wanted_;
+    const qn_sharpness_weighting weighting_;
     bool patterns_ = false;
     std::unique_ptr<qn_loudness_meter, meter_closer> meter_;
     std::vector<double> loudness_, specific_;  // one call's frames

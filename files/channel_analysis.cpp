@@ -117,7 +117,7 @@ channel_analysis::channel_analysis(const analysis_options &options, const channe
     state &s = *state_;
     s.resampling.start(input.sample_rate, s.input_error);
     const uint64_t expected = input.expected_samples;
-    analysis *meter = nullptr, *ecma = nullptr;
+    analysis *meter = nullptr, *ecma = nullptr, *levels = nullptr;
     for (const metric *m : options.metrics) {
         analysis *a = nullptr;
         switch (m->group) {
@@ -130,6 +130,10 @@ channel_analysis::channel_analysis(const analysis_options &options, const channe
             if (ecma == nullptr)
                 ecma = s.all.emplace_back(make_ecma_analysis(options, expected, tasks, input.pair, input.side)).get();
             a = ecma;
+            break;
+        case family::levels:
+            if (levels == nullptr) levels = s.all.emplace_back(make_levels_analysis(options, expected, tasks)).get();
+            a = levels;
             break;
         }
         s.for_metric.push_back(a);

@@ -16,9 +16,11 @@ using enum statistic;
 // `percentiles` stands for the percentiles asked for, named after the
 // metric's symbol ("n5"), in the unit given.
 constexpr quantity loudness_values[] = {
-    {"loudness", "sone"}, {"specific_peak", "sone/Bark"}, {"specific_peak_rate", "Bark"}};
-constexpr quantity loudness_time_values[] = {
-    {"max", "sone", max}, {nullptr, "sone", percentiles}, {"mean", "sone", mean}, {"min", "sone", min}};
+    {"loudness", "sone", own, true}, {"specific_peak", "sone/Bark"}, {"specific_peak_rate", "Bark"}};
+constexpr quantity loudness_time_values[] = {{"max", "sone", max, true},
+                                             {nullptr, "sone", percentiles, true},
+                                             {"mean", "sone", mean, true},
+                                             {"min", "sone", min, true}};
 constexpr quantity sharpness_values[] = {{"sharpness", "acum"},
                                          {"mean_per_frame", "acum", mean},
                                          {"max", "acum", max},
@@ -49,6 +51,28 @@ constexpr quantity roughness_ecma_values[] = {{"roughness", "asper"},
                                               {"min", "asper", min},
                                               {nullptr, "asper", percentiles}};
 
+// Sound levels, dB re 20 uPa (-inf for silence); the percentiles are those
+// of the LAF series: "LAF5" is the level exceeded during 5 % of the time.
+constexpr quantity spl_values[] = {{"LZeq", "dB"},   {"LAeq", "dB"},   {"LCeq", "dB"},
+                                   {"LAFmax", "dB"}, {"LASmax", "dB"}, {"LAFmin", "dB"},
+                                   {"LCpeak", "dB"}, {nullptr, "dB", percentiles}};
+// The equivalent level of each third-octave band over the stretch, dB re
+// 20 uPa, named after the bands' nominal centres (qn_third_octave_centres_hz).
+constexpr quantity band_level_values[] = {
+    {"L25Hz", "dB"},   {"L31.5Hz", "dB"}, {"L40Hz", "dB"},    {"L50Hz", "dB"},    {"L63Hz", "dB"},
+    {"L80Hz", "dB"},   {"L100Hz", "dB"},  {"L125Hz", "dB"},   {"L160Hz", "dB"},   {"L200Hz", "dB"},
+    {"L250Hz", "dB"},  {"L315Hz", "dB"},  {"L400Hz", "dB"},   {"L500Hz", "dB"},   {"L630Hz", "dB"},
+    {"L800Hz", "dB"},  {"L1000Hz", "dB"}, {"L1250Hz", "dB"},  {"L1600Hz", "dB"},  {"L2000Hz", "dB"},
+    {"L2500Hz", "dB"}, {"L3150Hz", "dB"}, {"L4000Hz", "dB"},  {"L5000Hz", "dB"},  {"L6300Hz", "dB"},
+    {"L8000Hz", "dB"}, {"L10000Hz", "dB"}, {"L12500Hz", "dB"}};
+static_assert(std::size(band_level_values) == QN_THIRD_OCTAVE_BANDS);
+
+constexpr series_info spl_series[] = {{"LAF", "dB", "time"}, {"LAS", "dB", "time"}};
+// The band levels of the whole stretch, and of each interval of the band
+// step.
+constexpr series_info band_level_series[] = {{"spectrum", "dB", "third_octave"},
+                                             {"band_levels", "dB", "time third_octave"}};
+
 constexpr series_info loudness_series[] = {{"specific_loudness", "sone/Bark", "bark"}};
 constexpr series_info loudness_time_series[] = {{"loudness", "sone", "time"},
                                                 {"specific_loudness", "sone/Bark", "time bark"}};
@@ -69,6 +93,8 @@ constexpr series_info roughness_ecma_series[] = {{"roughness", "asper", "time"},
 
 // N5 and N10, the percentiles of loudness quoted most.
 constexpr double loudness_percentiles[] = {5, 10};
+// The percentile levels a sound level meter reports.
+constexpr double spl_percentiles[] = {5, 10, 50, 90, 95};
 
 }  // namespace
 
@@ -96,6 +122,13 @@ axis band_axis() {
     coordinate hz{"band_frequency", "Hz", {}};
     for (double z : a.values) hz.values.push_back(81.9289 / 0.1618 * std::sinh(0.1618 * z));
     a.coordinates.push_back(std::move(hz));
+    return a;
+}
+
+axis third_octave_axis() {
+    const double *hz = qn_third_octave_centres_hz();
+    axis a{"frequency", "Hz", std::vector<double>(hz, hz + QN_THIRD_OCTAVE_BANDS)};
+    a.dimension = "third_octave";
     return a;
 }
 
@@ -137,7 +170,9 @@ void complete_series(const metric &m, series &s, double start_s) {
                 for (double &t : a.values) t += start_s;
             }
         } else if (a.dimension.empty()) {
-            const axis pattern = kinds[i] == "band" ? band_axis() : bark_axis();
+            const axis pattern = kinds[i] == "band"           ? band_axis()
+                                 : kinds[i] == "third_octave" ? third_octave_axis()
+                                                              : bark_axis();
             a.dimension = pattern.dimension;
             a.coordinates = pattern.coordinates;
         }
@@ -152,12 +187,16 @@ std::string percentile_name(const metric &m, double percent) {
 
 std::vector<quantity_name> quoted_names(const metric &m, std::span<const double> percentiles) {
     std::vector<quantity_name> names;
+    const auto add = [&](const quantity_name &n, bool with_level) {
+        names.push_back(n);
+        if (with_level) names.push_back({n.name + "_level", "phon", n.kind, n.percent, true});
+    };
     for (const quantity &q : m.quantities) {
         if (q.kind != statistic::percentiles) {
-            names.push_back({q.name, q.unit, q.kind});
+            add({q.name, q.unit, q.kind}, q.with_level);
             continue;
         }
-        for (double p : percentiles) names.push_back({percentile_name(m, p), q.unit, statistic::percentiles, p});
+        for (double p : percentiles) add({percentile_name(m, p), q.unit, statistic::percentiles, p}, q.with_level);
     }
     return names;
 }
@@ -170,7 +209,8 @@ const std::vector<metric> &metric_table() {
         {.id = metric_id::loudness,
          .group = family::loudness_meter,
          .name = "loudness",
-         .description = "stationary loudness (ISO 532-1), sone, and its specific-loudness peak",
+         .description = "stationary loudness (ISO 532-1), sone, with its loudness level, phon, and its "
+                        "specific-loudness peak",
          .title = "Loudness (ISO 532-1)",
          .min_samples = QN_LOUDNESS_MIN_SAMPLES,
          .frame_length = 0,
@@ -182,7 +222,8 @@ const std::vector<metric> &metric_table() {
         {.id = metric_id::loudness_time,
          .group = family::loudness_meter,
          .name = "loudness-time",
-         .description = "time-varying loudness (ISO 532-1) over 2 ms frames: max, N5, N10, mean, min, sone",
+         .description = "time-varying loudness (ISO 532-1) over 2 ms frames: max, N5, N10, mean, min, sone, "
+                        "each with its loudness level, phon",
          .title = "Time-varying loudness (ISO 532-1)",
          .min_samples = 1,
          .frame_length = QN_LOUDNESS_TIME_HOP,
@@ -282,6 +323,36 @@ const std::vector<metric> &metric_table() {
          .statistics = {.series = 0, .symbol = "n"},
          .ecma = QN_ECMA_LOUDNESS,
          .binaural = true},
+        // The levels a report quotes beside the metrics.
+        {.id = metric_id::spl,
+         .group = family::levels,
+         .name = "spl",
+         .description = "sound levels (IEC 61672-1), dB re 20 uPa: LZeq, LAeq, LCeq, LAFmax, LASmax, LAFmin, LCpeak, "
+                        "and LAF5, LAF10, LAF50, LAF90, LAF95 of the LAF series every 10 ms; -inf for silence",
+         .title = "Sound levels (IEC 61672-1)",
+         .min_samples = QN_SOUND_LEVEL_STEP + 1,  // a point of the LAF series
+         .frame_length = QN_SOUND_LEVEL_STEP,
+         .hop = QN_SOUND_LEVEL_STEP,
+         .first_time = static_cast<double>(QN_SOUND_LEVEL_STEP) / QN_SAMPLE_RATE,
+         .uses_field = false,
+         .quantities = spl_values,
+         .series = spl_series,
+         .statistics = {.series = 0, .symbol = "LAF", .default_percentiles = spl_percentiles}},
+        // Its hop is the default band step, 100 ms ("band-step" sets it);
+        // each interval stands for its centre.
+        {.id = metric_id::band_levels,
+         .group = family::levels,
+         .name = "levels",
+         .description = "third-octave band levels (the ISO 532-1 filter bank, 25 Hz ... 12.5 kHz), dB re 20 uPa, "
+                        "over the whole stretch and, as a series, every --band-step (100 ms)",
+         .title = "Third-octave band levels",
+         .min_samples = QN_LOUDNESS_MIN_SAMPLES,
+         .frame_length = default_band_step,
+         .hop = default_band_step,
+         .first_time = 0.5 * default_band_step / QN_SAMPLE_RATE,
+         .uses_field = false,
+         .quantities = band_level_values,
+         .series = band_level_series},
     };
     return table;
 }

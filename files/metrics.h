@@ -23,6 +23,7 @@ enum class family {
     loudness_meter,  // ISO 532-1 through the loudness meter: stationary, time-varying, sharpness
     framed,          // framed windows of whole frames: Daniel & Weber roughness, Aures tonality
     ecma,            // the ECMA-418-2 hearing model, one stream per channel for all its metrics
+    levels,          // the sound level meter and the third-octave band-level meter
 };
 
 // Which metric: each family's analysis gives the results of its members.
@@ -35,6 +36,8 @@ enum class metric_id {
     tonality_ecma,
     loudness_ecma,
     roughness_ecma,
+    spl,
+    band_levels,
 };
 
 // What a single value is: one the metric's analysis computes by its own
@@ -52,12 +55,16 @@ struct quantity {
     const char *name;  // for percentiles, none: the names are the symbol and the percent
     const char *unit;
     statistic kind = statistic::own;
+    // An ISO 532-1 loudness in sone: each value is followed by its loudness
+    // level in phon, named after it with "_level" ("n5" "n5_level").
+    bool with_level = false;
 };
 
 // A series a metric keeps with option "series": its quantity, unit and
 // axes, space-separated: "time" (a value per frame), "bark" (the 240
 // points of the critical-band rate), "band" (the 53 auditory bands of
-// ECMA-418-2), "time bark", "time band".
+// ECMA-418-2), "third_octave" (the 28 third-octave bands of ISO 532-1),
+// "time bark", "time band", "time third_octave".
 struct series_info {
     const char *name;
     const char *unit;
@@ -104,6 +111,9 @@ struct metric {
     double bytes_per_sample = 0;
 };
 
+// The band levels' default interval: 100 ms at 48 kHz (option "band-step").
+inline constexpr uint64_t default_band_step = 4800;
+
 const std::vector<metric> &metric_table();
 const metric *find_metric(const std::string &name);
 const metric &metric_of(metric_id id);
@@ -118,6 +128,11 @@ std::vector<double> ecma_band_rates();
 // with each band's centre frequency in Hz as a further coordinate).
 axis bark_axis();
 axis band_axis();
+
+// The 28 third-octave bands of the ISO 532-1 filter bank, named
+// "frequency" in Hz (their nominal centres, 25 ... 12500), on the dimension
+// "third_octave".
+axis third_octave_axis();
 
 // The times of a metric's `frames` frames: frame k at first_time + k hop /
 // 48000 s, on the dimension "<metric>.time".
@@ -140,6 +155,7 @@ struct quantity_name {
     std::string unit;
     statistic kind;
     double percent = 0;  // of a percentile
+    bool level = false;  // the loudness level in phon of the value before it
 };
 std::vector<quantity_name> quoted_names(const metric &m, std::span<const double> percentiles);
 

@@ -207,6 +207,20 @@ qnf_status set_option(qnf_options &o, const std::string &name, const std::string
         if (value != "on" && value != "off")
             return refuse("binaural takes on or off (--no-binaural turns it off), not '" + value + "'");
         next.binaural = value == "on";
+    } else if (name == "sharpness-weighting") {
+        constexpr std::pair<const char *, qn_sharpness_weighting> weightings[] = {
+            {"din", QN_SHARPNESS_DIN}, {"bismarck", QN_SHARPNESS_BISMARCK}, {"fastl", QN_SHARPNESS_FASTL},
+            {"aures", QN_SHARPNESS_AURES}};
+        const auto w = std::find_if(std::begin(weightings), std::end(weightings),
+                                    [&](const auto &e) { return value == e.first; });
+        if (w == std::end(weightings))
+            return refuse("--sharpness-weighting takes din, bismarck, fastl or aures, not '" + value + "'");
+        next.sharpness_weighting = w->second;
+    } else if (name == "band-step") {
+        // From a millisecond (48 samples) to an hour.
+        if (!parse_number(value, number) || !(number >= 0.001 && number <= 3600))
+            return refuse("--band-step takes seconds from 0.001 to 3600, not '" + value + "'");
+        next.band_step = static_cast<uint64_t>(std::llround(number * QN_SAMPLE_RATE));
     } else if (name == "max-memory") {
         uint64_t bytes = 0;
         if (!parse_memory_size(value, bytes))
@@ -252,6 +266,8 @@ qnf_status resolve_options(const qnf_options &o, memory_budget &budget, analysis
     a.statistics.percentiles = o.percentiles;
     a.start_s = o.start_s;
     a.end_s = o.end_s;
+    a.sharpness_weighting = o.sharpness_weighting;
+    a.band_step = o.band_step;
     // Long series wait in a temporary file until they are read.
     if (a.series) a.spool = std::make_shared<series_spool>();
     switch (o.calibration) {

@@ -34,6 +34,8 @@ struct qnf_options {
     std::optional<double> end_s;
     std::string series_dir;   // where series files go; empty: none
     std::string series_name;  // the series file's name for a run of one file; empty: the rule's
+    qn_sharpness_weighting sharpness_weighting = QN_SHARPNESS_DIN;
+    uint64_t band_step = qnf::default_band_step;  // samples at 48 kHz
 
     // The single values of each metric of the table with these
     // percentiles, in the table's order, for qnf_options_quantity.

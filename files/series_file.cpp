@@ -192,6 +192,10 @@ void write_series(int file, const variable &v, std::size_t channel, const series
     std::vector<double> buffer;
     buffer.reserve(static_cast<std::size_t>(chunk_rows * row));
     uint64_t written = 0;  // rows
+    // The values go in as floats, rounded here as netCDF would round them:
+    // netCDF refuses a double beyond the float range, and so the -inf of a
+    // level of silence, which a float holds.
+    std::vector<float> floats;
     const std::size_t at = v.per_channel ? 1 : 0;  // the first axis' place
     std::vector<std::size_t> start(v.dimensions.size() + at, 0), count(v.dimensions.size() + at, 1);
     if (v.per_channel) start[0] = channel;
@@ -201,7 +205,8 @@ void write_series(int file, const variable &v, std::size_t channel, const series
         if (n == 0) return;
         start[at] = static_cast<std::size_t>(written);
         count[at] = static_cast<std::size_t>(n);
-        check(nc_put_vara_double(file, v.id, start.data(), count.data(), buffer.data()), "values of " + v.name);
+        floats.assign(buffer.begin(), buffer.end());
+        check(nc_put_vara_float(file, v.id, start.data(), count.data(), floats.data()), "values of " + v.name);
         written += n;
         buffer.clear();
     };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace qnf {
@@ -96,8 +97,18 @@ std::vector<single_value> quoted_values(const metric &m, const statistics_settin
     std::vector<single_value> out;
     std::size_t percentile = 0;
     const frame_summary &s = result.statistics;
+    std::size_t last = SIZE_MAX;  // the index in `out` of the value a loudness level follows
     for (const quantity_name &q : quoted_names(m, settings.percentiles_of(m))) {
         double value = 0;
+        if (q.level) {
+            // A loudness the analysis gave is finite and not negative, so
+            // its level always exists.
+            if (last < out.size() && out[last].name + "_level" == q.name &&
+                qn_loudness_level(out[last].value, &value) == QN_STATUS_SUCCESS)
+                out.push_back({q.name, value, q.unit});
+            continue;
+        }
+        last = SIZE_MAX;
         switch (q.kind) {
         case statistic::own: {
             const auto own = std::find_if(result.values.begin(), result.values.end(),
@@ -113,6 +124,7 @@ std::vector<single_value> quoted_values(const metric &m, const statistics_settin
         }
         if (q.kind != statistic::own && !s.present) continue;
         out.push_back({q.name, value, q.unit});
+        last = out.size() - 1;
     }
     return out;
 }

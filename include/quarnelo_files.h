@@ -143,8 +143,9 @@ QNF_API const char *qnf_status_string(qnf_status status);
  *   "percentiles"     percentages 0 ... 100, comma-separated  each metric's
  *                     (up to 100): every metric with a time    own: 5,10 for
  *                     series gives the value exceeded during   loudness-time,
- *                     p % of its frames, named by the metric's none for the
- *                     symbol ("n5", "n2.5"); "" for none       others
+ *                     p % of its frames, named by the metric's 5,10,50,90,95
+ *                     symbol ("n5", "n2.5", "LAF90"); "" for   for spl, none
+ *                     none                                     for the others
  *   "skip"            seconds the statistics over frames       "0"
  *                     leave out at the start of the analysed
  *                     audio (a settling time)
@@ -162,6 +163,13 @@ QNF_API const char *qnf_status_string(qnf_status status);
  *                     recording, channel 1 the left ear, and
  *                     gets a binaural result beside them
  *                     (qnf_file_binaural); "off": none
+ *   "sharpness-weighting"  the weighting g(z) of sharpness:    "din"
+ *                     "din" (DIN 45692), "bismarck", "fastl"
+ *                     or "aures" (qn_sharpness)
+ *   "band-step"       seconds, 0.001 ... 3600: the interval of  "0.1"
+ *                     the series of the third-octave band
+ *                     levels (metric "levels"), rounded to
+ *                     whole samples at 48 kHz
  *
  * The three calibrations exclude one another: setting one of
  * "pa-per-unit", "full-scale-spl" or the pair "cal-file"/"cal-spl" drops
@@ -190,7 +198,10 @@ QNF_API const char *qnf_status_string(qnf_status status);
  * qnf_exceeded) of its frames: the total loudness, the sharpness of each
  * 2 ms pattern, the roughness and tonality of each frame, the time-dependent
  * tonality T(l), the total roughness R(l) and the loudness N(l) of
- * ECMA-418-2. A frame counts
+ * ECMA-418-2. The sound levels (spl) quote the percentiles only, of the
+ * LAF series (a point every 10 ms, from 10 ms on): LAF5 is the level
+ * exceeded during 5 % of the time; by default LAF5, LAF10, LAF50, LAF90
+ * and LAF95. A frame counts
  * when its time on the series (from the start of the analysed audio) is at
  * or after "skip"; a skip that leaves no frame is the metric's error. For
  * loudness-time and sharpness a frame whose total loudness is below 0.001
@@ -202,6 +213,16 @@ QNF_API const char *qnf_status_string(qnf_status status);
  * (the power mean of N(l) from 0.304 s). The ECMA-418-2 metrics of a
  * channel run through one stream of the hearing model (qn_ecma_stream),
  * block by block, in working memory that does not grow with the length.
+ *
+ * Loudness levels. Every ISO 532-1 loudness single value (the stationary
+ * "loudness", and "max", the percentiles, "mean" and "min" of
+ * loudness-time) is followed by its loudness level in phon, named after it
+ * with "_level" ("n5_level"), as qn_loudness_level gives it.
+ *
+ * Levels of silence. The sound levels of a silent stretch, and the LAF and
+ * LAS points of silence, are -inf dB (qn_sound_levels): a result, not a
+ * failure. Front ends that write text formats without infinities (JSON)
+ * write them as null.
  * ---------------------------------------------------------------------- */
 
 typedef struct qnf_options qnf_options;
@@ -277,8 +298,10 @@ QNF_API qnf_status qnf_metric_quantity(uint64_t index, uint64_t quantity, const 
  * carry it with option "series": its quantity ("specific_loudness"), unit
  * and axes, space-separated: "time" (a value per frame), "bark" (a pattern
  * of 240 points), "band" (a value per auditory band of ECMA-418-2: the
- * averaged specific loudness), "time bark" and "time band" (a pattern of
- * 240 points or of the 53 bands per frame). Texts are static.
+ * averaged specific loudness), "third_octave" (the 28 third-octave bands),
+ * "time bark", "time band" and "time third_octave" (a pattern of 240
+ * points, of the 53 bands or of the 28 third-octave bands per frame).
+ * Texts are static.
  * Checks: name, unit or axes null QN_STATUS_NULL_POINTER; index or series
  * beyond the table QN_STATUS_INVALID_ARGUMENT (nothing written). */
 QNF_API qnf_status qnf_metric_series_info(uint64_t index, uint64_t series, const char **name, const char **unit,
@@ -562,8 +585,9 @@ QNF_API qnf_status qnf_series_axis(const qnf_series *series, uint64_t axis, cons
 
 /* The dimension axis `axis` is in a series file: "<metric>.time" for the
  * times of a metric's frames, "bark" for the 240 points of the
- * critical-band rate, "band" for the 53 auditory bands of ECMA-418-2. Null
- * for a null series or an axis out of range. */
+ * critical-band rate, "band" for the 53 auditory bands of ECMA-418-2,
+ * "third_octave" for the 28 third-octave bands (named "frequency", their
+ * nominal centres in Hz). Null for a null series or an axis out of range. */
 QNF_API const char *qnf_series_axis_dimension(const qnf_series *series, uint64_t axis);
 
 /* Further coordinates along axis `axis`, one value per point: the "band"
@@ -613,11 +637,12 @@ QNF_API qnf_status qnf_series_values(const qnf_series *series, uint64_t offset, 
  * Everything lies in the root group (xarray.open_dataset opens it as it
  * is):
  *  - dimensions "channel" (the channels analysed), one time per metric with
- *    frames ("loudness-time.time"), "bark" (240) and "band" (53), each with
- *    a coordinate variable of its name in doubles: the channel numbers (from
- *    1), the times in s (in the file: a stretch's begin near "start"), the
- *    critical-band rates in Bark, and for "band" also "band_frequency", the
- *    bands' centre frequencies in Hz;
+ *    frames ("loudness-time.time"), "bark" (240), "band" (53) and
+ *    "third_octave" (28), each with a coordinate variable of its name in
+ *    doubles: the channel numbers (from 1), the times in s (in the file: a
+ *    stretch's begin near "start"), the critical-band rates in Bark, and
+ *    for "band" also "band_frequency", the bands' centre frequencies in Hz;
+ *    the third-octave bands' nominal centres in Hz;
  *  - one variable per series of each metric, named "<metric>.<quantity>"
  *    (qnf_series_variable), over ("channel", its axes' dimensions), with
  *    attribute "units" (and "coordinates" "band_frequency" over "band"); a

@@ -107,6 +107,9 @@ TEST(FilesApi, OptionsRefuseWhatTheyDoNotTakeAndStayAsTheyWere) {
         {"end", "0", QNF_STATUS_INVALID_OPTION},                   {"end", "", QN_STATUS_SUCCESS},
         {"series-dir", "results", QN_STATUS_SUCCESS},              {"series-name", "take.nc", QN_STATUS_SUCCESS},
         {"series-name", "out/take.nc", QNF_STATUS_INVALID_OPTION},
+        {"sharpness-weighting", "aures", QN_STATUS_SUCCESS},       {"sharpness-weighting", "DIN", QNF_STATUS_INVALID_OPTION},
+        {"band-step", "0.001", QN_STATUS_SUCCESS},                 {"band-step", "3600", QN_STATUS_SUCCESS},
+        {"band-step", "0.0009", QNF_STATUS_INVALID_OPTION},        {"band-step", "nan", QNF_STATUS_INVALID_OPTION},
     };
     for (const auto &c : cases) {
         options_owner o;
@@ -133,21 +136,26 @@ TEST(FilesApi, SingleValuesAreNamedWithThePercentilesOfTheOptions) {
         }
         return text;
     };
-    EXPECT_EQ(names(1), "max/sone n5/sone n10/sone mean/sone min/sone");
+    EXPECT_EQ(names(1), "max/sone max_level/phon n5/sone n5_level/phon n10/sone n10_level/phon mean/sone "
+                        "mean_level/phon min/sone min_level/phon");
     EXPECT_EQ(names(3), "mean/asper max/asper min/asper");
+    EXPECT_EQ(names(7), "LZeq/dB LAeq/dB LCeq/dB LAFmax/dB LASmax/dB LAFmin/dB LCpeak/dB LAF5/dB LAF10/dB "
+                        "LAF50/dB LAF90/dB LAF95/dB");
     ASSERT_EQ(o.set("percentiles", "50,2.5"), QN_STATUS_SUCCESS);
-    EXPECT_EQ(names(1), "max/sone n50/sone n2.5/sone mean/sone min/sone");
+    EXPECT_EQ(names(1), "max/sone max_level/phon n50/sone n50_level/phon n2.5/sone n2.5_level/phon mean/sone "
+                        "mean_level/phon min/sone min_level/phon");
     EXPECT_EQ(names(3), "mean/asper max/asper min/asper r50/asper r2.5/asper");
-    EXPECT_EQ(names(0), "loudness/sone specific_peak/sone/Bark specific_peak_rate/Bark");
+    EXPECT_EQ(names(0), "loudness/sone loudness_level/phon specific_peak/sone/Bark specific_peak_rate/Bark");
+    EXPECT_EQ(names(7), "LZeq/dB LAeq/dB LCeq/dB LAFmax/dB LASmax/dB LAFmin/dB LCpeak/dB LAF50/dB LAF2.5/dB");
     // The table's own names are the defaults.
     const char *name = nullptr, *unit = nullptr;
-    ASSERT_EQ(qnf_metric_quantity(1, 2, &name, &unit), QN_STATUS_SUCCESS);
+    ASSERT_EQ(qnf_metric_quantity(1, 4, &name, &unit), QN_STATUS_SUCCESS);
     EXPECT_STREQ(name, "n10");
 
     EXPECT_EQ(qnf_options_quantity_count(nullptr, 1), 0u);
     EXPECT_EQ(qnf_options_quantity_count(o.o, qnf_metric_count()), 0u);
     EXPECT_EQ(qnf_options_quantity(o.o, 1, 0, nullptr, &unit), QN_STATUS_NULL_POINTER);
-    EXPECT_EQ(qnf_options_quantity(o.o, 1, 7, &name, &unit), QN_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(qnf_options_quantity(o.o, 1, 10, &name, &unit), QN_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(qnf_options_quantity(o.o, qnf_metric_count(), 0, &name, &unit), QN_STATUS_INVALID_ARGUMENT);
 
     const char *axes = nullptr;
@@ -155,6 +163,8 @@ TEST(FilesApi, SingleValuesAreNamedWithThePercentilesOfTheOptions) {
     EXPECT_EQ(std::string(name) + " " + unit + " " + axes, "specific_loudness sone/Bark time bark");
     EXPECT_EQ(qnf_metric_series_info(1, 2, &name, &unit, &axes), QN_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(qnf_metric_series_info(1, 0, &name, &unit, nullptr), QN_STATUS_NULL_POINTER);
+    ASSERT_EQ(qnf_metric_series_info(8, 1, &name, &unit, &axes), QN_STATUS_SUCCESS);
+    EXPECT_EQ(std::string(name) + " " + unit + " " + axes, "band_levels dB time third_octave");
 }
 
 TEST(FilesApi, StatisticsExportsCheckTheirArgumentsInOrder) {
@@ -212,7 +222,9 @@ TEST(FilesApi, MetricTableTakesTheLibrarysGeometry) {
                 {"tonality-aures", QN_TONALITY_AURES_FRAME_LENGTH, QN_TONALITY_AURES_HOP},
                 {"tonality-ecma", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP},
                 {"roughness-ecma", QN_ECMA_ROUGHNESS_MIN_SAMPLES, QN_ECMA_ROUGHNESS_HOP},
-                {"loudness-ecma", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP}};
+                {"loudness-ecma", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP},
+                {"spl", QN_SOUND_LEVEL_STEP + 1, QN_SOUND_LEVEL_STEP},
+                {"levels", QN_LOUDNESS_MIN_SAMPLES, 4800}};
     ASSERT_EQ(qnf_metric_count(), std::size(want));
     for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
         qnf_metric_info m{};

@@ -192,6 +192,45 @@ TEST(FilesSeriesFile, ReadBackWithTheNetcdfLibraryAsTheLibraryComputesIt) {
     nc_close(nc);
 }
 
+TEST(FilesSeriesFile, BandLevelsLieOnAThirdOctaveDimensionAndTheLevelsOfSilenceStayInfinite) {
+    const fs::path dir = scratch("levels");
+    const fs::path input = dir / "take.wav";
+    std::vector<double> x = write_stereo(input, 48000);
+    // Channel 2 silent from the start: its LAF is -inf throughout.
+    for (std::size_t i = 0; i < 48000; ++i) x[2 * i + 1] = 0;
+    SF_INFO info{48000, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 0, 0};
+    SNDFILE *out = sf_open(input.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(out, nullptr);
+    sf_writef_double(out, x.data(), 48000);
+    sf_close(out);
+    results_owner r;
+    r.r = analyse({input.string()}, {{"metrics", "spl,levels"}, {"series-dir", dir.string()}, {"band-step", "0.25"}});
+    const qnf_file_result *f = qnf_results_file(r.r, 0);
+    ASSERT_EQ(qnf_file_series_error(f), nullptr) << qnf_file_series_error(f);
+    int nc = -1;
+    ASSERT_EQ(nc_open((dir / "take.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    EXPECT_EQ(dimension_length(nc, "third_octave"), 28u);
+    EXPECT_EQ(dimension_length(nc, "levels.time"), 4u);
+    EXPECT_EQ(dimension_length(nc, "spl.time"), 99u);
+    std::vector<double> centres(28);
+    int var = -1;
+    nc_inq_varid(nc, "third_octave", &var);
+    nc_get_var_double(nc, var, centres.data());
+    EXPECT_TRUE(std::equal(centres.begin(), centres.end(), qn_third_octave_centres_hz()));
+    EXPECT_EQ(text_attribute(nc, var, "units"), "Hz");
+
+    std::vector<double> ch(48000), levels(28), series(4 * 28);
+    for (std::size_t i = 0; i < ch.size(); ++i) ch[i] = x[2 * i];
+    uint64_t points = 0;
+    ASSERT_EQ(qn_band_levels(ch.data(), ch.size(), 48000, 12000, levels.data(), 28, series.data(), series.size(),
+                             &points),
+              QN_STATUS_SUCCESS);
+    EXPECT_TRUE(rounded_alike(channel_values(nc, "levels.band_levels", 0), series));
+    EXPECT_TRUE(rounded_alike(channel_values(nc, "levels.spectrum", 0), levels));
+    for (double v : channel_values(nc, "spl.LAF", 1)) ASSERT_EQ(v, -HUGE_VAL);
+    nc_close(nc);
+}
+
 TEST(FilesSeriesFile, NamesFollowTheInputsAndTakeANumberWhenTaken) {
     const char *paths[] = {"a/take.wav", "b/take.wav", "take.flac", "-", "take_2.wav", "noext", ".hidden", "x.y.z"};
     const char *want[] = {"take.nc", "take_2.nc", "take_3.nc", "stdin.nc", "take_2_2.nc", "noext.nc", ".hidden.nc",

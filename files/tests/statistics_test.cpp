@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -111,20 +112,33 @@ TEST(FilesStatistics, EveryMetricsSingleValuesInOrderWithThePercentilesAskedFor)
         const char *names;
     };
     const row rows[] = {
-        {"loudness", {50}, "loudness specific_peak specific_peak_rate"},
-        {"loudness-time", {5, 10}, "max n5 n10 mean min"},
-        {"loudness-time", {50, 2.5, 99.9, 0}, "max n50 n2.5 n99.9 n0 mean min"},
+        {"loudness", {50}, "loudness loudness_level specific_peak specific_peak_rate"},
+        {"loudness-time", {5, 10}, "max max_level n5 n5_level n10 n10_level mean mean_level min min_level"},
+        {"loudness-time", {50, 2.5, 99.9, 0},
+         "max max_level n50 n50_level n2.5 n2.5_level n99.9 n99.9_level n0 n0_level mean mean_level min min_level"},
         {"sharpness", {}, "sharpness mean_per_frame max min"},
         {"sharpness", {90}, "sharpness mean_per_frame max min s90"},
         {"roughness-dw", {5}, "mean max min r5"},
         {"tonality-aures", {}, "mean max min"},
         {"tonality-ecma", {10}, "tonality max strongest_rate strongest_frequency mean min t10"},
         {"roughness-ecma", {50}, "roughness mean max min r50"},
+        {"spl", {90}, "LZeq LAeq LCeq LAFmax LASmax LAFmin LCpeak LAF90"},
     };
     for (const row &r : rows) EXPECT_EQ(names_of(*qnf::find_metric(r.metric), r.percentiles), r.names) << r.metric;
-    // Each metric's own percentiles: N5 and N10 of the loudness only.
+    // Each metric's own percentiles: N5 and N10 of the loudness, LAF5 ...
+    // LAF95 of the sound levels.
     for (const qnf::metric &m : qnf::metric_table())
-        EXPECT_EQ(m.statistics.default_percentiles.size(), m.id == qnf::metric_id::loudness_time ? 2u : 0u) << m.name;
+        EXPECT_EQ(m.statistics.default_percentiles.size(),
+                  m.id == qnf::metric_id::loudness_time ? 2u : m.id == qnf::metric_id::spl ? 5u : 0u)
+            << m.name;
+    // The band levels are named after the library's band centres, in order.
+    const qnf::metric &bands = *qnf::find_metric("levels");
+    ASSERT_EQ(bands.quantities.size(), static_cast<std::size_t>(QN_THIRD_OCTAVE_BANDS));
+    for (int b = 0; b < QN_THIRD_OCTAVE_BANDS; ++b) {
+        char name[32];
+        std::snprintf(name, sizeof name, "L%gHz", qn_third_octave_centres_hz()[b]);
+        EXPECT_STREQ(bands.quantities[static_cast<std::size_t>(b)].name, name);
+    }
 }
 
 TEST(FilesStatistics, SkipLeavesOutTheFramesBeforeItOnTheSeriesTimes) {

@@ -18,7 +18,12 @@ loudness_from_levels, loudness, loudness_time
 LoudnessMeter
     Time-varying loudness of a signal that arrives in blocks.
 sharpness
-    Sharpness after DIN 45692:2009, in acum.
+    Sharpness after DIN 45692:2009 (or von Bismarck, Fastl, Aures), in acum.
+sound_levels, third_octave_levels
+    Sound levels after IEC 61672-1 (LAeq, LAFmax, LCpeak, LAF(t) ...) and
+    third-octave band levels, in dB re 20 µPa.
+loudness_level
+    The loudness level in phon of an ISO 532-1 loudness in sone.
 roughness_dw
     Roughness after Daniel & Weber (1997), in asper.
 tonality_aures
@@ -79,6 +84,7 @@ from ._library import path as library_path
 from ._analysis import ChannelResult, FileAnalysis, MetricResult, Series, analyze_file, analyze_signal
 from ._files import read
 from ._meter import LoudnessMeter, MeterFrames
+from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level, sound_levels, third_octave_levels
 from ._statistics import exceeded, tonality_ecma_summary
 from ._metrics import (
     BARK_POINTS,
@@ -144,7 +150,9 @@ __all__ = [
     "SILENT_FLOOR_SONE",
     "Series",
     "SharpnessTime",
+    "SoundLevels",
     "THIRD_OCTAVE_BANDS",
+    "ThirdOctaveLevels",
     "Tonality",
     "TruncatedFileError",
     "UnreadableFileError",
@@ -157,12 +165,15 @@ __all__ = [
     "loudness",
     "loudness_ecma",
     "loudness_from_levels",
+    "loudness_level",
     "loudness_time",
     "read",
     "roughness_dw",
     "roughness_ecma",
     "sharpness",
+    "sound_levels",
     "third_octave_centres_hz",
+    "third_octave_levels",
     "tonality_aures",
     "TonalityEcma",
     "tonality_ecma",

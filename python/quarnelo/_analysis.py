@@ -8,6 +8,7 @@ its single values. So ``analyze_file(path).to_dict()`` is the entry of
 """
 
 import ctypes
+import math
 import os
 from dataclasses import dataclass, field
 from typing import Optional
@@ -195,12 +196,15 @@ class FileAnalysis:
 
     def to_dict(self):
         """The file's entry of ``quarnelo analyze --format json`` (without
-        series): the same keys, values and order of errors."""
+        series): the same keys, values and order of errors. As there, a
+        value that is not finite (the -inf dB of a level of silence, which
+        :attr:`MetricResult.values` keeps) is None, JSON's null."""
         if self.error:
             return {"file": self.file, "error": self.error}
 
         def channel_entry(c):
-            metrics = {m.name: {q: {"value": v, "unit": m.units[q]} for q, v in m.values.items()}
+            metrics = {m.name: {q: {"value": v if math.isfinite(v) else None, "unit": m.units[q]}
+                                for q, v in m.values.items()}
                        for m in c.metrics.values() if not m.error}
             errors = [{"metric": name, "error": reason} for name, reason in c.errors]
             number = {"channel": c.channel} if c.channel else {}
@@ -434,9 +438,16 @@ def _file(f, field):
 
 
 def _options(function, metrics, calibration, field, channel, series, resample, max_memory, jobs, percentiles=None,
-             start=None, end=None, skip=None, series_dir=None, series_name=None, binaural=True):
+             start=None, end=None, skip=None, series_dir=None, series_name=None, binaural=True,
+             sharpness_weighting="din", band_step=None):
     if isinstance(jobs, bool) or not isinstance(jobs, (int, np.integer)) or not 1 <= jobs <= 256:
         raise ValueError(f"{function}: jobs is a number of threads from 1 to 256, not {jobs!r}")
+    if not isinstance(sharpness_weighting, str):
+        raise TypeError(f"{function}: sharpness_weighting is 'din', 'bismarck', 'fastl' or 'aures', "
+                        f"not {sharpness_weighting!r}")
+    if band_step is not None and (isinstance(band_step, bool)
+                                  or not isinstance(band_step, (int, float, np.integer, np.floating))):
+        raise TypeError(f"{function}: band_step is a time in seconds, not {band_step!r}")
     if skip is not None and (isinstance(skip, bool) or not isinstance(skip, (int, float, np.integer, np.floating))):
         raise TypeError(f"{function}: skip is a time in seconds, not {skip!r}")
     return _files.Options(function, metrics=_files.metrics_option(metrics, function),
@@ -449,13 +460,14 @@ def _options(function, metrics, calibration, field, channel, series, resample, m
                           skip=None if skip is None else repr(float(skip)),
                           **_files.stretch_options(start, end, function),
                           **{"series-dir": None if series_dir is None else os.fspath(series_dir),
-                             "series-name": series_name},
+                             "series-name": series_name, "sharpness-weighting": sharpness_weighting,
+                             "band-step": None if band_step is None else repr(float(band_step))},
                           binaural="on" if binaural else "off")
 
 
 def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=None, series=False,
                  resample=True, max_memory=None, jobs=1, percentiles=None, start=None, end=None, skip=None,
-                 series_dir=None, series_name=None, binaural=True):
+                 series_dir=None, series_name=None, binaural=True, sharpness_weighting="din", band_step=None):
     """Every selected metric of every channel of a file, as ``quarnelo
     analyze`` reports it (the same values, to the bit).
 
@@ -505,6 +517,11 @@ def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=
         Take a file of two channels for a head recording (the first the
         left ear) and give the ``binaural`` result of the metrics that
         combine two ears; False for two channels that are not ears.
+    sharpness_weighting : {"din", "bismarck", "fastl", "aures"}
+        The weighting of the sharpness metric (:func:`quarnelo.sharpness`).
+    band_step : float, optional
+        The interval in s of the series of the third-octave band levels
+        (metric "levels"), 0.1 by default.
 
     Returns
     -------
@@ -515,7 +532,7 @@ def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=
     function = "analyze_file"
     name = _files.path_argument(path, function)
     with _options(function, metrics, calibration, field, channel, series, resample, max_memory, jobs, percentiles,
-                  start, end, skip, series_dir, series_name, binaural) as o:
+                  start, end, skip, series_dir, series_name, binaural, sharpness_weighting, band_step) as o:
         results = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_files._WHY)
         paths = (ctypes.c_char_p * 1)(name)
@@ -530,7 +547,8 @@ def analyze_file(path, metrics=None, calibration=None, field="free", *, channel=
 
 
 def analyze_signal(signal, fs=48000, metrics=None, field="free", *, calibration=None, series=False, resample=False,
-                   name="signal", percentiles=None, skip=None, binaural=True):
+                   name="signal", percentiles=None, skip=None, binaural=True, sharpness_weighting="din",
+                   band_step=None):
     """The analysis of :func:`analyze_file` on a signal in memory, shape
     (samples,) or (samples, channels), at ``fs``, in sample units times
     ``calibration`` (pascal by default); two channels are a head recording
@@ -547,7 +565,7 @@ def analyze_signal(signal, fs=48000, metrics=None, field="free", *, calibration=
     width = 1 if x.ndim == 1 else x.shape[1]
     rate = _inputs.sample_rate(fs, function)
     with _options(function, metrics, calibration, field, None, series, resample, None, 1, percentiles,
-                  skip=skip, binaural=binaural) as o:
+                  skip=skip, binaural=binaural, sharpness_weighting=sharpness_weighting, band_step=band_step) as o:
         results = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_files._WHY)
         status = _f.qnf_analyze_signal(x.ctypes.data_as(_doubles), x.shape[0], width, rate, name.encode(),

@@ -124,6 +124,44 @@ def loudness_ecma(result, ax=None, **kwargs):
     return ax
 
 
+def sound_levels(result, ax=None, **kwargs):
+    """LAF(t) and LAS(t) of a :class:`quarnelo.SoundLevels`, with its LAeq
+    (the points of silence, -inf dB, are left out)."""
+    ax = _axes(ax)
+    finite = lambda v: np.where(np.isfinite(v), v, np.nan)  # noqa: E731
+    kwargs.setdefault("label", "LAF")
+    ax.plot(result.time, finite(result.LAF), **kwargs)
+    ax.plot(result.time, finite(result.LAS), color="0.45", linewidth=0.9, label="LAS")
+    if np.isfinite(result.LAeq):
+        ax.axhline(result.LAeq, color="0.4", linestyle="--", linewidth=0.8, label=f"LAeq = {result.LAeq:.1f} dB")
+    _time_axis(ax, result.time)
+    ax.set_ylabel("Level / dB re 20 µPa")
+    ax.set_title("Sound levels (IEC 61672-1)")
+    ax.legend(loc="lower right")
+    return ax
+
+
+def third_octave_levels(result, ax=None, **kwargs):
+    """The band spectrum of a :class:`quarnelo.ThirdOctaveLevels`: the
+    level of each third-octave band over the whole signal, as bars."""
+    ax = _axes(ax)
+    bands = np.arange(result.levels.size)
+    floor = 10 * np.floor(min(result.levels.min(), 0) / 10)
+    kwargs.setdefault("color", "C0")
+    ax.bar(bands, result.levels - floor, bottom=floor, width=0.8, **kwargs)
+    # Every third band is an octave: 31.5, 63, 125 ... Hz.
+    ticks = bands[1::3]
+    ax.set_xticks(ticks)
+    ax.set_xticklabels([f"{hz:g}" if hz < 1000 else f"{hz / 1000:g}k" for hz in result.centre_hz[ticks]])
+    ax.set_xlim(-0.6, result.levels.size - 0.4)
+    ax.set_ylim(bottom=floor)
+    ax.set_xlabel("Third-octave band / Hz")
+    ax.set_ylabel("Level / dB re 20 µPa")
+    ax.set_title("Third-octave band levels")
+    ax.grid(True, axis="y", alpha=0.3)
+    return ax
+
+
 def _image(ax, time, rate, values, unit, cmap, **kwargs):
     """Values (frames, bands) over time and critical-band rate, as an image
     with a colour bar: the figure of every specific quantity over time."""

@@ -17,6 +17,7 @@ import numpy as np
 
 from . import _ecma, _files, _statistics
 from ._errors import InputTooShortError, QuarneloError
+from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level, sound_levels, third_octave_levels
 from ._metrics import (
     SAMPLE_RATE,
     Loudness,
@@ -53,6 +54,10 @@ class Analysis:
         (-inf for silence).
     field : str
         The sound field of the loudness metrics.
+    sound_levels : SoundLevels or None
+        LAeq, LAFmax ... after IEC 61672-1.
+    band_levels : ThirdOctaveLevels or None
+        The third-octave band levels.
     loudness : Loudness or None
     loudness_time : LoudnessTime or None
     sharpness : float or None
@@ -71,6 +76,8 @@ class Analysis:
     duration: float
     level: float
     field: str
+    sound_levels: Optional[SoundLevels] = None
+    band_levels: Optional[ThirdOctaveLevels] = None
     loudness: Optional[Loudness] = None
     loudness_time: Optional[LoudnessTime] = None
     sharpness: Optional[float] = None
@@ -114,12 +121,23 @@ class _Section:
         return _files.BY_NAME[self.metric]["min_samples"]
 
 
+def _sound_levels_text(r):
+    return (f"LAeq = {r.LAeq:.1f} dB, LAFmax = {r.LAFmax:.1f} dB, LCpeak = {r.LCpeak:.1f} dB, "
+            f"LAF90 = {r.exceeded(90):.1f} dB")
+
+
+def _band_levels_text(r):
+    loudest = int(np.argmax(r.levels))
+    return f"loudest band {r.centre_hz[loudest]:g} Hz at {r.levels[loudest]:.1f} dB"
+
+
 def _loudness_text(r):
-    return f"N = {r.loudness:.3f} sone (stationary)"
+    return f"N = {r.loudness:.3f} sone, LN = {loudness_level(r.loudness):.1f} phon (stationary)"
 
 
 def _loudness_time_text(r):
-    return (f"Nmax = {r.loudness.max():.3f} sone, N5 = {r.exceeded(5):.3f} sone, "
+    n5 = r.exceeded(5)
+    return (f"Nmax = {r.loudness.max():.3f} sone, N5 = {n5:.3f} sone ({loudness_level(n5):.1f} phon), "
             f"N10 = {r.exceeded(10):.3f} sone")
 
 
@@ -169,6 +187,10 @@ def _loudness_ecma_of(tonality):
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
+    _Section("sound_levels", "sound levels", "spl",
+             lambda x, fld, done: sound_levels(x), _sound_levels_text, ("sound_levels",)),
+    _Section("band_levels", "band levels", "levels",
+             lambda x, fld, done: third_octave_levels(x), _band_levels_text, ("third_octave_levels",)),
     _Section("loudness", "loudness", "loudness",
              lambda x, fld, done: loudness(x, field=fld), _loudness_text,
              ("specific_loudness",)),

@@ -141,7 +141,7 @@ struct progress_bridge {
 struct analyze_arguments {
     std::vector<std::string> files;
     std::vector<std::pair<std::string, std::string>> options;  // for the file layer
-    std::string field = "free", format, output, cal_file, metrics;
+    std::string field = "free", format, output, cal_file, metrics, sharpness_weighting = "din";
     bool series = false;
 };
 
@@ -216,7 +216,7 @@ int analyze_command(const analyze_arguments &a) {
         return status == QNF_STATUS_INVALID_OPTION ? 2 : 1;
     }
     const bool failed = report_failures(*results);
-    const report_options ro{a.field, a.series, options.get(), selected_metrics(a.metrics)};
+    const report_options ro{a.field, a.series, options.get(), selected_metrics(a.metrics), a.sharpness_weighting};
     bool written = emit(a.output, out.stream(), [&](std::ostream &stream) {
         if (format == output_format::table) write_table(stream, *results, ro);
         else if (format == output_format::csv) write_csv(stream, *results, ro);
@@ -263,7 +263,7 @@ int main(int argc, char **argv) {
     CLI::App *analyze = app.add_subcommand("analyze", "Every selected metric for every channel of every file");
     analyze_arguments aa;
     std::string pa_per_unit, full_scale_spl, cal_spl, channel = "all", max_memory, percentiles, start, end, skip,
-        series_dir;
+        series_dir, band_step;
     std::string &metrics = aa.metrics;
     bool no_resample = false, no_binaural = false;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -275,6 +275,13 @@ int main(int argc, char **argv) {
     analyze->add_option("--field", aa.field, "Sound field of the loudness and ECMA-418-2 metrics")
         ->check(CLI::IsMember({"free", "diffuse"}))
         ->capture_default_str();
+    analyze->add_option("--sharpness-weighting", aa.sharpness_weighting,
+                        "Weighting of sharpness: din (DIN 45692), bismarck (von Bismarck), fastl (Fastl) or aures "
+                        "(Aures, loudness-dependent)")
+        ->check(CLI::IsMember({"din", "bismarck", "fastl", "aures"}))
+        ->capture_default_str();
+    CLI::Option *o_band_step = analyze->add_option(
+        "--band-step", band_step, "Interval of the series of the third-octave band levels (levels), s (default 0.1)");
     CLI::Option *o_pa = analyze->add_option("--pa-per-unit", pa_per_unit, "Pascal per sample unit (default 1)");
     CLI::Option *o_fs =
         analyze->add_option("--full-scale-spl", full_scale_spl, "A full-scale sine (peak 1.0) has this level, dB SPL");
@@ -299,8 +306,8 @@ int main(int argc, char **argv) {
     CLI::Option *o_percentiles = analyze->add_option(
         "--percentiles", percentiles,
         "Percentiles of every metric with a time series, e.g. 5,10,50,90,95: the value exceeded during p % of the "
-        "frames (n5, n10 ... for loudness-time; r, s, t for the others); default 5,10 for loudness-time, none "
-        "for the others; '' for none");
+        "frames (n5, n10 ... for loudness-time; LAF5 ... for spl; r, s, t for the others); default 5,10 for "
+        "loudness-time, 5,10,50,90,95 for spl, none for the others; '' for none");
     CLI::Option *o_start = analyze->add_option("--start", start, "Analyse each file from this time on, s");
     CLI::Option *o_end = analyze->add_option("--end", end, "Analyse each file up to this time, s");
     CLI::Option *o_skip = analyze->add_option(
@@ -349,6 +356,8 @@ int main(int argc, char **argv) {
         auto &o = aa.options;
         if (!metrics.empty()) o.emplace_back("metrics", metrics);
         o.emplace_back("field", aa.field);
+        o.emplace_back("sharpness-weighting", aa.sharpness_weighting);
+        if (*o_band_step) o.emplace_back("band-step", band_step);
         o.emplace_back("channel", channel);
         if (*o_pa) o.emplace_back("pa-per-unit", pa_per_unit);
         if (*o_fs) o.emplace_back("full-scale-spl", full_scale_spl);

@@ -1,7 +1,8 @@
 #include "report.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -152,8 +153,10 @@ void csv_value_row(std::ostream &out, const std::string &prefix, const std::stri
 }
 
 // A number of a CSV table: the shortest text that reads back as the same
-// double; empty when there is none.
+// double; "-inf" for the level of silence (as Python and pandas read it),
+// empty when there is none.
 std::string csv_number(double v) {
+    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
     std::string text;
     append_json_number(text, v);
     return text == "null" ? std::string() : text;
@@ -247,6 +250,8 @@ void write_json(std::ostream &out, const qnf_results &results, const report_opti
     doc["tool"] = "quarnelo";
     doc["library_version"] = qn_version_string();
     doc["field"] = options.field;
+    doc["sharpness_weighting"] = options.sharpness_weighting;
+    // JSON has no infinity: a level of silence (-inf dB) is written null.
     doc["files"] = nlohmann::json::array();
     each_file(results, [&](const qnf_file_result &f) {
         nlohmann::json jf;
@@ -392,7 +397,9 @@ void write_table(std::ostream &out, const qnf_results &results, const report_opt
         out << qnf_file_path(&f) << "  " << format.sample_rate << " Hz"
             << (format.resampled != 0 ? " (resampled to 48000 Hz)" : "") << ", " << format.channels
             << (format.channels == 1 ? " channel, " : " channels, ") << number(qnf_file_duration(&f), "%.3f")
-            << " s, " << options.field << " field\n";
+            << " s, " << options.field << " field"
+            << (options.sharpness_weighting == "din" ? "" : ", sharpness weighting " + options.sharpness_weighting)
+            << '\n';
         each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
             if (qnf_channel_number(&c) == 0)
                 out << "  binaural (the two channels as the ears of a head recording)\n";

@@ -18,6 +18,7 @@ struct report_options {
     bool series = false;
     const qnf_options *options = nullptr;  // of the run: the single values' names
     std::vector<std::string> metrics;      // selected, in order
+    std::string sharpness_weighting = "din";
 };
 
 void write_table(std::ostream &out, const qnf_results &results, const report_options &options);

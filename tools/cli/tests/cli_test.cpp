@@ -61,6 +61,7 @@ qnf::frame_summary loudness_statistics(const std::vector<double> &n) {
 
 struct expected_values {
     double loudness, peak, n5, n10, max_time, mean_time, sharpness, sharpness_mean, rough_mean, rough_max;
+    double n5_phon, levels[QN_SOUND_LEVELS], band_1k;
 };
 
 expected_values library_values(const std::vector<double> &x) {
@@ -91,6 +92,13 @@ expected_values library_values(const std::vector<double> &x) {
     for (double v : r) rs += v;
     e.rough_mean = rs / frames;
     e.rough_max = *std::max_element(r.begin(), r.end());
+    EXPECT_EQ(qn_loudness_level(e.n5, &e.n5_phon), QN_STATUS_SUCCESS);
+    EXPECT_EQ(qn_sound_levels(x.data(), x.size(), 48000, e.levels, QN_SOUND_LEVELS, nullptr, 0, nullptr, 0, &frames),
+              QN_STATUS_SUCCESS);
+    double bands[QN_THIRD_OCTAVE_BANDS];
+    EXPECT_EQ(qn_band_levels(x.data(), x.size(), 48000, 4800, bands, QN_THIRD_OCTAVE_BANDS, nullptr, 0, &frames),
+              QN_STATUS_SUCCESS);
+    e.band_1k = bands[16];
     return e;
 }
 
@@ -150,6 +158,10 @@ TEST(CliAnalyze, JsonEqualsTheLibraryOnEveryFormat) {
             EXPECT_TRUE(close(value(jc, "sharpness", "mean_per_frame"), e.sharpness_mean));
             EXPECT_TRUE(close(value(jc, "roughness-dw", "mean"), e.rough_mean));
             EXPECT_TRUE(close(value(jc, "roughness-dw", "max"), e.rough_max));
+            EXPECT_TRUE(close(value(jc, "loudness-time", "n5_level"), e.n5_phon));
+            EXPECT_TRUE(close(value(jc, "spl", "LAeq"), e.levels[QN_LEVEL_LAEQ]));
+            EXPECT_TRUE(close(value(jc, "spl", "LCpeak"), e.levels[QN_LEVEL_LCPEAK]));
+            EXPECT_TRUE(close(value(jc, "levels", "L1000Hz"), e.band_1k));
         }
     }
 }
@@ -180,7 +192,7 @@ TEST(CliAnalyze, SeriesChannelsMetricsAndCsv) {
     const run_result csv = run("analyze --format csv --metrics loudness " + quoted(path.string()));
     ASSERT_EQ(csv.status, 0);
     EXPECT_EQ(csv.out.rfind("file,channel,sample_rate,duration_s,calibration,loudness.loudness,"
-                            "loudness.specific_peak,loudness.specific_peak_rate,error\n",
+                            "loudness.loudness_level,loudness.specific_peak,loudness.specific_peak_rate,error\n",
                             0),
               0u)
         << csv.out;
@@ -514,12 +526,29 @@ TEST(CliLevels, FromArgumentsAndCsv) {
     EXPECT_NE(refused.err.find("invalid argument"), std::string::npos) << refused.err;
 }
 
+TEST(CliAnalyze, SilenceReadsNullInJsonAndMinusInfInCsvAndTheWeightingIsNamed) {
+    const fs::path path = write_audio("silence.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                      std::vector<double>(24000, 0.0));
+    const run_result json = run("analyze --format json --metrics spl,sharpness --sharpness-weighting fastl " +
+                                quoted(path.string()));
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc.at("sharpness_weighting").get<std::string>(), "fastl");
+    const auto &spl = doc.at("files").at(0).at("results").at(0).at("metrics").at("spl");
+    ASSERT_EQ(spl.size(), 12u);
+    for (const auto &[name, v] : spl.items()) EXPECT_TRUE(v.at("value").is_null()) << name;
+    const run_result csv = run("analyze --format csv --metrics spl --percentiles 50 " + quoted(path.string()));
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.out.find(",-inf,-inf,-inf,-inf,-inf,-inf,-inf,-inf,\n"), std::string::npos) << csv.out;
+    EXPECT_EQ(run("analyze --sharpness-weighting zwicker " + quoted(path.string())).status, 2);
+}
+
 TEST(CliDemo, PrintsEveryMetric) {
     const run_result r = run("demo");
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char *metric :
          {"loudness", "loudness-time", "sharpness", "roughness-dw", "tonality-aures", "tonality-ecma", "roughness-ecma",
-          "asper", "sone", "acum", "tu_HMS"})
+          "spl", "levels", "asper", "sone", "acum", "tu_HMS", "LAeq", "LAFmax", "loudness_level", "phon", "L1000Hz"})
         EXPECT_NE(r.out.find(metric), std::string::npos) << metric;
 }
 
@@ -634,8 +663,9 @@ TEST(CliAnalyze, CsvHasAnErrorColumnAndATidyTablePerMetric) {
     EXPECT_EQ(r.status, 1) << r.err;
     const std::string main_table = file_bytes(out);
     EXPECT_EQ(main_table.substr(0, main_table.find('\n')),
-              "file,channel,sample_rate,duration_s,calibration,loudness-time.max,loudness-time.n50,loudness-time.n90,"
-              "loudness-time.mean,loudness-time.min,roughness-dw.mean,roughness-dw.max,roughness-dw.min,"
+              "file,channel,sample_rate,duration_s,calibration,loudness-time.max,loudness-time.max_level,"
+              "loudness-time.n50,loudness-time.n50_level,loudness-time.n90,loudness-time.n90_level,"
+              "loudness-time.mean,loudness-time.mean_level,loudness-time.min,loudness-time.min_level,roughness-dw.mean,roughness-dw.max,roughness-dw.min,"
               "roughness-dw.r50,roughness-dw.r90,error");
     const auto rows = csv_rows(main_table);
     ASSERT_EQ(rows.size(), 4u) << main_table;
