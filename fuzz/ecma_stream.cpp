@@ -16,8 +16,8 @@
 // bit 4: every add first meets refused memory, and is offered again; bit
 // 5: so does finish; bit 6: one read with its frame count inside its
 // array; bit 7: a block with a NaN offered midway), the rate and the field
-// when asked for, a metrics byte (its low four bits, refused ones
-// included; bit 4: the probe's count beyond the longest signal), an
+// when asked for, a metrics byte (its low four bits, 0 refused; bit 4: the
+// probe's count beyond the longest signal; bit 5: a flag of no metric), an
 // allocation byte, a length byte (n = 14591 + 257 (byte %
 // 8), so 0 is one sample short of tonality and 3 one of roughness; with
 // bit 3 set n = 65536 + 257 (byte % 8), 0 one short of fluctuation), a
@@ -141,7 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const unsigned field_mode = (flags >> 1) & 3u;
     const qn_sound_field field = field_mode == 2 ? in.take<int32_t>() : (field_mode == 0 ? 0 : 1);
     const uint8_t metrics_byte = in.take<uint8_t>();
-    const qn_ecma_metric metrics = metrics_byte & 15u;
+    // Bit 5 adds 16, a flag that names no metric.
+    const qn_ecma_metric metrics = (metrics_byte & 15u) | ((metrics_byte & 32u) ? 16 : 0);
     const uint8_t allocation = in.take<uint8_t>();
     const uint8_t length = in.take<uint8_t>();
     const std::size_t n = ((length & 8u) ? 65536 : 14591) + 257 * (length % 8);
