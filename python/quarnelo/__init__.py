@@ -25,6 +25,9 @@ tonality_aures
     Tonality after Aures (1985) with Terhardt's tonal components.
 roughness_ecma
     Roughness after ECMA-418-2 per auditory band and 20 ms frame, in asper.
+fluctuation_ecma
+    Fluctuation strength after ECMA-418-2 per auditory band and 20 ms
+    frame, in vacil_HMS.
 tonality_ecma
     Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
     frame and auditory band.
@@ -71,6 +74,7 @@ from ._library import lib as _lib
 from ._library import path as library_path
 from ._analysis import ChannelResult, FileAnalysis, MetricResult, Series, analyze_file, analyze_signal
 from ._files import read
+from ._fluctuation import FluctuationEcma, fluctuation_ecma
 from ._meter import LoudnessMeter, MeterFrames
 from ._statistics import exceeded, tonality_ecma_summary
 from ._metrics import (
@@ -108,6 +112,7 @@ __all__ = [
     "BARK_POINTS",
     "ChannelResult",
     "FileAnalysis",
+    "FluctuationEcma",
     "InputTooShortError",
     "InvalidArgumentError",
     "InvalidOptionError",
@@ -138,6 +143,7 @@ __all__ = [
     "analyze_signal",
     "bark_axis",
     "exceeded",
+    "fluctuation_ecma",
     "library_path",
     "loudness",
     "loudness_from_levels",
