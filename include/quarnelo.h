@@ -1696,8 +1696,8 @@ QN_API QN_NODISCARD qn_status qn_ecma_analysis(const double *samples, uint64_t s
  * (1.37 s) and at most 2^60 - 65537 with fluctuation; in check 5 the
  * fluctuation array last; in check 7 four arrays. qn_ecma_analysis is this
  * function with fluctuation null and its capacity 0. Working memory does
- * not grow with the length of the signal: about 34 MiB with fluctuation
- * strength, 41 MiB with all four metrics (the bands' signals are kept over
+ * not grow with the length of the signal: about 33 MiB with fluctuation
+ * strength, 40 MiB with all four metrics (the bands' signals are kept over
  * the 65536 samples of a fluctuation block). */
 QN_API QN_NODISCARD qn_status qn_ecma_analysis_with_fluctuation(
     const double *samples, uint64_t sample_count, int32_t sample_rate, qn_sound_field field,
@@ -1732,8 +1732,8 @@ QN_API QN_NODISCARD qn_status qn_ecma_analysis_with_fluctuation(
  * Delivered frames wait in the stream, a queue per metric, until the
  * caller reads them, in order, with qn_ecma_stream_read. The stream's
  * working state does not grow with the signal (about 14 MiB for tonality
- * and roughness together, FLUCT_ONE MiB for fluctuation strength, FLUCT_ALL
- * MiB for all four: the bands' signals are kept over the 65536 samples of a
+ * and roughness together, 33 MiB for fluctuation strength, 40 MiB for all
+ * four: the bands' signals are kept over the 65536 samples of a
  * fluctuation block); the queues hold what has not been read, so a host
  * that reads after every block keeps the stream at that state plus the
  * frames of one block (1.4 doubles per sample of the block with all four
@@ -1986,7 +1986,7 @@ QN_API QN_NODISCARD qn_status qn_ecma_fluctuation_frame_count(uint64_t sample_co
  * Otherwise QN_STATUS_SUCCESS. After failures 1 to 10 nothing is written to
  * `out`. The output is written frame by frame as the analysis proceeds, so
  * after failure 11 the first frames may hold values. Working memory is
- * about 21 MB whatever the length of the signal. */
+ * about 33 MiB whatever the length of the signal. */
 QN_API QN_NODISCARD qn_status qn_fluctuation_ecma(const double *samples, uint64_t sample_count,
                                                   int32_t sample_rate, qn_sound_field sound_field,
                                                   double *out, uint64_t capacity,

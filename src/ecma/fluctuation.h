@@ -324,7 +324,7 @@ inline constexpr uint64_t qn_ecma_fluct_frames_by(uint64_t end) { return end / q
 // valid sound field, and room for 53 * frames doubles at `out`, not
 // overlapping the signal. The hearing model's band signals run piece by
 // piece into the engine, which writes the output frame by frame. Working
-// memory is about 34 MiB whatever n is. The statuses are those of the
+// memory is about 33 MiB whatever n is. The statuses are those of the
 // signal check (null signal, non-finite sample),
 // QN_STATUS_ALLOCATION_FAILED and QN_STATUS_NUMERICAL_FAILURE.
 qn_status qn_ecma_fluct_run(const double *samples, uint64_t n, qn_sound_field field, double *out,
