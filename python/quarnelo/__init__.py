@@ -30,6 +30,9 @@ tonality_aures
     Tonality after Aures (1985) with Terhardt's tonal components.
 roughness_ecma
     Roughness after ECMA-418-2 per auditory band and 20 ms frame, in asper.
+fluctuation_ecma
+    Fluctuation strength after ECMA-418-2 per auditory band and 20 ms
+    frame, in vacil_HMS.
 tonality_ecma
     Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
     frame and auditory band.
@@ -83,6 +86,7 @@ from ._library import lib as _lib
 from ._library import path as library_path
 from ._analysis import ChannelResult, FileAnalysis, MetricResult, Series, analyze_file, analyze_signal
 from ._files import read
+from ._fluctuation import FluctuationEcma, fluctuation_ecma
 from ._meter import LoudnessMeter, MeterFrames
 from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level, sound_levels, third_octave_levels
 from ._statistics import exceeded, tonality_ecma_summary
@@ -128,6 +132,7 @@ __all__ = [
     "ChannelResult",
     "ChannelResults",
     "FileAnalysis",
+    "FluctuationEcma",
     "InputTooShortError",
     "InvalidArgumentError",
     "InvalidOptionError",
@@ -161,6 +166,7 @@ __all__ = [
     "analyze_signal",
     "bark_axis",
     "exceeded",
+    "fluctuation_ecma",
     "library_path",
     "loudness",
     "loudness_ecma",

@@ -89,6 +89,27 @@ def specific_roughness_time(result, ax=None, **kwargs):
     return ax
 
 
+def specific_fluctuation_time(result, ax=None, **kwargs):
+    """Specific fluctuation strength over time and critical-band rate of a
+    :class:`quarnelo.FluctuationEcma`, as an image, with the single value in
+    the title."""
+    ax = _image(ax, result.time, result.bark, result.specific, "vacil_HMS/Bark", "magma", **kwargs)
+    ax.set_title(f"Specific fluctuation strength (ECMA-418-2), F = {result.value:.3g} vacil_HMS")
+    return ax
+
+
+def fluctuation_ecma(result, ax=None, **kwargs):
+    """The time-dependent fluctuation strength F(l) of a
+    :class:`quarnelo.FluctuationEcma`, with its single value (the 90th
+    percentile from 0.72 s on)."""
+    ax = _series(ax, result.time, result.total, "Fluctuation strength / vacil_HMS",
+                 f"Fluctuation strength over time (ECMA-418-2, {result.field} field)", **kwargs)
+    ax.axhline(result.value, color="0.4", linestyle="--", linewidth=0.8, label=f"F = {result.value:.3g} vacil_HMS")
+    ax.axvspan(0, 0.72, color="0.9", zorder=0, label="before 0.72 s, not counted")
+    ax.legend(loc="lower right")
+    return ax
+
+
 def specific_tonality(result, ax=None, **kwargs):
     """Specific tonality over time and critical-band rate of a
     :class:`quarnelo.TonalityEcma`, as an image, titled with the single

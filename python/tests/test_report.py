@@ -73,6 +73,17 @@ def test_tonality_plots_draw_their_data():
     np.testing.assert_array_equal(ax.lines[0].get_xdata(), r.time)
 
 
+def test_fluctuation_plots_draw_their_data():
+    f = quarnelo.fluctuation_ecma(np.tile(am_tone(0.5), 3), field="diffuse")
+    ax = quarnelo.plot.specific_fluctuation_time(f)
+    np.testing.assert_array_equal(np.ravel(ax.collections[0].get_array()), f.specific.T.ravel())
+    assert f"F = {f.value:.3g} vacil_HMS" in ax.get_title()
+    ax = quarnelo.plot.fluctuation_ecma(f)
+    np.testing.assert_array_equal(ax.lines[0].get_ydata(), f.total)
+    np.testing.assert_array_equal(ax.lines[0].get_xdata(), f.time)
+    assert "diffuse field" in ax.get_title()
+
+
 def test_plot_into_given_axes(analysed):
     from matplotlib.figure import Figure
 
