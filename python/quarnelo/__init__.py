@@ -86,9 +86,9 @@ from ._library import lib as _lib
 from ._library import path as library_path
 from ._analysis import ChannelResult, FileAnalysis, MetricResult, Series, analyze_file, analyze_signal
 from ._files import read
-from ._fluctuation import FluctuationEcma, fluctuation_ecma
+from ._fluctuation import FluctuationEcma
 from ._meter import LoudnessMeter, MeterFrames
-from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level, sound_levels, third_octave_levels
+from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level
 from ._statistics import exceeded, tonality_ecma_summary
 from ._metrics import (
     BARK_POINTS,
@@ -111,11 +111,14 @@ from ._metrics import (
 from ._ecma import (
     ChannelResults,
     LoudnessEcma,
+    fluctuation_ecma,
     loudness,
     loudness_ecma,
     loudness_time,
     roughness_dw,
     roughness_ecma,
+    sound_levels,
+    third_octave_levels,
     tonality_aures,
     tonality_ecma,
 )

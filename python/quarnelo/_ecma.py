@@ -4,7 +4,8 @@ array, with the binaural value of a head recording's two ears.
 A 1-D signal gives a metric's result as before. A 2-D array of shape
 (samples, channels) gives a :class:`ChannelResults`, one result per
 channel (``result[0]`` is the first); for two channels the metrics that
-ECMA-418-2 combines over two ears (loudness and roughness) also carry
+ECMA-418-2 combines over two ears (loudness, roughness and fluctuation
+strength) also carry
 ``result.binaural``: the ears' band values combined per frame and band by
 their quadratic mean, then reduced as one ear's, a result of the same type.
 """
@@ -15,13 +16,13 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from . import _errors, _inputs, _metrics
+from . import _errors, _fluctuation, _inputs, _levels, _metrics
 from ._library import check, doubles, error, lib
 
 # ECMA-418-2 loudness: the frames of the tonal analysis, one every 256
 # samples; the averages leave out the first 57 (0.304 s).
 ECMA_LOUDNESS_FIRST_FRAME = 57
-_LOUDNESS, _ROUGHNESS = 2, 4  # qn_ecma_metric flags
+_LOUDNESS, _ROUGHNESS, _FLUCTUATION = 2, 4, 8  # qn_ecma_metric flags
 
 
 @dataclass(frozen=True, eq=False, repr=False)
@@ -179,6 +180,13 @@ def _binaural_roughness(left, right):
     return _metrics.RoughnessEcma(specific, total, value, left.time, left.bark, left.centre_hz, left.field)
 
 
+def _binaural_fluctuation(left, right):
+    specific = _combined(left.specific, right.specific, "fluctuation_ecma")
+    total, averaged, value = _aggregate(_FLUCTUATION, specific, "fluctuation_ecma")
+    return _fluctuation.FluctuationEcma(specific, total, averaged, value, left.time, left.bark, left.centre_hz,
+                                        left.field)
+
+
 def over_channels(function, binaural=None):
     """``function`` of a 1-D signal, also taking a 2-D array (samples,
     channels): a :class:`ChannelResults`, with ``binaural(left, right)``
@@ -199,6 +207,9 @@ def over_channels(function, binaural=None):
 loudness_ecma = over_channels(_loudness_ecma, _binaural_loudness)
 roughness_ecma = over_channels(_metrics.roughness_ecma, _binaural_roughness)
 tonality_ecma = over_channels(_metrics.tonality_ecma)
+fluctuation_ecma = over_channels(_fluctuation.fluctuation_ecma, _binaural_fluctuation)
+sound_levels = over_channels(_levels.sound_levels)
+third_octave_levels = over_channels(_levels.third_octave_levels)
 loudness = over_channels(_metrics.loudness)
 loudness_time = over_channels(_metrics.loudness_time)
 roughness_dw = over_channels(_metrics.roughness_dw)
