@@ -50,6 +50,11 @@ constexpr quantity roughness_ecma_values[] = {{"roughness", "asper"},
                                               {"max", "asper", max},
                                               {"min", "asper", min},
                                               {nullptr, "asper", percentiles}};
+constexpr quantity fluctuation_ecma_values[] = {{"fluctuation", "vacil_HMS"},
+                                                {"mean", "vacil_HMS", mean},
+                                                {"max", "vacil_HMS", max},
+                                                {"min", "vacil_HMS", min},
+                                                {nullptr, "vacil_HMS", percentiles}};
 
 // Sound levels, dB re 20 uPa (-inf for silence); the percentiles are those
 // of the LAF series: "LAF5" is the level exceeded during 5 % of the time.
@@ -90,6 +95,10 @@ constexpr series_info loudness_ecma_series[] = {{"loudness", "sone_HMS", "time"}
                                                 {"averaged_specific_loudness", "sone_HMS/Bark", "band"}};
 constexpr series_info roughness_ecma_series[] = {{"roughness", "asper", "time"},
                                                  {"specific_roughness", "asper/Bark", "time band"}};
+constexpr series_info fluctuation_ecma_series[] = {
+    {"fluctuation", "vacil_HMS", "time"},
+    {"specific_fluctuation", "vacil_HMS/Bark", "time band"},
+    {"averaged_specific_fluctuation", "vacil_HMS/Bark", "band"}};
 
 // N5 and N10, the percentiles of loudness quoted most.
 constexpr double loudness_percentiles[] = {5, 10};
@@ -323,6 +332,24 @@ const std::vector<metric> &metric_table() {
          .statistics = {.series = 0, .symbol = "n"},
          .ecma = QN_ECMA_LOUDNESS,
          .binaural = true},
+        {.id = metric_id::fluctuation_ecma,
+         .group = family::ecma,
+         .name = "fluctuation-ecma",
+         .description = "fluctuation strength (ECMA-418-2): the standard's 90th percentile from 0.72 s on, and mean, "
+                        "max and min of the total over 20 ms frames, vacil_HMS; the averaged specific values with "
+                        "--series",
+         .title = "Fluctuation strength (ECMA-418-2)",
+         .min_samples = QN_ECMA_FLUCTUATION_MIN_SAMPLES,
+         .frame_length = QN_ECMA_FLUCTUATION_HOP,
+         .hop = QN_ECMA_FLUCTUATION_HOP,
+         .first_time = 0.0,
+         .uses_field = true,
+         .quantities = fluctuation_ecma_values,
+         .series = fluctuation_ecma_series,
+         .statistics = {.series = 0, .symbol = "f"},
+         .ecma = QN_ECMA_FLUCTUATION,
+         .binaural = true,
+         .bytes_per_sample = 8 / 960.0},
         // The levels a report quotes beside the metrics.
         {.id = metric_id::spl,
          .group = family::levels,

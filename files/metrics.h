@@ -36,6 +36,7 @@ enum class metric_id {
     tonality_ecma,
     loudness_ecma,
     roughness_ecma,
+    fluctuation_ecma,
     spl,
     band_levels,
 };

@@ -16,9 +16,11 @@ constexpr double fixed_bytes = 64e6;
 constexpr double channel_bytes = 16e6;
 
 // Of each channel with ECMA-418-2 metrics: the stream's working set (about
-// 14 MiB with tonality and roughness), the frames of a block, and the
-// samples held before it starts (1.4 s).
+// 14 MiB with tonality and roughness, 40 MiB with fluctuation strength as
+// well), the frames of a block, and the samples held before it starts
+// (1.4 s).
 constexpr double ecma_channel_bytes = 24e6;
+constexpr double ecma_fluctuation_bytes = 28e6;
 
 // Of a head recording's binaural result: the frames of the ear ahead that
 // wait for the other's (the samples on their way, as loudness frames) and
@@ -57,20 +59,22 @@ memory_need file_memory_need(const audio_format &format, const analysis_options 
     // Percentiles keep each counted frame's value, 8 bytes; some metrics
     // keep values whatever the options.
     double kept = 0, kept_binaural = 0;
-    bool ecma = false, binaural = false;
+    bool ecma = false, fluctuation = false, binaural = false;
     for (const metric *m : options.metrics) {
         double bytes = m->bytes_per_sample * n48;
         if (m->statistics.series >= 0 && m->hop > 0 && !options.statistics.percentiles_of(*m).empty())
             bytes += 8 * (n48 / static_cast<double>(m->hop) + 1);
         kept += bytes;
         ecma = ecma || m->group == family::ecma;
+        fluctuation = fluctuation || m->ecma == QN_ECMA_FLUCTUATION;
         if (m->binaural) {
             binaural = true;
             kept_binaural += bytes;
         }
     }
     const double analysed = options.channel == 0 ? format.channels : 1;
-    const double per_channel = channel_bytes + kept + (ecma ? ecma_channel_bytes : 0);
+    const double per_channel = channel_bytes + kept + (ecma ? ecma_channel_bytes : 0) +
+                                (fluctuation ? ecma_fluctuation_bytes : 0);
     const bool pair = binaural && options.binaural && options.channel == 0 && format.channels == 2;
     memory_need need;
     need.total = saturated(fixed_bytes + static_cast<double>(in_flight_bytes) + analysed * per_channel +

@@ -223,6 +223,7 @@ TEST(FilesApi, MetricTableTakesTheLibrarysGeometry) {
                 {"tonality-ecma", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP},
                 {"roughness-ecma", QN_ECMA_ROUGHNESS_MIN_SAMPLES, QN_ECMA_ROUGHNESS_HOP},
                 {"loudness-ecma", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP},
+                {"fluctuation-ecma", QN_ECMA_FLUCTUATION_MIN_SAMPLES, QN_ECMA_FLUCTUATION_HOP},
                 {"spl", QN_SOUND_LEVEL_STEP + 1, QN_SOUND_LEVEL_STEP},
                 {"levels", QN_LOUDNESS_MIN_SAMPLES, 4800}};
     ASSERT_EQ(qnf_metric_count(), std::size(want));

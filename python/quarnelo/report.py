@@ -15,7 +15,7 @@ from typing import Callable, Optional
 
 import numpy as np
 
-from . import _ecma, _files, _statistics
+from . import _ecma, _files, _fluctuation, _statistics
 from ._errors import InputTooShortError, QuarneloError
 from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level, sound_levels, third_octave_levels
 from ._metrics import (
@@ -69,6 +69,7 @@ class Analysis:
     roughness_ecma : RoughnessEcma or None
     tonality_ecma : TonalityEcma or None
     loudness_ecma : LoudnessEcma or None
+    fluctuation_ecma : FluctuationEcma or None
     missing : dict
         Name of each missing metric and why it is missing.
     """
@@ -87,6 +88,7 @@ class Analysis:
     roughness_ecma: Optional[RoughnessEcma] = None
     tonality_ecma: Optional[TonalityEcma] = None
     loudness_ecma: Optional[_ecma.LoudnessEcma] = None
+    fluctuation_ecma: Optional[_fluctuation.FluctuationEcma] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -159,7 +161,7 @@ def _tonality_text(r):
 
 
 def _roughness_ecma_text(r):
-    return (f"R = {r.roughness:.3f} asper (90th percentile after 0.3 s), "
+    return (f"R = {r.roughness:.3f} asper (90th percentile from 0.32 s), "
             f"mean {r.mean:.3f} asper, max {r.max:.3f} asper")
 
 
@@ -172,6 +174,10 @@ def _tonality_ecma_text(r):
 
 def _loudness_ecma_text(r):
     return f"N = {r.value:.3f} sone_HMS (power mean from 0.304 s), max {r.max:.3f} sone_HMS"
+
+
+def _fluctuation_ecma_text(r):
+    return f"F = {r.value:.3f} vacil_HMS (90th percentile from 0.72 s), max {r.max:.3f} vacil_HMS"
 
 
 def _loudness_ecma_of(tonality):
@@ -216,6 +222,9 @@ _SECTIONS = (
     _Section("loudness_ecma", "loudness (ECMA)", "loudness-ecma",
              lambda x, fld, done: _loudness_ecma_of(done["tonality_ecma"]), _loudness_ecma_text,
              ("loudness_ecma",), ("tonality_ecma",)),
+    _Section("fluctuation_ecma", "fluctuation (ECMA)", "fluctuation-ecma",
+             lambda x, fld, done: _fluctuation.fluctuation_ecma(x, field=fld), _fluctuation_ecma_text,
+             ("fluctuation_ecma",)),
 )
 
 
