@@ -317,9 +317,9 @@ int main(int argc, char **argv) {
     analyze->add_flag("--no-resample", no_resample, "Refuse files not at 48 kHz instead of resampling them");
     analyze->add_flag("--no-binaural", no_binaural,
                       "A file of two channels is taken for a head recording (channel 1 the left ear): loudness-ecma, "
-                      "roughness-ecma and fluctuation-ecma then also give a binaural result, the two ears combined per frame and "
-                      "band as ECMA-418-2 combines them (tonality-ecma has none: each ear is its own). This turns it "
-                      "off, for two channels that are not ears");
+                      "roughness-ecma and fluctuation-ecma then also give a binaural result, the two ears combined "
+                      "per frame and band as ECMA-418-2 combines them (tonality-ecma has none: each ear is its own). "
+                      "This turns it off, for two channels that are not ears");
     analyze->add_option("-j,--jobs", jobs,
                         "Threads, 1 ... 256 (default: the number of cores): files side by side, and the channels "
                         "and metrics of each file")
