@@ -254,8 +254,9 @@ int demo_command() {
 
 int main(int argc, char **argv) {
     CLI::App app{"quarnelo - psychoacoustic metrics of audio files: ISO 532-1 loudness, DIN 45692 sharpness, "
-                 "Daniel & Weber roughness, Aures tonality, ECMA-418-2 loudness, tonality and roughness.\nSound pressure is "
-                 "the sample value times the calibration, in Pa; files not at 48 kHz are resampled."};
+                 "Daniel & Weber roughness, Aures tonality, ECMA-418-2 loudness, tonality, roughness and "
+                 "fluctuation strength, IEC 61672-1 sound levels.\nSound pressure is the sample value times the "
+                 "calibration, in Pa; files not at 48 kHz are resampled."};
     app.set_version_flag("--version", version_text(), "Print the tool's and the library's versions");
     app.require_subcommand(1);
 
