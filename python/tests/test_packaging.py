@@ -33,6 +33,7 @@ METHODS = {
     "tonality_aures": "Aures",
     "tonality_ecma": "ECMA-418-2",
     "roughness_ecma": "ECMA-418-2",
+    "fluctuation_ecma": "ECMA-418-2",
 }
 
 
