@@ -37,6 +37,7 @@ METHODS = {
     "sound_levels": "IEC 61672-1",
     "third_octave_levels": "third-octave",
     "loudness_level": "loudness level",
+    "fluctuation_ecma": "ECMA-418-2",
 }
 
 
