@@ -38,9 +38,10 @@ const std::vector<std::vector<quantity_name>> &default_quantities() {
 }
 
 uint64_t default_quantity_count(const metric &m) {
+    // As quoted_names() counts them: a loudness is followed by its level.
     uint64_t n = 0;
     for (const quantity &q : m.quantities)
-        n += q.kind == statistic::percentiles ? m.statistics.default_percentiles.size() : 1;
+        n += (q.kind == statistic::percentiles ? m.statistics.default_percentiles.size() : 1) * (q.with_level ? 2 : 1);
     return n;
 }
 

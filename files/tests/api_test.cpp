@@ -236,6 +236,16 @@ TEST(FilesApi, MetricTableTakesTheLibrarysGeometry) {
         EXPECT_GE(m.quantity_count, 2u) << m.name;
         const char *name = nullptr, *unit = nullptr;
         EXPECT_EQ(qnf_metric_quantity(i, m.quantity_count, &name, &unit), QN_STATUS_INVALID_ARGUMENT);
+        // The table's own names are those of options at their defaults.
+        options_owner o;
+        ASSERT_EQ(qnf_options_quantity_count(o.o, i), m.quantity_count) << m.name;
+        for (uint64_t q = 0; q < m.quantity_count; ++q) {
+            const char *option_name = nullptr, *option_unit = nullptr;
+            ASSERT_EQ(qnf_metric_quantity(i, q, &name, &unit), QN_STATUS_SUCCESS);
+            ASSERT_EQ(qnf_options_quantity(o.o, i, q, &option_name, &option_unit), QN_STATUS_SUCCESS);
+            EXPECT_STREQ(name, option_name) << m.name;
+            EXPECT_STREQ(unit, option_unit) << m.name;
+        }
     }
     qnf_metric_info m{};
     EXPECT_EQ(qnf_metric_describe(qnf_metric_count(), &m), QN_STATUS_INVALID_ARGUMENT);

@@ -61,7 +61,8 @@ def _tool_rows(*arguments, cwd=None):
             rows.append((f["file"], None, None, None, None, {}, f["error"]))
             continue
         for r in f["results"]:
-            values = {f"{metric}.{name}": math.nan if v["value"] is None else v["value"]
+            # JSON has no infinity: the tool writes the -inf dB of silence null.
+            values = {f"{metric}.{name}": -math.inf if v["value"] is None else v["value"]
                       for metric, quantities in r["metrics"].items() for name, v in quantities.items()}
             error = "; ".join(f"{e['metric']}: {e['error']}" for e in r["errors"]) or None
             rows.append((f["file"], r["channel"], f["sample_rate"], f["duration_s"], r["calibration"], values,

@@ -55,9 +55,13 @@ int main(void) {
            "metrics");
     expect(qnf_options_set(options, "series", "1", why, sizeof why) == QN_STATUS_SUCCESS, "series");
     expect(qnf_options_set(options, "percentiles", "5,50", why, sizeof why) == QN_STATUS_SUCCESS, "percentiles");
-    expect(qnf_options_quantity_count(options, 1) == 5, "quantity count");
-    expect(qnf_options_quantity(options, 1, 2, &name, &unit) == QN_STATUS_SUCCESS && strcmp(name, "n50") == 0,
+    /* max, n5, n50, mean, min, each followed by its loudness level */
+    expect(qnf_options_quantity_count(options, 1) == 10, "quantity count");
+    expect(qnf_options_quantity(options, 1, 4, &name, &unit) == QN_STATUS_SUCCESS && strcmp(name, "n50") == 0,
            "quantity of the options");
+    expect(qnf_options_quantity(options, 1, 5, &name, &unit) == QN_STATUS_SUCCESS &&
+               strcmp(name, "n50_level") == 0 && strcmp(unit, "phon") == 0,
+           "loudness level of the options");
     expect(qnf_metric_series_info(1, 1, &name, &unit, &text) == QN_STATUS_SUCCESS && strcmp(text, "time bark") == 0,
            "series of the table");
     expect(qnf_series_file_name(paths, 1, 0, why, sizeof why) == QN_STATUS_SUCCESS &&
@@ -99,8 +103,8 @@ int main(void) {
     expect(qnf_channel_metric_count(channel) == 2, "metrics");
     metric = qnf_channel_metric(channel, 1);
     expect(strcmp(qnf_metric_name(metric), "loudness-time") == 0 && qnf_metric_error(metric) == NULL, "metric");
-    expect(qnf_metric_value_count(metric) == 5, "values");
-    expect(qnf_metric_value(metric, 1, &name, &value, &unit) == QN_STATUS_SUCCESS && strcmp(name, "n5") == 0 &&
+    expect(qnf_metric_value_count(metric) == 10, "values");
+    expect(qnf_metric_value(metric, 2, &name, &value, &unit) == QN_STATUS_SUCCESS && strcmp(name, "n5") == 0 &&
                value > 0,
            "n5");
     expect(qnf_metric_series_count(metric) == 2, "series");
