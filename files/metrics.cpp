@@ -349,7 +349,8 @@ const std::vector<metric> &metric_table() {
          .statistics = {.series = 0, .symbol = "f"},
          .ecma = QN_ECMA_FLUCTUATION,
          .binaural = true,
-         .bytes_per_sample = 8 / 960.0},
+         .bytes_per_sample = 8 / 960.0,
+         .in_default_set = false},
         // The levels a report quotes beside the metrics.
         {.id = metric_id::spl,
          .group = family::levels,

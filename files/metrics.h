@@ -110,6 +110,10 @@ struct metric {
     // 48 kHz, whatever the options (the time-dependent values a percentile
     // single value is taken from).
     double bytes_per_sample = 0;
+    // Whether it runs when no metrics are named. Fluctuation strength does
+    // not: it needs 1.37 s, and the clips of a default run are often
+    // shorter.
+    bool in_default_set = true;
 };
 
 // The band levels' default interval: 100 ms at 48 kHz (option "band-step").

@@ -15,7 +15,8 @@
 #include "source.h"
 
 qnf_options::qnf_options() : max_memory(qnf::default_memory_allowed()) {
-    for (const qnf::metric &m : qnf::metric_table()) metrics.push_back(&m);
+    for (const qnf::metric &m : qnf::metric_table())
+        if (m.in_default_set) metrics.push_back(&m);
     name_quantities();
 }
 

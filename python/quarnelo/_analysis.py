@@ -321,7 +321,7 @@ def units(metrics=None, percentiles=None):
 
 def _names(metrics):
     if metrics is None:
-        return tuple(m["name"] for m in _files.METRICS)
+        return _files.DEFAULT_NAMES
     names = metrics.split(",") if isinstance(metrics, str) else list(metrics)
     unknown = [n for n in names if n not in _files.BY_NAME]
     if unknown:

@@ -82,7 +82,7 @@ std::string version_text() {
 }
 
 std::string metric_help() {
-    std::string text = "metrics, comma-separated (default: all):";
+    std::string text = "metrics, comma-separated (default: all but fluctuation-ecma):";
     for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
         qnf_metric_info m{};
         if (qnf_metric_describe(i, &m) == QN_STATUS_SUCCESS)
