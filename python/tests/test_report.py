@@ -117,7 +117,7 @@ def test_analyse_summary_and_figure(tmp_path):
             "Specific loudness over time", "Sharpness over time (DIN 45692)"} <= titles
     assert "Tonality (Aures, free field)" in titles
     assert any(t.startswith("Specific roughness (ECMA-418-2)") for t in titles)
-    assert "R = " in text and "90th percentile after 0.3 s" in text
+    assert "R = " in text and "90th percentile from 0.32 s" in text
     assert any(t.startswith("Specific tonality (ECMA-418-2)") for t in titles)
     assert "T = " in text and "tu_HMS" in text
 
