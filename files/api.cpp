@@ -110,7 +110,8 @@ QNF_API qnf_status qnf_metric_describe(uint64_t index, qnf_metric_info *info) {
     if (index >= table.size()) return QN_STATUS_INVALID_ARGUMENT;
     const metric &m = table[static_cast<std::size_t>(index)];
     *info = {m.name,        m.description, m.title, m.min_samples,          m.frame_length,
-             m.hop,         m.first_time,  m.uses_field ? 1 : 0, default_quantity_count(m), m.series.size()};
+             m.hop,         m.first_time,  m.uses_field ? 1 : 0, default_quantity_count(m), m.series.size(),
+             m.in_default_set ? 1 : 0};
     return QN_STATUS_SUCCESS;
 }
 

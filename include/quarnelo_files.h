@@ -277,6 +277,7 @@ typedef struct qnf_metric_info {
     int32_t uses_field;       /* 1 when option "field" changes it */
     uint64_t quantity_count;  /* its single values, with its own percentiles */
     uint64_t series_count;    /* its series (with option "series") */
+    int32_t default_set;      /* 1 when it runs with option "metrics" not given */
 } qnf_metric_info;
 
 /* The number of metrics in the table. */

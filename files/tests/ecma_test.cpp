@@ -17,6 +17,7 @@
 #include "batch.h"
 #include "channel_analysis.h"
 #include "source.h"
+#include "flat_result.h"
 #include "statistics.h"
 
 namespace {
@@ -24,24 +25,7 @@ namespace {
 using namespace qnf;
 constexpr std::size_t B = QN_ECMA_BANDS;
 
-struct flat {
-    std::map<std::string, double> values;
-    std::map<std::string, std::vector<double>> series;
-    std::vector<std::string> errors;
-};
-
-flat flatten(const qnf_channel_result &c) {
-    flat f;
-    if (!c.error.empty()) f.errors.push_back("input: " + c.error);
-    for (const qnf_metric_result &r : c.metrics) {
-        if (!r.error.empty()) f.errors.push_back(r.name + ": " + r.error);
-        for (const single_value &v : r.values) f.values[r.name + "/" + v.name] = v.value;
-        for (const series &s : r.series_list) f.series[r.name + "/" + s.name] = s.values.to_vector();
-    }
-    return f;
-}
-
-void add_statistics(flat &f, const std::string &metric, const std::vector<double> &series) {
+void add_statistics(flat_result &f, const std::string &metric, const std::vector<double> &series) {
     const frame_summary s = summarise_frames(series, {}, {});
     f.values[metric + "/mean"] = s.mean;
     f.values[metric + "/max"] = s.max;
@@ -50,7 +34,7 @@ void add_statistics(flat &f, const std::string &metric, const std::vector<double
 
 // Loudness and roughness from band values, as one ear's or two combined:
 // qn_ecma_aggregate of the whole series.
-void add_band_metric(flat &f, qn_ecma_metric id, const std::vector<double> &specific) {
+void add_band_metric(flat_result &f, qn_ecma_metric id, const std::vector<double> &specific) {
     const bool loudness = id == QN_ECMA_LOUDNESS;
     const std::string m = loudness ? "loudness-ecma" : "roughness-ecma";
     const uint64_t frames = specific.size() / B;
@@ -67,7 +51,7 @@ void add_band_metric(flat &f, qn_ecma_metric id, const std::vector<double> &spec
 
 struct whole_channel {
     std::vector<double> loudness, roughness;  // band values of every frame
-    flat f;
+    flat_result f;
 };
 
 // The three metrics from one call of each export on the whole signal.
@@ -125,7 +109,7 @@ analysis_options ecma_options(qn_sound_field field) {
     return o;
 }
 
-void expect_identical(const flat &got, const flat &want) {
+void expect_identical(const flat_result &got, const flat_result &want) {
     ASSERT_TRUE(got.errors.empty()) << got.errors.front();
     ASSERT_EQ(got.values.size(), want.values.size());
     for (const auto &[key, v] : want.values) {
@@ -178,7 +162,7 @@ TEST(FilesEcma, ChannelTooShortForOneMetricKeepsTheOthers) {
         const std::vector<double> part(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(length));
         qnf_channel_result out;
         analyse_channel(part, ecma_options(QN_SOUND_FIELD_FREE), out, 1000, 1);
-        flat got = flatten(out);
+        flat_result got = flatten(out);
         const bool roughness = length >= QN_ECMA_ROUGHNESS_MIN_SAMPLES;
         if (!roughness) {
             ASSERT_EQ(got.errors.size(), 1u);
@@ -226,19 +210,19 @@ TEST(FilesEcma, BinauralIsTheCombinationOfTheEarsReducedAsOne) {
             for (const qnf_metric_result &m : b.metrics) EXPECT_EQ(m.error.rfind("channel 2: input: ", 0), 0u) << m.error;
             continue;
         }
-        flat got = flatten(b);
+        flat_result got = flatten(b);
         for (const qnf_metric_result &m : b.metrics)
             for (const qnf_series &s : m.series_list) EXPECT_EQ(s.variable, m.name + ".binaural." + s.name);
         if (c.same) {
             // The one-ear result exactly, tonality aside.
-            flat one = flatten(r.channels[0]);
+            flat_result one = flatten(r.channels[0]);
             std::erase_if(one.values, [](const auto &v) { return v.first.rfind("tonality", 0) == 0; });
             std::erase_if(one.series, [](const auto &v) { return v.first.rfind("tonality", 0) == 0; });
             expect_identical(got, one);
             continue;
         }
         const whole_channel l = whole(left, QN_SOUND_FIELD_FREE), rr = whole(right, QN_SOUND_FIELD_FREE);
-        flat want;
+        flat_result want;
         for (const auto &[id, a, z] : {std::tuple{QN_ECMA_LOUDNESS, &l.loudness, &rr.loudness},
                                        std::tuple{QN_ECMA_ROUGHNESS, &l.roughness, &rr.roughness}}) {
             std::vector<double> both(a->size());

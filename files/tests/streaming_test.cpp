@@ -19,30 +19,12 @@
 #include "audio.h"
 #include "channel_analysis.h"
 #include "quarnelo.h"
+#include "flat_result.h"
 #include "statistics.h"
 
 namespace {
 
 using namespace qnf;
-
-// What the tool reports, flattened: "metric/quantity" for single values,
-// "metric/series" for series.
-struct flat_result {
-    std::map<std::string, double> values;
-    std::map<std::string, std::vector<double>> series;
-    std::vector<std::string> errors;
-};
-
-flat_result flatten(const qnf_channel_result &c) {
-    flat_result f;
-    if (!c.error.empty()) f.errors.push_back("input: " + c.error);
-    for (const qnf_metric_result &r : c.metrics) {
-        if (!r.error.empty()) f.errors.push_back(r.name + ": " + r.error);
-        for (const single_value &v : r.values) f.values[r.name + "/" + v.name] = v.value;
-        for (const series &s : r.series_list) f.series[r.name + "/" + s.name] = s.values.to_vector();
-    }
-    return f;
-}
 
 std::vector<double> framed(const std::vector<double> &x, bool roughness, qn_sound_field field) {
     uint64_t frames = 0;

@@ -39,7 +39,8 @@ class MetricInfo(ctypes.Structure):
     _fields_ = [("name", ctypes.c_char_p), ("description", ctypes.c_char_p), ("title", ctypes.c_char_p),
                 ("min_samples", ctypes.c_uint64), ("frame_length", ctypes.c_uint64), ("hop", ctypes.c_uint64),
                 ("first_time", ctypes.c_double), ("uses_field", ctypes.c_int32),
-                ("quantity_count", ctypes.c_uint64), ("series_count", ctypes.c_uint64)]
+                ("quantity_count", ctypes.c_uint64), ("series_count", ctypes.c_uint64),
+                ("default_set", ctypes.c_int32)]
 
 
 _event_fn = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_int32, ctypes.c_uint64,
@@ -330,7 +331,7 @@ def field_option(field, function):
 
 def metric_table():
     """Every metric's descriptor as a dict: name, description, title,
-    min_samples, frame_length, hop, first_time, uses_field and quantities
+    min_samples, frame_length, hop, first_time, uses_field, default_set and quantities
     (a tuple of (name, unit) of its single values)."""
     table = []
     for i in range(flib.qnf_metric_count()):
@@ -344,15 +345,15 @@ def metric_table():
         table.append({"name": info.name.decode(), "description": info.description.decode(),
                       "title": info.title.decode(), "min_samples": info.min_samples,
                       "frame_length": info.frame_length, "hop": info.hop, "first_time": info.first_time,
-                      "uses_field": bool(info.uses_field), "quantities": tuple(quantities)})
+                      "uses_field": bool(info.uses_field), "default_set": bool(info.default_set),
+                      "quantities": tuple(quantities)})
     return tuple(table)
 
 
 METRICS = metric_table()
 BY_NAME = {m["name"]: m for m in METRICS}
-# The file layer's default set (option "metrics" not given): all but
-# fluctuation strength, which needs 1.37 s.
-DEFAULT_NAMES = tuple(m["name"] for m in METRICS if m["name"] != "fluctuation-ecma")
+# The file layer's default set (option "metrics" not given).
+DEFAULT_NAMES = tuple(m["name"] for m in METRICS if m["default_set"])
 
 
 # --- Resampling ---------------------------------------------------------------

@@ -8,16 +8,17 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from . import _errors, _inputs
+from . import _files, _inputs
 from ._library import check, doubles, lib
-from ._metrics import ECMA_BANDS, SAMPLE_RATE, _check_frames, _ECMA_BARK, _ECMA_CENTRES_HZ, _ShortRepr
+from ._metrics import (ECMA_BANDS, SAMPLE_RATE, _check_frames, _ecma_frame_count, _ECMA_BARK, _ECMA_CENTRES_HZ,
+                       _ShortRepr)
 
 # One frame every 960 samples (20 ms); frames before 0.72 s (0 ... 35) still
 # rise from the silent start and are left out of the averages and the
 # single value.
-ECMA_FLUCTUATION_HOP = 960
+ECMA_FLUCTUATION_HOP = _files.BY_NAME["fluctuation-ecma"]["hop"]
 ECMA_FLUCTUATION_FIRST_FRAME = 36
-ECMA_FLUCTUATION_MIN_SAMPLES = 65537
+ECMA_FLUCTUATION_MIN_SAMPLES = _files.BY_NAME["fluctuation-ecma"]["min_samples"]
 
 _QN_ECMA_FLUCTUATION = 8  # qn_ecma_metric of quarnelo.h
 
@@ -92,14 +93,7 @@ def fluctuation_ecma(signal, fs=SAMPLE_RATE, field="free", resample=False):
     name = "fluctuation_ecma"
     x = _inputs.signal(signal, fs, resample, name)
     code = _inputs.sound_field(field, name)
-    frames = ctypes.c_uint64()
-    status = lib.qn_ecma_fluctuation_frame_count(x.size, SAMPLE_RATE, ctypes.byref(frames))
-    if status == _errors.INPUT_TOO_SHORT:
-        need = ECMA_FLUCTUATION_MIN_SAMPLES
-        check(status, name, f"{x.size} samples ({x.size / SAMPLE_RATE:.3g} s at 48 kHz); fluctuation "
-                            f"strength needs at least {need} ({need / SAMPLE_RATE:.3g} s)")
-    check(status, name)
-    count = frames.value
+    count = _ecma_frame_count("qn_ecma_fluctuation_frame_count", x, name, "fluctuation-ecma")
     specific = np.empty((count, ECMA_BANDS))
     written = ctypes.c_uint64()
     status = lib.qn_fluctuation_ecma(doubles(x), x.size, SAMPLE_RATE, code, doubles(specific), specific.size,

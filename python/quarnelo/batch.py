@@ -32,8 +32,7 @@ from ._analysis import columns, units
 
 #: The metrics, named as ``quarnelo analyze --metrics`` names them.
 METRICS = tuple(m["name"] for m in _files.METRICS)
-#: Those a run without ``metrics`` computes: all but fluctuation strength,
-#: which needs 1.37 s.
+#: Those a run without ``metrics`` computes (the file layer's default set).
 DEFAULT_METRICS = _files.DEFAULT_NAMES
 
 
@@ -409,8 +408,10 @@ def add_arguments(parser):
                         help="address of a Dask scheduler (tcp://host:8786); default: a local cluster")
     parser.add_argument("--workers", type=int, metavar="N",
                         help="worker processes of the local cluster (default: one per core)")
+    left_out = ", ".join(m for m in METRICS if m not in DEFAULT_METRICS)
     parser.add_argument("--metrics", metavar="LIST",
-                        help="metrics, comma-separated (default: all but fluctuation-ecma): " + ", ".join(METRICS))
+                        help=f"metrics, comma-separated (default: all{' but ' + left_out if left_out else ''}): "
+                             + ", ".join(METRICS))
     parser.add_argument("--field", choices=("free", "diffuse"), default="free",
                         help="sound field of the loudness and ECMA-418-2 metrics (default free)")
     parser.add_argument("--channel", default="all",

@@ -82,13 +82,14 @@ std::string version_text() {
 }
 
 std::string metric_help() {
-    std::string text = "metrics, comma-separated (default: all but fluctuation-ecma):";
+    std::string list, left_out;
     for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
         qnf_metric_info m{};
-        if (qnf_metric_describe(i, &m) == QN_STATUS_SUCCESS)
-            text += std::string("\n  ") + m.name + ": " + m.description;
+        if (qnf_metric_describe(i, &m) != QN_STATUS_SUCCESS) continue;
+        list += std::string("\n  ") + m.name + ": " + m.description;
+        if (m.default_set == 0) left_out += (left_out.empty() ? "" : ", ") + std::string(m.name);
     }
-    return text;
+    return "metrics, comma-separated (default: all" + (left_out.empty() ? "" : " but " + left_out) + "):" + list;
 }
 
 struct options_closer {
