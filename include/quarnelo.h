@@ -1349,11 +1349,11 @@ QN_API QN_NODISCARD qn_status qn_roughness_ecma(const double *samples, uint64_t 
  *  8. no memory for the working arrays             QN_STATUS_ALLOCATION_FAILED
  *  9. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS, with every value finite and not negative.
- * The outputs are written only on success. Working memory is that of the
- * tonal analysis (below 16 MiB) and its five arrays for the whole signal,
- * 265 doubles per frame (about 400 kB per second of signal); hosts that
- * analyse hours reduce the specific loudness piece by piece with an
- * accumulator instead. */
+ * After failures 1 to 8 nothing is written. The frames go to `loudness`
+ * and `specific` as the analysis proceeds, so after failure 9 their first
+ * frames may hold values; `averaged` and `value` are written only on
+ * success. Working memory is that of the tonal analysis, below 16 MiB
+ * whatever the length of the signal. */
 QN_API QN_NODISCARD qn_status qn_loudness_ecma(const double *samples, uint64_t sample_count,
                                                int32_t sample_rate, qn_sound_field field,
                                                double *loudness, uint64_t loudness_capacity,

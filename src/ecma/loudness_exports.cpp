@@ -1,28 +1,46 @@
-// qn_loudness_ecma: the tonal analysis of the signal, whose fifth array is
-// the specific loudness, reduced by the loudness rules of aggregate.h. The
-// analysis runs into a working copy of its five arrays, so that the
-// caller's outputs are written only once everything has succeeded.
+// qn_loudness_ecma: the hearing model's tonal analysis, whose fifth array
+// is the specific loudness, reduced by the loudness rules of aggregate.h as
+// its frames arrive. Each frame goes straight to the caller's arrays and
+// into the running sums, so the working memory is the model's whatever the
+// signal's length.
 #include <cstring>
 #include <iterator>
 
-#include "base/alloc.h"
 #include "base/checks.h"
 #include "ecma/aggregate.h"
+#include "ecma/model.h"
 #include "ecma/tonality.h"
 
 namespace {
 
 constexpr uint64_t bands = qn_ecma_aggregate_bands;
 
-// Where array a of the tonal analysis starts, for V frames.
-constexpr uint64_t plane(uint64_t a, uint64_t frames) { return a * bands * frames; }
-constexpr uint64_t specific_array = 4;
-// The frequency array, which loudness does not use, holds the
-// time-dependent loudness until it is copied out.
-constexpr uint64_t series_array = 2;
+// The specific loudness of a frame of the tonal analysis: its fifth array.
+constexpr uint64_t specific_offset = 4 * bands;
 
 bool optional_room(const double *out, uint64_t capacity, uint64_t needed) {
     return out == nullptr ? capacity == 0 : capacity >= needed;
+}
+
+// Where the frames go: N(l) and, when wanted, N'(l,z) into the caller's
+// arrays, and N'(l,z) into the running sums.
+struct loudness_sink {
+    double *series;
+    double *specific;  // may be null
+    uint64_t frames;   // room in both
+    qn_ecma_sums sums;
+    uint64_t next;  // frames placed so far
+    bool finite;    // every sum and value so far
+};
+
+void put_frame(void *context, const double *values) noexcept {
+    loudness_sink &s = *static_cast<loudness_sink *>(context);
+    if (s.next == s.frames) return;  // cannot happen: the model gives V frames
+    const double *frame = values + specific_offset;
+    s.series[s.next] = qn_ecma_frame_value(frame);
+    if (s.specific != nullptr) std::memcpy(s.specific + bands * s.next, frame, bands * sizeof(double));
+    ++s.next;
+    if (s.finite) s.finite = qn_ecma_sums_add(&s.sums, frame, 1);
 }
 
 }  // namespace
@@ -61,23 +79,22 @@ QN_API qn_status qn_loudness_ecma(const double *samples, uint64_t sample_count, 
     const qn_status signal = qn_check_signal(samples, sample_count, sample_rate);
     if (signal != QN_STATUS_SUCCESS) return signal;
 
-    qn_heap_array<double> work = qn_alloc_array<double>(plane(qn_ecma_tonal_arrays, frames));
-    if (!work) return QN_STATUS_ALLOCATION_FAILED;
-    const qn_status analysed = qn_ecma_tonal_run(samples, sample_count, field, work.get(), frames);
-    if (analysed != QN_STATUS_SUCCESS) return analysed;
-
-    const double *specific_loudness = work.get() + plane(specific_array, frames);
+    loudness_sink sink{loudness, specific, frames, {}, 0, true};
     qn_ecma_rule rule{};
     qn_ecma_rule_of(QN_ECMA_LOUDNESS, &rule);
-    double *series = work.get() + plane(series_array, frames);
+    qn_ecma_sums_start(&sink.sums, rule);
+    const qn_ecma_frame_sink frames_to{put_frame, &sink};
+    const qn_status analysed =
+        qn_ecma_model_run_whole(samples, sample_count,
+                                {field, qn_simd_best(), qn_ecma_rough_transforms::fast, &frames_to, nullptr,
+                                 qn_ecma_fluct_transforms::fast, nullptr});
+    if (analysed != QN_STATUS_SUCCESS) return analysed;
+    if (!sink.finite || sink.next != frames) return QN_STATUS_NUMERICAL_FAILURE;
     double band_means[bands];
     double single = 0;
-    if (!qn_ecma_reduce(rule, specific_loudness, frames, series, band_means, &single))
-        return QN_STATUS_NUMERICAL_FAILURE;
-    std::memcpy(loudness, series, frames * sizeof(double));
+    qn_ecma_sums_result(sink.sums, band_means, &single);
     if (averaged != nullptr) std::memcpy(averaged, band_means, sizeof band_means);
     *value = single;
-    if (specific != nullptr) std::memcpy(specific, specific_loudness, values * sizeof(double));
     return QN_STATUS_SUCCESS;
 }
 

@@ -162,17 +162,20 @@ TEST(EcmaLoudnessApi, AllocationFailuresAreStatusesAndLeakNothing) {
     EXPECT_EQ(loudness, expected);
 }
 
-TEST(EcmaLoudnessApi, NumericalFailureWritesNothing) {
-    // Pressures near the largest double overflow the filters.
+TEST(EcmaLoudnessApi, NumericalFailureWritesNoAverages) {
+    // Pressures near the largest double overflow the filters. The frames
+    // go out as they come; the averages and the single value only on
+    // success.
     std::vector<double> huge(n, 1e300);
     for (std::size_t i = 0; i < huge.size(); i += 2) huge[i] = -1e300;
     auto loudness = qn_test::sentinel_buffer(frames);
+    auto averaged = qn_test::sentinel_buffer(53);
     double value = sentinel;
     uint64_t count = 0;
-    EXPECT_EQ(qn_loudness_ecma(huge.data(), n, 48000, 0, loudness.data(), frames, nullptr, 0, &value, nullptr, 0,
-                               &count),
+    EXPECT_EQ(qn_loudness_ecma(huge.data(), n, 48000, 0, loudness.data(), frames, averaged.data(), 53, &value,
+                               nullptr, 0, &count),
               QN_STATUS_NUMERICAL_FAILURE);
     EXPECT_EQ(count, frames);
-    EXPECT_TRUE(untouched(loudness));
+    EXPECT_TRUE(untouched(averaged));
     EXPECT_EQ(value, sentinel);
 }
