@@ -170,8 +170,9 @@ TEST(EcmaStream, FramesEqualTheOneShotExportsWhateverTheBlocks) {
 }
 
 // Minutes of signal: the running states, the queues and the frame indices
-// go far beyond what short signals reach. Roughness over three minutes,
-// fluctuation strength over one; the tonal analysis, six times as slow,
+// go far beyond what short signals reach. Roughness over a minute and a
+// half (its rings come round some 260 times), fluctuation strength over
+// 40 s (117 blocks); the tonal analysis, six times as slow,
 // over 16 s (3000 frames: its queue of frames waiting for the slower band
 // groups comes round some fifty times).
 TEST(EcmaStream, MinutesOfSignal) {
@@ -180,7 +181,7 @@ TEST(EcmaStream, MinutesOfSignal) {
         qn_ecma_metric metrics;
     };
     const Case cases[] = {
-        {180, QN_ECMA_ROUGHNESS}, {60, QN_ECMA_FLUCTUATION}, {16, QN_ECMA_TONALITY | QN_ECMA_LOUDNESS}};
+        {90, QN_ECMA_ROUGHNESS}, {40, QN_ECMA_FLUCTUATION}, {16, QN_ECMA_TONALITY | QN_ECMA_LOUDNESS}};
     for (const Case &c : cases) {
         const auto x = mixture(static_cast<std::size_t>(c.seconds * 48000) + 77, 3);
         const frames expected = one_shot(x, QN_SOUND_FIELD_FREE, c.metrics);
