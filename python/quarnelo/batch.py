@@ -300,7 +300,8 @@ def _prepare(paths, metrics, calibration, field, channel):
 
 
 def analyze(paths, metrics=None, calibration=None, field="free", client=None, *, channel=None, workers=None,
-            progress=False, percentiles=None, start=None, end=None, skip=None, series_dir=None):
+            progress=False, percentiles=None, start=None, end=None, skip=None, series_dir=None,
+            sharpness_weighting=None, band_step=None):
     """Every selected metric of every channel of many files, on Dask.
 
     Parameters
@@ -336,6 +337,10 @@ def analyze(paths, metrics=None, calibration=None, field="free", client=None, *,
         As :func:`quarnelo.analyze_file` takes them: the percentiles of
         every metric with a time series, the stretch of each file analysed
         (seconds), and the settling time the statistics leave out.
+    sharpness_weighting, band_step : optional
+        As :func:`quarnelo.analyze_file` takes them: the weighting of the
+        sharpness metric ("din" by default) and the interval of the
+        third-octave band levels' series (s).
     series_dir : str or path-like, optional
         A directory the workers can write (on their shared file system):
         each file's series go to a NetCDF-4 file there, named as the
@@ -368,19 +373,20 @@ def analyze(paths, metrics=None, calibration=None, field="free", client=None, *,
     if client is None:
         _refuse_unguarded_script()
     paths, names, cal = _prepare(paths, metrics, calibration, field, channel)
-    settings = _settings(percentiles, start, end, skip)
+    settings = _settings(percentiles, start, end, skip, sharpness_weighting, band_step)
     if series_dir is not None:
         series_dir = os.path.abspath(os.fspath(series_dir))
     outcomes = _run(paths, names, field, channel, cal, client, workers, progress, settings, series_dir)
     return _frame(outcomes, names, percentiles)
 
 
-def _settings(percentiles, start, end, skip):
+def _settings(percentiles, start, end, skip, sharpness_weighting=None, band_step=None):
     """The further arguments of ``analyze_file``, checked here (ValueError
     naming what is wrong) rather than on every worker."""
     from ._errors import QuarneloError
 
-    settings = {k: v for k, v in (("percentiles", percentiles), ("start", start), ("end", end), ("skip", skip))
+    settings = {k: v for k, v in (("percentiles", percentiles), ("start", start), ("end", end), ("skip", skip),
+                                  ("sharpness_weighting", sharpness_weighting), ("band_step", band_step))
                 if v is not None}
     try:
         with _analysis._options("batch.analyze", None, None, "free", None, False, True, None, 1, **settings):
@@ -423,6 +429,10 @@ def add_arguments(parser):
     parser.add_argument("--end", metavar="S", help="analyse each file up to this time, s")
     parser.add_argument("--skip", metavar="S",
                         help="seconds the statistics over frames leave out at the start (a settling time)")
+    parser.add_argument("--sharpness-weighting", choices=("din", "bismarck", "fastl", "aures"),
+                        help="weighting of the sharpness metric (default din)")
+    parser.add_argument("--band-step", metavar="S",
+                        help="interval of the series of the third-octave band levels (levels), s (default 0.1)")
     parser.add_argument("--series-dir", metavar="DIR",
                         help="write each file's series to DIR/<file's name>.nc (NetCDF-4), from the workers")
     cal = parser.add_argument_group("calibration (one of; default: samples are pascal)")
@@ -470,14 +480,17 @@ def _usage(args):
         return str(exc)
     from ._errors import QuarneloError
 
-    given = {"percentiles": args.percentiles, "start": args.start, "end": args.end, "skip": args.skip}
+    given = {"percentiles": args.percentiles, "start": args.start, "end": args.end, "skip": args.skip,
+             "band-step": args.band_step}
     try:
         # The texts as given, checked by the file layer in the tool's words.
         with _files.Options("batch", **given):
             pass
     except QuarneloError as exc:
         return exc.detail or exc.message
-    settings = {k: float(v) for k, v in given.items() if k != "percentiles" and v is not None}
+    settings = {k.replace("-", "_"): float(v) for k, v in given.items() if k != "percentiles" and v is not None}
+    if args.sharpness_weighting is not None:
+        settings["sharpness_weighting"] = args.sharpness_weighting
     if "start" in settings and "end" in settings and not settings["end"] > settings["start"]:
         return f"--end {settings['end']:g} s is not after --start {settings['start']:g} s"
     percentiles = None if args.percentiles is None else [float(p) for p in args.percentiles.split(",") if p]

@@ -126,12 +126,13 @@ def test_local_cluster_gives_the_tools_values_rows_and_errors(corpus):
 def test_selected_metrics_and_channel(corpus):
     folder = corpus["folder"]
     paths = [str(folder / "am_stereo_24.wav"), str(folder / "stereo_32k.aiff"), str(folder / "tone_mono_16.wav")]
-    rows, _ = _tool_rows("--metrics", "roughness-ecma,loudness", "--channel", "2", "--pa-per-unit", "0.5", *paths)
+    rows, _ = _tool_rows("--metrics", "roughness-ecma,loudness,sharpness", "--channel", "2", "--pa-per-unit", "0.5",
+                         "--sharpness-weighting", "aures", *paths)
     with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
-        frame = batch.analyze(paths, metrics=["roughness-ecma", "loudness"], calibration=0.5, channel=2,
-                              client=client)
-    assert list(frame.columns[5:-1]) == batch.columns(["loudness", "roughness-ecma"])
+        frame = batch.analyze(paths, metrics=["roughness-ecma", "loudness", "sharpness"], calibration=0.5, channel=2,
+                              client=client, sharpness_weighting="aures")
+    assert list(frame.columns[5:-1]) == batch.columns(["loudness", "sharpness", "roughness-ecma"])
     assert_same_as_tool(frame, rows)
     assert frame["error"].iloc[2] == "has 1 channel(s), channel 2 asked for"
 
@@ -243,6 +244,7 @@ def test_calibrator_refused_as_the_tool_refuses_it(corpus, scheduler, tmp_path):
     ["--start", "-1"],
     ["--end", "0"],
     ["--skip", "soon"],
+    ["--band-step", "0"],
     ["--start", "2", "--end", "1.5"],
 ])
 def test_usage_errors_are_the_tools(arguments, tmp_path):
@@ -260,6 +262,7 @@ def test_usage_errors_are_the_tools(arguments, tmp_path):
     (["-"], "standard input"),
     (["-o", "x.csv"], "is the input file"),
     (["-o", "nowhere/r.csv"], "does not exist or cannot be written"),
+    (["--sharpness-weighting", "zwicker"], "invalid choice"),
 ])
 def test_usage_errors_of_the_batch(arguments, reason, tmp_path):
     (tmp_path / "x.csv").write_text("")
