@@ -152,7 +152,9 @@ class ValidationFigure(SphinxDirective):
         name = self.arguments[0]
         rows = [c for c in self.env.app.quarnelo_validation if c["metric"] == name]
         first = next((c for c in rows if c["x"]), None)
-        fig, axes = plt.subplots(1, 2 if first else 1, figsize=(10 if first else 5.5, 3.4), squeeze=False)
+        # Tall enough for a readable label per case.
+        height = max(3.4, 1.2 + 0.14 * len(rows))
+        fig, axes = plt.subplots(1, 2 if first else 1, figsize=(10 if first else 5.5, height), squeeze=False)
         axes = axes[0]
         if first:
             ax = axes[0]
