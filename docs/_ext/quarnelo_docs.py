@@ -290,7 +290,7 @@ class QuarneloHelp(SphinxDirective):
 
         describe(manual["top"])
         for name, command in manual["commands"]:
-            rst.extend([f"quarnelo {name}", "-" * (9 + len(name)), ""])
+            rst.extend([f"quarnelo {name}", "~" * (9 + len(name)), ""])
             describe(command)
         node = nodes.section()
         node.document = self.state.document

@@ -46,20 +46,26 @@ METRICS = [
     ("fluctuation-ecma", "Fluctuation strength (ECMA-418-2)",
      "The calibration sound (1 kHz of 60 dB overall fully modulated at 4 Hz, 10 s: 1 vacil_HMS), its bands "
      "and an analyser's value at 9 Bark; an unmodulated tone and silence, which do not fluctuate."),
+    ("spl", "Sound levels (IEC 61672-1)",
+     "A 1 kHz tone of 94 dB, which reads 94 dB with every frequency weighting; the A and C weightings read "
+     "from steady tones at the standard's base-ten frequencies against its table, which is rounded to "
+     "0.1 dB; the decay of the F and S time weightings after a tone ends. The F level of a steady tone "
+     "ripples by about 0.003 dB at twice the tone's frequency."),
+    ("levels", "Third-octave band levels",
+     "Tones of 94 dB at the centres of the 100 Hz, 1 kHz and 10 kHz bands of the ISO 532-1 filter bank: each "
+     "lands in its own band at its level, and the neighbouring bands read about 20 dB below."),
 ]
 
-# Metrics still to join the report, with the reference cases they bring.
-# When a metric lands, add its rows to tests/reference/cases.md and move its
-# entry up to METRICS.
-PENDING = [
-    ("levels", "Sound levels (IEC 61672-1) and third-octave band levels",
-     "a 1 kHz tone of 94 dB: 94 dB with every frequency weighting; the weightings' table values"),
-]
+# Metrics still to join the report, each as (name, title, the reference cases
+# it brings). When a metric lands, add its rows to tests/reference/cases.md
+# and move its entry up to METRICS.
+PENDING = []
 
 BASIS = {
     "calibration": "the unit's definition: the reference sound has the value 1",
     "method": "the method computed to rounding (another mathematical library may move the last digits)",
     "analyser": "a commercial analyser's published result for the signal",
+    "standard": "what the standard sets for the signal, its tables rounded to the digits they print",
 }
 
 
@@ -146,7 +152,9 @@ class ValidationFigure(SphinxDirective):
         name = self.arguments[0]
         rows = [c for c in self.env.app.quarnelo_validation if c["metric"] == name]
         first = next((c for c in rows if c["x"]), None)
-        fig, axes = plt.subplots(1, 2 if first else 1, figsize=(10 if first else 5.5, 3.4), squeeze=False)
+        # Tall enough for a readable label per case.
+        height = max(3.4, 1.2 + 0.14 * len(rows))
+        fig, axes = plt.subplots(1, 2 if first else 1, figsize=(10 if first else 5.5, height), squeeze=False)
         axes = axes[0]
         if first:
             ax = axes[0]
@@ -165,6 +173,8 @@ class ValidationFigure(SphinxDirective):
                                 capsize=3, label=label)
                 ax.plot([x[c["marked"]]], [y[c["marked"]]], ".", color="C3", markersize=6,
                         label="compared (the worst of a range)" if k == 0 else None)
+            if first["axis_unit"] == "Hz":
+                ax.set_xscale("log")  # bands a third of an octave apart, evenly spaced
             ax.set_xlabel(f"{first['axis']} / {first['axis_unit']}")
             quantity = first["quantity"].split()[0]
             ax.set_ylabel(quantity + (f" / {first['unit']}" if first["unit"] else ""))

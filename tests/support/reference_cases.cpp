@@ -7,6 +7,7 @@
 #include <fstream>
 #include <numbers>
 #include <sstream>
+#include <utility>
 
 #include "quarnelo.h"
 #include "support/signals.h"
@@ -107,6 +108,12 @@ bool make_signal(const std::string &text, signal *out, std::string *error) {
     if (kind == "tone") {
         if (!need("f", &f) || !need("spl", &spl)) return false;
         out->values = sine(f, rms_for_level(spl) * std::sqrt(2.0), n);
+        // `on=SECONDS`: the tone stops there and silence follows, for the
+        // decay of the time weightings.
+        if (k.count("on")) {
+            const auto on = static_cast<std::size_t>(std::round(k["on"] * sample_rate));
+            if (on < n) std::fill(out->values.begin() + static_cast<std::ptrdiff_t>(on), out->values.end(), 0.0);
+        }
     } else if (kind == "sine") {
         if (!need("f", &f) || !need("peak", &peak)) return false;
         out->values = sine(f, peak, n);
@@ -323,6 +330,41 @@ analysis analyse(const std::string &call, const signal &s) {
             add_series(&a, "total", total, 0.0, QN_ECMA_FLUCTUATION_HOP / 48000.0, "vacil_HMS");
             a.scalars["value"] = value;
             a.arrays["averaged"] = {averaged, ecma_band_rates(), "critical-band rate", "Bark", "vacil_HMS/Bark", 0};
+        }
+    } else if (function == "qn_sound_levels") {
+        if ((st = qn_sound_level_point_count(n, QN_SAMPLE_RATE, &frames)) == QN_STATUS_SUCCESS) {
+            std::vector<double> levels(QN_SOUND_LEVELS), laf(frames), las(frames);
+            st = qn_sound_levels(x, n, QN_SAMPLE_RATE, levels.data(), levels.size(), laf.data(), frames, las.data(),
+                                 frames, &frames);
+            const char *names[QN_SOUND_LEVELS] = {"LZeq", "LAeq", "LCeq", "LAFmax", "LASmax", "LAFmin", "LCpeak"};
+            for (int i = 0; i < QN_SOUND_LEVELS; ++i) a.scalars[names[i]] = levels[static_cast<std::size_t>(i)];
+            // A weighting's reading at a tone's frequency: the weighted level
+            // against the unweighted one.
+            a.scalars["LAeq-LZeq"] = levels[QN_LEVEL_LAEQ] - levels[QN_LEVEL_LZEQ];
+            a.scalars["LCeq-LZeq"] = levels[QN_LEVEL_LCEQ] - levels[QN_LEVEL_LZEQ];
+            // Point j is the level (j + 1) x 10 ms after the first sample; the
+            // decay rate of point j is how fast the level fell since point
+            // j - 1, in dB/s.
+            const double step = QN_SOUND_LEVEL_STEP / 48000.0;
+            for (auto [name, series] : {std::pair{"LAF", &laf}, std::pair{"LAS", &las}}) {
+                std::vector<double> fall;
+                for (std::size_t j = 1; j < series->size(); ++j) fall.push_back(((*series)[j - 1] - (*series)[j]) / step);
+                a.arrays[std::string(name) + "_decay_rate"] = {fall, frame_times(fall.size(), 2 * step, step), "time",
+                                                               "s", "dB/s", 0};
+                add_series(&a, name, *series, step, step, "dB");
+            }
+        }
+    } else if (function == "qn_band_levels") {
+        const uint64_t step = QN_SAMPLE_RATE / 10;  // intervals of 100 ms, which the rows do not read
+        if ((st = qn_band_level_point_count(n, QN_SAMPLE_RATE, step, &frames)) == QN_STATUS_SUCCESS) {
+            std::vector<double> levels(QN_THIRD_OCTAVE_BANDS);
+            st = qn_band_levels(x, n, QN_SAMPLE_RATE, step, levels.data(), levels.size(), nullptr, 0, &frames);
+            a.scalars["peak_band"] =
+                static_cast<double>(std::max_element(levels.begin(), levels.end()) - levels.begin());
+            a.arrays["band_levels"] = {levels,
+                                       std::vector<double>(qn_third_octave_centres_hz(),
+                                                           qn_third_octave_centres_hz() + QN_THIRD_OCTAVE_BANDS),
+                                       "frequency", "Hz", "dB", 0};
         }
     } else {
         a.error = "unknown call '" + function + "'";
