@@ -162,9 +162,9 @@ class FileAnalysis:
     binaural : ChannelResult or None
         For a file of two channels taken as the ears of a head recording
         (``binaural=True``, the default): the metrics ECMA-418-2 combines
-        over two ears (loudness-ecma, roughness-ecma), the ears' band values
-        combined per frame and band and reduced as one ear's, as the tool's
-        ``binaural`` entry; channel 0. None otherwise.
+        over two ears (loudness-ecma, roughness-ecma, fluctuation-ecma), the
+        ears' band values combined per frame and band and reduced as one
+        ear's, as the tool's ``binaural`` entry; channel 0. None otherwise.
     """
 
     file: str
