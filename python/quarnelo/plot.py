@@ -62,10 +62,15 @@ def specific_loudness_time(result, ax=None, **kwargs):
     return ax
 
 
+_SHARPNESS_TITLES = {"din": "DIN 45692", "bismarck": "von Bismarck", "fastl": "Fastl", "aures": "Aures"}
+
+
 def sharpness_time(result, ax=None, **kwargs):
-    """Sharpness S(t) of a :class:`quarnelo.SharpnessTime`."""
+    """Sharpness S(t) of a :class:`quarnelo.SharpnessTime`, titled with its
+    weighting."""
+    weighting = _SHARPNESS_TITLES.get(getattr(result, "weighting", "din"), "DIN 45692")
     return _series(ax, result.time, result.sharpness, "Sharpness / acum",
-                   "Sharpness over time (DIN 45692)", **kwargs)
+                   f"Sharpness over time ({weighting})", **kwargs)
 
 
 def roughness(result, ax=None, **kwargs):

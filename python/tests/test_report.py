@@ -46,6 +46,8 @@ def test_plot_functions_draw_their_data(analysed):
     np.testing.assert_array_equal(ax.lines[0].get_xdata(), varying.time)
     ax = quarnelo.plot.sharpness_time(sharp, color="r")
     np.testing.assert_array_equal(ax.lines[0].get_ydata(), sharp.sharpness)
+    assert quarnelo.plot.sharpness_time(quarnelo.sharpness(varying, weighting="aures")).get_title() \
+        == "Sharpness over time (Aures)"
     ax = quarnelo.plot.specific_loudness_time(varying)
     assert ax.collections[0].get_array().size == varying.specific.size
     assert ax.get_ylabel().startswith("Critical-band rate")
