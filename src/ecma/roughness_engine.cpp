@@ -86,7 +86,8 @@ struct roughness_work {
     // a pair's complex transform Z at bin r and of conj(Z) at bin -r.
     double pair_direct[phase_pairs][2 * points];
     double pair_mirror[phase_pairs][2 * points];
-    double phases[2 * points];  // one pair of phases, or phase 0
+    double phase_zero[points];           // x[32 t]
+    double pairs[phase_pairs][2 * points];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
     qn_ecma_rough_band_constants constants[bands];
     double raw[history][bands];  // raw roughness by block index mod 4
     double previous[bands];      // the last frame written
@@ -137,17 +138,6 @@ bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
     return true;
 }
 
-// Phase `phase` of the block whose oldest sample sits at ring index
-// `start` (the ring one block long): out[t * step] = x[phase + 32 t].
-void gather_phase(const double *row, std::size_t start, std::size_t phase, double *out, std::size_t step) {
-    std::size_t i = (start + phase) % block;
-    for (std::size_t t = 0; t < points; ++t) {
-        out[t * step] = row[i];
-        i += phase_count;
-        if (i >= block) i -= block;
-    }
-}
-
 // Fast form. The analytic signal at every 32nd sample is the inverse of
 // length 512 of the block's analytic spectrum Y folded modulo 512: bins
 // 1 ... 8191 doubled, bins 0 and 8192 once. Summed over the bins of one
@@ -159,12 +149,12 @@ void gather_phase(const double *row, std::size_t start, std::size_t phase, doubl
 // the 512-point transforms F of phase 0 and the 16 odd phases, weighted by
 // c(n0) w^(n0 r) and added: 8 complex transforms of two phases each and a
 // real one, instead of a transform of 16384 whose bins are folded.
-bool band_spectrum_fast(engine &e, const double *row, std::size_t start, double loudness, double *spectrum) {
+// The phases come from split_block.
+bool band_spectrum_fast(engine &e, double loudness, double *spectrum) {
     roughness_work &w = *e.w;
     double *y = w.fold;
-    double *z = w.phases;
+    double *z = w.phase_zero;
     constexpr double c0 = phase_count;
-    gather_phase(row, start, 0, z, 1);
     if (!qn_fft_rforward(e.short_real.get(), z, 1.0)) return false;
     y[0] = c0 * z[0];
     y[1] = 0;
@@ -181,8 +171,7 @@ bool band_spectrum_fast(engine &e, const double *row, std::size_t start, double 
     // (Z[r] - conj Z[-r]) / 2i, folded into the pair's factors.
     double odd_sum = 0;
     for (std::size_t p = 0; p < phase_pairs; ++p) {
-        gather_phase(row, start, 4 * p + 1, z, 2);
-        gather_phase(row, start, 4 * p + 3, z + 1, 2);
+        z = w.pairs[p];
         if (!qn_fft_cforward(e.short_complex.get(), z, 1.0)) return false;
         odd_sum += z[0] + z[1];  // bin 0: the sums of the two phases
         const double *u = w.pair_direct[p];
@@ -231,34 +220,38 @@ void fill_phase_factors(roughness_work &w) {
     }
 }
 
-// The effective pressure of a band's block straight from its ring:
-// max(x, 0) squared and summed in eight interleaved sums over each of the
-// ring's two runs (the block's order, cut where the ring wraps), so that
-// the sum runs at the speed of the loads; the arrangement does not depend
-// on the vector path.
-double run_sum_of_squares(const double *x, std::size_t n) {
+// Reads a band's block from its ring once, the oldest sample at ring
+// index `start` (the ring one block long): phase 0 and the pairs of odd
+// phases into the buffers of band_spectrum_fast, and the block's
+// effective pressure, max(x, 0) squared and summed in eight interleaved
+// sums in the block's order (so that the sum runs at the speed of the
+// loads; the arrangement is the same on every vector path).
+double split_block(const double *row, std::size_t start, roughness_work &w) {
     const __m128d zero = _mm_setzero_pd();
     __m128d acc[4] = {zero, zero, zero, zero};
-    std::size_t j = 0;
-    for (; j + 8 <= n; j += 8) {
-        for (int a = 0; a < 4; ++a) {
-            const __m128d v = _mm_max_pd(_mm_loadu_pd(x + j + 2 * a), zero);
-            acc[a] = _mm_add_pd(acc[a], _mm_mul_pd(v, v));
+    double joined[phase_count];
+    for (std::size_t t = 0; t < points; ++t) {
+        const std::size_t at = (start + t * phase_count) % block;
+        const double *x = row + at;
+        if (at + phase_count > block) {  // these 32 samples wrap round the ring
+            const std::size_t head = block - at;
+            std::memcpy(joined, row + at, head * sizeof(double));
+            std::memcpy(joined + head, row, (phase_count - head) * sizeof(double));
+            x = joined;
+        }
+        for (std::size_t i = 0; i < phase_count / 2; ++i) {
+            const __m128d v = _mm_max_pd(_mm_loadu_pd(x + 2 * i), zero);
+            acc[i % 4] = _mm_add_pd(acc[i % 4], _mm_mul_pd(v, v));
+        }
+        w.phase_zero[t] = x[0];
+        for (std::size_t p = 0; p < phase_pairs; ++p) {
+            w.pairs[p][2 * t] = x[4 * p + 1];
+            w.pairs[p][2 * t + 1] = x[4 * p + 3];
         }
     }
     double lanes[2];
     _mm_storeu_pd(lanes, _mm_add_pd(_mm_add_pd(acc[0], acc[1]), _mm_add_pd(acc[2], acc[3])));
-    double sum = lanes[0] + lanes[1];
-    for (; j < n; ++j) {
-        const double v = x[j] > 0 ? x[j] : 0.0;
-        sum += v * v;
-    }
-    return sum;
-}
-
-double ring_pressure(const double *row, std::size_t start) {
-    const double sum = run_sum_of_squares(row + start, block - start) + run_sum_of_squares(row, start);
-    return std::sqrt(2.0 * sum / static_cast<double>(block));
+    return std::sqrt(2.0 * (lanes[0] + lanes[1]) / static_cast<double>(block));
 }
 
 // Literal form: the analytic signal by two complex transforms of 16384, its
@@ -350,11 +343,13 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
     const std::size_t start = static_cast<std::size_t>(qn_ecma_band_block_start(signals, end, block));
     const bool literal = e.transforms == qn_ecma_rough_transforms::literal;
     double max_loudness = 0;
-    for (int first = 0; first < bands; first += copy_group) {
-        const int count = std::min(copy_group, bands - first);
+    // The fast form takes one band at a time, split into its phases.
+    const int group = literal ? copy_group : 1;
+    for (int first = 0; first < bands; first += group) {
+        const int count = std::min(group, bands - first);
         double pressure[copy_group];
         if (!literal) {
-            for (int l = 0; l < count; ++l) pressure[l] = ring_pressure(ring_row(e, first + l), start);
+            pressure[0] = split_block(ring_row(e, first), start, w);
         } else if (count == copy_group) {
             copy_blocks4(e, first, start, pressure);
         } else {
@@ -374,7 +369,7 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
             const bool done =
                 literal ? band_spectrum_literal(e, e.block_buffer.get() + static_cast<std::size_t>(l) * block, loudness,
                                                 spectrum)
-                        : band_spectrum_fast(e, ring_row(e, b), start, loudness, spectrum);
+                        : band_spectrum_fast(e, loudness, spectrum);
             if (!done) return QN_STATUS_NUMERICAL_FAILURE;
         }
     }
