@@ -176,12 +176,20 @@ bool band_spectrum_fast(engine &e, double loudness, double *spectrum) {
         odd_sum += z[0] + z[1];  // bin 0: the sums of the two phases
         const double *u = w.pair_direct[p];
         const double *v = w.pair_mirror[p];
+        // y[r] += u[r] Z[r] + v[r] conj Z[-r], a complex value to a vector:
+        // (ur zr - ui zi, ur zi + ui zr) as (ur, ur) (zr, zi) + (-ui, ui)
+        // (zi, zr), which rounds as the products written out do (a - b is
+        // a + (-b)).
+        const __m128d flip_low = _mm_set_pd(0.0, -0.0), flip_high = _mm_set_pd(-0.0, 0.0);
         for (std::size_t r = 0; r < points; ++r) {
             const std::size_t m = (points - r) % points;
-            const double zr = z[2 * r], zi = z[2 * r + 1];
-            const double mr = z[2 * m], mi = -z[2 * m + 1];
-            y[2 * r] += (u[2 * r] * zr - u[2 * r + 1] * zi) + (v[2 * r] * mr - v[2 * r + 1] * mi);
-            y[2 * r + 1] += (u[2 * r] * zi + u[2 * r + 1] * zr) + (v[2 * r] * mi + v[2 * r + 1] * mr);
+            const __m128d zv = _mm_loadu_pd(z + 2 * r);
+            const __m128d mv = _mm_xor_pd(_mm_loadu_pd(z + 2 * m), flip_high);  // conj Z[-r]
+            const __m128d ur = _mm_set1_pd(u[2 * r]), ui = _mm_xor_pd(_mm_set1_pd(u[2 * r + 1]), flip_low);
+            const __m128d vr = _mm_set1_pd(v[2 * r]), vi = _mm_xor_pd(_mm_set1_pd(v[2 * r + 1]), flip_low);
+            const __m128d direct = _mm_add_pd(_mm_mul_pd(ur, zv), _mm_mul_pd(ui, _mm_shuffle_pd(zv, zv, 1)));
+            const __m128d mirror = _mm_add_pd(_mm_mul_pd(vr, mv), _mm_mul_pd(vi, _mm_shuffle_pd(mv, mv, 1)));
+            _mm_storeu_pd(y + 2 * r, _mm_add_pd(_mm_loadu_pd(y + 2 * r), _mm_add_pd(direct, mirror)));
         }
     }
     y[0] -= 2 * odd_sum;
