@@ -24,6 +24,7 @@ public:
           metric_(m),
           field_(o.field),
           series_(o.series),
+          statistics_(o.statistics),
           length_(static_cast<std::size_t>(m.frame_length)),
           hop_(static_cast<std::size_t>(m.hop)),
           batch_((task_samples - length_) / hop_ + 1) {}
@@ -69,14 +70,17 @@ public:
                 values.insert(values.end(), b.values.begin(), b.values.end());
             }
         }
-        // The mean and the maximum over the frames; each frame's value
-        // belongs to its centre, (hop k + length / 2) / 48000 s.
-        out.values.push_back({m.quantities[0].name, mean_of(values), m.quantities[0].unit});
-        out.values.push_back({m.quantities[1].name, max_of(values), m.quantities[1].unit});
-        if (series_) {
-            const axis times = time_axis(values.size(), m.first_time, static_cast<double>(m.hop) / QN_SAMPLE_RATE);
-            out.series_list.push_back({m.series[0].name, m.series[0].unit, {times}, value_list(std::move(values))});
+        // The statistics over the frames; each frame's value belongs to its
+        // centre, (hop k + length / 2) / 48000 s.
+        frame_statistics stats(m, statistics_, values.size());
+        for (double v : values) stats.add(v);
+        if (!finish_statistics(stats, statistics_, out)) {
+            error = out.statistics_error;
+            return false;
         }
+        if (series_)
+            out.series_list.push_back(
+                {m.series[0].name, m.series[0].unit, {time_axis(m, values.size())}, value_list(std::move(values))});
         return true;
     }
 
@@ -130,6 +134,7 @@ private:
     const metric &metric_;
     const qn_sound_field field_;
     const bool series_;
+    const statistics_settings statistics_;
     const std::size_t length_, hop_, batch_;  // samples, samples, frames per task
     std::vector<double> window_;        // from the first frame not yet handed out
     std::mutex lock_;

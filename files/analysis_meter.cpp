@@ -1,8 +1,9 @@
 // ISO 532-1 loudness, time-varying loudness and sharpness of a channel from
 // one pass of the library's loudness meter, which gives the 2 ms frames as
 // they complete and the stationary loudness at the end. The statistics over
-// frames keep one total per frame (8 bytes per 2 ms); the specific-loudness
-// patterns are computed only where something reads them.
+// frames keep one value per frame (8 bytes per 2 ms) where percentiles are
+// asked for; the specific-loudness patterns are computed only where
+// something reads them.
 #include <algorithm>
 #include <new>
 
@@ -13,8 +14,6 @@ namespace qnf {
 
 namespace {
 
-double frame_seconds(const metric &m) { return static_cast<double>(m.hop) / QN_SAMPLE_RATE; }
-
 struct meter_closer {
     void operator()(qn_loudness_meter *m) const { qn_loudness_meter_destroy(m); }
 };
@@ -24,8 +23,10 @@ public:
     meter_analysis(const analysis_options &o, uint64_t expected_samples, task_group &tasks)
         : analysis(tasks),
           series_(o.series),
+          statistics_(o.statistics),
           totals_wanted_(o.selected(metric_id::loudness_time)),
           sharpness_wanted_(o.selected(metric_id::sharpness)),
+          weighting_(o.sharpness_weighting),
           loudness_series_(new_series(o)),
           specific_series_(new_series(o)),
           sharpness_series_(new_series(o)) {
@@ -36,11 +37,9 @@ public:
         const qn_status status = qn_loudness_meter_create(QN_SAMPLE_RATE, o.field, &m);
         meter_.reset(m);
         if (status != QN_STATUS_SUCCESS) failure_ = status_message("loudness meter", status);
-        try {
-            if (totals_wanted_ && expected_samples > 0) totals_.reserve(static_cast<std::size_t>((expected_samples - 1) / 96 + 1));
-        } catch (const std::bad_alloc &) {
-            // grows as the frames come, as far as memory goes
-        }
+        const uint64_t frames = expected_samples > 0 ? (expected_samples - 1) / QN_LOUDNESS_TIME_HOP + 1 : 0;
+        if (totals_wanted_) loudness_stats_ = frame_statistics(metric_of(metric_id::loudness_time), o.statistics, frames);
+        if (sharpness_wanted_) sharpness_stats_ = frame_statistics(metric_of(metric_id::sharpness), o.statistics, frames);
     }
 
     void add(const block_ptr &block) override {
@@ -66,9 +65,11 @@ public:
                 const qn_status status = qn_loudness_meter_stationary(meter_.get(), &stationary_, stationary_specific_.data(),
                                                                       stationary_specific_.size());
                 if (status != QN_STATUS_SUCCESS) stationary_error_ = stationary_status_message(status);
-                if (totals_wanted_) statistics_ = loudness_over_frames(std::move(totals_));
+                if (totals_wanted_) finish_statistics(loudness_stats_, statistics_, loudness_result_);
+                if (sharpness_wanted_) finish_statistics(sharpness_stats_, statistics_, sharpness_result_);
             }
-            totals_ = {};
+            loudness_stats_ = {};
+            sharpness_stats_ = {};
             meter_.reset();
         } catch (const std::bad_alloc &) {
             fail();
@@ -88,7 +89,7 @@ public:
             out.values.push_back({"loudness", stationary_, "sone"});
             add_pattern_values(stationary_specific_, out);
             if (series_)
-                out.series_list.push_back({"specific_loudness", "sone/Bark", {{"rate", "Bark", bark_axis_values()}},
+                out.series_list.push_back({"specific_loudness", "sone/Bark", {bark_axis()},
                                            value_list(stationary_specific_)});
             return true;
         }
@@ -97,15 +98,15 @@ public:
                 error = time_error_;
                 return false;
             }
-            out.values.push_back({"max", statistics_.max, "sone"});
-            out.values.push_back({"n5", statistics_.n5, "sone"});
-            out.values.push_back({"n10", statistics_.n10, "sone"});
-            out.values.push_back({"mean", statistics_.mean, "sone"});
+            if (!loudness_result_.statistics_error.empty()) {
+                error = loudness_result_.statistics_error;
+                return false;
+            }
+            out.statistics = loudness_result_.statistics;
             if (series_) {
-                const axis times = time_axis(frames_, m.first_time, frame_seconds(m));
+                const axis times = time_axis(m, frames_);
                 out.series_list.push_back({"loudness", "sone", {times}, loudness_series_});
-                out.series_list.push_back(
-                    {"specific_loudness", "sone/Bark", {times, {"rate", "Bark", bark_axis_values()}}, specific_series_});
+                out.series_list.push_back({"specific_loudness", "sone/Bark", {times, bark_axis()}, specific_series_});
             }
             return true;
         }
@@ -115,20 +116,20 @@ public:
             return false;
         }
         double value = 0;
-        const qn_status status = qn_sharpness_din(stationary_specific_.data(), QN_BARK_POINTS, &value);
+        const qn_status status = qn_sharpness(stationary_specific_.data(), QN_BARK_POINTS, weighting_, &value);
         if (status != QN_STATUS_SUCCESS) {
             error = status_message("sharpness", status);
             return false;
         }
-        if (!time_error_.empty() || !sharpness_error_.empty()) {
-            error = !time_error_.empty() ? time_error_ : sharpness_error_;
+        if (!time_error_.empty() || !sharpness_error_.empty() || !sharpness_result_.statistics_error.empty()) {
+            error = !time_error_.empty() ? time_error_
+                    : !sharpness_error_.empty() ? sharpness_error_
+                                                : sharpness_result_.statistics_error;
             return false;
         }
         out.values.push_back({"sharpness", value, "acum"});
-        out.values.push_back({"mean_per_frame", sharpness_mean_.value(), "acum"});
-        if (series_)
-            out.series_list.push_back(
-                {"sharpness", "acum", {time_axis(frames_, m.first_time, frame_seconds(m))}, sharpness_series_});
+        out.statistics = sharpness_result_.statistics;
+        if (series_) out.series_list.push_back({"sharpness", "acum", {time_axis(m, frames_)}, sharpness_series_});
         return true;
     }
 
@@ -153,7 +154,7 @@ private:
             const double n_f = loudness_[f];
             const double *pattern = patterns_ ? &specific_[f * QN_BARK_POINTS] : nullptr;
             if (totals_wanted_) {
-                totals_.push_back(n_f);
+                loudness_stats_.add(n_f, n_f);
                 if (series_) {
                     loudness_series_.push_back(n_f);
                     specific_series_.append({pattern, QN_BARK_POINTS});
@@ -161,11 +162,11 @@ private:
             }
             if (sharpness_wanted_ && sharpness_error_.empty()) {
                 double s = 0;
-                const qn_status st = qn_sharpness_din(pattern, QN_BARK_POINTS, &s);
+                const qn_status st = qn_sharpness(pattern, QN_BARK_POINTS, weighting_, &s);
                 if (st != QN_STATUS_SUCCESS) {
                     sharpness_error_ = status_message("sharpness", st);
                 } else {
-                    sharpness_mean_.add_floored(s, n_f);
+                    sharpness_stats_.add(s, n_f);
                     if (series_) sharpness_series_.push_back(s);
                 }
             }
@@ -175,18 +176,23 @@ private:
 
     void fail() {
         failure_ = "out of memory";
-        totals_ = {};
+        loudness_stats_ = {};
+        sharpness_stats_ = {};
         meter_.reset();
     }
 
-    const bool series_, totals_wanted_, sharpness_wanted_;
+    const bool series_;
+    const statistics_settings statistics_;
+    const bool totals_wanted_, sharpness_wanted_;
+    const qn_sharpness_weighting weighting_;
     bool patterns_ = false;
     std::unique_ptr<qn_loudness_meter, meter_closer> meter_;
     std::vector<double> loudness_, specific_;  // one call's frames
     uint64_t frames_ = 0;
-    std::vector<double> totals_;  // one per frame, for N5 and N10
-    loudness_statistics statistics_{};
-    frame_mean sharpness_mean_;
+    // The statistics over frames of the loudness and the sharpness, and
+    // theirs once the frames are in.
+    frame_statistics loudness_stats_, sharpness_stats_;
+    metric_result loudness_result_, sharpness_result_;
     value_list loudness_series_, specific_series_, sharpness_series_;
     double stationary_ = 0;
     std::vector<double> stationary_specific_;

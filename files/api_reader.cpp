@@ -23,6 +23,7 @@ struct qnf_reader {
     std::vector<std::deque<double>> pending;  // calibrated 48 kHz samples not yet delivered
     std::vector<uint64_t> produced;           // 48 kHz samples of each channel so far
     std::vector<double> block;                // one block as read, interleaved
+    qnf::stretch part;                        // of the file, "start" and "end"
     bool at_end = false;
     qnf_status failure = QN_STATUS_SUCCESS;
     std::string reason;
@@ -40,13 +41,18 @@ qnf_status take(qnf_reader &r, std::size_t k, std::vector<double> &x, std::strin
     return QN_STATUS_SUCCESS;
 }
 
-// Reads one more block of the file into the queues, or the end.
+// Reads one more block of the file into the queues, or the end: that of the
+// file, or of the stretch asked for (the rest is not read).
 qnf_status fill(qnf_reader &r, std::string &error) {
     const audio_format &format = r.src.format();
-    if (!r.src.reader.read(UINT64_MAX, r.block, error)) return r.src.reader.status();
+    const uint64_t at = r.src.reader.frames_read();
+    const bool stretch_done = at >= r.part.end;
+    if (!stretch_done && !r.src.reader.read(UINT64_MAX, r.block, error)) return r.src.reader.status();
+    if (stretch_done) r.block.clear();
+    r.part.cut(r.block, at, format.channels);
     std::vector<double> x;
-    if (r.block.empty()) {
-        if (!r.src.reader.finish(error)) return r.src.reader.status();
+    if (stretch_done || (r.block.empty() && r.src.reader.frames_read() == at)) {
+        if (!stretch_done && !r.src.reader.finish(error)) return r.src.reader.status();
         for (std::size_t k = 0; k < r.channels.size(); ++k) {
             x.clear();
             if (!r.resamplers[k]->finish(x, error)) return QN_STATUS_ALLOCATION_FAILED;
@@ -57,6 +63,7 @@ qnf_status fill(qnf_reader &r, std::string &error) {
     }
     const auto stride = static_cast<std::size_t>(format.channels);
     const std::size_t n = r.block.size() / stride;
+    if (n == 0) return QN_STATUS_SUCCESS;  // a block before the stretch
     std::vector<double> raw(n);
     for (std::size_t k = 0; k < r.channels.size(); ++k) {
         const auto ch = static_cast<std::size_t>(r.channels[k]);
@@ -105,6 +112,7 @@ QNF_API qnf_status qnf_reader_open(const char *path, const qnf_options *options,
             r->resamplers.push_back(std::make_unique<resampler>());
             if (!r->resamplers.back()->start(format.sample_rate, error)) return QN_STATUS_ALLOCATION_FAILED;
         }
+        r->part = stretch_of(r->options, format.sample_rate);
         r->pending.resize(r->channels.size());
         r->produced.assign(r->channels.size(), 0);
         *reader = r.release();

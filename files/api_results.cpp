@@ -8,6 +8,7 @@
 #include "batch.h"
 #include "options.h"
 #include "results.h"
+#include "series_file.h"
 
 bool qnf_channel_result::failed() const {
     if (!error.empty()) return true;
@@ -17,8 +18,10 @@ bool qnf_channel_result::failed() const {
 }
 
 bool qnf_file_result::failed() const {
-    if (!error.empty()) return true;
+    if (!error.empty() || !series_error.empty()) return true;
     for (const qnf_channel_result &c : channels)
+        if (c.failed()) return true;
+    for (const qnf_channel_result &c : binaural)
         if (c.failed()) return true;
     return false;
 }
@@ -109,11 +112,25 @@ QNF_API qnf_status qnf_file_format(const qnf_file_result *file, qnf_format *form
     return QN_STATUS_SUCCESS;
 }
 QNF_API double qnf_file_duration(const qnf_file_result *file) { return file == nullptr ? 0.0 : file->duration_s; }
+QNF_API double qnf_file_start(const qnf_file_result *file) { return file == nullptr ? 0.0 : file->start_s; }
+QNF_API const char *qnf_file_calibration(const qnf_file_result *file) {
+    return file == nullptr ? nullptr : file->calibration.c_str();
+}
+QNF_API const char *qnf_file_series_file(const qnf_file_result *file) {
+    return file == nullptr ? nullptr : text_or_null(file->series_file);
+}
+QNF_API const char *qnf_file_series_error(const qnf_file_result *file) {
+    return file == nullptr ? nullptr : text_or_null(file->series_error);
+}
 QNF_API uint64_t qnf_file_channel_count(const qnf_file_result *file) {
     return file == nullptr ? 0 : file->channels.size();
 }
 QNF_API const qnf_channel_result *qnf_file_channel(const qnf_file_result *file, uint64_t index) {
     return file == nullptr ? nullptr : at(file->channels, index);
+}
+
+QNF_API const qnf_channel_result *qnf_file_binaural(const qnf_file_result *file) {
+    return file == nullptr ? nullptr : at(file->binaural, 0);
 }
 
 QNF_API int32_t qnf_channel_number(const qnf_channel_result *channel) {
@@ -164,6 +181,9 @@ QNF_API const char *qnf_series_name(const qnf_series *series) {
 QNF_API const char *qnf_series_unit(const qnf_series *series) {
     return series == nullptr ? nullptr : series->unit.c_str();
 }
+QNF_API const char *qnf_series_variable(const qnf_series *series) {
+    return series == nullptr ? nullptr : series->variable.c_str();
+}
 QNF_API uint64_t qnf_series_axis_count(const qnf_series *series) {
     return series == nullptr ? 0 : series->axes.size();
 }
@@ -178,6 +198,25 @@ QNF_API qnf_status qnf_series_axis(const qnf_series *series, uint64_t index, con
     if (first != nullptr) *first = a->values.empty() ? a->first : a->values.front();
     if (step != nullptr) *step = a->values.empty() ? a->step : 0.0;
     if (points != nullptr) *points = a->values.empty() ? nullptr : a->values.data();
+    return QN_STATUS_SUCCESS;
+}
+QNF_API const char *qnf_series_axis_dimension(const qnf_series *series, uint64_t index) {
+    const axis *a = series == nullptr ? nullptr : at(series->axes, index);
+    return a == nullptr ? nullptr : a->dimension.c_str();
+}
+QNF_API uint64_t qnf_series_axis_coordinate_count(const qnf_series *series, uint64_t index) {
+    const axis *a = series == nullptr ? nullptr : at(series->axes, index);
+    return a == nullptr ? 0 : a->coordinates.size();
+}
+QNF_API qnf_status qnf_series_axis_coordinate(const qnf_series *series, uint64_t index, uint64_t coordinate,
+                                              const char **name, const char **unit, const double **points) {
+    if (series == nullptr) return QN_STATUS_NULL_POINTER;
+    const axis *a = at(series->axes, index);
+    const qnf::coordinate *c = a == nullptr ? nullptr : at(a->coordinates, coordinate);
+    if (c == nullptr) return QN_STATUS_INVALID_ARGUMENT;
+    if (name != nullptr) *name = c->name.c_str();
+    if (unit != nullptr) *unit = c->unit.c_str();
+    if (points != nullptr) *points = c->values.data();
     return QN_STATUS_SUCCESS;
 }
 QNF_API qnf_status qnf_series_axis_points(const qnf_series *series, uint64_t index, uint64_t offset, double *out,
@@ -201,6 +240,22 @@ QNF_API qnf_status qnf_series_values(const qnf_series *series, uint64_t offset, 
         return QNF_STATUS_UNREADABLE;
     } catch (...) {
         return QNF_STATUS_UNREADABLE;
+    }
+}
+
+QNF_API qnf_status qnf_series_file_name(const char *const *paths, uint64_t path_count, uint64_t index, char *name,
+                                        uint64_t name_capacity) {
+    bool null = paths == nullptr || (name == nullptr && name_capacity > 0);
+    for (uint64_t i = 0; !null && i < path_count; ++i) null = paths[i] == nullptr;
+    if (null) return QN_STATUS_NULL_POINTER;
+    if (index >= path_count) return QN_STATUS_INVALID_ARGUMENT;
+    try {
+        const std::string found = series_file_names(std::vector<std::string>(paths, paths + index + 1)).back();
+        if (found.size() >= name_capacity) return QN_STATUS_OUTPUT_TOO_SMALL;
+        std::memcpy(name, found.c_str(), found.size() + 1);
+        return QN_STATUS_SUCCESS;
+    } catch (...) {
+        return QN_STATUS_ALLOCATION_FAILED;
     }
 }
 

@@ -78,28 +78,37 @@ struct channel_analysis::state {
         if (cancelled || !input_error.empty()) return;
         try {
             std::vector<double> x;
-            if (!resampling.process(raw, x, input_error)) return;
-            raw = {};
-            pass_on(std::move(x));
+            if (resampling.process(raw, x, input_error)) {
+                raw = {};
+                pass_on(std::move(x));
+            }
         } catch (const std::bad_alloc &) {
             input_error = "out of memory";
         }
+        abandon_pair_on_error();
     }
 
     void end() {
         if (cancelled || !input_error.empty()) return;
         try {
             std::vector<double> x;
-            if (!resampling.finish(x, input_error)) return;
-            pass_on(std::move(x));
-            if (!input_error.empty()) return;
-            for (const auto &a : all) {
-                analysis *target = a.get();
-                tasks.post(target->queue(), [target] { target->finish(); });
-            }
+            if (resampling.finish(x, input_error)) pass_on(std::move(x));
+            if (input_error.empty())
+                for (const auto &a : all) {
+                    analysis *target = a.get();
+                    tasks.post(target->queue(), [target] { target->finish(); });
+                }
         } catch (const std::bad_alloc &) {
             input_error = "out of memory";
         }
+        abandon_pair_on_error();
+    }
+
+    // A channel whose input failed delivers no more frames to its pair,
+    // whose other side must not wait for them.
+    void abandon_pair_on_error() {
+        if (!input_error.empty() && input.pair)
+            abandon_ecma_pair(*input.pair, "channel " + std::to_string(input.side + 1) + " failed");
     }
 };
 
@@ -108,7 +117,7 @@ channel_analysis::channel_analysis(const analysis_options &options, const channe
     state &s = *state_;
     s.resampling.start(input.sample_rate, s.input_error);
     const uint64_t expected = input.expected_samples;
-    analysis *meter = nullptr, *ecma = nullptr;
+    analysis *meter = nullptr, *ecma = nullptr, *levels = nullptr;
     for (const metric *m : options.metrics) {
         analysis *a = nullptr;
         switch (m->group) {
@@ -118,8 +127,13 @@ channel_analysis::channel_analysis(const analysis_options &options, const channe
             break;
         case family::framed: a = s.all.emplace_back(make_framed_analysis(*m, options, tasks)).get(); break;
         case family::ecma:
-            if (ecma == nullptr) ecma = s.all.emplace_back(make_ecma_analysis(options, expected, tasks)).get();
+            if (ecma == nullptr)
+                ecma = s.all.emplace_back(make_ecma_analysis(options, expected, tasks, input.pair, input.side)).get();
             a = ecma;
+            break;
+        case family::levels:
+            if (levels == nullptr) levels = s.all.emplace_back(make_levels_analysis(options, expected, tasks)).get();
+            a = levels;
             break;
         }
         s.for_metric.push_back(a);
@@ -162,19 +176,61 @@ void channel_analysis::report(qnf_channel_result &out) {
         }
         metric_result values;
         std::string error;
-        bool ok = false;
         try {
-            ok = s.for_metric[i]->result(m, values, error);
-            if (ok && !(error = series_error(values)).empty()) ok = false;
+            if (s.for_metric[i]->result(m, values, error) && (error = series_error(values)).empty()) {
+                r.values = quoted_values(m, s.options.statistics, values);
+                for (series &x : values.series_list) {
+                    complete_series(m, x, s.input.start_s);
+                    r.series_list.emplace_back(std::move(x));
+                }
+                continue;
+            }
         } catch (const std::bad_alloc &) {
+            r.values.clear();
+            r.series_list.clear();
             error = "out of memory";
         }
-        if (!ok) {
-            r.error = without_own_name(m.name, std::move(error));
-            continue;
+        r.error = without_own_name(m.name, std::move(error));
+    }
+}
+
+void report_binaural(const analysis_options &options, ecma_pair &pair, const qnf_channel_result &left,
+                     const qnf_channel_result &right, double start_s, qnf_channel_result &out) {
+    out.channel = 0;
+    for (const metric *m : options.metrics) {
+        if (m->group != family::ecma || !m->binaural) continue;
+        qnf_metric_result &r = out.metrics.emplace_back();
+        r.name = m->name;
+        // Either ear's failure is the combination's.
+        for (const qnf_channel_result *c : {&left, &right}) {
+            std::string why = c->error.empty() ? std::string() : "input: " + c->error;
+            for (const qnf_metric_result &x : c->metrics)
+                if (why.empty() && x.name == m->name && !x.error.empty()) why = x.error;
+            if (!why.empty()) {
+                r.error = "channel " + std::to_string(c->channel) + ": " + why;
+                break;
+            }
         }
-        r.values = std::move(values.values);
-        for (series &x : values.series_list) r.series_list.emplace_back(std::move(x));
+        if (!r.error.empty()) continue;
+        metric_result values;
+        std::string error;
+        try {
+            if (ecma_pair_result(pair, *m, values, error) && (error = series_error(values)).empty()) {
+                r.values = quoted_values(*m, options.statistics, values);
+                for (series &x : values.series_list) {
+                    complete_series(*m, x, start_s);
+                    // Its own variable in a series file, beside the channels'.
+                    x.variable = std::string(m->name) + ".binaural." + x.name;
+                    r.series_list.emplace_back(std::move(x));
+                }
+                continue;
+            }
+        } catch (const std::bad_alloc &) {
+            r.values.clear();
+            r.series_list.clear();
+            error = "out of memory";
+        }
+        r.error = without_own_name(m->name, std::move(error));
     }
 }
 

@@ -23,6 +23,11 @@ struct channel_input {
     int sample_rate = 48000;        // of the blocks
     double factor = 1.0;            // Pa per sample unit
     uint64_t expected_samples = 0;  // at 48 kHz, as far as the header tells (room is reserved)
+    double start_s = 0;             // where the blocks begin in the file (the series' times start there)
+    // The ears of a head recording: the pair both channels' ECMA-418-2
+    // analyses feed, and which side this channel is (0 left, 1 right).
+    std::shared_ptr<ecma_pair> pair = nullptr;
+    int side = 0;
 };
 
 class channel_analysis {
@@ -47,6 +52,13 @@ private:
     struct state;
     std::unique_ptr<state> state_;
 };
+
+// The binaural result of a head recording's two channels, shaped as a
+// channel's (number 0, the file's calibration): each metric of `options`
+// that combines ears, with the pair's values, or the failure of either
+// channel (or of the combination) as its error.
+void report_binaural(const analysis_options &options, ecma_pair &pair, const qnf_channel_result &left,
+                     const qnf_channel_result &right, double start_s, qnf_channel_result &out);
 
 // Every selected metric of one channel already at 48 kHz and in pascal,
 // handed on in blocks of `block` samples, on `threads` threads (the calling

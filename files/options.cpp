@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -12,12 +15,29 @@
 #include "source.h"
 
 qnf_options::qnf_options() : max_memory(qnf::default_memory_allowed()) {
-    for (const qnf::metric &m : qnf::metric_table()) metrics.push_back(&m);
+    for (const qnf::metric &m : qnf::metric_table())
+        if (m.in_default_set) metrics.push_back(&m);
+    name_quantities();
+}
+
+void qnf_options::name_quantities() {
+    quantities.clear();
+    for (const qnf::metric &m : qnf::metric_table()) {
+        qnf::statistics_settings s;
+        s.percentiles = percentiles;
+        quantities.push_back(qnf::quoted_names(m, s.percentiles_of(m)));
+    }
 }
 
 namespace qnf {
 
 namespace {
+
+std::string seconds_text(double s) {
+    std::ostringstream text;
+    text << s << " s";
+    return text.str();
+}
 
 // A number that is the whole text; false otherwise.
 bool parse_number(const std::string &text, double &out) {
@@ -34,6 +54,40 @@ bool parse_flag(const std::string &text, bool &out) {
     if (text == "1" || text == "true" || text == "yes" || text == "on") return out = true, true;
     if (text == "0" || text == "false" || text == "no" || text == "off") return out = false, true;
     return false;
+}
+
+// Seconds: a number from 0 on, below a day of days.
+bool parse_seconds(const std::string &text, double &out) {
+    return parse_number(text, out) && out >= 0 && out < 1e8;
+}
+
+// Percentages, comma-separated, each within 0 ... 100 and named apart by
+// every metric's symbol; empty for none.
+bool parse_percentiles(const std::string &text, std::vector<double> &out, std::string &error) {
+    out.clear();
+    if (text.empty()) return true;
+    std::stringstream list(text);
+    std::string item;
+    const metric &any = metric_table().front();
+    while (std::getline(list, item, ',')) {
+        double p = 0;
+        if (!parse_number(item, p) || !(p >= 0 && p <= 100)) {
+            error = "--percentiles takes percentages from 0 to 100, comma-separated, not '" + item + "'";
+            return false;
+        }
+        for (double q : out) {
+            if (percentile_name(any, q) == percentile_name(any, p)) {
+                error = "--percentiles names " + item + " twice";
+                return false;
+            }
+        }
+        out.push_back(p + 0.0);  // -0 is 0
+    }
+    if (text.back() == ',' || out.size() > 100) {
+        error = "--percentiles takes up to 100 percentages, comma-separated, not '" + text + "'";
+        return false;
+    }
+    return true;
 }
 
 // An integer within lo ... hi that is the whole text.
@@ -128,6 +182,46 @@ qnf_status set_option(qnf_options &o, const std::string &name, const std::string
     } else if (name == "series") {
         if (!parse_flag(value, flag)) return refuse("--series takes 1 or 0, not '" + value + "'");
         next.series = flag;
+    } else if (name == "percentiles") {
+        std::vector<double> list;
+        if (!parse_percentiles(value, list, error)) return QNF_STATUS_INVALID_OPTION;
+        next.percentiles = std::move(list);
+    } else if (name == "skip" || name == "start") {
+        if (!parse_seconds(value, number))
+            return refuse("--" + name + " takes seconds, a number from 0 on, not '" + value + "'");
+        (name == "skip" ? next.skip_s : next.start_s) = number;
+    } else if (name == "end") {
+        if (value.empty()) {
+            next.end_s.reset();
+        } else {
+            if (!parse_seconds(value, number) || number == 0)
+                return refuse("--end takes seconds, a number above 0, not '" + value + "'");
+            next.end_s = number;
+        }
+    } else if (name == "series-dir") {
+        next.series_dir = value;
+    } else if (name == "series-name") {
+        if (value.find('/') != std::string::npos || value == "." || value == "..")
+            return refuse("--series-name takes a file name without a directory, not '" + value + "'");
+        next.series_name = value;
+    } else if (name == "binaural") {
+        if (value != "on" && value != "off")
+            return refuse("binaural takes on or off (--no-binaural turns it off), not '" + value + "'");
+        next.binaural = value == "on";
+    } else if (name == "sharpness-weighting") {
+        constexpr std::pair<const char *, qn_sharpness_weighting> weightings[] = {
+            {"din", QN_SHARPNESS_DIN}, {"bismarck", QN_SHARPNESS_BISMARCK}, {"fastl", QN_SHARPNESS_FASTL},
+            {"aures", QN_SHARPNESS_AURES}};
+        const auto w = std::find_if(std::begin(weightings), std::end(weightings),
+                                    [&](const auto &e) { return value == e.first; });
+        if (w == std::end(weightings))
+            return refuse("--sharpness-weighting takes din, bismarck, fastl or aures, not '" + value + "'");
+        next.sharpness_weighting = w->second;
+    } else if (name == "band-step") {
+        // From a millisecond (48 samples) to an hour.
+        if (!parse_number(value, number) || !(number >= 0.001 && number <= 3600))
+            return refuse("--band-step takes seconds from 0.001 to 3600, not '" + value + "'");
+        next.band_step = static_cast<uint64_t>(std::llround(number * QN_SAMPLE_RATE));
     } else if (name == "max-memory") {
         uint64_t bytes = 0;
         if (!parse_memory_size(value, bytes))
@@ -141,6 +235,7 @@ qnf_status set_option(qnf_options &o, const std::string &name, const std::string
     } else {
         return refuse("unknown option '" + name + "'");
     }
+    if (name == "percentiles") next.name_quantities();
     o = std::move(next);
     return QN_STATUS_SUCCESS;
 }
@@ -150,10 +245,32 @@ qnf_status resolve_options(const qnf_options &o, memory_budget &budget, analysis
     a.metrics = o.metrics;
     a.field = o.field;
     a.channel = o.channel;
-    a.series = o.series;
+    if (o.end_s && *o.end_s <= o.start_s) {
+        error = "--end " + seconds_text(*o.end_s) + " is not after --start " + seconds_text(o.start_s);
+        return QNF_STATUS_INVALID_OPTION;
+    }
+    if (!o.series_dir.empty()) {
+        struct stat st {};
+        if (::stat(o.series_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            ::access(o.series_dir.c_str(), W_OK | X_OK) != 0) {
+            error = "--series-dir " + o.series_dir + " is not a directory that can be written";
+            return QNF_STATUS_INVALID_OPTION;
+        }
+    }
+    a.series = o.series || !o.series_dir.empty();
+    a.keep_series = o.series;
+    a.series_dir = o.series_dir;
+    a.series_name = o.series_name;
     a.resample = o.resample;
+    a.binaural = o.binaural;
+    a.statistics.skip_s = o.skip_s;
+    a.statistics.percentiles = o.percentiles;
+    a.start_s = o.start_s;
+    a.end_s = o.end_s;
+    a.sharpness_weighting = o.sharpness_weighting;
+    a.band_step = o.band_step;
     // Long series wait in a temporary file until they are read.
-    if (o.series) a.spool = std::make_shared<series_spool>();
+    if (a.series) a.spool = std::make_shared<series_spool>();
     switch (o.calibration) {
     case calibration::method::pa_per_unit: a.cal.factors = {o.pa_per_unit}; break;
     case calibration::method::full_scale_spl: a.cal = full_scale_calibration(o.spl_db); break;

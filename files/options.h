@@ -6,6 +6,7 @@
 #define QUARNELO_FILES_OPTIONS_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,25 @@ struct qnf_options {
     std::string cal_file;    // calibrator recording
     bool cal_spl_set = false;
     bool resample = true;
+    bool binaural = true;  // two channels are the ears of a head recording
     bool series = false;
     uint64_t max_memory = 0;  // set by the constructor
     int jobs = 1;
+    std::optional<std::vector<double>> percentiles;  // each metric's own when not set
+    double skip_s = 0;
+    double start_s = 0;
+    std::optional<double> end_s;
+    std::string series_dir;   // where series files go; empty: none
+    std::string series_name;  // the series file's name for a run of one file; empty: the rule's
+    qn_sharpness_weighting sharpness_weighting = QN_SHARPNESS_DIN;
+    uint64_t band_step = qnf::default_band_step;  // samples at 48 kHz
+
+    // The single values of each metric of the table with these
+    // percentiles, in the table's order, for qnf_options_quantity.
+    std::vector<std::vector<qnf::quantity_name>> quantities;
 
     qnf_options();
+    void name_quantities();
 };
 
 namespace qnf {

@@ -22,14 +22,27 @@ struct single_value {
     std::string unit;
 };
 
+// A further coordinate along an axis: the centre frequencies of bands
+// whose axis is their critical-band rate.
+struct coordinate {
+    std::string name;  // "band_frequency"
+    std::string unit;  // "Hz"
+    std::vector<double> values;
+};
+
 struct axis {
     std::string name;  // "time", "rate", "frequency"
     std::string unit;  // "s", "Bark", "Hz"
-    std::vector<double> values;  // the points; empty for a grid
+    std::vector<double> values = {};  // the points; empty for a grid
     // A grid of `count` points first + i * step: the times of a series'
     // frames, which take no memory however long the series.
     uint64_t count = 0;
     double first = 0, step = 0;
+    // The dimension the axis is in a NetCDF file and an xarray dataset:
+    // "bark", "band", or a metric's time, "loudness-time.time"; and the
+    // further coordinates along it.
+    std::string dimension = {};
+    std::vector<coordinate> coordinates = {};
 
     uint64_t size() const { return values.empty() ? count : values.size(); }
     double at(uint64_t i) const {
@@ -46,10 +59,23 @@ struct series {
     std::string unit;
     std::vector<axis> axes;
     value_list values;
+    // Its name among every series of a file: "<metric>.<name>", set when
+    // the channel's results are made.
+    std::string variable = {};
+};
+
+// The statistics over a metric's frames (statistics.h): mean, maximum,
+// minimum and the percentiles asked for, in their order.
+struct frame_summary {
+    bool present = false;
+    double mean = 0, max = 0, min = 0;
+    std::vector<double> percentiles;
 };
 
 struct metric_result {
-    std::vector<single_value> values;
+    std::vector<single_value> values;  // those of the metric's own rules
+    frame_summary statistics;
+    std::string statistics_error;  // why there are none (no frame after the skip)
     std::vector<series> series_list;
 };
 
@@ -82,9 +108,15 @@ struct qnf_file_result {
     std::string path;
     std::string error;  // the file could not be analysed at all
     qnf_status status = QN_STATUS_SUCCESS;
-    qnf_format format{};  // frames: read, at the file's rate
-    double duration_s = 0;
+    qnf_format format{};  // frames: analysed, at the file's rate
+    double start_s = 0;     // where the analysed stretch begins in the file
+    double duration_s = 0;  // of the analysed stretch
     std::vector<qnf_channel_result> channels;
+    // The two ears of a head recording combined (channel 0), or none.
+    std::vector<qnf_channel_result> binaural;
+    std::string calibration;   // of its channels, in one text (calibration_summary)
+    std::string series_file;   // the NetCDF file written ("series-dir"), or empty
+    std::string series_error;  // why it could not be written, or empty
 
     bool failed() const;
 };

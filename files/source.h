@@ -6,9 +6,11 @@
 #ifndef QUARNELO_FILES_SOURCE_H
 #define QUARNELO_FILES_SOURCE_H
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis.h"
 #include "audio.h"
@@ -27,14 +29,32 @@ struct source {
     const audio_format &format() const { return reader.format(); }
 };
 
+// The stretch of a file that is analysed (options "start" and "end"), in
+// frames at its own rate: from `first` up to `end`, which it excludes. A
+// time t is the frame floor(t rate + 0.5), the nearest; frames beyond the
+// file are not there.
+struct stretch {
+    uint64_t first = 0;
+    uint64_t end = UINT64_MAX;
+
+    // The frames of a file of `frames` frames (UINT64_MAX when unknown) the
+    // stretch holds.
+    uint64_t frames_of(uint64_t frames) const { return std::min(frames, end) - std::min(frames, first); }
+    // Cuts a block of `frames` interleaved frames of `channels` that began
+    // at frame `at` of the file to the part within the stretch.
+    void cut(std::vector<double> &block, uint64_t at, int channels) const;
+};
+stretch stretch_of(const analysis_options &options, int sample_rate);
+
 // What analysing a file of this format holds at most, estimated from its
-// header: a fixed part for the file and each analysed channel (the
-// libraries' state, the blocks on their way, the framed windows), the
-// frames' totals that N5 and N10 need, and for the ECMA-418-2 metrics the
-// whole channel at 48 kHz and their outputs.
+// header (the stretch of it analysed): a fixed part for the file and each
+// analysed channel (the libraries' state, the blocks on their way, the
+// framed windows, the ECMA-418-2 stream's working set), and the frames'
+// values that percentiles and the ECMA-418-2 roughness value need (N5 and
+// N10 of loudness-time: 8 bytes per 2 ms), for each channel and for the
+// binaural result of a head recording.
 struct memory_need {
     uint64_t total = 0;
-    uint64_t whole_channel = 0;  // of it, for the metrics that analyse each channel whole
 };
 memory_need file_memory_need(const audio_format &format, const analysis_options &options);
 

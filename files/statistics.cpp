@@ -2,15 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 
 namespace qnf {
-
-std::vector<double> silence_floored(std::span<const double> values, std::span<const double> loudness) {
-    std::vector<double> out(values.begin(), values.end());
-    for (std::size_t f = 0; f < out.size() && f < loudness.size(); ++f)
-        if (is_silent_frame(loudness[f])) out[f] = 0.0;
-    return out;
-}
 
 double exceeded_percent(std::span<const double> values, double percent) {
     std::vector<double> sorted(values.begin(), values.end());
@@ -29,40 +24,113 @@ double exceeded_percent_of_sorted(std::span<const double> sorted, double percent
     return sorted[index];
 }
 
-double mean_of(std::span<const double> values) {
-    frame_mean mean;
-    for (double v : values) mean.add(v);
-    return mean.value();
+frame_statistics::frame_statistics(std::span<const double> percents, bool silent_floor, double skip, double first,
+                                   double step)
+    : percents_(percents.begin(), percents.end()), floor_(silent_floor), skip_(skip), first_(first), step_(step) {}
+
+frame_statistics::frame_statistics(const metric &m, const statistics_settings &settings, uint64_t expected_frames)
+    : frame_statistics(settings.percentiles_of(m), m.statistics.silent_floor, settings.skip_s, m.first_time,
+                       static_cast<double>(m.hop) / QN_SAMPLE_RATE) {
+    if (percents_.empty() || expected_frames == 0) return;
+    try {
+        kept_.reserve(static_cast<std::size_t>(expected_frames));
+    } catch (const std::bad_alloc &) {
+        // grows as the frames come, as far as memory goes
+    }
 }
 
-double max_of(std::span<const double> values) {
-    return values.empty() ? 0.0 : *std::max_element(values.begin(), values.end());
+void frame_statistics::add(double value, double loudness) {
+    // The frame's time as its series' time axis gives it.
+    const double time = first_ + static_cast<double>(frame_++) * step_;
+    if (time < skip_) return;
+    if (floor_ && is_silent_frame(loudness)) value = 0.0;
+    sum_ += value;
+    if (counted_ == 0 || value > max_) max_ = value;
+    if (counted_ == 0 || value < min_) min_ = value;
+    ++counted_;
+    if (!percents_.empty()) kept_.push_back(value);
 }
 
-loudness_statistics loudness_over_frames(std::span<const double> loudness) {
-    return loudness_over_frames(std::vector<double>(loudness.begin(), loudness.end()));
-}
-
-loudness_statistics loudness_over_frames(std::vector<double> &&loudness) {
-    std::vector<double> n = std::move(loudness);
-    for (double &v : n)
-        if (is_silent_frame(v)) v = 0.0;
-    loudness_statistics s{};
-    s.max = max_of(n);
-    s.mean = mean_of(n);  // summed in frame order, before the sort
-    std::sort(n.begin(), n.end());
-    s.n5 = exceeded_percent_of_sorted(n, 5);
-    s.n10 = exceeded_percent_of_sorted(n, 10);
+frame_summary frame_statistics::finish() {
+    frame_summary s;
+    s.present = true;
+    if (counted_ > 0) {
+        s.mean = sum_ / static_cast<double>(counted_);
+        s.max = max_;
+        s.min = min_;
+    }
+    std::vector<double> sorted = std::move(kept_);
+    kept_ = {};
+    std::sort(sorted.begin(), sorted.end());
+    for (double p : percents_) s.percentiles.push_back(exceeded_percent_of_sorted(sorted, p));
     return s;
 }
 
-double sharpness_mean_over_frames(std::span<const double> sharpness, std::span<const double> loudness) {
-    return mean_of(silence_floored(sharpness, loudness));
+frame_summary summarise_frames(std::span<const double> values, std::span<const double> loudness,
+                               std::span<const double> percents) {
+    frame_statistics stats(percents, !loudness.empty());
+    for (std::size_t f = 0; f < values.size(); ++f) stats.add(values[f], loudness.empty() ? 1.0 : loudness[f]);
+    return stats.finish();
 }
 
-double ecma_roughness_value(std::span<const double> total) {
-    const std::size_t skip = std::min(ecma_roughness_settling_frames, total.size());
-    return exceeded_percent(total.subspan(skip), 10);
+namespace {
+
+std::string seconds_text(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", s);
+    return text;
+}
+
+}  // namespace
+
+bool finish_statistics(frame_statistics &stats, const statistics_settings &settings, metric_result &out) {
+    if (stats.counted() == 0) {
+        out.statistics_error = "no frame from --skip " + seconds_text(settings.skip_s) + " on";
+        return false;
+    }
+    out.statistics = stats.finish();
+    return true;
+}
+
+std::vector<single_value> quoted_values(const metric &m, const statistics_settings &settings,
+                                        const metric_result &result) {
+    std::vector<single_value> out;
+    std::size_t percentile = 0;
+    const frame_summary &s = result.statistics;
+    std::size_t last = SIZE_MAX;  // the index in `out` of the value a loudness level follows
+    for (const quantity_name &q : quoted_names(m, settings.percentiles_of(m))) {
+        double value = 0;
+        if (q.level) {
+            // A loudness the analysis gave is finite and not negative, so
+            // its level always exists.
+            if (last < out.size() && out[last].name + "_level" == q.name &&
+                qn_loudness_level(out[last].value, &value) == QN_STATUS_SUCCESS)
+                out.push_back({q.name, value, q.unit});
+            continue;
+        }
+        last = SIZE_MAX;
+        switch (q.kind) {
+        case statistic::own: {
+            const auto own = std::find_if(result.values.begin(), result.values.end(),
+                                          [&](const single_value &v) { return v.name == q.name; });
+            if (own == result.values.end()) continue;
+            value = own->value;
+            break;
+        }
+        case statistic::mean: value = s.mean; break;
+        case statistic::max: value = s.max; break;
+        case statistic::min: value = s.min; break;
+        case statistic::percentiles: value = s.percentiles.at(percentile++); break;
+        }
+        if (q.kind != statistic::own && !s.present) continue;
+        out.push_back({q.name, value, q.unit});
+        last = out.size() - 1;
+    }
+    return out;
+}
+
+qn_status ecma_roughness_value(std::span<const double> total, double &value) {
+    return qn_ecma_single_value(QN_ECMA_ROUGHNESS, total.data(), total.size(), &value);
 }
 
 tonality_summary summarise_tonality(std::span<const double> tonality, double hop_seconds) {

@@ -1,14 +1,21 @@
-// Statistics over the frames of a time series, as the tool quotes them (N5,
-// N10, means over frames). The Python package computes the same quantities
-// in quarnelo/_statistics.py; both are held to the one table of cases in
-// tests/data/statistics_cases.json.
+// Statistics over the frames of a time series, as every front end quotes
+// them: the mean, maximum and minimum of every metric with a time series,
+// the percentiles asked for (N5, N10), and the single values of the
+// ECMA-418-2 metrics. The Python package calls these through the C
+// interface; the table of cases in tests/data/statistics_cases.json holds
+// them.
 #ifndef QUARNELO_FILES_STATISTICS_H
 #define QUARNELO_FILES_STATISTICS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "metrics.h"
+#include "results.h"
 
 namespace qnf {
 
@@ -21,28 +28,6 @@ inline constexpr double silent_floor_sone = 1e-3;
 
 inline bool is_silent_frame(double loudness) { return loudness < silent_floor_sone; }
 
-// values[f], or 0 where loudness[f] is below the silent floor. The spans
-// have one element per frame.
-std::vector<double> silence_floored(std::span<const double> values, std::span<const double> loudness);
-
-// A mean over frames taken as the frames pass: the values added in frame
-// order give mean_of of them, bit for bit (one sum, in that order, divided
-// by the count).
-class frame_mean {
-public:
-    void add(double value) {
-        sum_ += value;
-        ++count_;
-    }
-    // `value`, or 0 when the frame is silent by its loudness.
-    void add_floored(double value, double loudness) { add(is_silent_frame(loudness) ? 0.0 : value); }
-    double value() const { return count_ == 0 ? 0.0 : sum_ / static_cast<double>(count_); }
-
-private:
-    double sum_ = 0;
-    uint64_t count_ = 0;
-};
-
 // The value exceeded during `percent` % of the frames, by nearest rank: with
 // the F values sorted ascending, the one at rank ceil((100 - percent) * F /
 // 100) (computed in that order in doubles), kept within 1 ... F. No
@@ -53,30 +38,72 @@ double exceeded_percent(std::span<const double> values, double percent);
 // The same of values already sorted ascending.
 double exceeded_percent_of_sorted(std::span<const double> sorted, double percent);
 
-// Arithmetic mean, summed in frame order (0 for no values), and largest
-// value (0 for no values).
-double mean_of(std::span<const double> values);
-double max_of(std::span<const double> values);
+// What the statistics over frames cover: the frames from `skip_s` on (a
+// settling time, from the start of the analysed audio), and the
+// percentiles asked for (each metric's own when none are).
+struct statistics_settings {
+    double skip_s = 0;
+    std::optional<std::vector<double>> percentiles;
 
-// The single values of a time-varying loudness, silent frames counting 0.
-struct loudness_statistics {
-    double max, n5, n10, mean;  // sone
+    std::span<const double> percentiles_of(const metric &m) const {
+        return percentiles ? std::span<const double>(*percentiles) : m.statistics.default_percentiles;
+    }
 };
-loudness_statistics loudness_over_frames(std::span<const double> loudness);
 
-// The same, taking the frames' values over and using their memory (floored
-// and sorted in place), so that a long recording's frames are held once.
-loudness_statistics loudness_over_frames(std::vector<double> &&loudness);
+// The statistics of a metric's frames, taken as the frames pass: the mean
+// (one sum in frame order, divided by the count), maximum, minimum, and the
+// percentiles by nearest rank (exceeded_percent), for which each counted
+// frame's value is kept (8 bytes a frame, and only then). Frame k stands
+// for the time first + k step s; it counts when that time is at or after
+// the skip. With a silent floor, a frame whose loudness is silent counts
+// as 0.
+class frame_statistics {
+public:
+    frame_statistics() = default;  // nothing to count
+    frame_statistics(std::span<const double> percents, bool silent_floor, double skip = 0, double first = 0,
+                     double step = 0);
+    // For metric `m`: its frame times, silent floor and the percentiles of
+    // `settings`. `expected_frames` (0 when unknown) reserves the kept
+    // values.
+    frame_statistics(const metric &m, const statistics_settings &settings, uint64_t expected_frames = 0);
 
-// The mean sharpness over frames, a silent frame (by its loudness) counting 0.
-double sharpness_mean_over_frames(std::span<const double> sharpness, std::span<const double> loudness);
+    // The next frame's value, and with a silent floor its loudness in sone.
+    void add(double value, double loudness = 1.0);
 
-// The single value of ECMA-418-2 roughness: the 90th percentile (nearest
-// rank, exceeded_percent(values, 10)) of the total roughness per frame over
-// the frames at or after 0.3 s (frame 15 on, 50 frames per second); the
-// first frames still rise from the silent start.
-inline constexpr std::size_t ecma_roughness_settling_frames = 15;
-double ecma_roughness_value(std::span<const double> total);
+    uint64_t counted() const { return counted_; }
+    // After the last frame: the statistics of the counted frames (zeros
+    // when none counted). Takes the kept values.
+    frame_summary finish();
+
+private:
+    std::vector<double> percents_;
+    bool floor_ = false;
+    double skip_ = 0, first_ = 0, step_ = 0;
+    uint64_t frame_ = 0, counted_ = 0;
+    double sum_ = 0, max_ = 0, min_ = 0;
+    std::vector<double> kept_;
+};
+
+// The statistics of a whole series at once, from frame 0: `loudness`
+// (empty, or one value per frame) gives the silent frames.
+frame_summary summarise_frames(std::span<const double> values, std::span<const double> loudness,
+                               std::span<const double> percents);
+
+// A metric's statistics into its result once its frames are in: false, with
+// the reason in out.statistics_error, when no frame counted (the skip lies
+// beyond the audio).
+bool finish_statistics(frame_statistics &stats, const statistics_settings &settings, metric_result &out);
+
+// The single values of metric `m` in the descriptor's order: its own from
+// `result.values` (by name), the statistics from `result.statistics`.
+std::vector<single_value> quoted_values(const metric &m, const statistics_settings &settings,
+                                        const metric_result &result);
+
+// The single value of ECMA-418-2 roughness from the total roughness of
+// each frame: the standard's 90th percentile from frame 16 (0.32 s) on, as
+// libquarnelo computes it (qn_ecma_single_value): QN_STATUS_SUCCESS, or
+// its status (QN_STATUS_INPUT_TOO_SHORT for 16 frames or fewer).
+qn_status ecma_roughness_value(std::span<const double> total, double &value);
 
 // The single values of ECMA-418-2 tonality from its time-dependent
 // tonality T(l), one value per frame, frame l standing for l * hop_seconds:

@@ -1,10 +1,12 @@
-// Fuzzes the ECMA-418-2 stream and qn_ecma_analysis: a signal split into
+// Fuzzes the ECMA-418-2 stream and the one-pass analysis (qn_ecma_analysis,
+// or qn_ecma_analysis_with_fluctuation when fluctuation strength is among
+// the metrics): a signal split into
 // carved blocks, with refused blocks (a NaN, refused memory) among them,
 // read back in carved portions. Every status is one of the eleven; a
 // refused block leaves the stream as it was; failed reads write nothing;
-// the frames read, put together, are those of qn_ecma_analysis of the
+// the frames read, put together, are those of the one-pass analysis of the
 // accepted samples, bit for bit, finite, and the statuses agree. Then a
-// probe of qn_ecma_analysis with carved arrays (too small, overlapping the
+// probe of the one-pass analysis with carved arrays (too small, overlapping the
 // samples), null or poisoned samples and a refused allocation: nothing
 // written on failure but a numerical one, finite values on success.
 //
@@ -14,10 +16,11 @@
 // bit 4: every add first meets refused memory, and is offered again; bit
 // 5: so does finish; bit 6: one read with its frame count inside its
 // array; bit 7: a block with a NaN offered midway), the rate and the field
-// when asked for, a metrics byte (its low four bits, refused ones
-// included; bit 4: the probe's count beyond the longest signal), an
+// when asked for, a metrics byte (its low four bits, 0 refused; bit 4: the
+// probe's count beyond the longest signal; bit 5: a flag of no metric), an
 // allocation byte, a length byte (n = 14591 + 257 (byte %
-// 8), so 0 is one sample short of tonality and 3 one of roughness), a
+// 8), so 0 is one sample short of tonality and 3 one of roughness; with
+// bit 3 set n = 65536 + 257 (byte % 8), 0 one short of fluctuation), a
 // uint64 scale exponent (2^(v % 1064 - 40) Pa full scale, up to overflow),
 // a read byte (frames per read: byte % 16, 0 asking with no room), four
 // uint16 block sizes (each % 9000, cycled; all 0: the whole signal), a
@@ -73,6 +76,21 @@ uint64_t rough_frames(uint64_t n) {
     uint64_t v = 0;
     return qn_ecma_roughness_frame_count(n, 48000, &v) == QN_STATUS_SUCCESS ? v : 0;
 }
+uint64_t fluct_frames(uint64_t n) {
+    uint64_t v = 0;
+    return qn_ecma_fluctuation_frame_count(n, 48000, &v) == QN_STATUS_SUCCESS ? v : 0;
+}
+
+// The one-pass analysis: the four arrays when fluctuation strength is asked
+// for, else qn_ecma_analysis itself.
+qn_status one_pass(const double *x, uint64_t n, int32_t rate, qn_sound_field field, double *const arrays[4],
+                   const uint64_t capacity[4], bool fluctuation) {
+    if (fluctuation)
+        return qn_ecma_analysis_with_fluctuation(x, n, rate, field, arrays[0], capacity[0], arrays[1], capacity[1],
+                                                 arrays[2], capacity[2], arrays[3], capacity[3]);
+    return qn_ecma_analysis(x, n, rate, field, arrays[0], capacity[0], arrays[1], capacity[1], arrays[2],
+                            capacity[2]);
+}
 
 struct metric_frames {
     qn_ecma_metric metric;
@@ -123,9 +141,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const unsigned field_mode = (flags >> 1) & 3u;
     const qn_sound_field field = field_mode == 2 ? in.take<int32_t>() : (field_mode == 0 ? 0 : 1);
     const uint8_t metrics_byte = in.take<uint8_t>();
-    const qn_ecma_metric metrics = metrics_byte & 15u;
+    // Bit 5 adds 16, a flag that names no metric.
+    const qn_ecma_metric metrics = (metrics_byte & 15u) | ((metrics_byte & 32u) ? 16 : 0);
     const uint8_t allocation = in.take<uint8_t>();
-    const std::size_t n = 14591 + 257 * (in.take<uint8_t>() % 8);
+    const uint8_t length = in.take<uint8_t>();
+    const std::size_t n = ((length & 8u) ? 65536 : 14591) + 257 * (length % 8);
     const double scale = std::ldexp(1.0, static_cast<int>(in.range(0, 1063)) - 40);
     const uint64_t room = in.take<uint8_t>() % 16;
     uint64_t sizes[4];
@@ -149,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         if (metrics & QN_ECMA_TONALITY) all.push_back({QN_ECMA_TONALITY, 265, {}});
         if (metrics & QN_ECMA_LOUDNESS) all.push_back({QN_ECMA_LOUDNESS, 53, {}});
         if (metrics & QN_ECMA_ROUGHNESS) all.push_back({QN_ECMA_ROUGHNESS, 53, {}});
+        if (metrics & QN_ECMA_FLUCTUATION) all.push_back({QN_ECMA_FLUCTUATION, 53, {}});
         bool count_inside = (flags & 64u) != 0;
         std::vector<double> accepted;
         bool failed = false;
@@ -194,17 +215,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         qn_ecma_stream_destroy(stream);
 
         // The whole signal at once: the same statuses, the same frames.
-        const uint64_t vt = tonal_frames(accepted.size()), vr = rough_frames(accepted.size());
+        const uint64_t vt = tonal_frames(accepted.size()), vr = rough_frames(accepted.size()),
+                       vf = fluct_frames(accepted.size());
         // One spare double each, so that no array is null when a signal too
         // short has no frames.
-        std::vector<double> t(265 * vt + 1), l(53 * vt + 1), r(53 * vr + 1);
+        std::vector<double> t(265 * vt + 1), l(53 * vt + 1), r(53 * vr + 1), f(53 * vf + 1);
         const bool with_t = metrics & QN_ECMA_TONALITY, with_l = metrics & QN_ECMA_LOUDNESS,
-                   with_r = metrics & QN_ECMA_ROUGHNESS;
-        const qn_status whole = QN_FUZZ_STATUS(
-            "qn_ecma_analysis of the accepted samples",
-            qn_ecma_analysis(accepted.data(), accepted.size(), 48000, field, with_t ? t.data() : nullptr,
-                             with_t ? 265 * vt : 0, with_l ? l.data() : nullptr, with_l ? 53 * vt : 0,
-                             with_r ? r.data() : nullptr, with_r ? 53 * vr : 0));
+                   with_r = metrics & QN_ECMA_ROUGHNESS, with_f = metrics & QN_ECMA_FLUCTUATION;
+        double *const whole_arrays[4] = {with_t ? t.data() : nullptr, with_l ? l.data() : nullptr,
+                                         with_r ? r.data() : nullptr, with_f ? f.data() : nullptr};
+        const uint64_t whole_capacity[4] = {with_t ? 265 * vt : 0, with_l ? 53 * vt : 0, with_r ? 53 * vr : 0,
+                                            with_f ? 53 * vf : 0};
+        const qn_status whole =
+            QN_FUZZ_STATUS("qn_ecma_analysis of the accepted samples",
+                           one_pass(accepted.data(), accepted.size(), 48000, field, whole_arrays, whole_capacity,
+                                    with_f));
         // A stream that failed on a signal too short for the analysis is
         // refused by it for its length.
         QN_FUZZ_ASSERT(failed ? finished == QN_STATUS_NUMERICAL_FAILURE &&
@@ -212,9 +237,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                               : whole == finished);
         if (whole == QN_STATUS_SUCCESS) {
             for (const metric_frames &m : all) {
-                if (m.metric == QN_ECMA_ROUGHNESS) {
-                    QN_FUZZ_ASSERT(m.values.size() == 53 * vr);
-                    QN_FUZZ_ASSERT(std::memcmp(m.values.data(), r.data(), 53 * vr * sizeof(double)) == 0);
+                if (m.metric == QN_ECMA_ROUGHNESS || m.metric == QN_ECMA_FLUCTUATION) {
+                    const bool rough = m.metric == QN_ECMA_ROUGHNESS;
+                    const uint64_t v = rough ? vr : vf;
+                    QN_FUZZ_ASSERT(m.values.size() == 53 * v);
+                    QN_FUZZ_ASSERT(std::memcmp(m.values.data(), (rough ? r : f).data(), 53 * v * sizeof(double)) == 0);
                     continue;
                 }
                 // The tonal analysis' arrays, frame by frame.
@@ -232,37 +259,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         }
     }
 
-    // The probe: one call of qn_ecma_analysis with carved arguments. The
-    // samples and the arrays share one block, so that they can overlap.
-    const uint64_t vt = tonal_frames(n), vr = rough_frames(n);
+    // The probe: one call of the one-pass analysis with carved arguments.
+    // The samples and the arrays share one block, so that they can overlap.
+    const uint64_t vt = tonal_frames(n), vr = rough_frames(n), vf = fluct_frames(n);
     const bool with_t = metrics & QN_ECMA_TONALITY, with_l = metrics & QN_ECMA_LOUDNESS,
-               with_r = metrics & QN_ECMA_ROUGHNESS;
-    const uint64_t need[3] = {with_t ? 265 * vt : 0, with_l ? 53 * vt : 0, with_r ? 53 * vr : 0};
+               with_r = metrics & QN_ECMA_ROUGHNESS, with_f = metrics & QN_ECMA_FLUCTUATION;
+    const uint64_t need[4] = {with_t ? 265 * vt : 0, with_l ? 53 * vt : 0, with_r ? 53 * vr : 0,
+                              with_f ? 53 * vf : 0};
     const uint64_t extra[4] = {0, 0, 0, 3};
-    uint64_t capacity[3];
-    for (int a = 0; a < 3; ++a) {
+    uint64_t capacity[4];
+    for (int a = 0; a < 4; ++a) {
         const uint64_t c = probe & 3u;
         capacity[a] = need[a] == 0 ? 0 : (c == 0 ? 0 : (c == 1 ? need[a] - 1 : need[a] + extra[c]));
     }
-    std::vector<double> block(n + capacity[0] + capacity[1] + capacity[2] + 4, sentinel);
+    std::vector<double> block(n + capacity[0] + capacity[1] + capacity[2] + capacity[3] + 5, sentinel);
     std::copy(x.begin(), x.end(), block.begin());
     if (probe & 8u) block[n / 2] = std::numeric_limits<double>::quiet_NaN();
-    double *arrays[3];
+    double *arrays[4];
     arrays[0] = (probe & 16u) ? block.data() + n - 1 : block.data() + n + 1;
     arrays[1] = block.data() + n + 2 + capacity[0];
     arrays[2] = arrays[1] + capacity[1] + 1;
+    arrays[3] = arrays[2] + capacity[2] + 1;
+    double *const given[4] = {with_t ? arrays[0] : nullptr, with_l ? arrays[1] : nullptr,
+                              with_r ? arrays[2] : nullptr, with_f ? arrays[3] : nullptr};
     const std::vector<double> before(block.begin(), block.end());
     qn_test_fail_allocation_at(static_cast<int64_t>(probe >> 5) - 1);
     const qn_status s = QN_FUZZ_STATUS(
-        "qn_ecma_analysis",
-        qn_ecma_analysis((probe & 4u) ? nullptr : block.data(), (metrics_byte & 16u) ? longest : n, rate, field,
-                         with_t ? arrays[0] : nullptr,
-                         capacity[0], with_l ? arrays[1] : nullptr, capacity[1], with_r ? arrays[2] : nullptr,
-                         capacity[2]));
+        "qn_ecma_analysis", one_pass((probe & 4u) ? nullptr : block.data(), (metrics_byte & 16u) ? longest : n,
+                                     rate, field, given, capacity, with_f));
     qn_test_fail_allocation_at(-1);
     QN_FUZZ_ASSERT(known_status(s));
     if (s == QN_STATUS_SUCCESS) {
-        for (int a = 0; a < 3; ++a)
+        for (int a = 0; a < 4; ++a)
             for (uint64_t i = 0; i < need[a]; ++i) QN_FUZZ_ASSERT(std::isfinite(arrays[a][i]) && arrays[a][i] >= 0);
     } else if (s != QN_STATUS_NUMERICAL_FAILURE) {
         QN_FUZZ_ASSERT(std::memcmp(before.data(), block.data(), block.size() * sizeof(double)) == 0);

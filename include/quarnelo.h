@@ -1599,12 +1599,13 @@ QN_API QN_NODISCARD qn_status qn_ecma_binaural(const double *left, const double 
 /* ------------------------------------------------------------------------
  * ECMA-418-2: several metrics in one pass, and signals of any length
  *
- * ECMA-418-2 tonality and roughness hear through the same front end: the
- * outer and middle ear filter and the 53 auditory filters. The functions
- * below run it once for every metric asked for, over a whole signal
- * (qn_ecma_analysis) or over a signal that arrives in blocks (a stream).
- * What they deliver is, bit for bit, what qn_ecma_tonal_analysis and
- * qn_roughness_ecma give for the same signal.
+ * ECMA-418-2 tonality, roughness and fluctuation strength hear through the
+ * same front end: the outer and middle ear filter and the 53 auditory
+ * filters. The functions below run it once for every metric asked for,
+ * over a whole signal (qn_ecma_analysis, qn_ecma_analysis_with_fluctuation)
+ * or over a signal that arrives in blocks (a stream). What they deliver
+ * is, bit for bit, what qn_ecma_tonal_analysis, qn_roughness_ecma and
+ * qn_fluctuation_ecma give for the same signal.
  *
  * The metrics, by flag (qn_ecma_metric), with the values of one frame:
  *   QN_ECMA_TONALITY     265 values every 256 samples: the five arrays of
@@ -1618,10 +1619,13 @@ QN_API QN_NODISCARD qn_status qn_ecma_binaural(const double *left, const double 
  *   QN_ECMA_ROUGHNESS    53 values every 960 samples: specific roughness
  *                        in asper/Bark as qn_roughness_ecma, band b at
  *                        index b.
- *   QN_ECMA_FLUCTUATION  not available in this version.
+ *   QN_ECMA_FLUCTUATION  53 values every 960 samples: specific
+ *                        fluctuation strength in vacil_HMS/Bark as
+ *                        qn_fluctuation_ecma, band b at index b.
  * Frame k of a metric stands for the instant k times its hop after the
  * first sample; the frame counts are those of qn_ecma_tonal_frame_count
- * (tonality and loudness) and qn_ecma_roughness_frame_count.
+ * (tonality and loudness), qn_ecma_roughness_frame_count and
+ * qn_ecma_fluctuation_frame_count.
  * ---------------------------------------------------------------------- */
 
 /* The metrics of qn_ecma_analysis at once: each array given is filled as
@@ -1680,33 +1684,60 @@ QN_API QN_NODISCARD qn_status qn_ecma_analysis(const double *samples, uint64_t s
                                                double *loudness, uint64_t loudness_capacity,
                                                double *roughness, uint64_t roughness_capacity);
 
+/* qn_ecma_analysis with fluctuation strength too: the same arguments, then
+ *
+ * fluctuation     written when not null: 53 Vf values, Vf the frames of
+ *                 qn_ecma_fluctuation_frame_count, as qn_fluctuation_ecma
+ *                 writes them.
+ * fluctuation_capacity  0 with a null pointer, else at least 53 Vf.
+ *
+ * and the checks of qn_ecma_analysis with fluctuation among the metrics:
+ * in check 3 all four arrays null; in check 4 at least 65537 samples
+ * (1.37 s) and at most 2^60 - 65537 with fluctuation; in check 5 the
+ * fluctuation array last; in check 7 four arrays. qn_ecma_analysis is this
+ * function with fluctuation null and its capacity 0. Working memory does
+ * not grow with the length of the signal: about 33 MiB with fluctuation
+ * strength, 40 MiB with all four metrics (the bands' signals are kept over
+ * the 65536 samples of a fluctuation block). */
+QN_API QN_NODISCARD qn_status qn_ecma_analysis_with_fluctuation(
+    const double *samples, uint64_t sample_count, int32_t sample_rate, qn_sound_field field,
+    double *tonality, uint64_t tonality_capacity, double *loudness, uint64_t loudness_capacity,
+    double *roughness, uint64_t roughness_capacity, double *fluctuation,
+    uint64_t fluctuation_capacity);
+
 /* ------------------------------------------------------------------------
  * ECMA-418-2 stream: the metrics of a signal that arrives in blocks
  *
  * A stream runs a set of ECMA-418-2 metrics on a signal added in blocks of
  * any sizes (0 and 1 sample included): a recording of hours read a block
  * at a time, or a live input. Every frame it delivers is, bit for bit, the
- * frame that qn_ecma_analysis (and so the metric's own export) gives for
- * the concatenation of the blocks, whatever their sizes.
+ * frame that qn_ecma_analysis_with_fluctuation (and so the metric's own
+ * export) gives for the concatenation of the blocks, whatever their sizes.
  *
  * A frame is delivered once the samples added determine it: tonality and
  * loudness frames at most 0.1 s behind the newest sample, roughness frames
  * at most 0.2 s behind (a block of 16384 samples must be in, and the
- * blocks beside it). The frames near the end depend on where the signal ends
- * (the tonal analysis pads the signal's end; the last roughness block is
- * flush with it): qn_ecma_stream_finish tells the stream that the signal
- * has ended and delivers them. No frame of a metric is delivered before
- * the signal has reached the metric's shortest length (14592 samples for
- * tonality and loudness, 15360 for roughness), so that a stream never
- * delivers frames of a signal that the one-shot analyses would refuse.
+ * blocks beside it), fluctuation frames at most 1.41 s behind (a segment
+ * of 16384 samples must be in, the block after the frame's, and the 35
+ * frames after it that set its exponent). The frames near the end depend
+ * on where the signal ends (the tonal analysis pads the signal's end; the
+ * last roughness and fluctuation blocks are flush with it):
+ * qn_ecma_stream_finish tells the stream that the signal has ended and
+ * delivers them. No frame of a metric is delivered before the signal has
+ * reached the metric's shortest length (14592 samples for tonality and
+ * loudness, 15360 for roughness, 65537 for fluctuation strength), so that a
+ * stream never delivers frames of a signal that the one-shot analyses
+ * would refuse.
  *
  * Delivered frames wait in the stream, a queue per metric, until the
  * caller reads them, in order, with qn_ecma_stream_read. The stream's
  * working state does not grow with the signal (about 14 MiB for tonality
- * and roughness together); the queues hold what has not been read, so a
- * host that reads after every block keeps the stream at that state plus
- * the frames of one block (1.3 doubles per sample of the block with all
- * three metrics).
+ * and roughness together, 33 MiB for fluctuation strength, 40 MiB for all
+ * four: the bands' signals are kept over the 65536 samples of a
+ * fluctuation block); the queues hold what has not been read, so a host
+ * that reads after every block keeps the stream at that state plus the
+ * frames of one block (1.4 doubles per sample of the block with all four
+ * metrics).
  *
  * A stream is created and destroyed by the caller and is, with the
  * loudness meter, the only state of the library that outlives a call.
@@ -1721,8 +1752,9 @@ typedef struct qn_ecma_stream qn_ecma_stream;
  * sample_rate     must be 48000.
  * field           QN_SOUND_FIELD_FREE or QN_SOUND_FIELD_DIFFUSE.
  * metrics         the metrics to deliver: QN_ECMA_TONALITY,
- *                 QN_ECMA_LOUDNESS and QN_ECMA_ROUGHNESS in any
- *                 combination (bitwise or), at least one.
+ *                 QN_ECMA_LOUDNESS, QN_ECMA_ROUGHNESS and
+ *                 QN_ECMA_FLUCTUATION in any combination (bitwise or), at
+ *                 least one.
  * stream          written: the new stream, to be released with
  *                 qn_ecma_stream_destroy; null after any failure.
  *
@@ -1731,9 +1763,8 @@ typedef struct qn_ecma_stream qn_ecma_stream;
  *     then *stream is set to null
  *  2. sample_rate not 48000                        QN_STATUS_INVALID_SAMPLE_RATE
  *  3. field is neither 0 nor 1                     QN_STATUS_INVALID_SOUND_FIELD
- *  4. metrics 0, with a bit that names no metric,
- *     or with QN_ECMA_FLUCTUATION, which this
- *     version does not compute                     QN_STATUS_INVALID_ARGUMENT
+ *  4. metrics 0, or with a bit that names no
+ *     metric                                       QN_STATUS_INVALID_ARGUMENT
  *  5. no memory for the stream                     QN_STATUS_ALLOCATION_FAILED
  * Otherwise QN_STATUS_SUCCESS. */
 QN_API QN_NODISCARD qn_status qn_ecma_stream_create(int32_t sample_rate, qn_sound_field field,
@@ -1758,7 +1789,8 @@ QN_API void qn_ecma_stream_destroy(qn_ecma_stream *stream);
  *  5. everything added with the block beyond the
  *     longest signal of a metric of the stream
  *     (1113765679922085632 samples with tonality
- *     or loudness, 2^60 - 16385 with roughness)    QN_STATUS_SIZE_OVERFLOW
+ *     or loudness, 2^60 - 16385 with roughness,
+ *     2^60 - 65537 with fluctuation strength)      QN_STATUS_SIZE_OVERFLOW
  *  6. a NaN or infinite sample                     QN_STATUS_NON_FINITE_INPUT
  *  7. no memory for the frames the block may
  *     complete                                     QN_STATUS_ALLOCATION_FAILED
@@ -1783,7 +1815,8 @@ QN_API QN_NODISCARD qn_status qn_ecma_stream_add(qn_ecma_stream *stream, const d
  *     happens                                      QN_STATUS_SUCCESS
  *  4. fewer samples added than the shortest signal
  *     of a metric of the stream (14592 with
- *     tonality or loudness, 15360 with roughness)  QN_STATUS_INPUT_TOO_SHORT
+ *     tonality or loudness, 15360 with roughness,
+ *     65537 with fluctuation strength)             QN_STATUS_INPUT_TOO_SHORT
  *  5. no memory for the remaining frames           QN_STATUS_ALLOCATION_FAILED
  *  6. a non-finite intermediate or output value    QN_STATUS_NUMERICAL_FAILURE
  * Otherwise QN_STATUS_SUCCESS. After failures 4 and 5 the stream is as it
@@ -1813,7 +1846,8 @@ QN_API QN_NODISCARD qn_status qn_ecma_stream_frame_count(const qn_ecma_stream *s
  * metric          one metric of the stream (a single flag).
  * out             written: F frames one after the other, each in the
  *                 metric's layout (265 values for QN_ECMA_TONALITY, 53
- *                 for QN_ECMA_LOUDNESS and QN_ECMA_ROUGHNESS, see above).
+ *                 for QN_ECMA_LOUDNESS, QN_ECMA_ROUGHNESS and
+ *                 QN_ECMA_FLUCTUATION, see above).
  *                 May be null when capacity is 0.
  * capacity        room at `out` in doubles; F = the smaller of the frames
  *                 waiting and capacity / (values per frame).
@@ -1952,7 +1986,7 @@ QN_API QN_NODISCARD qn_status qn_ecma_fluctuation_frame_count(uint64_t sample_co
  * Otherwise QN_STATUS_SUCCESS. After failures 1 to 10 nothing is written to
  * `out`. The output is written frame by frame as the analysis proceeds, so
  * after failure 11 the first frames may hold values. Working memory is
- * about 21 MB whatever the length of the signal. */
+ * about 33 MiB whatever the length of the signal. */
 QN_API QN_NODISCARD qn_status qn_fluctuation_ecma(const double *samples, uint64_t sample_count,
                                                   int32_t sample_rate, qn_sound_field sound_field,
                                                   double *out, uint64_t capacity,

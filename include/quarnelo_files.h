@@ -27,7 +27,9 @@
  *    before a sample is read;
  *  - the metrics: one table of descriptors (name, unit, shortest signal,
  *    frame geometry, single values, series), each metric's analysis in
- *    bounded memory, and the statistics quoted from its series.
+ *    bounded memory, and the statistics quoted from its series;
+ *  - what users keep: a stretch of each file, statistics over frames with
+ *    a settling time left out, and each file's series in a NetCDF-4 file.
  *
  * Conventions:
  *
@@ -49,8 +51,13 @@
  *    descriptors) are static.
  *  - File names are bytes, passed and returned as they are.
  *  - Unlike libquarnelo, this library reads files, starts threads (an
- *    analysis with "jobs" above 1, and none otherwise) and uses a temporary
- *    file for long series (in TMPDIR, else /tmp). It prints nothing.
+ *    analysis with "jobs" above 1, and none otherwise), uses a temporary
+ *    file for long series (in TMPDIR, else /tmp) and writes series files
+ *    (option "series-dir"). It prints nothing.
+ *  - The netCDF library it writes series files with is not thread-safe:
+ *    this library makes every call into it under one lock of its own, and
+ *    a host must not use netCDF (or HDF5) on another thread while an
+ *    analysis with "series-dir" runs.
  */
 #ifndef QUARNELO_FILES_H
 #define QUARNELO_FILES_H
@@ -110,8 +117,10 @@ QNF_API const char *qnf_status_string(qnf_status status);
  *
  *   name              value                                   default
  *   "metrics"         metric names, comma-separated           every metric
- *                     (qnf_metric_describe), in the order
- *                     their results are wanted
+ *                     (qnf_metric_describe), in the order      but
+ *                     their results are wanted                 "fluctuation-
+ *                                                              ecma" (it
+ *                                                              needs 1.37 s)
  *   "field"           "free" or "diffuse"                     "free"
  *   "channel"         a channel number from 1 (1 ... 1024),   "all"
  *                     or "all": each channel on its own
@@ -133,6 +142,36 @@ QNF_API const char *qnf_status_string(qnf_status status);
  *   "jobs"            threads of a run, 1 ... 256: files side  "1"
  *                     by side, and the channels and metrics of
  *                     each file
+ *   "percentiles"     percentages 0 ... 100, comma-separated  each metric's
+ *                     (up to 100): every metric with a time    own: 5,10 for
+ *                     series gives the value exceeded during   loudness-time,
+ *                     p % of its frames, named by the metric's 5,10,50,90,95
+ *                     symbol ("n5", "n2.5", "LAF90"); "" for   for spl, none
+ *                     none                                     for the others
+ *   "skip"            seconds the statistics over frames       "0"
+ *                     leave out at the start of the analysed
+ *                     audio (a settling time)
+ *   "start"           seconds into each file where the         "0"
+ *                     analysed stretch begins
+ *   "end"             seconds into each file where it ends     "" (the end
+ *                     (after "start"); "" for the file's end   of the file)
+ *   "series-dir"      a directory that can be written: each    "" (none)
+ *                     file's series go to a NetCDF-4 file
+ *                     there (Series files, below)
+ *   "series-name"     the name of the series file for a run    "" (the
+ *                     of one file or signal, without a          rule's)
+ *                     directory
+ *   "binaural"        "on": a file of two channels is a head   "on"
+ *                     recording, channel 1 the left ear, and
+ *                     gets a binaural result beside them
+ *                     (qnf_file_binaural); "off": none
+ *   "sharpness-weighting"  the weighting g(z) of sharpness:    "din"
+ *                     "din" (DIN 45692), "bismarck", "fastl"
+ *                     or "aures" (qn_sharpness)
+ *   "band-step"       seconds, 0.001 ... 3600: the interval of  "0.1"
+ *                     the series of the third-octave band
+ *                     levels (metric "levels"), rounded to
+ *                     whole samples at 48 kHz
  *
  * The three calibrations exclude one another: setting one of
  * "pa-per-unit", "full-scale-spl" or the pair "cal-file"/"cal-spl" drops
@@ -141,6 +180,51 @@ QNF_API const char *qnf_status_string(qnf_status status);
  * serves channels the recording does not have); a silent or clipped
  * recording (three samples or more in a row at a peak at full scale) is
  * refused with its reason.
+ *
+ * A stretch ("start", "end") is cut in the file's own samples, before
+ * resampling and calibration: a time t is frame floor(t * rate + 0.5) of the
+ * file (the nearest), and the stretch holds the frames from that of "start"
+ * up to, not including, that of "end" (or the file's last). Its analysis is
+ * that of a file holding only those frames, to the bit; its series' times
+ * are times in the file (they begin near "start"). Reading stops at the end
+ * of the stretch, so the frame count of the rest is not checked against the
+ * header. A stretch that holds no frame of a file is that file's error
+ * (QN_STATUS_INPUT_TOO_SHORT). "end" not after "start" is refused when an
+ * analysis or a reader starts (QNF_STATUS_INVALID_OPTION).
+ *
+ * Statistics over frames. Every metric with a time series (loudness-time,
+ * sharpness, roughness-dw, tonality-aures, tonality-ecma, roughness-ecma,
+ * loudness-ecma)
+ * quotes the mean (one sum in frame order, divided by the count), the
+ * maximum, the minimum and the percentiles asked for (by nearest rank, as
+ * qnf_exceeded) of its frames: the total loudness, the sharpness of each
+ * 2 ms pattern, the roughness and tonality of each frame, the time-dependent
+ * tonality T(l), the total roughness R(l) and the loudness N(l) of
+ * ECMA-418-2. The sound levels (spl) quote the percentiles only, of the
+ * LAF series (a point every 10 ms, from 10 ms on): LAF5 is the level
+ * exceeded during 5 % of the time; by default LAF5, LAF10, LAF50, LAF90
+ * and LAF95. A frame counts
+ * when its time on the series (from the start of the analysed audio) is at
+ * or after "skip"; a skip that leaves no frame is the metric's error. For
+ * loudness-time and sharpness a frame whose total loudness is below 0.001
+ * sone counts as 0 (silent). The single values of the metrics' own rules
+ * keep them whatever "skip" says: the stationary loudness and sharpness of
+ * the whole stretch, the ECMA-418-2 tonality (from 0.3 s, with its "max"
+ * and strongest component), roughness (the standard's 90th percentile,
+ * by linear interpolation, from 0.32 s: qn_ecma_single_value) and loudness
+ * (the power mean of N(l) from 0.304 s). The ECMA-418-2 metrics of a
+ * channel run through one stream of the hearing model (qn_ecma_stream),
+ * block by block, in working memory that does not grow with the length.
+ *
+ * Loudness levels. Every ISO 532-1 loudness single value (the stationary
+ * "loudness", and "max", the percentiles, "mean" and "min" of
+ * loudness-time) is followed by its loudness level in phon, named after it
+ * with "_level" ("n5_level"), as qn_loudness_level gives it.
+ *
+ * Levels of silence. The sound levels of a silent stretch, and the LAF and
+ * LAS points of silence, are -inf dB (qn_sound_levels): a result, not a
+ * failure. Front ends that write text formats without infinities (JSON)
+ * write them as null.
  * ---------------------------------------------------------------------- */
 
 typedef struct qnf_options qnf_options;
@@ -162,6 +246,18 @@ QNF_API void qnf_options_destroy(qnf_options *options);
 QNF_API qnf_status qnf_options_set(qnf_options *options, const char *name, const char *value, char *why,
                                    uint64_t why_capacity);
 
+/* The single values metric `index` of the table (qnf_metric_describe)
+ * gives with these options' percentiles, in the order results give them:
+ * their number, then each one's name and unit ("n50", "sone"). The texts
+ * belong to the handle and live until it is changed or destroyed.
+ * qnf_options_quantity_count gives 0 for a null handle or an index beyond
+ * the table. qnf_options_quantity checks, in order: options, name or unit
+ * null QN_STATUS_NULL_POINTER; index or quantity beyond the table
+ * QN_STATUS_INVALID_ARGUMENT (nothing written). */
+QNF_API uint64_t qnf_options_quantity_count(const qnf_options *options, uint64_t index);
+QNF_API qnf_status qnf_options_quantity(const qnf_options *options, uint64_t index, uint64_t quantity,
+                                        const char **name, const char **unit);
+
 /* ------------------------------------------------------------------------
  * Metrics
  *
@@ -179,8 +275,9 @@ typedef struct qnf_metric_info {
     uint64_t hop;             /* samples between frames at 48 kHz; 0 when not framed */
     double first_time;        /* the time of frame 0 in its series, s */
     int32_t uses_field;       /* 1 when option "field" changes it */
-    uint64_t quantity_count;  /* its single values */
+    uint64_t quantity_count;  /* its single values, with its own percentiles */
     uint64_t series_count;    /* its series (with option "series") */
+    int32_t default_set;      /* 1 when it runs with option "metrics" not given */
 } qnf_metric_info;
 
 /* The number of metrics in the table. */
@@ -192,10 +289,26 @@ QNF_API uint64_t qnf_metric_count(void);
 QNF_API qnf_status qnf_metric_describe(uint64_t index, qnf_metric_info *info);
 
 /* The name and unit of single value `quantity` of metric `index`, in the
- * order the results give them ("n5", "sone"). Texts are static.
+ * order the results give them ("n5", "sone"), with the metric's own
+ * percentiles (qnf_options_quantity gives them with others). Texts are
+ * static.
  * Checks: name or unit null QN_STATUS_NULL_POINTER; index or quantity
- * beyond the table QN_STATUS_INVALID_ARGUMENT (nothing written). */
+ * beyond the table QN_STATUS_INVALID_ARGUMENT; no memory for the names
+ * QN_STATUS_ALLOCATION_FAILED (nothing written). */
 QNF_API qnf_status qnf_metric_quantity(uint64_t index, uint64_t quantity, const char **name, const char **unit);
+
+/* Series `series` of metric `index` (0 ... series_count - 1), as results
+ * carry it with option "series": its quantity ("specific_loudness"), unit
+ * and axes, space-separated: "time" (a value per frame), "bark" (a pattern
+ * of 240 points), "band" (a value per auditory band of ECMA-418-2: the
+ * averaged specific loudness), "third_octave" (the 28 third-octave bands),
+ * "time bark", "time band" and "time third_octave" (a pattern of 240
+ * points, of the 53 bands or of the 28 third-octave bands per frame).
+ * Texts are static.
+ * Checks: name, unit or axes null QN_STATUS_NULL_POINTER; index or series
+ * beyond the table QN_STATUS_INVALID_ARGUMENT (nothing written). */
+QNF_API qnf_status qnf_metric_series_info(uint64_t index, uint64_t series, const char **name, const char **unit,
+                                          const char **axes);
 
 /* ------------------------------------------------------------------------
  * Reading
@@ -388,14 +501,42 @@ QNF_API const char *qnf_file_path(const qnf_file_result *file);
 QNF_API const char *qnf_file_error(const qnf_file_result *file);
 /* Its status: QN_STATUS_SUCCESS, or the status of its error. */
 QNF_API qnf_status qnf_file_status(const qnf_file_result *file);
-/* What the file declared and what was read (zeros for a file that could
- * not be opened): `frames` is the number of frames read at its own rate. */
+/* What the file declared and what was analysed (zeros for a file that
+ * could not be opened): `frames` is the number of frames analysed at its
+ * own rate (those of the stretch, options "start" and "end"). */
 QNF_API qnf_status qnf_file_format(const qnf_file_result *file, qnf_format *format);
-/* Its duration in seconds: frames read / sample rate. */
+/* The duration analysed in seconds: frames / sample rate. */
 QNF_API double qnf_file_duration(const qnf_file_result *file);
+/* Where the analysed stretch begins in the file, s: its first frame /
+ * sample rate (0 without option "start"). */
+QNF_API double qnf_file_start(const qnf_file_result *file);
+/* The calibration of its channels in one text: theirs when they share it
+ * ("full-scale-spl 100 dB (2.82842712 Pa per unit)"), else "channel 1:
+ * ...; channel 2: ..."; empty when no channel was analysed. */
+QNF_API const char *qnf_file_calibration(const qnf_file_result *file);
+/* The series file written for it (option "series-dir": the directory and
+ * the name), or null when none was. */
+QNF_API const char *qnf_file_series_file(const qnf_file_result *file);
+/* Why its series file could not be written ("series file DIR/take.nc:
+ * ..."), or null. The file's values are there all the same. */
+QNF_API const char *qnf_file_series_error(const qnf_file_result *file);
 
 QNF_API uint64_t qnf_file_channel_count(const qnf_file_result *file);
 QNF_API const qnf_channel_result *qnf_file_channel(const qnf_file_result *file, uint64_t index);
+
+/* The binaural result of a head recording: with two channels analysed
+ * (option "channel" "all" on a two-channel file) and option "binaural" on,
+ * the ECMA-418-2 metrics that combine two ears (loudness-ecma,
+ * roughness-ecma) combine them per frame and band by the quadratic mean
+ * (qn_ecma_binaural), channel 1 the left ear, and reduce the combination
+ * by the rules of one ear. It reads as a channel: qnf_channel_number gives
+ * 0, qnf_channel_calibration the file's, its metrics are those of the
+ * options that combine ears, in the order asked for, and a metric that
+ * failed for either channel fails here too ("channel 2: ..."). Its series
+ * are variables "<metric>.binaural.<quantity>" of a series file. Tonality
+ * has no binaural value: each ear's is its own. Null for a null file or
+ * when there is no binaural result. */
+QNF_API const qnf_channel_result *qnf_file_binaural(const qnf_file_result *file);
 
 /* The channel's number in the file, from 1. */
 QNF_API int32_t qnf_channel_number(const qnf_channel_result *channel);
@@ -429,6 +570,9 @@ QNF_API const qnf_series *qnf_metric_series(const qnf_metric_result *metric, uin
 /* The series' quantity ("specific_loudness") and unit ("sone/Bark"). */
 QNF_API const char *qnf_series_name(const qnf_series *series);
 QNF_API const char *qnf_series_unit(const qnf_series *series);
+/* Its variable in a series file: "<metric>.<quantity>"
+ * ("loudness-time.specific_loudness"). */
+QNF_API const char *qnf_series_variable(const qnf_series *series);
 /* Its axes: 1 (a value per frame) or 2 (a pattern per frame, row-major,
  * the last axis varying fastest). */
 QNF_API uint64_t qnf_series_axis_count(const qnf_series *series);
@@ -441,6 +585,24 @@ QNF_API uint64_t qnf_series_axis_count(const qnf_series *series);
  * QN_STATUS_INVALID_ARGUMENT (nothing written). */
 QNF_API qnf_status qnf_series_axis(const qnf_series *series, uint64_t axis, const char **name, const char **unit,
                                    uint64_t *count, double *first, double *step, const double **points);
+
+/* The dimension axis `axis` is in a series file: "<metric>.time" for the
+ * times of a metric's frames, "bark" for the 240 points of the
+ * critical-band rate, "band" for the 53 auditory bands of ECMA-418-2,
+ * "third_octave" for the 28 third-octave bands (named "frequency", their
+ * nominal centres in Hz). Null for a null series or an axis out of range. */
+QNF_API const char *qnf_series_axis_dimension(const qnf_series *series, uint64_t axis);
+
+/* Further coordinates along axis `axis`, one value per point: the "band"
+ * axis (the bands' critical-band rates, Bark) has "band_frequency", the
+ * bands' centre frequencies in Hz. The count is 0 for a null series or an
+ * axis out of range. Outputs may be null; `points` holds as many values as
+ * the axis has points.
+ * Checks: series null QN_STATUS_NULL_POINTER; axis or coordinate out of
+ * range QN_STATUS_INVALID_ARGUMENT (nothing written). */
+QNF_API uint64_t qnf_series_axis_coordinate_count(const qnf_series *series, uint64_t axis);
+QNF_API qnf_status qnf_series_axis_coordinate(const qnf_series *series, uint64_t axis, uint64_t coordinate,
+                                              const char **name, const char **unit, const double **points);
 
 /* Points `offset` ... `offset + count - 1` of axis `axis` into `out`.
  * Checks: series or out null QN_STATUS_NULL_POINTER; axis out of range or
@@ -460,6 +622,56 @@ QNF_API uint64_t qnf_series_value_count(const qnf_series *series);
 QNF_API qnf_status qnf_series_values(const qnf_series *series, uint64_t offset, double *out, uint64_t count);
 
 /* ------------------------------------------------------------------------
+ * Series files
+ *
+ * With option "series-dir", each analysed file's series go to a NetCDF-4
+ * file in that directory, written once the file's analysis is done, from
+ * the results a chunk at a time (so that hours of audio take no more
+ * memory than seconds), first under a new name beside it (".NAME.XXXXXX")
+ * and renamed once complete: a failure leaves no file under the name, and
+ * is the file's series error (qnf_file_series_error). Without option
+ * "series" the results keep no series: the file holds them.
+ *
+ * Its name: the input's base name with its last extension replaced by
+ * ".nc" ("takes/take1.wav": "take1.nc"; standard input: "stdin.nc"); a
+ * name an earlier input of the run has taken gets "_2", "_3", ... before
+ * ".nc" (qnf_series_file_name). An existing file of that name is replaced.
+ *
+ * Everything lies in the root group (xarray.open_dataset opens it as it
+ * is):
+ *  - dimensions "channel" (the channels analysed), one time per metric with
+ *    frames ("loudness-time.time"), "bark" (240), "band" (53) and
+ *    "third_octave" (28), each with a coordinate variable of its name in
+ *    doubles: the channel numbers (from 1), the times in s (in the file: a
+ *    stretch's begin near "start"), the critical-band rates in Bark, and
+ *    for "band" also "band_frequency", the bands' centre frequencies in Hz;
+ *    the third-octave bands' nominal centres in Hz;
+ *  - one variable per series of each metric, named "<metric>.<quantity>"
+ *    (qnf_series_variable), over ("channel", its axes' dimensions), with
+ *    attribute "units" (and "coordinates" "band_frequency" over "band"); a
+ *    channel where the metric failed holds NaN (its _FillValue);
+ *  - the values as 32-bit floats rounded to 16 significant bits (netCDF's
+ *    BitRound: a relative error below 2^-17, 8e-6, attribute
+ *    _QuantizeBitRoundNumberOfSignificantBits), shuffled and compressed
+ *    with zlib (level 1), in chunks of one channel and whole frames;
+ *  - global attributes "source" ("libquarnelo_files 0.2.2"), "input_file"
+ *    (the path as given), "calibration" (qnf_file_calibration), "field"
+ *    ("free" or "diffuse"), "sample_rate" (the file's, Hz), "start_s" and
+ *    "duration_s" (the analysed stretch).
+ * ---------------------------------------------------------------------- */
+
+/* The name of the series file of `paths[index]` in a run over `paths`
+ * (without the directory), as the rule above gives it, into `name`
+ * (terminated).
+ * Checks, in order: paths, one of the first path_count paths, or name (with
+ * name_capacity above 0) null QN_STATUS_NULL_POINTER; index not below
+ * path_count QN_STATUS_INVALID_ARGUMENT; the name and its terminator longer
+ * than name_capacity QN_STATUS_OUTPUT_TOO_SMALL; no memory
+ * QN_STATUS_ALLOCATION_FAILED (nothing written). */
+QNF_API qnf_status qnf_series_file_name(const char *const *paths, uint64_t path_count, uint64_t index, char *name,
+                                        uint64_t name_capacity);
+
+/* ------------------------------------------------------------------------
  * Statistics
  *
  * The statistics the analyses quote over the frames of a series, for
@@ -475,6 +687,46 @@ QNF_API qnf_status qnf_series_values(const qnf_series *series, uint64_t offset, 
  * QN_STATUS_INVALID_ARGUMENT; a NaN value QN_STATUS_NON_FINITE_INPUT; no
  * memory QN_STATUS_ALLOCATION_FAILED (nothing written). */
 QNF_API qnf_status qnf_exceeded(const double *values, uint64_t count, double percent, double *result);
+
+/* The statistics over frames the analyses quote (see Options): of the
+ * `count` frame values, the mean (one sum in frame order, divided by the
+ * count), the maximum, the minimum, and the value exceeded during each of
+ * the `percent_count` percentages (as qnf_exceeded).
+ *
+ * values        read: count frame values.
+ * loudness      read when not null: each frame's total loudness, sone; a
+ *               frame below 0.001 sone counts as 0 (silent), as
+ *               loudness-time and sharpness count them.
+ * percents      read: percent_count percentages within 0 ... 100.
+ * out           written: the mean, the maximum, the minimum, then one value
+ *               per percentage in their order: 3 + percent_count values,
+ *               all 0 for no values.
+ * out_capacity  room at `out` in doubles.
+ *
+ * Checks, in order: values (with count above 0), percents (with
+ * percent_count above 0) or out null QN_STATUS_NULL_POINTER; out_capacity
+ * below 3 + percent_count QN_STATUS_OUTPUT_TOO_SMALL; a percentage not
+ * within 0 ... 100 (NaN included) QN_STATUS_INVALID_ARGUMENT; a NaN value
+ * or loudness QN_STATUS_NON_FINITE_INPUT; no memory (the percentiles sort
+ * a copy of the values) QN_STATUS_ALLOCATION_FAILED. On failure nothing is
+ * written. */
+QNF_API qnf_status qnf_frame_statistics(const double *values, const double *loudness, uint64_t count,
+                                        const double *percents, uint64_t percent_count, double *out,
+                                        uint64_t out_capacity);
+
+/* The single values of ECMA-418-2 tonality from its time-dependent
+ * tonality T(l), tu_HMS, frame l at l * hop_seconds (256 / 48000 s in the
+ * analyses): `value` the mean of T(l) over the frames at or after 0.3 s
+ * whose T(l) exceeds 0.02 (0 when none does), summed in frame order; `max`
+ * the largest T(l) at or after 0.3 s (0 when there is none), and `frame`
+ * the first frame that has it (0 when there is none). The first 0.3 s are
+ * left out because the model's smoothing starts from rest.
+ * Checks, in order: tonality (with count above 0), value, max or frame null
+ * QN_STATUS_NULL_POINTER; hop_seconds not above 0 or not finite
+ * QN_STATUS_INVALID_ARGUMENT; a value NaN or infinite
+ * QN_STATUS_NON_FINITE_INPUT (nothing written). */
+QNF_API qnf_status qnf_tonality_ecma_summary(const double *tonality, uint64_t count, double hop_seconds,
+                                             double *value, double *max, uint64_t *frame);
 
 #ifdef __cplusplus
 } /* extern "C" */

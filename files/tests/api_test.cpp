@@ -98,6 +98,18 @@ TEST(FilesApi, OptionsRefuseWhatTheyDoNotTakeAndStayAsTheyWere) {
         {"max-memory", "500M", QN_STATUS_SUCCESS},                 {"max-memory", "lots", QNF_STATUS_INVALID_OPTION},
         {"jobs", "256", QN_STATUS_SUCCESS},                        {"jobs", "257", QNF_STATUS_INVALID_OPTION},
         {"colour", "blue", QNF_STATUS_INVALID_OPTION},
+        {"percentiles", "5,10,50,90,95", QN_STATUS_SUCCESS},       {"percentiles", "", QN_STATUS_SUCCESS},
+        {"percentiles", "2.5,0,100", QN_STATUS_SUCCESS},           {"percentiles", "101", QNF_STATUS_INVALID_OPTION},
+        {"percentiles", "5,5.0", QNF_STATUS_INVALID_OPTION},       {"percentiles", "5,", QNF_STATUS_INVALID_OPTION},
+        {"percentiles", "n5", QNF_STATUS_INVALID_OPTION},          {"skip", "0.3", QN_STATUS_SUCCESS},
+        {"skip", "-1", QNF_STATUS_INVALID_OPTION},                 {"start", "2", QN_STATUS_SUCCESS},
+        {"start", "inf", QNF_STATUS_INVALID_OPTION},               {"end", "7.5", QN_STATUS_SUCCESS},
+        {"end", "0", QNF_STATUS_INVALID_OPTION},                   {"end", "", QN_STATUS_SUCCESS},
+        {"series-dir", "results", QN_STATUS_SUCCESS},              {"series-name", "take.nc", QN_STATUS_SUCCESS},
+        {"series-name", "out/take.nc", QNF_STATUS_INVALID_OPTION},
+        {"sharpness-weighting", "aures", QN_STATUS_SUCCESS},       {"sharpness-weighting", "DIN", QNF_STATUS_INVALID_OPTION},
+        {"band-step", "0.001", QN_STATUS_SUCCESS},                 {"band-step", "3600", QN_STATUS_SUCCESS},
+        {"band-step", "0.0009", QNF_STATUS_INVALID_OPTION},        {"band-step", "nan", QNF_STATUS_INVALID_OPTION},
     };
     for (const auto &c : cases) {
         options_owner o;
@@ -113,6 +125,92 @@ TEST(FilesApi, OptionsRefuseWhatTheyDoNotTakeAndStayAsTheyWere) {
     EXPECT_EQ(qnf_options_create(nullptr), QN_STATUS_NULL_POINTER);
 }
 
+TEST(FilesApi, SingleValuesAreNamedWithThePercentilesOfTheOptions) {
+    options_owner o;
+    const auto names = [&](uint64_t metric) {
+        std::string text;
+        for (uint64_t q = 0; q < qnf_options_quantity_count(o.o, metric); ++q) {
+            const char *name = nullptr, *unit = nullptr;
+            EXPECT_EQ(qnf_options_quantity(o.o, metric, q, &name, &unit), QN_STATUS_SUCCESS);
+            text += (text.empty() ? "" : " ") + std::string(name) + "/" + unit;
+        }
+        return text;
+    };
+    EXPECT_EQ(names(1), "max/sone max_level/phon n5/sone n5_level/phon n10/sone n10_level/phon mean/sone "
+                        "mean_level/phon min/sone min_level/phon");
+    EXPECT_EQ(names(3), "mean/asper max/asper min/asper");
+    EXPECT_EQ(names(9), "LZeq/dB LAeq/dB LCeq/dB LAFmax/dB LASmax/dB LAFmin/dB LCpeak/dB LAF5/dB LAF10/dB "
+                        "LAF50/dB LAF90/dB LAF95/dB");
+    ASSERT_EQ(o.set("percentiles", "50,2.5"), QN_STATUS_SUCCESS);
+    EXPECT_EQ(names(1), "max/sone max_level/phon n50/sone n50_level/phon n2.5/sone n2.5_level/phon mean/sone "
+                        "mean_level/phon min/sone min_level/phon");
+    EXPECT_EQ(names(3), "mean/asper max/asper min/asper r50/asper r2.5/asper");
+    EXPECT_EQ(names(0), "loudness/sone loudness_level/phon specific_peak/sone/Bark specific_peak_rate/Bark");
+    EXPECT_EQ(names(9), "LZeq/dB LAeq/dB LCeq/dB LAFmax/dB LASmax/dB LAFmin/dB LCpeak/dB LAF50/dB LAF2.5/dB");
+    // The table's own names are the defaults.
+    const char *name = nullptr, *unit = nullptr;
+    ASSERT_EQ(qnf_metric_quantity(1, 4, &name, &unit), QN_STATUS_SUCCESS);
+    EXPECT_STREQ(name, "n10");
+
+    EXPECT_EQ(qnf_options_quantity_count(nullptr, 1), 0u);
+    EXPECT_EQ(qnf_options_quantity_count(o.o, qnf_metric_count()), 0u);
+    EXPECT_EQ(qnf_options_quantity(o.o, 1, 0, nullptr, &unit), QN_STATUS_NULL_POINTER);
+    EXPECT_EQ(qnf_options_quantity(o.o, 1, 10, &name, &unit), QN_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(qnf_options_quantity(o.o, qnf_metric_count(), 0, &name, &unit), QN_STATUS_INVALID_ARGUMENT);
+
+    const char *axes = nullptr;
+    ASSERT_EQ(qnf_metric_series_info(1, 1, &name, &unit, &axes), QN_STATUS_SUCCESS);
+    EXPECT_EQ(std::string(name) + " " + unit + " " + axes, "specific_loudness sone/Bark time bark");
+    EXPECT_EQ(qnf_metric_series_info(1, 2, &name, &unit, &axes), QN_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(qnf_metric_series_info(1, 0, &name, &unit, nullptr), QN_STATUS_NULL_POINTER);
+    ASSERT_EQ(qnf_metric_series_info(10, 1, &name, &unit, &axes), QN_STATUS_SUCCESS);
+    EXPECT_EQ(std::string(name) + " " + unit + " " + axes, "band_levels dB time third_octave");
+}
+
+TEST(FilesApi, StatisticsExportsCheckTheirArgumentsInOrder) {
+    const double v[] = {3, 1, 2}, loudness[] = {1, 1, 1e-4}, bad_percent[] = {50, 101}, percents[] = {50};
+    const double with_nan[] = {1, std::nan("")};
+    double out[5] = {-1, -1, -1, -1, -1};
+    const struct {
+        const double *values, *loudness;
+        uint64_t count;
+        const double *percents;
+        uint64_t percent_count;
+        double *out;
+        uint64_t capacity;
+        qnf_status want;
+    } cases[] = {
+        {nullptr, nullptr, 3, nullptr, 0, out, 3, QN_STATUS_NULL_POINTER},
+        {v, nullptr, 3, nullptr, 1, out, 4, QN_STATUS_NULL_POINTER},
+        {v, nullptr, 3, nullptr, 0, nullptr, 3, QN_STATUS_NULL_POINTER},
+        {v, nullptr, 3, percents, 1, out, 3, QN_STATUS_OUTPUT_TOO_SMALL},
+        {v, nullptr, 3, bad_percent, 2, out, 5, QN_STATUS_INVALID_ARGUMENT},
+        {with_nan, nullptr, 2, nullptr, 0, out, 3, QN_STATUS_NON_FINITE_INPUT},
+        {v, with_nan, 2, nullptr, 0, out, 3, QN_STATUS_NON_FINITE_INPUT},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(qnf_frame_statistics(c.values, c.loudness, c.count, c.percents, c.percent_count, c.out, c.capacity),
+                  c.want);
+        EXPECT_EQ(out[0], -1.0) << "nothing written on failure";
+    }
+    ASSERT_EQ(qnf_frame_statistics(v, loudness, 3, percents, 1, out, 4), QN_STATUS_SUCCESS);
+    EXPECT_EQ(out[0], 4.0 / 3);  // the silent third frame counts 0
+    EXPECT_EQ(out[1], 3.0);
+    EXPECT_EQ(out[2], 0.0);
+    EXPECT_EQ(out[3], 1.0);
+    ASSERT_EQ(qnf_frame_statistics(nullptr, nullptr, 0, nullptr, 0, out, 3), QN_STATUS_SUCCESS);
+    EXPECT_EQ(out[0] + out[1] + out[2], 0.0);
+
+    double value = -1, max = -1;
+    uint64_t frame = 9;
+    EXPECT_EQ(qnf_tonality_ecma_summary(nullptr, 2, 0.1, &value, &max, &frame), QN_STATUS_NULL_POINTER);
+    EXPECT_EQ(qnf_tonality_ecma_summary(v, 3, 0.1, &value, nullptr, &frame), QN_STATUS_NULL_POINTER);
+    EXPECT_EQ(qnf_tonality_ecma_summary(v, 3, 0.0, &value, &max, &frame), QN_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(qnf_tonality_ecma_summary(with_nan, 2, 0.1, &value, &max, &frame), QN_STATUS_NON_FINITE_INPUT);
+    EXPECT_EQ(value, -1.0);
+    EXPECT_EQ(frame, 9u);
+}
+
 TEST(FilesApi, MetricTableTakesTheLibrarysGeometry) {
     const struct {
         const char *name;
@@ -123,7 +221,11 @@ TEST(FilesApi, MetricTableTakesTheLibrarysGeometry) {
                 {"roughness-dw", QN_ROUGHNESS_DW_FRAME_LENGTH, QN_ROUGHNESS_DW_HOP},
                 {"tonality-aures", QN_TONALITY_AURES_FRAME_LENGTH, QN_TONALITY_AURES_HOP},
                 {"tonality-ecma", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP},
-                {"roughness-ecma", QN_ECMA_ROUGHNESS_MIN_SAMPLES, QN_ECMA_ROUGHNESS_HOP}};
+                {"roughness-ecma", QN_ECMA_ROUGHNESS_MIN_SAMPLES, QN_ECMA_ROUGHNESS_HOP},
+                {"loudness-ecma", QN_ECMA_TONAL_MIN_SAMPLES, QN_ECMA_TONAL_HOP},
+                {"fluctuation-ecma", QN_ECMA_FLUCTUATION_MIN_SAMPLES, QN_ECMA_FLUCTUATION_HOP},
+                {"spl", QN_SOUND_LEVEL_STEP + 1, QN_SOUND_LEVEL_STEP},
+                {"levels", QN_LOUDNESS_MIN_SAMPLES, 4800}};
     ASSERT_EQ(qnf_metric_count(), std::size(want));
     for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
         qnf_metric_info m{};
@@ -134,6 +236,16 @@ TEST(FilesApi, MetricTableTakesTheLibrarysGeometry) {
         EXPECT_GE(m.quantity_count, 2u) << m.name;
         const char *name = nullptr, *unit = nullptr;
         EXPECT_EQ(qnf_metric_quantity(i, m.quantity_count, &name, &unit), QN_STATUS_INVALID_ARGUMENT);
+        // The table's own names are those of options at their defaults.
+        options_owner o;
+        ASSERT_EQ(qnf_options_quantity_count(o.o, i), m.quantity_count) << m.name;
+        for (uint64_t q = 0; q < m.quantity_count; ++q) {
+            const char *option_name = nullptr, *option_unit = nullptr;
+            ASSERT_EQ(qnf_metric_quantity(i, q, &name, &unit), QN_STATUS_SUCCESS);
+            ASSERT_EQ(qnf_options_quantity(o.o, i, q, &option_name, &option_unit), QN_STATUS_SUCCESS);
+            EXPECT_STREQ(name, option_name) << m.name;
+            EXPECT_STREQ(unit, option_unit) << m.name;
+        }
     }
     qnf_metric_info m{};
     EXPECT_EQ(qnf_metric_describe(qnf_metric_count(), &m), QN_STATUS_INVALID_ARGUMENT);
@@ -228,6 +340,9 @@ TEST(FilesApi, EachWayAFileFailsHasItsStatusInReaderAndAnalysis) {
         if (c.want == QN_STATUS_NON_FINITE_INPUT) {  // the channel's failure, not the file's
             EXPECT_EQ(qnf_file_error(file), nullptr);
             EXPECT_STREQ(qnf_channel_error(qnf_file_channel(file, 0)), reason.c_str());
+        } else if (c.want == QNF_STATUS_MEMORY_LIMIT) {  // a reader holds no analysis: it needs less
+            EXPECT_EQ(qnf_file_status(file), c.want) << c.path;
+            EXPECT_EQ(std::string(qnf_file_error(file)).rfind(c.reason, 0), 0u) << qnf_file_error(file);
         } else {
             EXPECT_EQ(qnf_file_status(file), c.want) << c.path;
             EXPECT_STREQ(qnf_file_error(file), reason.c_str());
@@ -258,6 +373,102 @@ TEST(FilesApi, ReaderKeepsGivingNothingAfterTheEndAndRefusesNoRoom) {
     EXPECT_STREQ(text, "pa-per-unit 1");
     EXPECT_EQ(qnf_reader_calibration(r, 1, &factor, text, sizeof text), QN_STATUS_INVALID_ARGUMENT);
     qnf_reader_close(r);
+}
+
+// The analysis of a stretch is that of a file holding only its frames, to
+// the bit, with the series' times in the file; reading gives its samples.
+TEST(FilesApi, StretchIsTheAnalysisOfTheFileCutToIt) {
+    const std::vector<double> x = tone(9 * 48000 + 17, 2, 48000);
+    const std::string whole = write_audio("whole.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 2, x);
+    const std::string cut = write_audio("cut2to7.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 48000, 2,
+                                        std::vector<double>(x.begin() + 2 * 96000, x.begin() + 2 * 336000));
+    const auto analyse = [](const std::string &path, bool stretch) {
+        // Every metric but the costliest, tonality-ecma: the stretch is cut
+        // before any metric sees a sample.
+        options_owner o;
+        EXPECT_EQ(o.set("metrics", "loudness,loudness-time,sharpness,roughness-dw,tonality-aures,roughness-ecma"),
+                  QN_STATUS_SUCCESS);
+        EXPECT_EQ(o.set("series", "1"), QN_STATUS_SUCCESS);
+        EXPECT_EQ(o.set("jobs", "2"), QN_STATUS_SUCCESS);
+        if (stretch) {
+            EXPECT_EQ(o.set("start", "2"), QN_STATUS_SUCCESS);
+            EXPECT_EQ(o.set("end", "7"), QN_STATUS_SUCCESS);
+        }
+        qnf_results *r = nullptr;
+        const char *paths[] = {path.c_str()};
+        EXPECT_EQ(qnf_analyze_files(paths, 1, o.o, nullptr, nullptr, &r, nullptr, 0), QN_STATUS_SUCCESS);
+        return r;
+    };
+    qnf_results *a = analyse(whole, true), *b = analyse(cut, false);
+    const qnf_file_result *fa = qnf_results_file(a, 0), *fb = qnf_results_file(b, 0);
+    ASSERT_EQ(qnf_file_error(fa), nullptr);
+    EXPECT_EQ(qnf_file_start(fa), 2.0);
+    EXPECT_EQ(qnf_file_duration(fa), 5.0);
+    ASSERT_EQ(qnf_file_channel_count(fa), 2u);
+    std::size_t compared = 0;
+    for (uint64_t c = 0; c < 2; ++c) {
+        const qnf_channel_result *ca = qnf_file_channel(fa, c), *cb = qnf_file_channel(fb, c);
+        ASSERT_EQ(qnf_channel_metric_count(ca), 6u);
+        for (uint64_t m = 0; m < qnf_channel_metric_count(ca); ++m) {
+            const qnf_metric_result *ma = qnf_channel_metric(ca, m), *mb = qnf_channel_metric(cb, m);
+            const std::string name = qnf_metric_name(ma);
+            ASSERT_EQ(qnf_metric_error(ma), nullptr) << name;
+            ASSERT_EQ(qnf_metric_value_count(ma), qnf_metric_value_count(mb)) << name;
+            for (uint64_t v = 0; v < qnf_metric_value_count(ma); ++v) {
+                double va = 0, vb = 1;
+                qnf_metric_value(ma, v, nullptr, &va, nullptr);
+                qnf_metric_value(mb, v, nullptr, &vb, nullptr);
+                EXPECT_EQ(va, vb) << name << " value " << v;
+            }
+            for (uint64_t k = 0; k < qnf_metric_series_count(ma); ++k) {
+                const qnf_series *sa = qnf_metric_series(ma, k), *sb = qnf_metric_series(mb, k);
+                std::vector<double> da(qnf_series_value_count(sa)), db(qnf_series_value_count(sb));
+                ASSERT_EQ(qnf_series_values(sa, 0, da.data(), da.size()), QN_STATUS_SUCCESS);
+                ASSERT_EQ(qnf_series_values(sb, 0, db.data(), db.size()), QN_STATUS_SUCCESS);
+                EXPECT_TRUE(da == db) << qnf_series_variable(sa);
+                double ta = 0, tb = 0;
+                ASSERT_EQ(qnf_series_axis_points(sa, 0, 1, &ta, 1) + qnf_series_axis_points(sb, 0, 1, &tb, 1), 0);
+                if (std::string(qnf_series_axis_dimension(sa, 0)).find(".time") != std::string::npos) {
+                    EXPECT_NEAR(ta, tb + 2.0, 1e-12) << "times in the file";
+                }
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 2u * 8);
+    qnf_results_destroy(a);
+    qnf_results_destroy(b);
+
+    // Reading the stretch gives the cut file's samples; the stretch may run
+    // past the end.
+    options_owner o;
+    ASSERT_EQ(o.set("start", "8.5"), QN_STATUS_SUCCESS);
+    ASSERT_EQ(o.set("end", "100"), QN_STATUS_SUCCESS);
+    std::vector<double> got;
+    qnf_format f{};
+    std::string reason;
+    ASSERT_EQ(read_all(whole, o, got, f, reason, 1000), QN_STATUS_SUCCESS) << reason;
+    EXPECT_TRUE(got == std::vector<double>(x.begin() + 2 * 408000, x.end()));
+
+    // A stretch beyond the file is its error; an end before the start, the run's.
+    ASSERT_EQ(o.set("start", "9.5"), QN_STATUS_SUCCESS);
+    qnf_results *r = nullptr;
+    const char *paths[] = {whole.c_str()};
+    ASSERT_EQ(qnf_analyze_files(paths, 1, o.o, nullptr, nullptr, &r, nullptr, 0), QN_STATUS_SUCCESS);
+    EXPECT_EQ(qnf_file_status(qnf_results_file(r, 0)), QN_STATUS_INPUT_TOO_SHORT);
+    EXPECT_STREQ(qnf_file_error(qnf_results_file(r, 0)),
+                 "--start 9.5 s lies at or beyond the end of the file (9.00035417 s)");
+    qnf_results_destroy(r);
+    ASSERT_EQ(o.set("start", "0.000001"), QN_STATUS_SUCCESS);
+    ASSERT_EQ(o.set("end", "0.000002"), QN_STATUS_SUCCESS);  // both frame 0
+    ASSERT_EQ(qnf_analyze_files(paths, 1, o.o, nullptr, nullptr, &r, nullptr, 0), QN_STATUS_SUCCESS);
+    EXPECT_STREQ(qnf_file_error(qnf_results_file(r, 0)), "--start 0 s and --end 0 s hold no frame at 48000 Hz");
+    qnf_results_destroy(r);
+    ASSERT_EQ(o.set("start", "9.5"), QN_STATUS_SUCCESS);
+    ASSERT_EQ(o.set("end", "9"), QN_STATUS_SUCCESS);
+    char why[256];
+    EXPECT_EQ(qnf_analyze_files(paths, 1, o.o, nullptr, nullptr, &r, why, sizeof why), QNF_STATUS_INVALID_OPTION);
+    EXPECT_STREQ(why, "--end 9 s is not after --start 9.5 s");
 }
 
 TEST(FilesApi, ExceededByNearestRankAndItsRefusals) {

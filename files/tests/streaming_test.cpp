@@ -6,6 +6,8 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -17,30 +19,12 @@
 #include "audio.h"
 #include "channel_analysis.h"
 #include "quarnelo.h"
+#include "flat_result.h"
 #include "statistics.h"
 
 namespace {
 
 using namespace qnf;
-
-// What the tool reports, flattened: "metric/quantity" for single values,
-// "metric/series" for series.
-struct flat_result {
-    std::map<std::string, double> values;
-    std::map<std::string, std::vector<double>> series;
-    std::vector<std::string> errors;
-};
-
-flat_result flatten(const qnf_channel_result &c) {
-    flat_result f;
-    if (!c.error.empty()) f.errors.push_back("input: " + c.error);
-    for (const qnf_metric_result &r : c.metrics) {
-        if (!r.error.empty()) f.errors.push_back(r.name + ": " + r.error);
-        for (const single_value &v : r.values) f.values[r.name + "/" + v.name] = v.value;
-        for (const series &s : r.series_list) f.series[r.name + "/" + s.name] = s.values.to_vector();
-    }
-    return f;
-}
 
 std::vector<double> framed(const std::vector<double> &x, bool roughness, qn_sound_field field) {
     uint64_t frames = 0;
@@ -54,6 +38,46 @@ std::vector<double> framed(const std::vector<double> &x, bool roughness, qn_soun
     return v;
 }
 
+double phon(double sone) {
+    double p = 0;
+    EXPECT_EQ(qn_loudness_level(sone, &p), QN_STATUS_SUCCESS);
+    return p;
+}
+
+std::string band_name(int b) {
+    char name[32];
+    std::snprintf(name, sizeof name, "L%gHz", qn_third_octave_centres_hz()[b]);
+    return name;
+}
+
+// The sound levels and band levels (intervals of `step` samples) of the
+// whole signal, from one call each.
+void whole_signal_levels(const std::vector<double> &x, uint64_t step, flat_result &f) {
+    uint64_t points = 0;
+    EXPECT_EQ(qn_sound_level_point_count(x.size(), 48000, &points), QN_STATUS_SUCCESS);
+    std::vector<double> levels(QN_SOUND_LEVELS), laf(points), las(points);
+    EXPECT_EQ(qn_sound_levels(x.data(), x.size(), 48000, levels.data(), levels.size(), laf.data(), points, las.data(),
+                              points, &points),
+              QN_STATUS_SUCCESS);
+    const char *names[] = {"LZeq", "LAeq", "LCeq", "LAFmax", "LASmax", "LAFmin", "LCpeak"};
+    for (int i = 0; i < QN_SOUND_LEVELS; ++i) f.values[std::string("spl/") + names[i]] = levels[i];
+    const double percents[] = {5, 10, 50, 90, 95};
+    const frame_summary stats = summarise_frames(laf, {}, percents);
+    for (std::size_t i = 0; i < std::size(percents); ++i)
+        f.values["spl/LAF" + std::to_string(static_cast<int>(percents[i]))] = stats.percentiles[i];
+    f.series["spl/LAF"] = laf;
+    f.series["spl/LAS"] = las;
+
+    EXPECT_EQ(qn_band_level_point_count(x.size(), 48000, step, &points), QN_STATUS_SUCCESS);
+    std::vector<double> bands(QN_THIRD_OCTAVE_BANDS), series(points * QN_THIRD_OCTAVE_BANDS);
+    EXPECT_EQ(qn_band_levels(x.data(), x.size(), 48000, step, bands.data(), bands.size(), series.data(), series.size(),
+                             &points),
+              QN_STATUS_SUCCESS);
+    for (int b = 0; b < QN_THIRD_OCTAVE_BANDS; ++b) f.values["levels/" + band_name(b)] = bands[static_cast<std::size_t>(b)];
+    f.series["levels/spectrum"] = bands;
+    f.series["levels/band_levels"] = series;
+}
+
 // The same quantities from one call of each library function on the whole
 // signal, summarised by the shared statistics.
 flat_result whole_signal(const std::vector<double> &x, qn_sound_field field) {
@@ -63,6 +87,7 @@ flat_result whole_signal(const std::vector<double> &x, qn_sound_field field) {
     EXPECT_EQ(qn_loudness_stationary(x.data(), x.size(), 48000, field, &n, pattern.data(), 240), QN_STATUS_SUCCESS);
     const auto peak = std::max_element(pattern.begin(), pattern.end());
     f.values["loudness/loudness"] = n;
+    f.values["loudness/loudness_level"] = phon(n);
     f.values["loudness/specific_peak"] = *peak;
     f.values["loudness/specific_peak_rate"] = qn_bark_axis()[peak - pattern.begin()];
     f.series["loudness/specific_loudness"] = pattern;
@@ -75,33 +100,45 @@ flat_result whole_signal(const std::vector<double> &x, qn_sound_field field) {
     EXPECT_EQ(qn_loudness_time(x.data(), x.size(), 48000, field, total.data(), frames, specific.data(),
                                specific.size(), &frames),
               QN_STATUS_SUCCESS);
-    const loudness_statistics stats = loudness_over_frames(total);
+    const double n5_n10[] = {5, 10};
+    const frame_summary stats = summarise_frames(total, total, n5_n10);
     f.values["loudness-time/max"] = stats.max;
-    f.values["loudness-time/n5"] = stats.n5;
-    f.values["loudness-time/n10"] = stats.n10;
+    f.values["loudness-time/n5"] = stats.percentiles[0];
+    f.values["loudness-time/n10"] = stats.percentiles[1];
     f.values["loudness-time/mean"] = stats.mean;
+    f.values["loudness-time/min"] = stats.min;
+    for (const char *q : {"max", "n5", "n10", "mean", "min"})
+        f.values["loudness-time/" + std::string(q) + "_level"] = phon(f.values["loudness-time/" + std::string(q)]);
     f.series["loudness-time/loudness"] = total;
     f.series["loudness-time/specific_loudness"] = specific;
     for (uint64_t k = 0; k < frames; ++k)
         EXPECT_EQ(qn_sharpness_din(&specific[k * 240], 240, &sharp[k]), QN_STATUS_SUCCESS);
-    f.values["sharpness/mean_per_frame"] = sharpness_mean_over_frames(sharp, total);
+    const frame_summary sharp_stats = summarise_frames(sharp, total, {});
+    f.values["sharpness/mean_per_frame"] = sharp_stats.mean;
+    f.values["sharpness/max"] = sharp_stats.max;
+    f.values["sharpness/min"] = sharp_stats.min;
     f.series["sharpness/sharpness"] = sharp;
 
     const std::vector<double> r = framed(x, true, field);
-    f.values["roughness-dw/mean"] = mean_of(r);
-    f.values["roughness-dw/max"] = max_of(r);
+    const frame_summary r_stats = summarise_frames(r, {}, {});
+    f.values["roughness-dw/mean"] = r_stats.mean;
+    f.values["roughness-dw/max"] = r_stats.max;
+    f.values["roughness-dw/min"] = r_stats.min;
     f.series["roughness-dw/roughness"] = r;
+    whole_signal_levels(x, 4800, f);
     if (x.size() < 12000) return f;  // too short for the tonality
     const std::vector<double> t = framed(x, false, field);
-    f.values["tonality-aures/mean"] = mean_of(t);
-    f.values["tonality-aures/max"] = max_of(t);
+    const frame_summary t_stats = summarise_frames(t, {}, {});
+    f.values["tonality-aures/mean"] = t_stats.mean;
+    f.values["tonality-aures/max"] = t_stats.max;
+    f.values["tonality-aures/min"] = t_stats.min;
     f.series["tonality-aures/tonality"] = t;
     return f;
 }
 
 analysis_options streamed_metrics(qn_sound_field field) {
     analysis_options o;
-    for (const char *name : {"loudness", "loudness-time", "sharpness", "roughness-dw", "tonality-aures"})
+    for (const char *name : {"loudness", "loudness-time", "sharpness", "roughness-dw", "tonality-aures", "spl", "levels"})
         o.metrics.push_back(find_metric(name));
     o.field = field;
     o.series = true;
@@ -188,6 +225,40 @@ TEST(CliStreaming, BlocksAtAndAroundFrameBoundariesAndShortChannels) {
         }
         expect_identical(streamed(part, o, 4799, 2), whole_signal(part, QN_SOUND_FIELD_FREE));
     }
+}
+
+TEST(CliStreaming, SharpnessWeightingAndBandStepReachTheLibrary) {
+    const std::vector<double> x = signal(1);
+    std::vector<double> pattern(240);
+    double n = 0;
+    ASSERT_EQ(qn_loudness_stationary(x.data(), x.size(), 48000, QN_SOUND_FIELD_FREE, &n, pattern.data(), 240),
+              QN_STATUS_SUCCESS);
+    for (const qn_sharpness_weighting w : {QN_SHARPNESS_BISMARCK, QN_SHARPNESS_FASTL, QN_SHARPNESS_AURES}) {
+        analysis_options o;
+        o.metrics = {find_metric("sharpness"), find_metric("levels")};
+        o.series = true;
+        o.sharpness_weighting = w;
+        o.band_step = 12000;
+        const flat_result got = streamed(x, o, 4097, 2);
+        double s = 0;
+        ASSERT_EQ(qn_sharpness(pattern.data(), 240, w, &s), QN_STATUS_SUCCESS);
+        EXPECT_EQ(got.values.at("sharpness/sharpness"), s) << w;
+        flat_result want;
+        whole_signal_levels(x, 12000, want);
+        EXPECT_EQ(got.series.at("levels/band_levels"), want.series.at("levels/band_levels"));
+    }
+}
+
+TEST(CliStreaming, SilenceHasLevelsOfMinusInfinityAndNoError) {
+    const std::vector<double> x(48000, 0.0);
+    analysis_options o;
+    o.metrics = {find_metric("spl")};
+    qnf_channel_result out;
+    analyse_channel(x, o, out, 4096, 1);
+    const flat_result got = flatten(out);
+    EXPECT_TRUE(got.errors.empty());
+    ASSERT_EQ(got.values.size(), 12u);
+    for (const auto &[name, v] : got.values) EXPECT_EQ(v, -std::numeric_limits<double>::infinity()) << name;
 }
 
 TEST(CliStreaming, NonFiniteSampleIsNamedByItsPosition) {

@@ -18,16 +18,31 @@ loudness_from_levels, loudness, loudness_time
 LoudnessMeter
     Time-varying loudness of a signal that arrives in blocks.
 sharpness
-    Sharpness after DIN 45692:2009, in acum.
+    Sharpness after DIN 45692:2009 (or von Bismarck, Fastl, Aures), in acum.
+sound_levels, third_octave_levels
+    Sound levels after IEC 61672-1 (LAeq, LAFmax, LCpeak, LAF(t) ...) and
+    third-octave band levels, in dB re 20 µPa.
+loudness_level
+    The loudness level in phon of an ISO 532-1 loudness in sone.
 roughness_dw
     Roughness after Daniel & Weber (1997), in asper.
 tonality_aures
     Tonality after Aures (1985) with Terhardt's tonal components.
 roughness_ecma
     Roughness after ECMA-418-2 per auditory band and 20 ms frame, in asper.
+fluctuation_ecma
+    Fluctuation strength after ECMA-418-2 per auditory band and 20 ms
+    frame, in vacil_HMS.
 tonality_ecma
     Tonality after ECMA-418-2 (hearing model of Sottek), in tu_HMS, per
     frame and auditory band.
+loudness_ecma
+    Loudness after ECMA-418-2, in sone_HMS, per frame and auditory band.
+
+Each metric of a signal takes a 2-D array (samples, channels) as well and
+gives a sequence of per-channel results; for two channels, the ears of a
+head recording, ``loudness_ecma`` and ``roughness_ecma`` also give
+``result.binaural``.
 
 Files
 -----
@@ -71,7 +86,9 @@ from ._library import lib as _lib
 from ._library import path as library_path
 from ._analysis import ChannelResult, FileAnalysis, MetricResult, Series, analyze_file, analyze_signal
 from ._files import read
+from ._fluctuation import FluctuationEcma
 from ._meter import LoudnessMeter, MeterFrames
+from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level
 from ._statistics import exceeded, tonality_ecma_summary
 from ._metrics import (
     BARK_POINTS,
@@ -86,13 +103,22 @@ from ._metrics import (
     Tonality,
     TonalityEcma,
     bark_axis,
-    loudness,
     loudness_from_levels,
+    sharpness,
+    third_octave_centres_hz,
+)
+# The metrics of signals, each also over the channels of a 2-D array.
+from ._ecma import (
+    ChannelResults,
+    LoudnessEcma,
+    fluctuation_ecma,
+    loudness,
+    loudness_ecma,
     loudness_time,
     roughness_dw,
     roughness_ecma,
-    sharpness,
-    third_octave_centres_hz,
+    sound_levels,
+    third_octave_levels,
     tonality_aures,
     tonality_ecma,
 )
@@ -107,13 +133,16 @@ __all__ = [
     "AllocationError",
     "BARK_POINTS",
     "ChannelResult",
+    "ChannelResults",
     "FileAnalysis",
+    "FluctuationEcma",
     "InputTooShortError",
     "InvalidArgumentError",
     "InvalidOptionError",
     "InvalidSampleRateError",
     "InvalidSoundFieldError",
     "Loudness",
+    "LoudnessEcma",
     "LoudnessMeter",
     "LoudnessTime",
     "METRICS",
@@ -129,7 +158,9 @@ __all__ = [
     "SILENT_FLOOR_SONE",
     "Series",
     "SharpnessTime",
+    "SoundLevels",
     "THIRD_OCTAVE_BANDS",
+    "ThirdOctaveLevels",
     "Tonality",
     "TruncatedFileError",
     "UnreadableFileError",
@@ -138,15 +169,20 @@ __all__ = [
     "analyze_signal",
     "bark_axis",
     "exceeded",
+    "fluctuation_ecma",
     "library_path",
     "loudness",
+    "loudness_ecma",
     "loudness_from_levels",
+    "loudness_level",
     "loudness_time",
     "read",
     "roughness_dw",
     "roughness_ecma",
     "sharpness",
+    "sound_levels",
     "third_octave_centres_hz",
+    "third_octave_levels",
     "tonality_aures",
     "TonalityEcma",
     "tonality_ecma",

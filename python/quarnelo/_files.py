@@ -39,7 +39,8 @@ class MetricInfo(ctypes.Structure):
     _fields_ = [("name", ctypes.c_char_p), ("description", ctypes.c_char_p), ("title", ctypes.c_char_p),
                 ("min_samples", ctypes.c_uint64), ("frame_length", ctypes.c_uint64), ("hop", ctypes.c_uint64),
                 ("first_time", ctypes.c_double), ("uses_field", ctypes.c_int32),
-                ("quantity_count", ctypes.c_uint64), ("series_count", ctypes.c_uint64)]
+                ("quantity_count", ctypes.c_uint64), ("series_count", ctypes.c_uint64),
+                ("default_set", ctypes.c_int32)]
 
 
 _event_fn = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_int32, ctypes.c_uint64,
@@ -54,9 +55,12 @@ DECLARATIONS = (
     ("qnf_options_create", _status, (_handle_out,)),
     ("qnf_options_destroy", None, (_handle,)),
     ("qnf_options_set", _status, (_handle, _text, _text, _why, _uint64)),
+    ("qnf_options_quantity_count", _uint64, (_handle, _uint64)),
+    ("qnf_options_quantity", _status, (_handle, _uint64, _uint64, _text_out, _text_out)),
     ("qnf_metric_count", _uint64, ()),
     ("qnf_metric_describe", _status, (_uint64, ctypes.POINTER(MetricInfo))),
     ("qnf_metric_quantity", _status, (_uint64, _uint64, _text_out, _text_out)),
+    ("qnf_metric_series_info", _status, (_uint64, _uint64, _text_out, _text_out, _text_out)),
     ("qnf_reader_open", _status, (_text, _handle, _handle_out, _why, _uint64)),
     ("qnf_reader_close", None, (_handle,)),
     ("qnf_reader_format", _status, (_handle, ctypes.POINTER(Format))),
@@ -76,8 +80,13 @@ DECLARATIONS = (
     ("qnf_file_status", _status, (_handle,)),
     ("qnf_file_format", _status, (_handle, ctypes.POINTER(Format))),
     ("qnf_file_duration", ctypes.c_double, (_handle,)),
+    ("qnf_file_start", ctypes.c_double, (_handle,)),
+    ("qnf_file_calibration", _text, (_handle,)),
+    ("qnf_file_series_file", _text, (_handle,)),
+    ("qnf_file_series_error", _text, (_handle,)),
     ("qnf_file_channel_count", _uint64, (_handle,)),
     ("qnf_file_channel", _handle, (_handle, _uint64)),
+    ("qnf_file_binaural", _handle, (_handle,)),
     ("qnf_channel_number", _int32, (_handle,)),
     ("qnf_channel_calibration", _text, (_handle,)),
     ("qnf_channel_error", _text, (_handle,)),
@@ -91,13 +100,22 @@ DECLARATIONS = (
     ("qnf_metric_series", _handle, (_handle, _uint64)),
     ("qnf_series_name", _text, (_handle,)),
     ("qnf_series_unit", _text, (_handle,)),
+    ("qnf_series_variable", _text, (_handle,)),
     ("qnf_series_axis_count", _uint64, (_handle,)),
     ("qnf_series_axis", _status,
      (_handle, _uint64, _text_out, _text_out, _uint64_out, _double_out, _double_out, _double_pointer_out)),
+    ("qnf_series_axis_dimension", _text, (_handle, _uint64)),
+    ("qnf_series_axis_coordinate_count", _uint64, (_handle, _uint64)),
+    ("qnf_series_axis_coordinate", _status,
+     (_handle, _uint64, _uint64, _text_out, _text_out, _double_pointer_out)),
     ("qnf_series_axis_points", _status, (_handle, _uint64, _uint64, _doubles, _uint64)),
     ("qnf_series_value_count", _uint64, (_handle,)),
     ("qnf_series_values", _status, (_handle, _uint64, _doubles, _uint64)),
+    ("qnf_series_file_name", _status, (ctypes.POINTER(ctypes.c_char_p), _uint64, _uint64, _why, _uint64)),
     ("qnf_exceeded", _status, (_doubles, _uint64, ctypes.c_double, _double_out)),
+    ("qnf_frame_statistics", _status, (_doubles, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64)),
+    ("qnf_tonality_ecma_summary", _status,
+     (_doubles, _uint64, ctypes.c_double, _double_out, _double_out, _uint64_out)),
 )
 
 ABI_VERSION = 1
@@ -252,6 +270,55 @@ def metrics_option(metrics, function):
     return ",".join(names)
 
 
+def percentiles_option(percentiles, function):
+    """The option "percentiles" of a sequence of percentages (None: each
+    metric's own)."""
+    if percentiles is None:
+        return None
+    if isinstance(percentiles, (str, bytes)) or not hasattr(percentiles, "__iter__"):
+        percentiles = [percentiles]
+    values = []
+    for p in percentiles:
+        if isinstance(p, bool) or not isinstance(p, (int, float, np.integer, np.floating)):
+            raise TypeError(f"{function}: percentiles are numbers from 0 to 100, not {p!r}")
+        values.append(repr(float(p)))
+    return ",".join(values)
+
+
+def quantities(percentiles=None):
+    """The single values of every metric with these percentiles (each
+    metric's own by default), by metric name: ``((name, unit), ...)`` in
+    the order results give them."""
+    if percentiles is None:
+        return {m["name"]: m["quantities"] for m in METRICS}
+    with Options("quantities", percentiles=percentiles_option(percentiles, "quantities")) as o:
+        found = {}
+        for i, m in enumerate(METRICS):
+            names = []
+            for q in range(flib.qnf_options_quantity_count(o.handle, i)):
+                name, unit = ctypes.c_char_p(), ctypes.c_char_p()
+                flib.qnf_options_quantity(o.handle, i, q, ctypes.byref(name), ctypes.byref(unit))
+                names.append((name.value.decode(), unit.value.decode()))
+            found[m["name"]] = tuple(names)
+        return found
+
+
+def series_file_names(paths):
+    """The name of each path's series file in a run over ``paths``, as the
+    file layer gives them (``take.nc``, and ``take_2.nc`` for a second
+    input of that name)."""
+    encoded = [os.fsencode(p) for p in paths]
+    array = (ctypes.c_char_p * max(len(encoded), 1))(*encoded)
+    names = []
+    name = ctypes.create_string_buffer(_WHY)
+    for i in range(len(encoded)):
+        status = flib.qnf_series_file_name(array, len(encoded), i, name, len(name))
+        if status != _errors.SUCCESS:
+            raise_error(status, "series_file_names", None)
+        names.append(_decode(name.value))
+    return names
+
+
 def field_option(field, function):
     if field not in ("free", "diffuse"):
         raise _errors.error_class(_errors.INVALID_SOUND_FIELD)(
@@ -264,7 +331,7 @@ def field_option(field, function):
 
 def metric_table():
     """Every metric's descriptor as a dict: name, description, title,
-    min_samples, frame_length, hop, first_time, uses_field and quantities
+    min_samples, frame_length, hop, first_time, uses_field, default_set and quantities
     (a tuple of (name, unit) of its single values)."""
     table = []
     for i in range(flib.qnf_metric_count()):
@@ -278,12 +345,15 @@ def metric_table():
         table.append({"name": info.name.decode(), "description": info.description.decode(),
                       "title": info.title.decode(), "min_samples": info.min_samples,
                       "frame_length": info.frame_length, "hop": info.hop, "first_time": info.first_time,
-                      "uses_field": bool(info.uses_field), "quantities": tuple(quantities)})
+                      "uses_field": bool(info.uses_field), "default_set": bool(info.default_set),
+                      "quantities": tuple(quantities)})
     return tuple(table)
 
 
 METRICS = metric_table()
 BY_NAME = {m["name"]: m for m in METRICS}
+# The file layer's default set (option "metrics" not given).
+DEFAULT_NAMES = tuple(m["name"] for m in METRICS if m["default_set"])
 
 
 # --- Resampling ---------------------------------------------------------------
@@ -310,7 +380,20 @@ def resample(x, rate, function):
 # --- Reading ------------------------------------------------------------------
 
 
-def read(path, channel=None, calibration=None, *, resample=True, max_memory=None):
+def stretch_options(start, end, function):
+    """The options "start" and "end" of a stretch in seconds (None: from
+    the beginning, to the end)."""
+    values = {}
+    for name, value in (("start", start), ("end", end)):
+        if value is None:
+            continue
+        if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
+            raise TypeError(f"{function}: {name} is a time in seconds, not {value!r}")
+        values[name] = repr(float(value))
+    return values
+
+
+def read(path, channel=None, calibration=None, *, resample=True, max_memory=None, start=None, end=None):
     """The calibrated sound pressure of a file at 48 kHz, as the command-line
     tool analyses it, bit for bit.
 
@@ -333,6 +416,10 @@ def read(path, channel=None, calibration=None, *, resample=True, max_memory=None
     max_memory : str or int, optional
         The most the reading may hold ("8G"); half the physical memory by
         default.
+    start, end : float, optional
+        Only the stretch of the file from ``start`` to ``end`` seconds (in
+        the file's own time, each the nearest frame; the rest is not read),
+        resampled as a file holding only it would be.
 
     Returns
     -------
@@ -350,7 +437,7 @@ def read(path, channel=None, calibration=None, *, resample=True, max_memory=None
     name = path_argument(path, function)
     values = {"channel": channel_option(channel, function), "resample": "1" if resample else "0",
               "max-memory": None if max_memory is None else str(max_memory),
-              **calibration_options(calibration, function)}
+              **calibration_options(calibration, function), **stretch_options(start, end, function)}
     with Options(function, **values) as o:
         reader = ctypes.c_void_p()
         why = ctypes.create_string_buffer(_WHY)

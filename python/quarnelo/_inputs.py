@@ -84,7 +84,7 @@ def signal(values, fs, resample_to_48k, function):
     array = real_array(values, "signal", function)
     if array.ndim != 1:
         raise error(_errors.INVALID_ARGUMENT, function,
-                    f"expected a 1-D signal, got shape {array.shape}; analyse one channel at a time")
+                    f"expected a 1-D signal or (samples, channels), got shape {array.shape}")
     rate = sample_rate(fs, function)
     array = np.ascontiguousarray(array, dtype=np.float64)
     if rate != SAMPLE_RATE:

@@ -119,6 +119,9 @@ DECLARATIONS = (
     # ECMA-418-2: several metrics in one pass, and streams
     ("qn_ecma_analysis", _status,
      (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64)),
+    ("qn_ecma_analysis_with_fluctuation", _status,
+     (_doubles, _uint64, _int32, _field, _doubles, _uint64, _doubles, _uint64, _doubles, _uint64,
+      _doubles, _uint64)),
     ("qn_ecma_stream_create", _status, (_int32, _field, _metric, _stream_out)),
     ("qn_ecma_stream_destroy", None, (_stream,)),
     ("qn_ecma_stream_add", _status, (_stream, _doubles, _uint64)),

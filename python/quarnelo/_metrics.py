@@ -126,12 +126,13 @@ class LoudnessTime(_ShortRepr):
         ``ceil((100 - percent) * F / 100)`` (at least 1), with no
         interpolation. A frame below 0.001 sone (``SILENT_FLOOR_SONE``)
         counts as silent, 0 sone."""
-        return _statistics.exceeded(_statistics.floored(self.loudness, self.loudness), percent)
+        return _statistics.exceeded_of_loudness(self.loudness, percent, "LoudnessTime.exceeded")
 
 
 @dataclass(frozen=True, eq=False, repr=False)
 class SharpnessTime(_ShortRepr):
-    """Sharpness after DIN 45692:2009 of each frame of a time-varying loudness.
+    """Sharpness (DIN 45692:2009, or another weighting) of each frame of a
+    time-varying loudness.
 
     Attributes
     ----------
@@ -142,28 +143,31 @@ class SharpnessTime(_ShortRepr):
     loudness : numpy.ndarray, shape (frames,), or None
         Total loudness of each frame in sone, which tells the silent frames
         (None when not known).
+    weighting : str
+        The weighting of :func:`sharpness`, ``"din"`` by default.
     """
 
     sharpness: np.ndarray
     time: np.ndarray
     loudness: Optional[np.ndarray] = None
+    weighting: str = "din"
 
     def mean(self):
         """Mean sharpness over the frames in acum, as the command-line tool
         computes it: a silent frame, whose loudness is below 0.001 sone
         (``SILENT_FLOOR_SONE``), counts as 0, however its faint pattern is
         shaped; every frame counts in the number of frames."""
-        return _statistics.mean(self._floored())
+        return _statistics.mean(self.sharpness, self.loudness)
 
     def max(self):
         """Largest sharpness over the frames in acum, a silent frame counting
         as 0 as in :meth:`mean`."""
-        return _statistics.max_of(self._floored())
+        return _statistics.max_of(self.sharpness, self.loudness)
 
-    def _floored(self):
-        if self.loudness is None:
-            return np.asarray(self.sharpness, dtype=np.float64)
-        return _statistics.floored(self.sharpness, self.loudness)
+    def min(self):
+        """Smallest sharpness over the frames in acum, a silent frame counting
+        as 0 as in :meth:`mean`."""
+        return _statistics.frame_statistics(self.sharpness, self.loudness, (), "SharpnessTime.min")[2]
 
 
 def loudness_from_levels(levels, field="free"):
@@ -384,9 +388,9 @@ def tonality_aures(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
 ECMA_BANDS = 53
 # ECMA-418-2 roughness: one frame every 960 samples (20 ms).
 ECMA_ROUGHNESS_HOP = 960
-# Frames before 0.3 s (frames 0 ... 14) still rise from the silent start and
-# do not count for the single value.
-ECMA_ROUGHNESS_SETTLING_FRAMES = _statistics.ECMA_ROUGHNESS_SETTLING_FRAMES
+# Frames before 0.32 s (frames 0 ... 15) still rise from the silent start
+# and do not count for the single value.
+ECMA_ROUGHNESS_FIRST_FRAME = _statistics.ECMA_ROUGHNESS_FIRST_FRAME
 
 ECMA_ROUGHNESS_MIN_SAMPLES = 15360
 
@@ -417,9 +421,10 @@ class RoughnessEcma(_ShortRepr):
     total : numpy.ndarray, shape (frames,)
         Total roughness R(l) in asper: 0.5 Bark times the sum of each row.
     roughness : float
-        The single value in asper: the 90th percentile of ``total`` over the
-        frames at or after 0.3 s, by nearest rank
-        (:func:`quarnelo.exceeded` of those frames with 10 %).
+        The single value in asper: the standard's 90th percentile of
+        ``total`` over the frames from 0.32 s (frame 16) on, by linear
+        interpolation between order statistics, as libquarnelo's
+        ``qn_ecma_single_value`` computes it.
     time : numpy.ndarray, shape (frames,)
         Time of each frame in s: frame k stands for k / 50 s after the first
         sample (frame 0 is 0 in every band).
@@ -597,8 +602,19 @@ def tonality_ecma(signal, fs=SAMPLE_RATE, field="free", *, resample=False):
                         _ECMA_BARK, _ECMA_CENTRES_HZ, field)
 
 
-def sharpness(specific):
-    """Sharpness after DIN 45692:2009 in acum.
+# The weightings g(z) of sharpness, by name, as the C interface numbers them
+# (qn_sharpness_weighting).
+_SHARPNESS_WEIGHTINGS = {"din": 0, "bismarck": 1, "fastl": 2, "aures": 3}
+
+
+def sharpness(specific, weighting="din"):
+    """Sharpness in acum, after DIN 45692:2009 or another weighting.
+
+    S = 0.11 ∫ N' g(z) z dz / N over the 240-point pattern, with the
+    weighting g(z) of DIN 45692 (the default), von Bismarck (1 up to 15
+    Bark, 0.2 e^(0.308 (z - 15)) + 0.8 above), Fastl (1 up to 16 Bark,
+    0.066 e^(0.171 z) above) or Aures (0.078 e^(0.171 z) / z · N /
+    ln(0.05 N + 1), which depends on the loudness N of the pattern).
 
     Parameters
     ----------
@@ -606,6 +622,8 @@ def sharpness(specific):
         Specific loudness in sone/Bark on :func:`bark_axis`: one pattern of
         240 finite, non-negative values, or an array of patterns of shape
         (frames, 240), or a loudness result.
+    weighting : {"din", "bismarck", "fastl", "aures"}
+        The weighting g(z).
 
     Returns
     -------
@@ -616,27 +634,31 @@ def sharpness(specific):
     SharpnessTime
         For a :class:`LoudnessTime`, with its frame times.
     """
+    code = _SHARPNESS_WEIGHTINGS.get(weighting) if isinstance(weighting, str) else None
+    if code is None:
+        raise error(_errors.INVALID_ARGUMENT, "sharpness",
+                    f"weighting {weighting!r}; use 'din', 'bismarck', 'fastl' or 'aures'")
     if isinstance(specific, Loudness):
-        return float(_sharpness_rows(specific.specific[np.newaxis], "sharpness")[0])
+        return float(_sharpness_rows(specific.specific[np.newaxis], "sharpness", code)[0])
     if isinstance(specific, LoudnessTime):
-        return SharpnessTime(_sharpness_rows(specific.specific, "sharpness"), specific.time,
-                             specific.loudness)
+        return SharpnessTime(_sharpness_rows(specific.specific, "sharpness", code), specific.time,
+                             specific.loudness, weighting)
     patterns = _inputs.real_array(specific, "specific", "sharpness")
     if patterns.ndim not in (1, 2) or patterns.shape[-1] != BARK_POINTS:
         raise error(_errors.INVALID_ARGUMENT, "sharpness",
                     f"expected 240 values or (frames, 240), got shape {patterns.shape}")
     if patterns.ndim == 1:
-        return float(_sharpness_rows(patterns[np.newaxis], "sharpness")[0])
-    return _sharpness_rows(patterns, "sharpness")
+        return float(_sharpness_rows(patterns[np.newaxis], "sharpness", code)[0])
+    return _sharpness_rows(patterns, "sharpness", code)
 
 
-def _sharpness_rows(patterns, name):
+def _sharpness_rows(patterns, name, weighting=0):
     rows = np.ascontiguousarray(patterns, dtype=np.float64)
     result = np.empty(rows.shape[0])
     value = ctypes.c_double()
     for f in range(rows.shape[0]):
         row = rows[f]
-        status = lib.qn_sharpness_din(doubles(row), row.size, ctypes.byref(value))
+        status = lib.qn_sharpness(doubles(row), row.size, weighting, ctypes.byref(value))
         if status != _errors.SUCCESS:
             detail = f"pattern {f}" if rows.shape[0] > 1 else None
             raise error(status, name, detail)

@@ -32,11 +32,13 @@ from ._analysis import columns, units
 
 #: The metrics, named as ``quarnelo analyze --metrics`` names them.
 METRICS = tuple(m["name"] for m in _files.METRICS)
+#: Those a run without ``metrics`` computes (the file layer's default set).
+DEFAULT_METRICS = _files.DEFAULT_NAMES
 
 
 def _metric_names(metrics):
     if metrics is None:
-        return METRICS
+        return DEFAULT_METRICS
     try:
         names = metrics.split(",") if isinstance(metrics, str) else list(metrics)
     except TypeError:
@@ -56,15 +58,28 @@ def _probe(path):
     return _files.probe(path, "batch")
 
 
-def _analyse_file_channel(path, channel, metrics, field, calibration):
+def _analyse_file_channel(path, channel, metrics, field, calibration, settings=None):
     """One channel (from 1) of a file: ``{"row": ..., "errors": ...}`` with
     the channel's row of :meth:`quarnelo.FileAnalysis.rows` and its
     failures, or ``{"file_error": reason}`` when the file itself cannot be
-    analysed."""
-    a = _analysis.analyze_file(path, metrics, calibration, field, channel=channel)
+    analysed. ``settings`` are further arguments of ``analyze_file``
+    (percentiles, start, end, skip)."""
+    a = _analysis.analyze_file(path, metrics, calibration, field, channel=channel, **(settings or {}))
     if a.error:
         return {"file_error": a.error}
     return {"row": a.rows()[0], "errors": a.results[0].errors}
+
+
+def _analyse_whole_file(path, channel, metrics, field, calibration, settings, series_dir, series_name):
+    """Every channel of a file (or ``channel``) at once, its series written
+    to ``series_dir/series_name``: ``{"channels": [{"row", "errors"}, ...],
+    "series_error": ...}``, or ``{"file_error": reason}``."""
+    a = _analysis.analyze_file(path, metrics, calibration, field, channel=channel, series_dir=series_dir,
+                               series_name=series_name, **settings)
+    if a.error:
+        return {"file_error": a.error}
+    return {"channels": [{"row": row, "errors": c.errors} for row, c in zip(a.rows(), a.results)],
+            "series_error": a.series_error}
 
 
 def _check_calibration(calibration):
@@ -138,14 +153,18 @@ class _Outcome:
     path: str
     error: str = ""
     channels: list = None
+    series_error: str = None
 
 
-def _run(paths, names, field, channel, calibration, client, workers, progress):
+def _run(paths, names, field, channel, calibration, client, workers, progress, settings=None, series_dir=None):
     from distributed import as_completed, wait
 
+    settings = settings or {}
     # The workers read absolute paths, whatever their working directory;
-    # the rows name the files as given.
+    # the rows name the files as given. Series files take their names in
+    # the order of the paths, as the command-line tool gives them.
     readable = [os.path.abspath(p) for p in paths]
+    series_names = _files.series_file_names(paths) if series_dir is not None else None
     with _session(client, workers) as c:
         if isinstance(calibration, dict) and "cal_file" in calibration:
             reason = c.submit(_check_calibration, calibration, pure=False).result()
@@ -166,9 +185,14 @@ def _run(paths, names, field, channel, calibration, client, workers, progress):
             if error:
                 outcomes[i].error = error
                 continue
+            if series_dir is not None:
+                # One task per file: its series file holds every channel.
+                tasks[i] = [c.submit(_analyse_whole_file, readable[i], channel, names, field, calibration, settings,
+                                     series_dir, series_names[i], pure=False)]
+                continue
             wanted = [channel] if channel else range(1, count + 1)
-            tasks[i] = [c.submit(_analyse_file_channel, readable[i], ch, names, field, calibration, pure=False)
-                        for ch in wanted]
+            tasks[i] = [c.submit(_analyse_file_channel, readable[i], ch, names, field, calibration, settings,
+                                 pure=False) for ch in wanted]
         every = [t for file_tasks in tasks for t in file_tasks]
         if progress and every:
             from distributed import progress as progress_bar
@@ -188,19 +212,22 @@ def _run(paths, names, field, channel, calibration, client, workers, progress):
             failed = [r["file_error"] for r in results if "file_error" in r]
             if failed:
                 outcome.error = failed[0]
+            elif series_dir is not None:
+                outcome.channels = results[0]["channels"]
+                outcome.series_error = results[0]["series_error"]
             else:
                 outcome.channels = results
         return outcomes
 
 
-def _frame(outcomes, names):
+def _frame(outcomes, names, percentiles=None):
     rows = []
     for o in outcomes:
         if o.error:
             rows.append({"file": o.path, "error": o.error})
         else:
             rows += [{**r["row"], "file": o.path} for r in o.channels]
-    return _analysis.frame_of_rows(rows, names)
+    return _analysis.frame_of_rows(rows, names, percentiles)
 
 
 _GUARD = "put the call under `if __name__ == \"__main__\":`, so that it runs in the main process only"
@@ -273,7 +300,7 @@ def _prepare(paths, metrics, calibration, field, channel):
 
 
 def analyze(paths, metrics=None, calibration=None, field="free", client=None, *, channel=None, workers=None,
-            progress=False):
+            progress=False, percentiles=None, start=None, end=None, skip=None, series_dir=None):
     """Every selected metric of every channel of many files, on Dask.
 
     Parameters
@@ -305,6 +332,16 @@ def analyze(paths, metrics=None, calibration=None, field="free", client=None, *,
         Worker processes of the local cluster.
     progress : bool
         Show Dask's progress bar (on standard error).
+    percentiles, start, end, skip : optional
+        As :func:`quarnelo.analyze_file` takes them: the percentiles of
+        every metric with a time series, the stretch of each file analysed
+        (seconds), and the settling time the statistics leave out.
+    series_dir : str or path-like, optional
+        A directory the workers can write (on their shared file system):
+        each file's series go to a NetCDF-4 file there, named as the
+        command-line tool names them (``take.nc``, ``take_2.nc`` for a
+        second input of that name). Each file is then one task, its
+        channels side by side.
 
     Returns
     -------
@@ -331,8 +368,28 @@ def analyze(paths, metrics=None, calibration=None, field="free", client=None, *,
     if client is None:
         _refuse_unguarded_script()
     paths, names, cal = _prepare(paths, metrics, calibration, field, channel)
-    outcomes = _run(paths, names, field, channel, cal, client, workers, progress)
-    return _frame(outcomes, names)
+    settings = _settings(percentiles, start, end, skip)
+    if series_dir is not None:
+        series_dir = os.path.abspath(os.fspath(series_dir))
+    outcomes = _run(paths, names, field, channel, cal, client, workers, progress, settings, series_dir)
+    return _frame(outcomes, names, percentiles)
+
+
+def _settings(percentiles, start, end, skip):
+    """The further arguments of ``analyze_file``, checked here (ValueError
+    naming what is wrong) rather than on every worker."""
+    from ._errors import QuarneloError
+
+    settings = {k: v for k, v in (("percentiles", percentiles), ("start", start), ("end", end), ("skip", skip))
+                if v is not None}
+    try:
+        with _analysis._options("batch.analyze", None, None, "free", None, False, True, None, 1, **settings):
+            pass
+    except QuarneloError as exc:
+        raise ValueError(f"batch.analyze: {exc.detail or exc.message}") from None
+    if start is not None and end is not None and not end > start:
+        raise ValueError(f"batch.analyze: end {end:g} s is not after start {start:g} s")
+    return settings
 
 
 # --- The command ------------------------------------------------------------
@@ -351,12 +408,23 @@ def add_arguments(parser):
                         help="address of a Dask scheduler (tcp://host:8786); default: a local cluster")
     parser.add_argument("--workers", type=int, metavar="N",
                         help="worker processes of the local cluster (default: one per core)")
+    left_out = ", ".join(m for m in METRICS if m not in DEFAULT_METRICS)
     parser.add_argument("--metrics", metavar="LIST",
-                        help="metrics, comma-separated (default: all): " + ", ".join(METRICS))
+                        help=f"metrics, comma-separated (default: all{' but ' + left_out if left_out else ''}): "
+                             + ", ".join(METRICS))
     parser.add_argument("--field", choices=("free", "diffuse"), default="free",
                         help="sound field of the loudness and ECMA-418-2 metrics (default free)")
     parser.add_argument("--channel", default="all",
                         help="a channel number (from 1), or 'all': each channel on its own (default)")
+    parser.add_argument("--percentiles", metavar="LIST",
+                        help="percentiles of every metric with a time series, e.g. 5,10,50,90,95 (default 5,10 "
+                             "for loudness-time, none for the others; '' for none)")
+    parser.add_argument("--start", metavar="S", help="analyse each file from this time on, s")
+    parser.add_argument("--end", metavar="S", help="analyse each file up to this time, s")
+    parser.add_argument("--skip", metavar="S",
+                        help="seconds the statistics over frames leave out at the start (a settling time)")
+    parser.add_argument("--series-dir", metavar="DIR",
+                        help="write each file's series to DIR/<file's name>.nc (NetCDF-4), from the workers")
     cal = parser.add_argument_group("calibration (one of; default: samples are pascal)")
     cal.add_argument("--pa-per-unit", type=float, metavar="X", help="sound pressure in Pa of one sample unit")
     cal.add_argument("--full-scale-spl", type=float, metavar="L", help="level in dB SPL of a full-scale sine")
@@ -397,10 +465,27 @@ def _usage(args):
             if args.output != "-" and os.path.samefile(args.output, f):
                 return f"--output {args.output} is the input file {f}; the results would overwrite it"
     try:
-        names = _metric_names(args.metrics) if args.metrics is not None else METRICS
+        names = _metric_names(args.metrics) if args.metrics is not None else DEFAULT_METRICS
     except ValueError as exc:
         return str(exc)
-    return names, kind
+    from ._errors import QuarneloError
+
+    given = {"percentiles": args.percentiles, "start": args.start, "end": args.end, "skip": args.skip}
+    try:
+        # The texts as given, checked by the file layer in the tool's words.
+        with _files.Options("batch", **given):
+            pass
+    except QuarneloError as exc:
+        return exc.detail or exc.message
+    settings = {k: float(v) for k, v in given.items() if k != "percentiles" and v is not None}
+    if "start" in settings and "end" in settings and not settings["end"] > settings["start"]:
+        return f"--end {settings['end']:g} s is not after --start {settings['start']:g} s"
+    percentiles = None if args.percentiles is None else [float(p) for p in args.percentiles.split(",") if p]
+    if percentiles is not None:
+        settings["percentiles"] = percentiles
+    if args.series_dir is not None and not os.path.isdir(args.series_dir):
+        return f"--series-dir {args.series_dir} is not a directory that can be written"
+    return names, kind, percentiles, settings
 
 
 def _json_value(v):
@@ -456,7 +541,7 @@ def run(args, out=None, err=None):
     if isinstance(usage, str):
         print(f"{prog}: {usage}", file=err)
         return 2
-    names, kind = usage
+    names, kind, percentiles, settings = usage
     try:
         import distributed  # noqa: F401
         import pandas  # noqa: F401
@@ -466,8 +551,9 @@ def run(args, out=None, err=None):
     channel = None if args.channel == "all" else int(args.channel)
     paths, names, cal = _prepare(args.files, names, _files.calibration_of_arguments(args), args.field, channel)
     try:
+        series_dir = None if args.series_dir is None else os.path.abspath(args.series_dir)
         outcomes = _run(paths, names, args.field, channel, cal, args.scheduler, args.workers,
-                        progress=err.isatty())
+                        progress=err.isatty(), settings=settings, series_dir=series_dir)
     except ValueError as exc:  # the calibrator recording
         print(f"{prog}: {exc}", file=err)
         return 1
@@ -485,8 +571,11 @@ def run(args, out=None, err=None):
             for metric, reason in r["errors"]:
                 print(f"{prog}: {o.path}: channel {r['row']['channel']}: {metric}: {reason}", file=err)
                 failed = True
+        if o.series_error:
+            print(f"{prog}: {o.path}: {o.series_error}", file=err)
+            failed = True
     try:
-        _write_output(_frame(outcomes, names), args.output, kind, out)
+        _write_output(_frame(outcomes, names, percentiles), args.output, kind, out)
     except OSError as exc:
         print(f"{prog}: {args.output}: the results could not be written: {exc}", file=err)
         return 1

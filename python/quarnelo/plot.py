@@ -89,6 +89,27 @@ def specific_roughness_time(result, ax=None, **kwargs):
     return ax
 
 
+def specific_fluctuation_time(result, ax=None, **kwargs):
+    """Specific fluctuation strength over time and critical-band rate of a
+    :class:`quarnelo.FluctuationEcma`, as an image, with the single value in
+    the title."""
+    ax = _image(ax, result.time, result.bark, result.specific, "vacil_HMS/Bark", "magma", **kwargs)
+    ax.set_title(f"Specific fluctuation strength (ECMA-418-2), F = {result.value:.3g} vacil_HMS")
+    return ax
+
+
+def fluctuation_ecma(result, ax=None, **kwargs):
+    """The time-dependent fluctuation strength F(l) of a
+    :class:`quarnelo.FluctuationEcma`, with its single value (the 90th
+    percentile from 0.72 s on)."""
+    ax = _series(ax, result.time, result.total, "Fluctuation strength / vacil_HMS",
+                 f"Fluctuation strength over time (ECMA-418-2, {result.field} field)", **kwargs)
+    ax.axhline(result.value, color="0.4", linestyle="--", linewidth=0.8, label=f"F = {result.value:.3g} vacil_HMS")
+    ax.axvspan(0, 0.72, color="0.9", zorder=0, label="before 0.72 s, not counted")
+    ax.legend(loc="lower right")
+    return ax
+
+
 def specific_tonality(result, ax=None, **kwargs):
     """Specific tonality over time and critical-band rate of a
     :class:`quarnelo.TonalityEcma`, as an image, titled with the single
@@ -110,6 +131,55 @@ def tonality_ecma(result, ax=None, **kwargs):
     ax.axhline(value, color="0.4", linestyle="--", linewidth=0.8, label=f"T = {value:.3g} tu_HMS")
     ax.axvspan(0, 0.3, color="0.9", zorder=0, label="before 0.3 s, not averaged")
     ax.legend(loc="lower right")
+    return ax
+
+
+def loudness_ecma(result, ax=None, **kwargs):
+    """The time-dependent loudness N(l) of a :class:`quarnelo.LoudnessEcma`,
+    with its single value N (the power mean from 0.304 s on)."""
+    ax = _series(ax, result.time, result.loudness, "Loudness / sone_HMS",
+                 f"Loudness over time (ECMA-418-2, {result.field} field)", **kwargs)
+    ax.axhline(result.value, color="0.4", linestyle="--", linewidth=0.8, label=f"N = {result.value:.3g} sone_HMS")
+    ax.axvspan(0, 0.304, color="0.9", zorder=0, label="before 0.304 s, not averaged")
+    ax.legend(loc="lower right")
+    return ax
+
+
+def sound_levels(result, ax=None, **kwargs):
+    """LAF(t) and LAS(t) of a :class:`quarnelo.SoundLevels`, with its LAeq
+    (the points of silence, -inf dB, are left out)."""
+    ax = _axes(ax)
+    finite = lambda v: np.where(np.isfinite(v), v, np.nan)  # noqa: E731
+    kwargs.setdefault("label", "LAF")
+    ax.plot(result.time, finite(result.LAF), **kwargs)
+    ax.plot(result.time, finite(result.LAS), color="0.45", linewidth=0.9, label="LAS")
+    if np.isfinite(result.LAeq):
+        ax.axhline(result.LAeq, color="0.4", linestyle="--", linewidth=0.8, label=f"LAeq = {result.LAeq:.1f} dB")
+    _time_axis(ax, result.time)
+    ax.set_ylabel("Level / dB re 20 µPa")
+    ax.set_title("Sound levels (IEC 61672-1)")
+    ax.legend(loc="lower right")
+    return ax
+
+
+def third_octave_levels(result, ax=None, **kwargs):
+    """The band spectrum of a :class:`quarnelo.ThirdOctaveLevels`: the
+    level of each third-octave band over the whole signal, as bars."""
+    ax = _axes(ax)
+    bands = np.arange(result.levels.size)
+    floor = 10 * np.floor(min(result.levels.min(), 0) / 10)
+    kwargs.setdefault("color", "C0")
+    ax.bar(bands, result.levels - floor, bottom=floor, width=0.8, **kwargs)
+    # Every third band is an octave: 31.5, 63, 125 ... Hz.
+    ticks = bands[1::3]
+    ax.set_xticks(ticks)
+    ax.set_xticklabels([f"{hz:g}" if hz < 1000 else f"{hz / 1000:g}k" for hz in result.centre_hz[ticks]])
+    ax.set_xlim(-0.6, result.levels.size - 0.4)
+    ax.set_ylim(bottom=floor)
+    ax.set_xlabel("Third-octave band / Hz")
+    ax.set_ylabel("Level / dB re 20 µPa")
+    ax.set_title("Third-octave band levels")
+    ax.grid(True, axis="y", alpha=0.3)
     return ax
 
 

@@ -15,8 +15,9 @@ from typing import Callable, Optional
 
 import numpy as np
 
-from . import _files, _statistics
+from . import _ecma, _files, _fluctuation, _statistics
 from ._errors import InputTooShortError, QuarneloError
+from ._levels import SoundLevels, ThirdOctaveLevels, loudness_level, sound_levels, third_octave_levels
 from ._metrics import (
     SAMPLE_RATE,
     Loudness,
@@ -53,6 +54,10 @@ class Analysis:
         (-inf for silence).
     field : str
         The sound field of the loudness metrics.
+    sound_levels : SoundLevels or None
+        LAeq, LAFmax ... after IEC 61672-1.
+    band_levels : ThirdOctaveLevels or None
+        The third-octave band levels.
     loudness : Loudness or None
     loudness_time : LoudnessTime or None
     sharpness : float or None
@@ -63,6 +68,8 @@ class Analysis:
     tonality : Tonality or None
     roughness_ecma : RoughnessEcma or None
     tonality_ecma : TonalityEcma or None
+    loudness_ecma : LoudnessEcma or None
+    fluctuation_ecma : FluctuationEcma or None
     missing : dict
         Name of each missing metric and why it is missing.
     """
@@ -70,6 +77,8 @@ class Analysis:
     duration: float
     level: float
     field: str
+    sound_levels: Optional[SoundLevels] = None
+    band_levels: Optional[ThirdOctaveLevels] = None
     loudness: Optional[Loudness] = None
     loudness_time: Optional[LoudnessTime] = None
     sharpness: Optional[float] = None
@@ -78,6 +87,8 @@ class Analysis:
     tonality: Optional[Tonality] = None
     roughness_ecma: Optional[RoughnessEcma] = None
     tonality_ecma: Optional[TonalityEcma] = None
+    loudness_ecma: Optional[_ecma.LoudnessEcma] = None
+    fluctuation_ecma: Optional[_fluctuation.FluctuationEcma] = None
     missing: dict = dataclass_field(default_factory=dict)
 
 
@@ -112,12 +123,23 @@ class _Section:
         return _files.BY_NAME[self.metric]["min_samples"]
 
 
+def _sound_levels_text(r):
+    return (f"LAeq = {r.LAeq:.1f} dB, LAFmax = {r.LAFmax:.1f} dB, LCpeak = {r.LCpeak:.1f} dB, "
+            f"LAF90 = {r.exceeded(90):.1f} dB")
+
+
+def _band_levels_text(r):
+    loudest = int(np.argmax(r.levels))
+    return f"loudest band {r.centre_hz[loudest]:g} Hz at {r.levels[loudest]:.1f} dB"
+
+
 def _loudness_text(r):
-    return f"N = {r.loudness:.3f} sone (stationary)"
+    return f"N = {r.loudness:.3f} sone, LN = {loudness_level(r.loudness):.1f} phon (stationary)"
 
 
 def _loudness_time_text(r):
-    return (f"Nmax = {r.loudness.max():.3f} sone, N5 = {r.exceeded(5):.3f} sone, "
+    n5 = r.exceeded(5)
+    return (f"Nmax = {r.loudness.max():.3f} sone, N5 = {n5:.3f} sone ({loudness_level(n5):.1f} phon), "
             f"N10 = {r.exceeded(10):.3f} sone")
 
 
@@ -139,7 +161,7 @@ def _tonality_text(r):
 
 
 def _roughness_ecma_text(r):
-    return (f"R = {r.roughness:.3f} asper (90th percentile after 0.3 s), "
+    return (f"R = {r.roughness:.3f} asper (90th percentile from 0.32 s), "
             f"mean {r.mean:.3f} asper, max {r.max:.3f} asper")
 
 
@@ -150,9 +172,31 @@ def _tonality_ecma_text(r):
     return f"T = {value:.3f} tu_HMS (mean from 0.3 s), max {maximum:.3f} tu_HMS{where}"
 
 
+def _loudness_ecma_text(r):
+    return f"N = {r.value:.3f} sone_HMS (power mean from 0.304 s), max {r.max:.3f} sone_HMS"
+
+
+def _fluctuation_ecma_text(r):
+    return f"F = {r.value:.3f} vacil_HMS (90th percentile from 0.72 s), max {r.max:.3f} vacil_HMS"
+
+
+def _loudness_ecma_of(tonality):
+    """ECMA-418-2 loudness from the tonal analysis already made: its total
+    specific loudness, reduced by the library's rules (the very values of
+    :func:`quarnelo.loudness_ecma`)."""
+    series, averaged, value = _ecma._aggregate(_ecma._LOUDNESS, np.ascontiguousarray(tonality.total_loudness),
+                                               "report")
+    return _ecma.LoudnessEcma(value, series, tonality.total_loudness, averaged, tonality.time, tonality.bark,
+                              tonality.centre_hz, tonality.field)
+
+
 # The report's metrics in the order of the summary and the figure. A new
 # metric is one row here, its attribute in Analysis and its text function.
 _SECTIONS = (
+    _Section("sound_levels", "sound levels", "spl",
+             lambda x, fld, done: sound_levels(x), _sound_levels_text, ("sound_levels",)),
+    _Section("band_levels", "band levels", "levels",
+             lambda x, fld, done: third_octave_levels(x), _band_levels_text, ("third_octave_levels",)),
     _Section("loudness", "loudness", "loudness",
              lambda x, fld, done: loudness(x, field=fld), _loudness_text,
              ("specific_loudness",)),
@@ -175,6 +219,12 @@ _SECTIONS = (
     _Section("tonality_ecma", "tonality (ECMA)", "tonality-ecma",
              lambda x, fld, done: tonality_ecma(x, field=fld), _tonality_ecma_text,
              ("specific_tonality",)),
+    _Section("loudness_ecma", "loudness (ECMA)", "loudness-ecma",
+             lambda x, fld, done: _loudness_ecma_of(done["tonality_ecma"]), _loudness_ecma_text,
+             ("loudness_ecma",), ("tonality_ecma",)),
+    _Section("fluctuation_ecma", "fluctuation (ECMA)", "fluctuation-ecma",
+             lambda x, fld, done: _fluctuation.fluctuation_ecma(x, field=fld), _fluctuation_ecma_text,
+             ("fluctuation_ecma",)),
 )
 
 

@@ -61,7 +61,8 @@ def _tool_rows(*arguments, cwd=None):
             rows.append((f["file"], None, None, None, None, {}, f["error"]))
             continue
         for r in f["results"]:
-            values = {f"{metric}.{name}": math.nan if v["value"] is None else v["value"]
+            # JSON has no infinity: the tool writes the -inf dB of silence null.
+            values = {f"{metric}.{name}": -math.inf if v["value"] is None else v["value"]
                       for metric, quantities in r["metrics"].items() for name, v in quantities.items()}
             error = "; ".join(f"{e['metric']}: {e['error']}" for e in r["errors"]) or None
             rows.append((f["file"], r["channel"], f["sample_rate"], f["duration_s"], r["calibration"], values,
@@ -237,6 +238,12 @@ def test_calibrator_refused_as_the_tool_refuses_it(corpus, scheduler, tmp_path):
     ["--full-scale-spl", "250"],
     ["--cal-spl", "-3", "--cal-file", "c.wav"],
     ["--channel", "0"],
+    ["--percentiles", "5,101"],
+    ["--percentiles", "5,5"],
+    ["--start", "-1"],
+    ["--end", "0"],
+    ["--skip", "soon"],
+    ["--start", "2", "--end", "1.5"],
 ])
 def test_usage_errors_are_the_tools(arguments, tmp_path):
     tool = subprocess.run([_tool(), "analyze", *arguments, "x.wav"], capture_output=True, text=True)

@@ -33,7 +33,7 @@ CASES = [
     ("nan_after_short_check", lambda: Q.loudness(_with(OK[:100], 0, np.nan)),
      Q.NonFiniteInputError, 5),
     ("over_120dB_at_100Hz", lambda: Q.loudness(tone(100, 130, 0.1)), Q.InvalidArgumentError, 2),
-    ("two_dimensional", lambda: Q.loudness(np.zeros((4800, 2))), Q.InvalidArgumentError, 2),
+    ("three_dimensional", lambda: Q.loudness(np.zeros((4800, 2, 2))), Q.InvalidArgumentError, 2),
     ("scalar", lambda: Q.loudness_time(1.0), Q.InvalidArgumentError, 2),
     ("roughness_ecma_too_short", lambda: Q.roughness_ecma(np.zeros(15359)), Q.InputTooShortError, 6),
     ("roughness_ecma_inf", lambda: Q.roughness_ecma(_with(np.zeros(15360), 15359, np.inf)),
@@ -41,6 +41,9 @@ CASES = [
     ("roughness_ecma_rate", lambda: Q.roughness_ecma(np.zeros(15360), 44100),
      Q.InvalidSampleRateError, 3),
     ("roughness_ecma_field", lambda: Q.roughness_ecma(np.zeros(15360), field="outdoors"),
+     Q.InvalidSoundFieldError, 4),
+    ("fluctuation_ecma_too_short", lambda: Q.fluctuation_ecma(np.zeros(65536)), Q.InputTooShortError, 6),
+    ("fluctuation_ecma_field", lambda: Q.fluctuation_ecma(np.zeros(65537), field="outdoors"),
      Q.InvalidSoundFieldError, 4),
     ("roughness_too_short", lambda: Q.roughness_dw(np.zeros(9599)), Q.InputTooShortError, 6),
     ("roughness_nan", lambda: Q.roughness_dw(_with(np.zeros(9600), 9599, np.nan)),
@@ -115,8 +118,8 @@ def test_messages_say_what_was_wrong():
         Q.loudness(OK[:255])
     with pytest.raises(Q.InputTooShortError, match=r"^roughness_dw: .*roughness-dw needs at least 9600 \(0.2 s\)"):
         Q.roughness_dw(np.zeros(1000))
-    with pytest.raises(Q.InvalidArgumentError, match=r"shape \(4800, 2\)"):
-        Q.loudness(np.zeros((4800, 2)))
+    with pytest.raises(Q.InvalidArgumentError, match=r"shape \(4800, 2, 2\)"):
+        Q.loudness(np.zeros((4800, 2, 2)))
     with pytest.raises(Q.NonFiniteInputError, match="pattern 1") as info:
         Q.sharpness(np.stack([PATTERN, _with(PATTERN, 0, np.nan)]))
     assert info.value.function == "sharpness"
@@ -198,6 +201,7 @@ _PUBLIC = {
     "loudness": lambda x: Q.loudness(x), "loudness_time": lambda x: Q.loudness_time(x),
     "roughness_dw": lambda x: Q.roughness_dw(x), "tonality_aures": lambda x: Q.tonality_aures(x),
     "tonality_ecma": lambda x: Q.tonality_ecma(x), "roughness_ecma": lambda x: Q.roughness_ecma(x),
+    "fluctuation_ecma": lambda x: Q.fluctuation_ecma(x),
     "loudness_from_levels": lambda x: Q.loudness_from_levels(x), "sharpness": lambda x: Q.sharpness(x),
     "exceeded": lambda x: Q.exceeded(x, 5), "tonality_ecma_summary": lambda x: Q.tonality_ecma_summary(x),
     "analyze_signal": lambda x: Q.analyze_signal(x, metrics="loudness"), "read": lambda x: Q.read(x),

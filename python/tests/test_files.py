@@ -43,7 +43,7 @@ def _values(tool_file, channel):
 
 def test_read_and_the_metric_functions_give_the_tools_values(corpus):
     paths, tool = corpus
-    checked = 0
+    checked = binaural = 0
     for path, f in zip(paths, tool):
         if "error" in f:
             continue
@@ -61,8 +61,18 @@ def test_read_and_the_metric_functions_give_the_tools_values(corpus):
             assert quarnelo.tonality_aures(x).tonality.max() == want["tonality-aures"]["max"], path
             assert quarnelo.roughness_ecma(x).roughness == want["roughness-ecma"]["roughness"], path
             assert quarnelo.tonality_ecma(x).summary()[0] == want["tonality-ecma"]["tonality"], path
+            assert quarnelo.loudness_ecma(x).value == want["loudness-ecma"]["loudness"], path
             checked += 1
-    assert checked >= 10
+        if f["channels"] == 2 and not f["binaural"]["errors"]:
+            # The two ears: the metric functions of both columns give the
+            # tool's binaural values.
+            x = quarnelo.read(path, None, CAL)
+            want = {m: {q: v["value"] for q, v in quantities.items()}
+                    for m, quantities in f["binaural"]["metrics"].items()}
+            assert quarnelo.loudness_ecma(x).binaural.value == want["loudness-ecma"]["loudness"], path
+            assert quarnelo.roughness_ecma(x).binaural.roughness == want["roughness-ecma"]["roughness"], path
+            binaural += 1
+    assert checked >= 10 and binaural >= 1
 
 
 def test_resampling_arrays_is_the_tools_resampling(tmp_path):

@@ -80,6 +80,24 @@ def test_tonality_of_a_tone_and_of_noise():
     assert np.all(quarnelo.tonality_aures(noise(0.5)).tonality < 0.1)
 
 
+
+def test_fluctuation_ecma_calibration_and_silence():
+    # 1 kHz at 60 dB SPL, fully modulated at 4 Hz, 10 s: 1 vacil within 1 %,
+    # about 0.395 vacil/Bark at 9 Bark; silence gives 0.
+    t = np.arange(10 * RATE) / RATE
+    peak = 0.02 * math.sqrt(2) / math.sqrt(1.5)
+    x = peak * (1 + np.sin(2 * np.pi * 4 * t)) * np.sin(2 * np.pi * 1000 * t)
+    got = quarnelo.fluctuation_ecma(x)
+    assert got.value == pytest.approx(1.0, rel=0.01)
+    assert got.specific.shape == (501, 53) and got.averaged.shape == (53,)
+    assert got.averaged[17] == pytest.approx(0.395, abs=0.01) and got.bark[17] == 9.0
+    np.testing.assert_allclose(got.total, 0.5 * got.specific.sum(axis=1), rtol=1e-12)
+    np.testing.assert_allclose(got.averaged, got.specific[36:].mean(axis=0), rtol=1e-12)
+    same(got.time, np.arange(501) / 50)
+    assert got.max >= got.value and got.field == "free"
+    quiet = quarnelo.fluctuation_ecma(np.zeros(70000), field="diffuse")
+    assert quiet.value == 0 and not quiet.specific.any() and quiet.field == "diffuse"
+
 @pytest.mark.parametrize("field", FIELDS)
 @pytest.mark.parametrize("seconds", [0.32, 0.5, 1.0])
 def test_roughness_ecma_equals_library(clib, seconds, field):
@@ -93,9 +111,13 @@ def test_roughness_ecma_equals_library(clib, seconds, field):
     # Total: 0.5 Bark times the band sum, summed in band order.
     total = [0.5 * sum(float(v) for v in row) for row in specific]
     same(got.total, total)
-    # Single value: nearest rank of the 90th percentile from frame 15 on.
-    settled = sorted(total[15:])
-    assert got.roughness == settled[math.ceil(0.9 * len(settled)) - 1]
+    # Single value: the 90th percentile from frame 16 on, interpolated
+    # between the order statistics around it.
+    settled = sorted(total[16:])
+    h = 0.9 * (len(settled) - 1)
+    i = math.floor(h)
+    upper = settled[min(i + 1, len(settled) - 1)]
+    assert got.roughness == pytest.approx(settled[i] + (h - i) * (upper - settled[i]), rel=1e-14)
     assert got.mean == pytest.approx(np.mean(total), rel=1e-12)
     assert got.max == max(total)
     assert got.bark[0] == 0.5 and got.bark[-1] == 26.5 and got.bark.size == 53

@@ -33,6 +33,11 @@ METHODS = {
     "tonality_aures": "Aures",
     "tonality_ecma": "ECMA-418-2",
     "roughness_ecma": "ECMA-418-2",
+    "loudness_ecma": "ECMA-418-2",
+    "sound_levels": "IEC 61672-1",
+    "third_octave_levels": "third-octave",
+    "loudness_level": "loudness level",
+    "fluctuation_ecma": "ECMA-418-2",
 }
 
 

@@ -73,6 +73,17 @@ def test_tonality_plots_draw_their_data():
     np.testing.assert_array_equal(ax.lines[0].get_xdata(), r.time)
 
 
+def test_fluctuation_plots_draw_their_data():
+    f = quarnelo.fluctuation_ecma(np.tile(am_tone(0.5), 3), field="diffuse")
+    ax = quarnelo.plot.specific_fluctuation_time(f)
+    np.testing.assert_array_equal(np.ravel(ax.collections[0].get_array()), f.specific.T.ravel())
+    assert f"F = {f.value:.3g} vacil_HMS" in ax.get_title()
+    ax = quarnelo.plot.fluctuation_ecma(f)
+    np.testing.assert_array_equal(ax.lines[0].get_ydata(), f.total)
+    np.testing.assert_array_equal(ax.lines[0].get_xdata(), f.time)
+    assert "diffuse field" in ax.get_title()
+
+
 def test_plot_into_given_axes(analysed):
     from matplotlib.figure import Figure
 
@@ -88,7 +99,8 @@ def test_analyse_summary_and_figure(tmp_path):
     assert a.sharpness == quarnelo.sharpness(quarnelo.loudness(x))
     np.testing.assert_array_equal(a.sharpness_time.sharpness,
                                   quarnelo.sharpness(quarnelo.loudness_time(x)).sharpness)
-    assert a.level == pytest.approx(60.0, abs=0.01) and a.duration == 0.6 and not a.missing
+    assert a.level == pytest.approx(60.0, abs=0.01) and a.duration == 0.6
+    assert list(a.missing) == ["fluctuation_ecma"]  # it needs 1.37 s
     text = report.summary(a)
     np.testing.assert_array_equal(a.tonality_ecma.specific_tonality,
                                   quarnelo.tonality_ecma(x).specific_tonality)
@@ -105,7 +117,7 @@ def test_analyse_summary_and_figure(tmp_path):
             "Specific loudness over time", "Sharpness over time (DIN 45692)"} <= titles
     assert "Tonality (Aures, free field)" in titles
     assert any(t.startswith("Specific roughness (ECMA-418-2)") for t in titles)
-    assert "R = " in text and "90th percentile after 0.3 s" in text
+    assert "R = " in text and "90th percentile from 0.32 s" in text
     assert any(t.startswith("Specific tonality (ECMA-418-2)") for t in titles)
     assert "T = " in text and "tu_HMS" in text
 

@@ -1,26 +1,30 @@
 // The ECMA-418-2 fluctuation engine, in memory that does not grow with the
-// signal. The band signals come in chunk by chunk (from the ear filter and
-// the auditory filters run with their states carried along) into rings of
-// 32768 samples per band. Whenever a segment of 16384 samples is complete,
-// each band's segment is transformed into its share of the envelopes of
-// the four blocks that hold it; the last block, placed flush with the
-// signal's end, has segments of its own, read from the same rings. As soon
-// as a block's four segments are in, its 53 envelopes are analysed and
-// turned into the block's fluctuation values. The interpolation to frames
-// needs only the neighbouring blocks, so each frame's band values are
-// known as soon as the block two after its interval is; the exponent of a
-// frame needs the spread over the bands of the 35 frames on either side,
-// so frames are finished and written out 35 frames behind. (With the
-// literal transforms the rings hold a whole block of 65536 samples, whose
-// envelope is made from the block itself.)
+// signal. It reads the hearing model's band signals (band_signals.h), whose
+// rings keep the last 65536 samples of each band. Whenever a segment of
+// 16384 samples is complete, each band's segment is transformed into its
+// share of the envelopes of the four blocks that hold it; the last block,
+// placed flush with the signal's end, is read from the rings when the end
+// is known. As soon as a block's four segments are in, its 53 envelopes are
+// analysed and turned into the block's fluctuation values. The
+// interpolation to frames needs only the neighbouring blocks, so each
+// frame's band values are known as soon as the block two after its
+// interval is; the exponent of a frame needs the spread over the bands of
+// the 35 frames on either side, so frames are finished and handed on 35
+// frames behind. (With the literal transforms each block's envelope is
+// made from the block itself, read whole from the rings.)
+//
+// Blocks are placed in the buffer of the method, 65536 zeros followed by the
+// signal: buffer index p is signal position p - 65536, and the band signals
+// read as zeros before the signal.
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
 #include "base/alloc.h"
 #include "base/checks.h"
-#include "ecma/band_bank.h"
+#include "ecma/band_signals.h"
 #include "ecma/fluctuation.h"
+#include "ecma/frame_sink.h"
 #include "ecma/front_end.h"
 #include "ecma/pchip.h"
 
@@ -34,13 +38,8 @@ constexpr std::size_t segment_points = qn_ecma_fluct_segment_points;
 constexpr std::size_t fold_values = qn_ecma_fluct_fold_values;
 constexpr int places = static_cast<int>(block / segment);  // segments in a block
 
-// Each band's ring holds two segments (the last block's segments start
-// anywhere), or a whole block for the literal transforms. Rows a cache
-// line longer than the ring keep the bank's 53 output streams out of each
-// other's cache sets.
-constexpr std::size_t ring_span_fast = 2 * segment;
-constexpr std::size_t ring_span_literal = block;
-constexpr std::size_t ring_pad = 8;
+constexpr uint64_t lead = qn_ecma_fluct_lead;
+constexpr uint64_t unknown = UINT64_MAX;  // n and the blocks before the signal's end
 
 // The loudness normalisation of a block's values and their floor.
 constexpr double loudness_guard = 1e-12;
@@ -68,22 +67,21 @@ constexpr double smoothing_frames = 37.5;
 }  // namespace
 
 struct qn_ecma_fluct_engine {
-    uint64_t n = 0, blocks = 0, frames = 0, length = 0;
+    uint64_t n = unknown, blocks = unknown, frames = unknown;  // known at the signal's end
     bool literal = false;
-    bool flush = false;              // the last block is not on the hop grid
-    std::size_t span = 0, stride = 0;  // ring samples per band, and row stride
-    double *out = nullptr;
-    double *ring = nullptr;
+    bool flush = false;  // the last block is not on the hop grid
+    qn_ecma_frame_sink sink{};
     double *folds = nullptr;     // [4][53][2050]: the last four segments' folds
     double *instants = nullptr;  // [4][53][512]: their samples at the envelope instants
     double *flush_fold = nullptr;      // [53][2050]: the last block's fold, summed
     double *flush_instants = nullptr;  // [53][2048]
     qn_ecma_fluct_envelope_work *envelopes = nullptr;
     qn_ecma_fluct_band_work *band_work = nullptr;
-    uint64_t position = 0;        // buffer samples taken
+    const qn_ecma_band_signals *signals = nullptr;  // during a call of advance or finish
+    uint64_t next_point = 0;      // the hop grid's points taken: block l ends at 16384 l
     uint64_t next_block = 0;      // blocks analysed
     uint64_t next_frame = 0;      // frames interpolated
-    uint64_t finished_frame = 0;  // frames written
+    uint64_t finished_frame = 0;  // frames handed on
     double smoothing = 0;         // exp(-1 / 37.5)
     double envelope[points];
     double block_fold[fold_values];
@@ -94,7 +92,8 @@ struct qn_ecma_fluct_engine {
     double frame_value[pending][bands];  // interpolated values by frame index mod `pending`
     double spread[pending];              // their spread over the bands
     double median_window[2 * median_reach + 1];
-    double previous[bands];  // the last frame written
+    double previous[bands];  // the last frame handed on
+    double row[bands];       // the frame being handed on
 };
 
 namespace {
@@ -117,28 +116,30 @@ double *instants_of(const qn_ecma_fluct_engine &e, uint64_t segment_index, int b
     return e.instants + ((segment_index % places) * bands + static_cast<uint64_t>(band)) * segment_points;
 }
 
-const double *row_of(const qn_ecma_fluct_engine &e, int band) {
-    return e.ring + static_cast<std::size_t>(band) * e.stride;
+// The ring index of buffer index p (at least the lead less the span, so
+// that positions before the signal fall on the rings' zeros).
+std::size_t ring_index(const qn_ecma_band_signals &signals, uint64_t p) {
+    return static_cast<std::size_t>((p + signals.span - lead) & (signals.span - 1));
 }
 
 // The folds of the segment that ends at buffer index `end`: one of the hop
 // grid's (kept by its index), or, with `place` set, segment `place` of the
 // last block (added to that block's fold).
 bool fold_segment(qn_ecma_fluct_engine &e, uint64_t end, int place) {
+    const qn_ecma_band_signals &signals = *e.signals;
     const uint64_t start = end - segment;
-    const std::size_t mask = e.span - 1;
+    const std::size_t mask = static_cast<std::size_t>(signals.span - 1);
+    const std::size_t at = ring_index(signals, start);
     for (int b = 0; b < bands; ++b) {
+        const double *row = qn_ecma_band_row(signals, b);
         if (place < 0) {
             const uint64_t index = start / segment;
-            if (!qn_ecma_fluct_segment_fold(e.envelopes, row_of(e, b), mask, static_cast<std::size_t>(start & mask),
-                                            fold_of(e, index, b), instants_of(e, index, b)))
+            if (!qn_ecma_fluct_segment_fold(e.envelopes, row, mask, at, fold_of(e, index, b), instants_of(e, index, b)))
                 return false;
         } else {
             double *instants =
                 e.flush_instants + static_cast<std::size_t>(b) * points + static_cast<std::size_t>(place) * segment_points;
-            if (!qn_ecma_fluct_segment_fold(e.envelopes, row_of(e, b), mask, static_cast<std::size_t>(start & mask),
-                                            e.block_fold, instants))
-                return false;
+            if (!qn_ecma_fluct_segment_fold(e.envelopes, row, mask, at, e.block_fold, instants)) return false;
             qn_ecma_fluct_fold_add(e.flush_fold + static_cast<std::size_t>(b) * fold_values, e.block_fold, place);
         }
     }
@@ -149,8 +150,9 @@ bool fold_segment(qn_ecma_fluct_engine &e, uint64_t end, int place) {
 bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b) {
     const uint64_t start = qn_ecma_fluct_block_start(l, e.blocks, e.n);
     if (e.literal)
-        return qn_ecma_fluct_envelope_literal(e.envelopes, row_of(e, b), e.span - 1,
-                                              static_cast<std::size_t>(start & (e.span - 1)), e.envelope);
+        return qn_ecma_fluct_envelope_literal(e.envelopes, qn_ecma_band_row(*e.signals, b),
+                                              static_cast<std::size_t>(e.signals->span - 1),
+                                              ring_index(*e.signals, start), e.envelope);
     if (e.flush && l + 1 == e.blocks)
         return qn_ecma_fluct_fold_envelope(e.envelopes, e.flush_fold + static_cast<std::size_t>(b) * fold_values,
                                            e.flush_instants + static_cast<std::size_t>(b) * points, e.envelope);
@@ -194,11 +196,13 @@ bool analyse_block(qn_ecma_fluct_engine &e, uint64_t l) {
         }
         value[b] = v;
     }
+    ++e.next_block;
     return true;
 }
 
 // Frame k's exponent, calibration and smoothing, once the spreads of the
-// frames up to k + 35 are known (or all frames are).
+// frames up to k + 35 are known (or all frames are); the frame goes to the
+// sink.
 bool finish_frame(qn_ecma_fluct_engine &e, uint64_t k) {
     const uint64_t first = k >= median_reach ? k - median_reach : 0;
     const uint64_t last = std::min<uint64_t>(k + median_reach, e.next_frame - 1);
@@ -210,15 +214,15 @@ bool finish_frame(qn_ecma_fluct_engine &e, uint64_t k) {
     if (count % 2 == 0) median = 0.5 * (*std::max_element(w, w + count / 2) + median);
     const double exponent =
         exponent_range * (std::tanh(spread_scale * (median - spread_centre)) + 1) * 0.5 + exponent_floor;
-    const double *row = e.frame_value[k % pending];
-    double *out = e.out + k * bands;
+    const double *values = e.frame_value[k % pending];
     for (int b = 0; b < bands; ++b) {
-        const double v = calibration * std::pow(row[b], exponent);
+        const double v = calibration * std::pow(values[b], exponent);
         const double value = k == 0 ? v : (1 - e.smoothing) * v + e.smoothing * e.previous[b];
         if (!qn_is_finite(value)) return false;
-        out[b] = value;
+        e.row[b] = value;
         e.previous[b] = value;
     }
+    e.sink.put(e.sink.context, e.row);
     return true;
 }
 
@@ -256,69 +260,40 @@ bool finish_interval(qn_ecma_fluct_engine &e, uint64_t l) {
     return true;
 }
 
-// The buffer index where block l ends.
-uint64_t block_end(const qn_ecma_fluct_engine &e, uint64_t l) {
-    return qn_ecma_fluct_block_start(l, e.blocks, e.n) + block;
+// Takes the hop grid's point j (signal position 16384 j, buffer index
+// 16384 j + 65536): the segment that ends there (none within the leading
+// zeros, whose folds are zero), the block that ends there, and the interval
+// whose slopes are then known.
+bool take_point(qn_ecma_fluct_engine &e, uint64_t j) {
+    const uint64_t end = segment * j + lead;
+    if (!e.literal && j > 0 && !fold_segment(e, end, -1)) return false;
+    if (!analyse_block(e, j)) return false;
+    return j < 2 || finish_interval(e, j - 2);
 }
 
-// The next buffer index where something is due: the end of a segment of
-// the hop grid or of the last block's, or the end of the buffer.
-uint64_t next_event(const qn_ecma_fluct_engine &e) {
-    uint64_t next = std::min<uint64_t>((e.position / segment + 1) * segment, e.length);
-    if (e.flush && e.position >= e.n) next = std::min(next, e.n + ((e.position - e.n) / segment + 1) * segment);
-    return next;
-}
-
-// What is due at the current position.
-qn_status handle_events(qn_ecma_fluct_engine &e) {
-    const uint64_t p = e.position;
-    if (!e.literal) {
-        // The hop grid's segments; those within the leading zeros are zero.
-        if (p % segment == 0 && p > qn_ecma_fluct_lead && !fold_segment(e, p, -1))
-            return QN_STATUS_NUMERICAL_FAILURE;
-        if (e.flush && p > e.n && (p - e.n) % segment == 0 &&
-            !fold_segment(e, p, static_cast<int>((p - e.n) / segment) - 1))
-            return QN_STATUS_NUMERICAL_FAILURE;
+struct signals_in_use {
+    qn_ecma_fluct_engine &e;
+    signals_in_use(qn_ecma_fluct_engine &engine, const qn_ecma_band_signals &signals) : e(engine) {
+        e.signals = &signals;
     }
-    while (e.next_block < e.blocks && p == block_end(e, e.next_block)) {
-        const uint64_t l = e.next_block++;
-        if (!analyse_block(e, l)) return QN_STATUS_NUMERICAL_FAILURE;
-        // Interval l - 2 has both its slopes now; the last block also
-        // finishes the last interval and every frame left.
-        if (l >= 2 && !finish_interval(e, l - 2)) return QN_STATUS_NUMERICAL_FAILURE;
-        if (l + 1 == e.blocks) {
-            if (!finish_interval(e, l - 1)) return QN_STATUS_NUMERICAL_FAILURE;
-            for (; e.finished_frame < e.frames; ++e.finished_frame)
-                if (!finish_frame(e, e.finished_frame)) return QN_STATUS_NUMERICAL_FAILURE;
-        }
-    }
-    return QN_STATUS_SUCCESS;
-}
+    ~signals_in_use() { e.signals = nullptr; }
+};
 
 }  // namespace
 
-qn_status qn_ecma_fluct_engine_make(uint64_t n, double *out, qn_ecma_fluct_transforms transforms, qn_simd path,
-                                    qn_ecma_fluct_engine **engine) noexcept {
-    *engine = nullptr;
+qn_ecma_fluct_engine *qn_ecma_fluct_engine_make(qn_ecma_fluct_transforms transforms, qn_simd path,
+                                                const qn_ecma_frame_sink &sink) noexcept {
     struct engine_deleter {
         void operator()(qn_ecma_fluct_engine *e) const noexcept { qn_ecma_fluct_engine_free(e); }
     };
     std::unique_ptr<qn_ecma_fluct_engine, engine_deleter> e(qn_alloc_object<qn_ecma_fluct_engine>());
-    if (!e) return QN_STATUS_ALLOCATION_FAILED;
-    e->n = n;
-    e->blocks = qn_ecma_fluct_blocks(n);
-    e->frames = qn_ecma_fluct_frames(n);
-    e->length = n + qn_ecma_fluct_lead;
+    if (!e) return nullptr;
     e->literal = transforms == qn_ecma_fluct_transforms::literal;
-    e->flush = n % qn_ecma_fluct_block_hop != 0;
-    e->span = e->literal ? ring_span_literal : ring_span_fast;
-    e->stride = e->span + ring_pad;
-    e->out = out;
+    e->sink = sink;
     e->smoothing = std::exp(-1.0 / smoothing_frames);
-    e->ring = qn_alloc_array<double>(bands * e->stride).release();
     e->envelopes = qn_ecma_fluct_envelope_make(transforms, path);
     e->band_work = qn_ecma_fluct_band_work_make(path);
-    if (!e->ring || !e->envelopes || !e->band_work) return QN_STATUS_ALLOCATION_FAILED;
+    if (!e->envelopes || !e->band_work) return nullptr;
     if (!e->literal) {
         // The segments within the leading zeros are never transformed:
         // their folds and samples are zero.
@@ -326,15 +301,13 @@ qn_status qn_ecma_fluct_engine_make(uint64_t n, double *out, qn_ecma_fluct_trans
         e->instants = qn_alloc_array_zeroed<double>(places * bands * segment_points).release();
         e->flush_fold = qn_alloc_array_zeroed<double>(bands * fold_values).release();
         e->flush_instants = qn_alloc_array_zeroed<double>(bands * points).release();
-        if (!e->folds || !e->instants || !e->flush_fold || !e->flush_instants) return QN_STATUS_ALLOCATION_FAILED;
+        if (!e->folds || !e->instants || !e->flush_fold || !e->flush_instants) return nullptr;
     }
-    *engine = e.release();
-    return QN_STATUS_SUCCESS;
+    return e.release();
 }
 
 void qn_ecma_fluct_engine_free(qn_ecma_fluct_engine *e) noexcept {
     if (e == nullptr) return;
-    qn_free(e->ring);
     qn_free(e->folds);
     qn_free(e->instants);
     qn_free(e->flush_fold);
@@ -344,52 +317,45 @@ void qn_ecma_fluct_engine_free(qn_ecma_fluct_engine *e) noexcept {
     qn_free_object(e);
 }
 
-double *qn_ecma_fluct_engine_slot(qn_ecma_fluct_engine *e, std::size_t *stride, std::size_t *room) noexcept {
-    const std::size_t offset = static_cast<std::size_t>(e->position % e->span);
-    *stride = e->stride;
-    *room = static_cast<std::size_t>(std::min<uint64_t>(next_event(*e) - e->position, e->span - offset));
-    return e->ring + offset;
+uint64_t qn_ecma_fluct_next_block_end(const qn_ecma_fluct_engine &e) noexcept {
+    return e.n == unknown ? segment * e.next_point : UINT64_MAX;
 }
 
-qn_status qn_ecma_fluct_engine_commit(qn_ecma_fluct_engine *e, std::size_t count) noexcept {
-    const uint64_t due = next_event(*e);
-    e->position += count;
-    return e->position == due ? handle_events(*e) : QN_STATUS_SUCCESS;
-}
-
-bool qn_ecma_fluct_engine_done(const qn_ecma_fluct_engine *e) noexcept {
-    return e->position == e->length && e->finished_frame == e->frames;
-}
-
-qn_status qn_ecma_fluct_run(const double *samples, uint64_t n, qn_sound_field field, double *out, qn_simd path,
-                            qn_ecma_fluct_transforms transforms) noexcept {
-    qn_ecma_ear_stream ear;
-    const qn_status checked =
-        qn_ecma_ear_stream_init(&ear, samples, n, qn_ecma_fluct_lead, qn_ecma_fluct_block_hop, false, field);
-    if (checked != QN_STATUS_SUCCESS) return checked;
-    qn_ecma_band_bank bank;
-    if (!qn_ecma_band_bank_init(&bank, 0, bands, path)) return QN_STATUS_INVALID_ARGUMENT;
-
-    qn_ecma_fluct_engine *raw = nullptr;
-    const qn_status made = qn_ecma_fluct_engine_make(n, out, transforms, path, &raw);
-    if (made != QN_STATUS_SUCCESS) return made;
-    struct engine_deleter {
-        void operator()(qn_ecma_fluct_engine *e) const noexcept { qn_ecma_fluct_engine_free(e); }
-    };
-    std::unique_ptr<qn_ecma_fluct_engine, engine_deleter> engine(raw);
-    // The ear filter is read this many samples at a time.
-    constexpr std::size_t chunk = 8192;
-    qn_heap_array<double> chunk_buffer = qn_alloc_array<double>(chunk);
-    if (!chunk_buffer) return QN_STATUS_ALLOCATION_FAILED;
-
-    while (engine->position < engine->length) {
-        std::size_t stride = 0, room = 0;
-        double *rows = qn_ecma_fluct_engine_slot(engine.get(), &stride, &room);
-        const std::size_t count = std::min(room, chunk);
-        if (!qn_ecma_ear_stream_read(&ear, chunk_buffer.get(), count)) return QN_STATUS_NUMERICAL_FAILURE;
-        if (!qn_ecma_band_bank_run(&bank, chunk_buffer.get(), count, rows, stride)) return QN_STATUS_NUMERICAL_FAILURE;
-        const qn_status status = qn_ecma_fluct_engine_commit(engine.get(), count);
-        if (status != QN_STATUS_SUCCESS) return status;
+qn_status qn_ecma_fluct_advance(qn_ecma_fluct_engine *e, const qn_ecma_band_signals &signals) noexcept {
+    const signals_in_use in_use(*e, signals);
+    // A block that ends exactly at the signal's end is the last one, with
+    // the last block's samples and instant: taking it here changes nothing.
+    while (e->n == unknown && segment * e->next_point <= signals.end) {
+        if (!take_point(*e, e->next_point)) return QN_STATUS_NUMERICAL_FAILURE;
+        ++e->next_point;
     }
-    return qn_ecma_fluct_engine_done(engine.get()) ? QN_STATUS_SUCCESS : QN_STATUS_NUMERICAL_FAILURE;
+    return QN_STATUS_SUCCESS;
 }
+
+qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *e, const qn_ecma_band_signals &signals) noexcept {
+    const signals_in_use in_use(*e, signals);
+    const uint64_t n = signals.end;
+    e->n = n;
+    e->blocks = qn_ecma_fluct_blocks(n);
+    e->frames = qn_ecma_fluct_frames(n);
+    e->flush = n % qn_ecma_fluct_block_hop != 0;
+    const uint64_t last = e->blocks - 1;
+    if (e->next_block == last) {
+        // The last block, the last 65536 samples of the buffer, which the
+        // rings hold now; it was taken as the signal went when the signal
+        // ended on the hop grid.
+        if (!e->literal)
+            for (int q = 0; q < places; ++q)
+                if (!fold_segment(*e, n + segment * static_cast<uint64_t>(q + 1), q))
+                    return QN_STATUS_NUMERICAL_FAILURE;
+        if (!analyse_block(*e, last) || !finish_interval(*e, last - 2)) return QN_STATUS_NUMERICAL_FAILURE;
+    }
+    // The last interval runs to the last frame, and every frame left is
+    // finished.
+    if (e->next_block != e->blocks || !finish_interval(*e, last - 1)) return QN_STATUS_NUMERICAL_FAILURE;
+    for (; e->finished_frame < e->frames; ++e->finished_frame)
+        if (!finish_frame(*e, e->finished_frame)) return QN_STATUS_NUMERICAL_FAILURE;
+    return QN_STATUS_SUCCESS;
+}
+
+uint64_t qn_ecma_fluct_frames_done(const qn_ecma_fluct_engine &e) noexcept { return e.finished_frame; }

@@ -271,39 +271,62 @@ bool qn_ecma_fluct_envelope_literal(qn_ecma_fluct_envelope_work *work, const dou
 // ---------------------------------------------------------------------------
 // Engine
 
-// The engine as an object that takes the 53 band signals chunk by chunk, so
-// that a front end shared with other metrics can feed it. It is made for a
-// signal of n samples (the last block and the frames depend on n) and
-// writes 53 * frames values at `out`, frame-major, as frames are finished.
+// The analysis as a state that runs on while the band signals arrive
+// (band_signals.h), positions counted from the signal start. Whenever the
+// band signals reach a multiple of 16384 samples, the segment just completed
+// is transformed into its share of the envelopes of the four blocks that
+// hold it, and the block of the hop grid that ends there is analysed: block
+// l < B - 1 ends 16384 l samples after the signal start. The last block,
+// flush with the end of the signal, is taken when the end is known. A
+// frame's band values are known once the block two after its interval is
+// in; its exponent needs the spread of the 35 frames on either side, so
+// frames go to the sink (53 values, band b at index b) 35 frames behind.
+
+struct qn_ecma_band_signals;
+struct qn_ecma_frame_sink;
+
+// Band signals must keep this many samples for the engine: the last block,
+// whose place is known only when the signal ends, is read whole then.
+inline constexpr uint64_t qn_ecma_fluct_span = qn_ecma_fluct_block;
+
 struct qn_ecma_fluct_engine;
 
-// QN_STATUS_ALLOCATION_FAILED (and *engine null) when memory or a plan
-// cannot be had.
-qn_status qn_ecma_fluct_engine_make(uint64_t n, double *out, qn_ecma_fluct_transforms transforms, qn_simd path,
-                                    qn_ecma_fluct_engine **engine) noexcept;
+// A new engine, or null when memory or a plan cannot be had. Released with
+// qn_ecma_fluct_engine_free (null is ignored).
+qn_ecma_fluct_engine *qn_ecma_fluct_engine_make(qn_ecma_fluct_transforms transforms, qn_simd path,
+                                                const qn_ecma_frame_sink &sink) noexcept;
 void qn_ecma_fluct_engine_free(qn_ecma_fluct_engine *engine) noexcept;
 
-// Where the next samples of the ear-filtered buffer's band signals go:
-// band b's i-th sample at slot[b * *stride + i], for i < *room (never past
-// the end of the next block, nor of the buffer of n + 65536 samples).
-double *qn_ecma_fluct_engine_slot(qn_ecma_fluct_engine *engine, std::size_t *stride, std::size_t *room) noexcept;
+// Where the next segment the engine will take as the band signals arrive
+// ends; UINT64_MAX once the signal's end is known.
+uint64_t qn_ecma_fluct_next_block_end(const qn_ecma_fluct_engine &engine) noexcept;
 
-// Takes the `count` samples (at most the room) written at the slot, and
-// analyses the blocks and finishes the frames that are then due.
-// QN_STATUS_NUMERICAL_FAILURE when an intermediate value is not finite.
-qn_status qn_ecma_fluct_engine_commit(qn_ecma_fluct_engine *engine, std::size_t count) noexcept;
+// Takes every segment and block that ends within the band signals (whose
+// span is a power of two, at least qn_ecma_fluct_span), and hands on every
+// frame that becomes complete. QN_STATUS_NUMERICAL_FAILURE when a value is
+// not finite; the engine is then of no further use.
+qn_status qn_ecma_fluct_advance(qn_ecma_fluct_engine *engine, const qn_ecma_band_signals &signals) noexcept;
 
-// True once the whole buffer has been taken and every frame written.
-bool qn_ecma_fluct_engine_done(const qn_ecma_fluct_engine *engine) noexcept;
+// The signal has ended: the band signals have reached its end, n samples
+// (n >= 65537). Takes the last block and hands on the remaining frames.
+// QN_STATUS_NUMERICAL_FAILURE as qn_ecma_fluct_advance.
+qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *engine, const qn_ecma_band_signals &signals) noexcept;
+
+// Frames handed on so far.
+uint64_t qn_ecma_fluct_frames_done(const qn_ecma_fluct_engine &engine) noexcept;
+
+// The most frames the engine can have handed on once the band signals
+// reach position `end` before the signal's end is known.
+inline constexpr uint64_t qn_ecma_fluct_frames_by(uint64_t end) { return end / qn_ecma_fluct_frame_hop + 1; }
 
 // The whole analysis of a signal the caller has checked (pointer aside,
-// which the ear filter checks): n within the bounds above, a valid sound
-// field, and room for 53 * frames doubles at `out`, not overlapping the
-// signal. The ear filter and the 53 auditory filters run chunk by chunk
-// into the engine. Working memory is about 20 MiB whatever n is (31 MiB
-// with the literal transforms). The
-// statuses are those of the ear filter's checks (null signal, non-finite
-// sample), QN_STATUS_ALLOCATION_FAILED and QN_STATUS_NUMERICAL_FAILURE.
+// which is checked here with the samples): n within the bounds above, a
+// valid sound field, and room for 53 * frames doubles at `out`, not
+// overlapping the signal. The hearing model's band signals run piece by
+// piece into the engine, which writes the output frame by frame. Working
+// memory is about 33 MiB whatever n is. The statuses are those of the
+// signal check (null signal, non-finite sample),
+// QN_STATUS_ALLOCATION_FAILED and QN_STATUS_NUMERICAL_FAILURE.
 qn_status qn_ecma_fluct_run(const double *samples, uint64_t n, qn_sound_field field, double *out,
                             qn_simd path = qn_simd_best(),
                             qn_ecma_fluct_transforms transforms = qn_ecma_fluct_transforms::fast) noexcept;

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "base/simd.h"
+#include "ecma/fluctuation.h"
 #include "ecma/frame_sink.h"
 #include "ecma/roughness.h"
 #include "quarnelo.h"
@@ -30,6 +31,8 @@ struct qn_ecma_model_setup {
     qn_ecma_rough_transforms transforms;
     const qn_ecma_frame_sink *tonal;      // the tonal analysis' frames; null: no tonal analysis
     const qn_ecma_frame_sink *roughness;  // roughness frames; null: no roughness
+    qn_ecma_fluct_transforms fluct_transforms;
+    const qn_ecma_frame_sink *fluctuation;  // fluctuation frames; null: no fluctuation strength
 };
 
 // A model at rest. QN_STATUS_INVALID_ARGUMENT when the setup asks for no

@@ -105,8 +105,9 @@ struct qn_ecma_rough_engine {
     qn_fft_cplan_ptr long_complex;
     qn_fft_cplan_ptr short_complex;
     qn_fft_rplan_ptr short_real;
-    const double *ring;    // the band signals' rows (one block long), while a block is taken
+    const double *ring;    // the band signals' rows, while a block is taken
     uint64_t ring_stride;
+    uint64_t ring_span;  // samples each row keeps: a block, or more for another metric's longer blocks
     uint64_t next_block;  // blocks taken so far
     uint64_t next_frame;  // frames handed on so far
     double rise, fall;    // smoothing factors
@@ -299,14 +300,15 @@ const double *ring_row(const engine &e, int band) {
 }
 
 // Copies the blocks of neighbouring bands out of their rings (the oldest
-// sample at ring index `start`, the ring one block long) into consecutive
-// rows of the block buffer, with each band's effective pressure.
+// sample at ring index `start`, the ring one block long or longer) into
+// consecutive rows of the block buffer, with each band's effective pressure.
 // One band alone (the 53rd).
 void copy_block(const engine &e, int band, std::size_t start, double *power) {
     const double *row = e.ring + static_cast<std::size_t>(band) * e.ring_stride;
     double *dst = e.block_buffer.get();
-    std::memcpy(dst, row + start, (block - start) * sizeof(double));
-    std::memcpy(dst + (block - start), row, start * sizeof(double));
+    const std::size_t head = std::min<std::size_t>(block, e.ring_span - start);
+    std::memcpy(dst, row + start, head * sizeof(double));
+    std::memcpy(dst + head, row, (block - head) * sizeof(double));
     *power = qn_ecma_effective_pressure(dst, block);
 }
 
@@ -323,7 +325,7 @@ void copy_blocks4(const engine &e, int first_band, std::size_t start, double *po
     }
     const __m128d zero = _mm_setzero_pd();
     __m128d low = zero, high = zero;  // bands 0 and 1, bands 2 and 3
-    const std::size_t head = block - start;
+    const std::size_t head = e.ring_span - start;  // the samples before the ring wraps
     for (std::size_t j = 0; j < block; ++j) {
         const std::size_t at = j < head ? start + j : j - head;
         const double x0 = row[0][at], x1 = row[1][at], x2 = row[2][at], x3 = row[3][at];
@@ -348,6 +350,7 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
     roughness_work &w = *e.w;
     e.ring = signals.rows.get();
     e.ring_stride = signals.stride;
+    e.ring_span = signals.span;
     const std::size_t start = static_cast<std::size_t>(qn_ecma_band_block_start(signals, end, block));
     const bool literal = e.transforms == qn_ecma_rough_transforms::literal;
     double max_loudness = 0;

@@ -6,6 +6,7 @@
 
 #include "base/alloc.h"
 #include "base/checks.h"
+#include "ecma/fluctuation.h"
 #include "ecma/frame_sink.h"
 #include "ecma/model.h"
 #include "ecma/roughness.h"
@@ -16,7 +17,8 @@ namespace {
 // Array 4 of the tonal analysis, its total specific loudness.
 constexpr uint64_t loudness_offset = 4 * 53;
 
-constexpr qn_ecma_metric known_metrics = QN_ECMA_TONALITY | QN_ECMA_LOUDNESS | QN_ECMA_ROUGHNESS;
+constexpr qn_ecma_metric known_metrics =
+    QN_ECMA_TONALITY | QN_ECMA_LOUDNESS | QN_ECMA_ROUGHNESS | QN_ECMA_FLUCTUATION;
 
 // Frames of `width` values in a ring that grows when room is asked for.
 struct frame_queue {
@@ -66,7 +68,7 @@ void pop(frame_queue &q, double *out, uint64_t frames) {
 struct qn_ecma_stream {
     qn_ecma_model *model = nullptr;
     qn_ecma_metric metrics = 0;
-    frame_queue tonality, loudness, roughness;
+    frame_queue tonality, loudness, roughness, fluctuation;
     bool finished = false;
     bool failed = false;
     ~qn_ecma_stream() { qn_ecma_model_free(model); }
@@ -77,6 +79,7 @@ namespace {
 bool has(const qn_ecma_stream &s, qn_ecma_metric metric) { return (s.metrics & metric) != 0; }
 bool tonal(const qn_ecma_stream &s) { return has(s, QN_ECMA_TONALITY) || has(s, QN_ECMA_LOUDNESS); }
 bool rough(const qn_ecma_stream &s) { return has(s, QN_ECMA_ROUGHNESS); }
+bool fluct(const qn_ecma_stream &s) { return has(s, QN_ECMA_FLUCTUATION); }
 
 void put_tonal(void *context, const double *values) noexcept {
     qn_ecma_stream &s = *static_cast<qn_ecma_stream *>(context);
@@ -88,6 +91,10 @@ void put_roughness(void *context, const double *values) noexcept {
     push(static_cast<qn_ecma_stream *>(context)->roughness, values);
 }
 
+void put_fluctuation(void *context, const double *values) noexcept {
+    push(static_cast<qn_ecma_stream *>(context)->fluctuation, values);
+}
+
 // The queue of one metric of the stream, or null when `metric` is not
 // exactly one of them.
 frame_queue qn_ecma_stream::*queue_of(const qn_ecma_stream &s, qn_ecma_metric metric) {
@@ -96,6 +103,7 @@ frame_queue qn_ecma_stream::*queue_of(const qn_ecma_stream &s, qn_ecma_metric me
     case QN_ECMA_TONALITY: return &qn_ecma_stream::tonality;
     case QN_ECMA_LOUDNESS: return &qn_ecma_stream::loudness;
     case QN_ECMA_ROUGHNESS: return &qn_ecma_stream::roughness;
+    case QN_ECMA_FLUCTUATION: return &qn_ecma_stream::fluctuation;
     default: return nullptr;
     }
 }
@@ -103,7 +111,9 @@ frame_queue qn_ecma_stream::*queue_of(const qn_ecma_stream &s, qn_ecma_metric me
 // The frames of a metric that may be read: none before the signal has
 // reached the metric's shortest length.
 uint64_t readable(const qn_ecma_stream &s, const frame_queue &q) {
-    const uint64_t shortest = &q == &s.roughness ? qn_ecma_rough_min_samples : qn_ecma_tonal_min_samples;
+    const uint64_t shortest = &q == &s.roughness     ? qn_ecma_rough_min_samples
+                              : &q == &s.fluctuation ? qn_ecma_fluct_min_samples
+                                                     : qn_ecma_tonal_min_samples;
     return qn_ecma_model_samples(*s.model) >= shortest ? q.count : 0;
 }
 
@@ -123,13 +133,18 @@ bool make_room(qn_ecma_stream &s, uint64_t end, bool last) {
         const uint64_t more = frames > s.roughness.total ? frames - s.roughness.total : 0;
         if (!reserve(s.roughness, more)) return false;
     }
+    if (fluct(s)) {
+        const uint64_t frames = last ? qn_ecma_fluct_frames(end) : qn_ecma_fluct_frames_by(end);
+        const uint64_t more = frames > s.fluctuation.total ? frames - s.fluctuation.total : 0;
+        if (!reserve(s.fluctuation, more)) return false;
+    }
     return true;
 }
 
 // A numerical failure spends the stream: its frames are dropped.
 qn_status spent(qn_ecma_stream &s) {
     s.failed = true;
-    s.tonality.count = s.loudness.count = s.roughness.count = 0;
+    s.tonality.count = s.loudness.count = s.roughness.count = s.fluctuation.count = 0;
     return QN_STATUS_NUMERICAL_FAILURE;
 }
 
@@ -151,12 +166,14 @@ QN_API qn_status qn_ecma_stream_create(int32_t sample_rate, qn_sound_field field
     s.tonality.width = qn_ecma_tonal_values_per_frame;
     s.loudness.width = 53;
     s.roughness.width = 53;
+    s.fluctuation.width = 53;
     const qn_ecma_frame_sink tonal_sink{put_tonal, &s};
     const qn_ecma_frame_sink rough_sink{put_roughness, &s};
-    const qn_status status =
-        qn_ecma_model_make({field, qn_simd_best(), qn_ecma_rough_transforms::fast, tonal(s) ? &tonal_sink : nullptr,
-                            rough(s) ? &rough_sink : nullptr},
-                           &s.model);
+    const qn_ecma_frame_sink fluct_sink{put_fluctuation, &s};
+    const qn_status status = qn_ecma_model_make(
+        {field, qn_simd_best(), qn_ecma_rough_transforms::fast, tonal(s) ? &tonal_sink : nullptr,
+         rough(s) ? &rough_sink : nullptr, qn_ecma_fluct_transforms::fast, fluct(s) ? &fluct_sink : nullptr},
+        &s.model);
     if (status != QN_STATUS_SUCCESS) return status;
     *stream = made.release();
     return QN_STATUS_SUCCESS;
@@ -174,6 +191,7 @@ QN_API qn_status qn_ecma_stream_add(qn_ecma_stream *stream, const double *sample
     uint64_t longest = qn_max_count;
     if (tonal(s) && qn_ecma_tonal_max_samples < longest) longest = qn_ecma_tonal_max_samples;
     if (rough(s) && qn_ecma_rough_max_samples < longest) longest = qn_ecma_rough_max_samples;
+    if (fluct(s) && qn_ecma_fluct_max_samples < longest) longest = qn_ecma_fluct_max_samples;
     if (sample_count > longest - added) return QN_STATUS_SIZE_OVERFLOW;
     for (uint64_t i = 0; i < sample_count; ++i)
         if (!qn_is_finite(samples[i])) return QN_STATUS_NON_FINITE_INPUT;
@@ -189,7 +207,8 @@ QN_API qn_status qn_ecma_stream_finish(qn_ecma_stream *stream) {
     if (s.failed) return QN_STATUS_NUMERICAL_FAILURE;
     if (s.finished) return QN_STATUS_SUCCESS;
     const uint64_t added = qn_ecma_model_samples(*s.model);
-    if ((tonal(s) && added < qn_ecma_tonal_min_samples) || (rough(s) && added < qn_ecma_rough_min_samples))
+    if ((tonal(s) && added < qn_ecma_tonal_min_samples) || (rough(s) && added < qn_ecma_rough_min_samples) ||
+        (fluct(s) && added < qn_ecma_fluct_min_samples))
         return QN_STATUS_INPUT_TOO_SHORT;
     if (!make_room(s, added, true)) return QN_STATUS_ALLOCATION_FAILED;
     if (qn_ecma_model_finish(s.model) != QN_STATUS_SUCCESS) return spent(s);

@@ -1,6 +1,7 @@
-// qn_ecma_analysis: several ECMA-418-2 metrics in one pass, each equal to
-// its own export bit for bit; the check order, overlapping arrays, what is
-// written after each failure, every allocation site.
+// qn_ecma_analysis (and with fluctuation): several ECMA-418-2 metrics in one
+// pass, each equal to its own export bit for bit; the check order,
+// overlapping arrays, what is written after each failure, every allocation
+// site.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,4 +167,86 @@ TEST(EcmaAnalysis, AllocationFailuresAtEverySite) {
     ASSERT_EQ(qn_ecma_analysis(x.data(), n, 48000, 0, t.data(), t.size(), nullptr, 0, r.data(), r.size()),
               QN_STATUS_SUCCESS);
     EXPECT_TRUE(same_bits(t.data(), expected_t.data(), t.size()) && same_bits(r.data(), expected_r.data(), r.size()));
+}
+
+// qn_ecma_analysis_with_fluctuation: the fluctuation array equals
+// qn_fluctuation_ecma's, the others their own exports', alone or together;
+// the checks fluctuation adds; every allocation site with it.
+TEST(EcmaAnalysis, WithFluctuation) {
+    const uint64_t n = 65537;  // fluctuation and roughness frames 69, tonal frames 258
+    const uint64_t t_size = 265 * 258, l_size = 53 * 258, r_size = 53 * 69, f_size = 53 * 69;
+    const auto x = am_over_noise(n);
+    std::vector<double> tonal(t_size), rough(r_size), fluct(f_size);
+    uint64_t v = 0;
+    ASSERT_EQ(qn_ecma_tonal_analysis(x.data(), n, 48000, 1, tonal.data(), t_size, &v), QN_STATUS_SUCCESS);
+    ASSERT_EQ(qn_roughness_ecma(x.data(), n, 48000, 1, rough.data(), r_size, &v), QN_STATUS_SUCCESS);
+    ASSERT_EQ(qn_fluctuation_ecma(x.data(), n, 48000, 1, fluct.data(), f_size, &v), QN_STATUS_SUCCESS);
+    for (const bool all : {false, true}) {
+        auto t = sentinel_buffer(t_size), l = sentinel_buffer(l_size), r = sentinel_buffer(r_size),
+             f = sentinel_buffer(f_size);
+        ASSERT_EQ(qn_ecma_analysis_with_fluctuation(x.data(), n, 48000, 1, all ? t.data() : nullptr, all ? t_size : 0,
+                                                    all ? l.data() : nullptr, all ? l_size : 0,
+                                                    all ? r.data() : nullptr, all ? r_size : 0, f.data(), f_size),
+                  QN_STATUS_SUCCESS);
+        EXPECT_TRUE(same_bits(f.data(), fluct.data(), f_size)) << all;
+        EXPECT_TRUE(all ? same_bits(t.data(), tonal.data(), t_size) : untouched(t)) << all;
+        EXPECT_TRUE(all ? same_bits(l.data(), tonal.data() + 212 * 258, l_size) : untouched(l)) << all;
+        EXPECT_TRUE(all ? same_bits(r.data(), rough.data(), r_size) : untouched(r)) << all;
+    }
+
+    auto r = sentinel_buffer(r_size + f_size), f = sentinel_buffer(f_size);
+    auto with_nan = x;
+    with_nan[7] = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char *what;
+        const double *samples;
+        uint64_t count;
+        double *r;
+        uint64_t r_cap;
+        double *f;
+        uint64_t f_cap;
+        qn_status expected;
+    };
+    const Case cases[] = {
+        {"no array of four", x.data(), n, nullptr, 0, nullptr, 5, QN_STATUS_INVALID_ARGUMENT},
+        {"too short for fluctuation", x.data(), n - 1, r.data(), r_size, f.data(), f_size, QN_STATUS_INPUT_TOO_SHORT},
+        {"too long for fluctuation", x.data(), 1152921504606781440, nullptr, 0, f.data(), 0, QN_STATUS_SIZE_OVERFLOW},
+        {"fluctuation one short", x.data(), n, r.data(), r_size, f.data(), f_size - 1, QN_STATUS_OUTPUT_TOO_SMALL},
+        {"roughness short before fluctuation", x.data(), n, r.data(), 1, f.data(), 0, QN_STATUS_OUTPUT_TOO_SMALL},
+        {"null fluctuation with room claimed", x.data(), n, r.data(), r_size, nullptr, 1, QN_STATUS_OUTPUT_TOO_SMALL},
+        {"fluctuation over roughness", x.data(), n, r.data(), r_size, r.data() + r_size - 1, f_size,
+         QN_STATUS_INVALID_ARGUMENT},
+        {"fluctuation over the samples", x.data(), n, nullptr, 0, const_cast<double *>(x.data()) + n - 1, f_size,
+         QN_STATUS_INVALID_ARGUMENT},
+        {"NaN", with_nan.data(), n, nullptr, 0, f.data(), f_size, QN_STATUS_NON_FINITE_INPUT},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(qn_ecma_analysis_with_fluctuation(c.samples, c.count, 48000, 0, nullptr, 0, nullptr, 0, c.r, c.r_cap,
+                                                    c.f, c.f_cap),
+                  c.expected)
+            << c.what;
+        EXPECT_TRUE(untouched(r) && untouched(f)) << c.what;
+    }
+
+    // Fail request i, expect the status, expect no leak.
+    std::vector<double> l(l_size);
+    qn_test_fail_allocation_at(-1);
+    ASSERT_EQ(qn_ecma_analysis_with_fluctuation(x.data(), n, 48000, 0, nullptr, 0, l.data(), l_size, nullptr, 0,
+                                                f.data(), f_size),
+              QN_STATUS_SUCCESS);
+    const int64_t requests = qn_test_allocation_count();
+    const int64_t live = qn_test_live_allocations();
+    ASSERT_GT(requests, 8);
+    for (int64_t i = 0; i < requests; ++i) {
+        std::fill(f.begin(), f.end(), sentinel);
+        {
+            qn_test_allocation_failure fail(i);
+            EXPECT_EQ(qn_ecma_analysis_with_fluctuation(x.data(), n, 48000, 0, nullptr, 0, l.data(), l_size, nullptr,
+                                                        0, f.data(), f_size),
+                      QN_STATUS_ALLOCATION_FAILED)
+                << "request " << i;
+        }
+        EXPECT_TRUE(untouched(f)) << "request " << i;
+        EXPECT_EQ(qn_test_live_allocations(), live) << "request " << i;
+    }
 }

@@ -22,6 +22,7 @@ using qn_test::untouched;
 namespace {
 
 constexpr qn_ecma_metric all_metrics = QN_ECMA_TONALITY | QN_ECMA_LOUDNESS | QN_ECMA_ROUGHNESS;
+constexpr qn_ecma_metric every_metric = all_metrics | QN_ECMA_FLUCTUATION;
 
 bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
@@ -34,7 +35,7 @@ struct stream_owner {
 
 // Every metric's frames one after the other, each in the stream's layout.
 struct frames {
-    std::vector<double> tonality, loudness, roughness;
+    std::vector<double> tonality, loudness, roughness, fluctuation;
 };
 
 // The one-shot exports' frames, the tonal arrays turned frame by frame.
@@ -59,6 +60,12 @@ frames one_shot(const std::vector<double> &x, qn_sound_field field, qn_ecma_metr
         EXPECT_EQ(qn_roughness_ecma(x.data(), x.size(), 48000, field, f.roughness.data(), f.roughness.size(), &v),
                   QN_STATUS_SUCCESS);
     }
+    if (metrics & QN_ECMA_FLUCTUATION) {
+        EXPECT_EQ(qn_ecma_fluctuation_frame_count(x.size(), 48000, &v), QN_STATUS_SUCCESS);
+        f.fluctuation.resize(53 * v);
+        EXPECT_EQ(qn_fluctuation_ecma(x.data(), x.size(), 48000, field, f.fluctuation.data(), f.fluctuation.size(), &v),
+                  QN_STATUS_SUCCESS);
+    }
     return f;
 }
 
@@ -80,6 +87,7 @@ void read_every(qn_ecma_stream *s, qn_ecma_metric metrics, uint64_t room, frames
     if (metrics & QN_ECMA_TONALITY) read_all(s, QN_ECMA_TONALITY, 265, room, f.tonality);
     if (metrics & QN_ECMA_LOUDNESS) read_all(s, QN_ECMA_LOUDNESS, 53, room, f.loudness);
     if (metrics & QN_ECMA_ROUGHNESS) read_all(s, QN_ECMA_ROUGHNESS, 53, room, f.roughness);
+    if (metrics & QN_ECMA_FLUCTUATION) read_all(s, QN_ECMA_FLUCTUATION, 53, room, f.fluctuation);
 }
 
 // Feeds x in blocks whose sizes cycle through `sizes` (a size of 0 draws a
@@ -109,6 +117,7 @@ std::string differs(const frames &got, const frames &expected) {
     if (!same_bits(got.tonality, expected.tonality)) what += " tonality";
     if (!same_bits(got.loudness, expected.loudness)) what += " loudness";
     if (!same_bits(got.roughness, expected.roughness)) what += " roughness";
+    if (!same_bits(got.fluctuation, expected.fluctuation)) what += " fluctuation";
     return what;
 }
 
@@ -125,9 +134,9 @@ std::vector<double> mixture(std::size_t n, uint64_t seed) {
 }  // namespace
 
 // Lengths at and around the shortest signals, a length that ends on a
-// roughness block and one that ends nowhere in particular; blocks of one
-// sample, of the hops, of neither, random ones with empty ones among them,
-// and the whole signal at once.
+// roughness block, one that ends on a fluctuation block and one that ends
+// nowhere in particular; blocks of one sample, of the hops, of neither,
+// random ones with empty ones among them, and the whole signal at once.
 TEST(EcmaStream, FramesEqualTheOneShotExportsWhateverTheBlocks) {
     struct Case {
         std::size_t length;
@@ -145,6 +154,11 @@ TEST(EcmaStream, FramesEqualTheOneShotExportsWhateverTheBlocks) {
         {20481, QN_SOUND_FIELD_FREE, QN_ECMA_TONALITY | QN_ECMA_ROUGHNESS, {1u << 30}},
         {120037, QN_SOUND_FIELD_FREE, all_metrics, {0, 0, 7, 0}},
         {120037, QN_SOUND_FIELD_DIFFUSE, all_metrics, {9973, 0}},
+        {65537, QN_SOUND_FIELD_FREE, QN_ECMA_FLUCTUATION, {16384, 1, 0}},
+        {98304, QN_SOUND_FIELD_DIFFUSE, QN_ECMA_FLUCTUATION | QN_ECMA_ROUGHNESS, {16384}},
+        {98304, QN_SOUND_FIELD_FREE, QN_ECMA_FLUCTUATION, {1u << 30}},
+        {120037, QN_SOUND_FIELD_FREE, every_metric, {0, 0, 7, 0}},
+        {120037, QN_SOUND_FIELD_DIFFUSE, QN_ECMA_FLUCTUATION | QN_ECMA_LOUDNESS, {16383, 0}},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case &c = cases[i];
@@ -156,16 +170,17 @@ TEST(EcmaStream, FramesEqualTheOneShotExportsWhateverTheBlocks) {
 }
 
 // Minutes of signal: the running states, the queues and the frame indices
-// go far beyond what short signals reach. Roughness over three minutes;
-// the tonal analysis, six times as slow, over 16 s (3000 frames: its
-// queue of frames waiting for the slower band groups comes round some
-// fifty times).
+// go far beyond what short signals reach. Roughness over three minutes,
+// fluctuation strength over one; the tonal analysis, six times as slow,
+// over 16 s (3000 frames: its queue of frames waiting for the slower band
+// groups comes round some fifty times).
 TEST(EcmaStream, MinutesOfSignal) {
     struct Case {
         double seconds;
         qn_ecma_metric metrics;
     };
-    const Case cases[] = {{180, QN_ECMA_ROUGHNESS}, {16, QN_ECMA_TONALITY | QN_ECMA_LOUDNESS}};
+    const Case cases[] = {
+        {180, QN_ECMA_ROUGHNESS}, {60, QN_ECMA_FLUCTUATION}, {16, QN_ECMA_TONALITY | QN_ECMA_LOUDNESS}};
     for (const Case &c : cases) {
         const auto x = mixture(static_cast<std::size_t>(c.seconds * 48000) + 77, 3);
         const frames expected = one_shot(x, QN_SOUND_FIELD_FREE, c.metrics);
@@ -218,6 +233,32 @@ TEST(EcmaStream, WhatIsDeliveredBeforeAndAtTheEnd) {
     EXPECT_EQ(tonal, (48000u + 255) / 256 + 1);
 }
 
+// Fluctuation frames come once the signal reaches 65537 samples, then at
+// most 1.41 s behind the newest sample (a segment of 16384 samples to
+// complete, the block after the frame's interval, and the 35 frames of the
+// exponent's median), and none the end of the signal could change.
+TEST(EcmaStream, WhenFluctuationFramesCome) {
+    const auto x = mixture(200000, 9);
+    stream_owner stream;
+    ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_FREE, QN_ECMA_FLUCTUATION, &stream.s), QN_STATUS_SUCCESS);
+    uint64_t at = 0;
+    for (uint64_t n : {65536u, 1u, 16383u, 1u, 20000u, 50000u, 48079u}) {
+        ASSERT_EQ(qn_ecma_stream_add(stream.s, x.data() + at, n), QN_STATUS_SUCCESS);
+        at += n;
+        uint64_t frames = 0;
+        ASSERT_EQ(qn_ecma_stream_frame_count(stream.s, QN_ECMA_FLUCTUATION, &frames), QN_STATUS_SUCCESS);
+        EXPECT_EQ(frames == 0, at < 65537) << at;
+        if (at >= 65537) {
+            EXPECT_GT((frames - 1) * 960 + 67328, at) << at;
+            EXPECT_LE(frames, at / 960 - 34) << at;
+        }
+    }
+    ASSERT_EQ(qn_ecma_stream_finish(stream.s), QN_STATUS_SUCCESS);
+    uint64_t frames = 0;
+    ASSERT_EQ(qn_ecma_stream_frame_count(stream.s, QN_ECMA_FLUCTUATION, &frames), QN_STATUS_SUCCESS);
+    EXPECT_EQ(frames, 200000u / 960 + 1);
+}
+
 // A signal too short for a metric of the stream: finish says so and the
 // stream stays open; once long enough, it finishes as the one-shot says.
 TEST(EcmaStream, ShortSignalsAndFinishingLater) {
@@ -225,8 +266,10 @@ TEST(EcmaStream, ShortSignalsAndFinishingLater) {
         qn_ecma_metric metrics;
         uint64_t shortest;
     };
-    const Case cases[] = {{QN_ECMA_TONALITY, 14592}, {QN_ECMA_LOUDNESS | QN_ECMA_ROUGHNESS, 15360}};
-    const auto x = mixture(15360, 4);
+    const Case cases[] = {{QN_ECMA_TONALITY, 14592},
+                          {QN_ECMA_LOUDNESS | QN_ECMA_ROUGHNESS, 15360},
+                          {QN_ECMA_ROUGHNESS | QN_ECMA_FLUCTUATION, 65537}};
+    const auto x = mixture(65537, 4);
     for (const Case &c : cases) {
         stream_owner stream;
         ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_FREE, c.metrics, &stream.s), QN_STATUS_SUCCESS);
@@ -255,12 +298,13 @@ TEST(EcmaStream, CreateChecksAndAllocationFailures) {
         {48000, 2, 0, QN_STATUS_INVALID_SOUND_FIELD},
         {48000, -1, QN_ECMA_TONALITY, QN_STATUS_INVALID_SOUND_FIELD},
         {48000, 0, 0, QN_STATUS_INVALID_ARGUMENT},
-        {48000, 0, QN_ECMA_FLUCTUATION, QN_STATUS_INVALID_ARGUMENT},
-        {48000, 0, QN_ECMA_TONALITY | QN_ECMA_FLUCTUATION, QN_STATUS_INVALID_ARGUMENT},
         {48000, 0, 16, QN_STATUS_INVALID_ARGUMENT},
+        {48000, 0, every_metric | 16, QN_STATUS_INVALID_ARGUMENT},
         {48000, 0, -1, QN_STATUS_INVALID_ARGUMENT},
         {48000, 1, QN_ECMA_ROUGHNESS, QN_STATUS_SUCCESS},
         {48000, 0, all_metrics, QN_STATUS_SUCCESS},
+        {48000, 1, QN_ECMA_FLUCTUATION, QN_STATUS_SUCCESS},
+        {48000, 0, every_metric, QN_STATUS_SUCCESS},
     };
     for (const Case &c : cases) {
         double not_a_stream = 0;
@@ -272,7 +316,8 @@ TEST(EcmaStream, CreateChecksAndAllocationFailures) {
     qn_ecma_stream_destroy(nullptr);
 
     // Fail request i, expect the status, expect no leak.
-    for (qn_ecma_metric metrics : {qn_ecma_metric{QN_ECMA_TONALITY}, qn_ecma_metric{QN_ECMA_ROUGHNESS}, all_metrics}) {
+    for (qn_ecma_metric metrics : {qn_ecma_metric{QN_ECMA_TONALITY}, qn_ecma_metric{QN_ECMA_ROUGHNESS},
+                                   qn_ecma_metric{QN_ECMA_FLUCTUATION}, every_metric}) {
         qn_test_fail_allocation_at(-1);
         stream_owner whole;
         ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_FREE, metrics, &whole.s), QN_STATUS_SUCCESS);
@@ -296,8 +341,8 @@ TEST(EcmaStream, CreateChecksAndAllocationFailures) {
 // open): offered again they succeed, and the frames are still those of the
 // one-shot exports. Adding asks for memory only to make room for frames.
 TEST(EcmaStream, RefusedMemoryRefusesTheBlockWhole) {
-    const auto x = mixture(60000, 6);
-    const frames expected = one_shot(x, QN_SOUND_FIELD_DIFFUSE, all_metrics);
+    const auto x = mixture(70000, 6);
+    const frames expected = one_shot(x, QN_SOUND_FIELD_DIFFUSE, every_metric);
     const auto under_failure = [](auto call) {
         qn_test_allocation_failure fail(0, true);
         return call();
@@ -305,11 +350,11 @@ TEST(EcmaStream, RefusedMemoryRefusesTheBlockWhole) {
     // Every block first offered with the heap refusing.
     {
         stream_owner stream;
-        ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_DIFFUSE, all_metrics, &stream.s), QN_STATUS_SUCCESS);
+        ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_DIFFUSE, every_metric, &stream.s), QN_STATUS_SUCCESS);
         frames got;
         int refused = 0;
         uint64_t at = 0;
-        for (uint64_t n : {5000u, 10000u, 1u, 20000u, 24999u}) {
+        for (uint64_t n : {5000u, 10000u, 1u, 20000u, 34999u}) {
             qn_status status = under_failure([&] { return qn_ecma_stream_add(stream.s, x.data() + at, n); });
             if (status == QN_STATUS_ALLOCATION_FAILED) {
                 ++refused;
@@ -317,25 +362,25 @@ TEST(EcmaStream, RefusedMemoryRefusesTheBlockWhole) {
             }
             ASSERT_EQ(status, QN_STATUS_SUCCESS) << at;
             at += n;
-            if (n != 20000) read_every(stream.s, all_metrics, 7, got);
+            if (n != 20000) read_every(stream.s, every_metric, 7, got);
         }
         EXPECT_GE(refused, 2);
         qn_status status = under_failure([&] { return qn_ecma_stream_finish(stream.s); });
         if (status == QN_STATUS_ALLOCATION_FAILED) status = qn_ecma_stream_finish(stream.s);
         ASSERT_EQ(status, QN_STATUS_SUCCESS);
-        read_every(stream.s, all_metrics, 7, got);
+        read_every(stream.s, every_metric, 7, got);
         EXPECT_EQ(differs(got, expected), "");
     }
     // The whole signal at once leaves the tonal queue room for the frames
     // up to its last block only: the end needs more.
     {
         stream_owner stream;
-        ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_DIFFUSE, all_metrics, &stream.s), QN_STATUS_SUCCESS);
+        ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_DIFFUSE, every_metric, &stream.s), QN_STATUS_SUCCESS);
         ASSERT_EQ(qn_ecma_stream_add(stream.s, x.data(), x.size()), QN_STATUS_SUCCESS);
         EXPECT_EQ(under_failure([&] { return qn_ecma_stream_finish(stream.s); }), QN_STATUS_ALLOCATION_FAILED);
         ASSERT_EQ(qn_ecma_stream_finish(stream.s), QN_STATUS_SUCCESS);
         frames got;
-        read_every(stream.s, all_metrics, 1000, got);
+        read_every(stream.s, every_metric, 1000, got);
         EXPECT_EQ(differs(got, expected), "");
     }
 }
@@ -366,7 +411,7 @@ TEST(EcmaStream, NonFiniteBlocksAreRefusedWhole) {
 TEST(EcmaStream, NumericalFailureSpendsTheStream) {
     std::vector<double> huge(20000, 1e300);
     for (std::size_t i = 0; i < huge.size(); i += 2) huge[i] = -1e300;
-    for (qn_ecma_metric metrics : {QN_ECMA_TONALITY, QN_ECMA_ROUGHNESS}) {
+    for (qn_ecma_metric metrics : {QN_ECMA_TONALITY, QN_ECMA_ROUGHNESS, QN_ECMA_FLUCTUATION}) {
         stream_owner stream;
         ASSERT_EQ(qn_ecma_stream_create(48000, QN_SOUND_FIELD_FREE, metrics, &stream.s), QN_STATUS_SUCCESS);
         EXPECT_EQ(qn_ecma_stream_add(stream.s, huge.data(), huge.size()), QN_STATUS_NUMERICAL_FAILURE);

@@ -33,7 +33,7 @@ int main(void) {
     const qnf_series *series;
     qnf_metric_info info;
     qnf_format format;
-    const char *name = NULL, *unit = NULL;
+    const char *name = NULL, *unit = NULL, *text = NULL;
     const double *points = NULL;
     double value = 0, first = 0, step = 0;
     uint64_t count = 0, i;
@@ -54,6 +54,19 @@ int main(void) {
     expect(qnf_options_set(options, "metrics", "loudness,loudness-time", why, sizeof why) == QN_STATUS_SUCCESS,
            "metrics");
     expect(qnf_options_set(options, "series", "1", why, sizeof why) == QN_STATUS_SUCCESS, "series");
+    expect(qnf_options_set(options, "percentiles", "5,50", why, sizeof why) == QN_STATUS_SUCCESS, "percentiles");
+    /* max, n5, n50, mean, min, each followed by its loudness level */
+    expect(qnf_options_quantity_count(options, 1) == 10, "quantity count");
+    expect(qnf_options_quantity(options, 1, 4, &name, &unit) == QN_STATUS_SUCCESS && strcmp(name, "n50") == 0,
+           "quantity of the options");
+    expect(qnf_options_quantity(options, 1, 5, &name, &unit) == QN_STATUS_SUCCESS &&
+               strcmp(name, "n50_level") == 0 && strcmp(unit, "phon") == 0,
+           "loudness level of the options");
+    expect(qnf_metric_series_info(1, 1, &name, &unit, &text) == QN_STATUS_SUCCESS && strcmp(text, "time bark") == 0,
+           "series of the table");
+    expect(qnf_series_file_name(paths, 1, 0, why, sizeof why) == QN_STATUS_SUCCESS &&
+               strcmp(why, "quarnelo-test.nc") == 0,
+           "series file name");
 
     expect(qnf_reader_open(paths[0], options, &reader, why, sizeof why) == QNF_STATUS_UNREADABLE &&
                reader == NULL && why[0] != '\0',
@@ -81,14 +94,17 @@ int main(void) {
     expect(strcmp(qnf_file_path(file), "tone") == 0 && qnf_file_error(file) == NULL, "file result");
     expect(qnf_file_format(file, &format) == QN_STATUS_SUCCESS && format.channels == 2, "file format");
     expect(qnf_file_duration(file) == 1.0 && qnf_file_channel_count(file) == 2, "duration, channels");
+    expect(qnf_file_start(file) == 0.0 && strncmp(qnf_file_calibration(file), "pa-per-unit", 11) == 0, "start, calibration");
+    expect(qnf_file_series_file(file) == NULL && qnf_file_series_error(file) == NULL, "no series file");
+    expect(qnf_file_binaural(file) == NULL && qnf_file_binaural(NULL) == NULL, "no metric with a binaural value");
     channel = qnf_file_channel(file, 1);
     expect(qnf_channel_number(channel) == 2 && qnf_channel_error(channel) == NULL, "channel");
     expect(strncmp(qnf_channel_calibration(channel), "pa-per-unit", 11) == 0, "calibration text");
     expect(qnf_channel_metric_count(channel) == 2, "metrics");
     metric = qnf_channel_metric(channel, 1);
     expect(strcmp(qnf_metric_name(metric), "loudness-time") == 0 && qnf_metric_error(metric) == NULL, "metric");
-    expect(qnf_metric_value_count(metric) == 4, "values");
-    expect(qnf_metric_value(metric, 1, &name, &value, &unit) == QN_STATUS_SUCCESS && strcmp(name, "n5") == 0 &&
+    expect(qnf_metric_value_count(metric) == 10, "values");
+    expect(qnf_metric_value(metric, 2, &name, &value, &unit) == QN_STATUS_SUCCESS && strcmp(name, "n5") == 0 &&
                value > 0,
            "n5");
     expect(qnf_metric_series_count(metric) == 2, "series");
@@ -96,6 +112,11 @@ int main(void) {
     expect(strcmp(qnf_series_name(series), "specific_loudness") == 0 && strcmp(qnf_series_unit(series), "sone/Bark") == 0,
            "series name");
     expect(qnf_series_axis_count(series) == 2, "axes");
+    expect(strcmp(qnf_series_variable(series), "loudness-time.specific_loudness") == 0, "variable");
+    expect(strcmp(qnf_series_axis_dimension(series, 1), "bark") == 0, "dimension");
+    expect(qnf_series_axis_coordinate_count(series, 1) == 0 &&
+               qnf_series_axis_coordinate(series, 1, 0, &name, &unit, &points) == QN_STATUS_INVALID_ARGUMENT,
+           "no further coordinates");
     expect(qnf_series_axis(series, 0, &name, &unit, &count, &first, &step, &points) == QN_STATUS_SUCCESS &&
                count == 500 && points == NULL && step == 0.002,
            "time axis");
@@ -107,6 +128,16 @@ int main(void) {
     qnf_options_destroy(options);
 
     expect(qnf_exceeded(x, 100, 5.0, &value) == QN_STATUS_SUCCESS && value > 0, "exceeded");
+    {
+        const double percents[2] = {5.0, 50.0};
+        double summary[5];
+        uint64_t frame = 0;
+        expect(qnf_frame_statistics(x, NULL, 100, percents, 2, summary, 5) == QN_STATUS_SUCCESS &&
+                   summary[1] >= summary[3] && summary[3] >= summary[4] && summary[4] >= summary[2],
+               "frame statistics");
+        expect(qnf_tonality_ecma_summary(x, 100, 256.0 / 48000, &value, &first, &frame) == QN_STATUS_SUCCESS,
+               "tonality summary");
+    }
     if (failures == 0) printf("files_header_c99: every export answers from C\n");
     return failures == 0 ? 0 : 1;
 }

@@ -220,9 +220,10 @@ int main(void) {
     {
         /* 70000 samples (1.46 s, just over the shortest signal) of a 1 kHz
          * tone of 60 dB SPL, fully modulated at 4 Hz: 73 frames of 53 bands
-         * of ECMA-418-2 fluctuation strength, rising from 0. */
+         * of ECMA-418-2 fluctuation strength, rising from 0; the same in
+         * one pass of the hearing model. */
         static double am[70000];
-        static double specific[73 * QN_ECMA_BANDS];
+        static double specific[73 * QN_ECMA_BANDS], again[73 * QN_ECMA_BANDS];
         uint64_t frames = 0;
         double peak = 0.0;
         for (i = 0; i < 70000; ++i)
@@ -236,6 +237,10 @@ int main(void) {
             if (specific[i] > peak) peak = specific[i];
         expect(status == QN_STATUS_SUCCESS && frames == 73 && specific[0] == 0.0 && peak > 0.0,
                "ECMA-418-2 fluctuation strength");
+        status = qn_ecma_analysis_with_fluctuation(am, 70000, QN_SAMPLE_RATE, QN_SOUND_FIELD_FREE, NULL, 0, NULL,
+                                                   0, NULL, 0, again, 73 * QN_ECMA_BANDS);
+        expect(status == QN_STATUS_SUCCESS && memcmp(specific, again, sizeof again) == 0,
+               "ECMA-418-2 fluctuation strength in one pass");
     }
 
     {

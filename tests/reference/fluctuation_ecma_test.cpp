@@ -215,4 +215,39 @@ TEST(EcmaFluctuationReference, DepthAndNoise) {
     EXPECT_GT(single_value_of("noise band at 4 Hz"), 3 * single_value_of("noise band"));
 }
 
+// Two equal ears are one ear: the combination gives back its specific
+// values, and so the same reductions, bit for bit; two different ears give
+// a single value between theirs.
+TEST(EcmaFluctuationReference, EqualEarsGiveTheOneEarResult) {
+    const std::size_t count = 3 * 48000;
+    const auto left = analyse(modulated(4, 1.0, 60, count)), right = analyse(modulated(4, 0.5, 60, count));
+    const uint64_t frames = left.size() / bands;
+    struct reduced {
+        std::vector<double> series, averaged;
+        double value = 0;
+    };
+    const auto reduce = [&](const std::vector<double> &specific) {
+        reduced r{std::vector<double>(frames), std::vector<double>(bands), 0};
+        EXPECT_EQ(qn_ecma_aggregate(QN_ECMA_FLUCTUATION, specific.data(), frames, r.series.data(), frames,
+                                    r.averaged.data(), bands, &r.value),
+                  QN_STATUS_SUCCESS);
+        return r;
+    };
+    const auto bits = [](const std::vector<double> &a, const std::vector<double> &b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    };
+    std::vector<double> both(left.size());
+    ASSERT_EQ(qn_ecma_binaural(left.data(), left.data(), both.size(), both.data(), both.size()), QN_STATUS_SUCCESS);
+    EXPECT_TRUE(bits(both, left));
+    const reduced one = reduce(left), two = reduce(both);
+    EXPECT_TRUE(bits(two.series, one.series));
+    EXPECT_TRUE(bits(two.averaged, one.averaged));
+    EXPECT_TRUE(same_bits(two.value, one.value));
+
+    ASSERT_EQ(qn_ecma_binaural(left.data(), right.data(), both.size(), both.data(), both.size()), QN_STATUS_SUCCESS);
+    const double combined = reduce(both).value, shallower = reduce(right).value;
+    EXPECT_GT(combined, shallower);
+    EXPECT_LT(combined, one.value);
+}
+
 }  // namespace

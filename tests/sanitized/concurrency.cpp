@@ -151,14 +151,24 @@ std::vector<double> analyse(const std::vector<double> &x) {
     all.insert(all.end(), streamed.begin(), streamed.end());
 
     // ECMA-418-2 fluctuation strength needs more than 65536 samples: the
-    // signal four times over.
+    // signal four times over, in one call and through a stream of this
+    // thread's own fed in two blocks.
     std::vector<double> longer;
     for (int r = 0; r < 4; ++r) longer.insert(longer.end(), x.begin(), x.end());
     if (qn_ecma_fluctuation_frame_count(longer.size(), 48000, &frames) != QN_STATUS_SUCCESS) return {};
-    std::vector<double> fluctuation(53 * frames);
+    std::vector<double> fluctuation(2 * 53 * frames);
     if (qn_fluctuation_ecma(longer.data(), longer.size(), 48000, QN_SOUND_FIELD_FREE, fluctuation.data(),
-                            fluctuation.size(), &frames) != QN_STATUS_SUCCESS)
+                            53 * frames, &frames) != QN_STATUS_SUCCESS ||
+        qn_ecma_stream_create(48000, QN_SOUND_FIELD_FREE, QN_ECMA_FLUCTUATION, &stream) != QN_STATUS_SUCCESS)
         return {};
+    uint64_t fluct_read = 0;
+    ok = qn_ecma_stream_add(stream, longer.data(), 70001) == QN_STATUS_SUCCESS &&
+         qn_ecma_stream_add(stream, longer.data() + 70001, longer.size() - 70001) == QN_STATUS_SUCCESS &&
+         qn_ecma_stream_finish(stream) == QN_STATUS_SUCCESS &&
+         qn_ecma_stream_read(stream, QN_ECMA_FLUCTUATION, fluctuation.data() + 53 * frames, 53 * frames,
+                             &fluct_read) == QN_STATUS_SUCCESS;
+    qn_ecma_stream_destroy(stream);
+    if (!ok || fluct_read != frames) return {};
     all.insert(all.end(), fluctuation.begin(), fluctuation.end());
 
     // Sound levels and band levels, in one call and through meters of this

@@ -312,6 +312,18 @@ analysis analyse(const std::string &call, const signal &s) {
             a.scalars["value"] = value;
             a.arrays["averaged"] = {averaged, ecma_band_rates(), "critical-band rate", "Bark", "sone_HMS/Bark", 0};
         }
+    } else if (function == "qn_fluctuation_ecma") {
+        if ((st = qn_ecma_fluctuation_frame_count(n, QN_SAMPLE_RATE, &frames)) == QN_STATUS_SUCCESS) {
+            std::vector<double> out(frames * QN_ECMA_BANDS), total(frames), averaged(QN_ECMA_BANDS);
+            double value = 0;
+            st = qn_fluctuation_ecma(x, n, QN_SAMPLE_RATE, field, out.data(), out.size(), &frames);
+            if (st == QN_STATUS_SUCCESS)
+                st = qn_ecma_aggregate(QN_ECMA_FLUCTUATION, out.data(), frames, total.data(), frames,
+                                       averaged.data(), averaged.size(), &value);
+            add_series(&a, "total", total, 0.0, QN_ECMA_FLUCTUATION_HOP / 48000.0, "vacil_HMS");
+            a.scalars["value"] = value;
+            a.arrays["averaged"] = {averaged, ecma_band_rates(), "critical-band rate", "Bark", "vacil_HMS/Bark", 0};
+        }
     } else {
         a.error = "unknown call '" + function + "'";
         return a;

@@ -82,13 +82,14 @@ std::string version_text() {
 }
 
 std::string metric_help() {
-    std::string text = "metrics, comma-separated (default: all):";
+    std::string list, left_out;
     for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
         qnf_metric_info m{};
-        if (qnf_metric_describe(i, &m) == QN_STATUS_SUCCESS)
-            text += std::string("\n  ") + m.name + ": " + m.description;
+        if (qnf_metric_describe(i, &m) != QN_STATUS_SUCCESS) continue;
+        list += std::string("\n  ") + m.name + ": " + m.description;
+        if (m.default_set == 0) left_out += (left_out.empty() ? "" : ", ") + std::string(m.name);
     }
-    return text;
+    return "metrics, comma-separated (default: all" + (left_out.empty() ? "" : " but " + left_out) + "):" + list;
 }
 
 struct options_closer {
@@ -141,9 +142,33 @@ struct progress_bridge {
 struct analyze_arguments {
     std::vector<std::string> files;
     std::vector<std::pair<std::string, std::string>> options;  // for the file layer
-    std::string field = "free", format, output, cal_file;
+    std::string field = "free", format, output, cal_file, metrics, sharpness_weighting = "din";
     bool series = false;
 };
+
+// The metrics asked for, in order (every metric of the table by default).
+std::vector<std::string> selected_metrics(const std::string &list) {
+    std::vector<std::string> names;
+    if (list.empty()) {
+        for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
+            qnf_metric_info m{};
+            if (qnf_metric_describe(i, &m) == QN_STATUS_SUCCESS) names.emplace_back(m.name);
+        }
+        return names;
+    }
+    std::size_t at = 0;
+    for (std::size_t comma; (comma = list.find(',', at)) != std::string::npos; at = comma + 1)
+        names.push_back(list.substr(at, comma - at));
+    names.push_back(list.substr(at));
+    return names;
+}
+
+// The file of a metric's table of series beside --output: "r.csv" gives
+// "r.loudness-time.csv".
+std::string series_table_path(const std::string &output, const std::string &metric) {
+    const bool csv = output.size() > 4 && output.compare(output.size() - 4, 4, ".csv") == 0;
+    return (csv ? output.substr(0, output.size() - 4) : output) + "." + metric + ".csv";
+}
 
 // Empty, or the reason the results cannot go to --output: it names an input.
 std::string check_output(const analyze_arguments &a) {
@@ -172,6 +197,12 @@ int analyze_command(const analyze_arguments &a) {
         return 2;
     }
     const output_format format = choose_format(a.format, !a.output.empty());
+    if (format == output_format::csv && a.series && a.output.empty()) {
+        std::fputs("quarnelo: --series with --format csv writes a table per metric beside --output "
+                   "(r.csv, r.loudness-time.csv, ...): give --output, or use --series-dir\n",
+                   stderr);
+        return 2;
+    }
     results_output out;
     std::vector<const char *> paths;
     for (const std::string &f : a.files) paths.push_back(f.c_str());
@@ -186,12 +217,18 @@ int analyze_command(const analyze_arguments &a) {
         return status == QNF_STATUS_INVALID_OPTION ? 2 : 1;
     }
     const bool failed = report_failures(*results);
-    const report_options ro{a.field, a.series};
-    const bool written = emit(a.output, out.stream(), [&](std::ostream &stream) {
+    const report_options ro{a.field, a.series, options.get(), selected_metrics(a.metrics), a.sharpness_weighting};
+    bool written = emit(a.output, out.stream(), [&](std::ostream &stream) {
         if (format == output_format::table) write_table(stream, *results, ro);
         else if (format == output_format::csv) write_csv(stream, *results, ro);
         else write_json(stream, *results, ro);
     });
+    if (format == output_format::csv && a.series)
+        for (const std::string &metric : ro.metrics)
+            if (has_series_table(metric))
+                written = emit(series_table_path(a.output, metric), out.stream(), [&](std::ostream &stream) {
+                    write_series_table(stream, *results, metric);
+                }) && written;
     return failed || !written ? 1 : 0;
 }
 
@@ -210,7 +247,7 @@ int demo_command() {
     }
     results_ptr results(r);
     const bool failed = report_failures(*results);
-    write_table(std::cout, *results, {"free", false});
+    write_table(std::cout, *results, {"free", false, options.get(), selected_metrics("")});
     return failed ? 1 : 0;
 }
 
@@ -218,16 +255,19 @@ int demo_command() {
 
 int main(int argc, char **argv) {
     CLI::App app{"quarnelo - psychoacoustic metrics of audio files: ISO 532-1 loudness, DIN 45692 sharpness, "
-                 "Daniel & Weber roughness, Aures tonality, ECMA-418-2 tonality and roughness.\nSound pressure is "
-                 "the sample value times the calibration, in Pa; files not at 48 kHz are resampled."};
+                 "Daniel & Weber roughness, Aures tonality, ECMA-418-2 loudness, tonality, roughness and "
+                 "fluctuation strength, IEC 61672-1 sound levels.\nSound pressure is the sample value times the "
+                 "calibration, in Pa; files not at 48 kHz are resampled."};
     app.set_version_flag("--version", version_text(), "Print the tool's and the library's versions");
     app.require_subcommand(1);
 
     // analyze
     CLI::App *analyze = app.add_subcommand("analyze", "Every selected metric for every channel of every file");
     analyze_arguments aa;
-    std::string metrics, pa_per_unit, full_scale_spl, cal_spl, channel = "all", max_memory;
-    bool no_resample = false;
+    std::string pa_per_unit, full_scale_spl, cal_spl, channel = "all", max_memory, percentiles, start, end, skip,
+        series_dir, band_step;
+    std::string &metrics = aa.metrics;
+    bool no_resample = false, no_binaural = false;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     analyze->add_option("FILE", aa.files,
                         "Audio files (WAV, FLAC, AIFF, OGG/Opus, ...); '-' is standard input (held in memory, at "
@@ -237,6 +277,13 @@ int main(int argc, char **argv) {
     analyze->add_option("--field", aa.field, "Sound field of the loudness and ECMA-418-2 metrics")
         ->check(CLI::IsMember({"free", "diffuse"}))
         ->capture_default_str();
+    analyze->add_option("--sharpness-weighting", aa.sharpness_weighting,
+                        "Weighting of sharpness: din (DIN 45692), bismarck (von Bismarck), fastl (Fastl) or aures "
+                        "(Aures, loudness-dependent)")
+        ->check(CLI::IsMember({"din", "bismarck", "fastl", "aures"}))
+        ->capture_default_str();
+    CLI::Option *o_band_step = analyze->add_option(
+        "--band-step", band_step, "Interval of the series of the third-octave band levels (levels), s (default 0.1)");
     CLI::Option *o_pa = analyze->add_option("--pa-per-unit", pa_per_unit, "Pascal per sample unit (default 1)");
     CLI::Option *o_fs =
         analyze->add_option("--full-scale-spl", full_scale_spl, "A full-scale sine (peak 1.0) has this level, dB SPL");
@@ -251,8 +298,30 @@ int main(int argc, char **argv) {
     analyze->add_option("--format", aa.format, "table, json or csv (default: table on a terminal, else json)")
         ->check(CLI::IsMember({"table", "json", "csv"}));
     analyze->add_option("--output", aa.output, "Write the results to this file instead of stdout");
-    analyze->add_flag("--series", aa.series, "Include the time series and patterns with their axes (json, csv)");
+    analyze->add_flag("--series", aa.series,
+                      "Include the time series and patterns with their axes (json), or write a table per metric of "
+                      "its series with a value per frame beside --output (csv: r.csv, r.loudness-time.csv, ...)");
+    CLI::Option *o_series_dir = analyze->add_option(
+        "--series-dir", series_dir,
+        "Write each file's series, patterns included, to DIR/<file's name>.nc (NetCDF-4, compressed, values rounded "
+        "to 16 significant bits; inputs of the same name get _2, _3, ...)");
+    CLI::Option *o_percentiles = analyze->add_option(
+        "--percentiles", percentiles,
+        "Percentiles of every metric with a time series, e.g. 5,10,50,90,95: the value exceeded during p % of the "
+        "frames (n5, n10 ... for loudness-time; LAF5 ... for spl; r, s, t for the others); default 5,10 for "
+        "loudness-time, 5,10,50,90,95 for spl, none for the others; '' for none");
+    CLI::Option *o_start = analyze->add_option("--start", start, "Analyse each file from this time on, s");
+    CLI::Option *o_end = analyze->add_option("--end", end, "Analyse each file up to this time, s");
+    CLI::Option *o_skip = analyze->add_option(
+        "--skip", skip,
+        "Seconds the statistics over frames leave out at the start of the analysed audio (a settling time; the "
+        "ECMA-418-2 single values keep their own 0.3 s)");
     analyze->add_flag("--no-resample", no_resample, "Refuse files not at 48 kHz instead of resampling them");
+    analyze->add_flag("--no-binaural", no_binaural,
+                      "A file of two channels is taken for a head recording (channel 1 the left ear): loudness-ecma, "
+                      "roughness-ecma and fluctuation-ecma then also give a binaural result, the two ears combined "
+                      "per frame and band as ECMA-418-2 combines them (tonality-ecma has none: each ear is its own). "
+                      "This turns it off, for two channels that are not ears");
     analyze->add_option("-j,--jobs", jobs,
                         "Threads, 1 ... 256 (default: the number of cores): files side by side, and the channels "
                         "and metrics of each file")
@@ -261,9 +330,7 @@ int main(int argc, char **argv) {
                         "Memory the analysis may take, e.g. 8G or 500M (default: half the physical memory, at most "
                         "half the address-space limit of ulimit -v); "
                         "files that would need more are refused before they are read. Files are read block by "
-                        "block, so a long file needs little more than a short one, except for tonality-ecma and "
-                        "roughness-ecma, which analyse each channel whole (8 bytes per sample at 48 kHz and their "
-                        "outputs)");
+                        "block, so a long file needs little more than a short one");
 
     // levels
     CLI::App *levels_cmd = app.add_subcommand("levels", "Loudness and sharpness from 28 third-octave levels");
@@ -291,6 +358,8 @@ int main(int argc, char **argv) {
         auto &o = aa.options;
         if (!metrics.empty()) o.emplace_back("metrics", metrics);
         o.emplace_back("field", aa.field);
+        o.emplace_back("sharpness-weighting", aa.sharpness_weighting);
+        if (*o_band_step) o.emplace_back("band-step", band_step);
         o.emplace_back("channel", channel);
         if (*o_pa) o.emplace_back("pa-per-unit", pa_per_unit);
         if (*o_fs) o.emplace_back("full-scale-spl", full_scale_spl);
@@ -299,7 +368,13 @@ int main(int argc, char **argv) {
             o.emplace_back("cal-spl", cal_spl);
         }
         o.emplace_back("resample", no_resample ? "0" : "1");
+        o.emplace_back("binaural", no_binaural ? "off" : "on");
         o.emplace_back("series", aa.series ? "1" : "0");
+        if (*o_series_dir) o.emplace_back("series-dir", series_dir);
+        if (*o_percentiles) o.emplace_back("percentiles", percentiles);
+        if (*o_start) o.emplace_back("start", start);
+        if (*o_end) o.emplace_back("end", end);
+        if (*o_skip) o.emplace_back("skip", skip);
         if (!max_memory.empty()) o.emplace_back("max-memory", max_memory);
         o.emplace_back("jobs", std::to_string(jobs));
         return analyze_command(aa);

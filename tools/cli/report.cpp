@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -25,6 +27,18 @@ void each_file(const qnf_results &r, F f) {
 template <class F>
 void each_channel(const qnf_file_result &file, F f) {
     for (uint64_t i = 0; i < qnf_file_channel_count(&file); ++i) f(*qnf_file_channel(&file, i));
+}
+// The channels, then the binaural result of a head recording (channel
+// number 0) when the file has one.
+template <class F>
+void each_channel_and_binaural(const qnf_file_result &file, F f) {
+    each_channel(file, f);
+    if (const qnf_channel_result *b = qnf_file_binaural(&file)) f(*b);
+}
+// "1", "2", ... or "binaural".
+std::string channel_label(const qnf_channel_result &c) {
+    const int number = qnf_channel_number(&c);
+    return number == 0 ? "binaural" : std::to_string(number);
 }
 template <class F>
 void each_metric(const qnf_channel_result &channel, F f) {
@@ -138,39 +152,64 @@ void csv_value_row(std::ostream &out, const std::string &prefix, const std::stri
     out << prefix << csv_field(metric) << ',' << name << ",,,," << number(value, "%.17g") << ',' << unit << '\n';
 }
 
-// One row per value: single values with empty axis columns, series values
-// with their position on each axis.
-void csv_rows(std::ostream &out, const std::string &prefix, const qnf_metric_result &m, bool with_series) {
-    const std::string metric = qnf_metric_name(&m);
-    each_value(m, [&](const char *name, double value, const char *unit) {
-        csv_value_row(out, prefix, metric, name, value, unit);
-    });
-    if (!with_series) return;
-    for (uint64_t k = 0; k < qnf_metric_series_count(&m); ++k) {
-        const qnf_series &s = *qnf_metric_series(&m, k);
-        const uint64_t axes = qnf_series_axis_count(&s);
-        const axis_view a0 = axis_of(s, 0);
-        std::vector<double> p0(static_cast<std::size_t>(a0.count)), p1;
-        qnf_series_axis_points(&s, 0, 0, p0.data(), a0.count);
-        axis_view a1;
-        if (axes == 2) {
-            a1 = axis_of(s, 1);
-            p1.resize(static_cast<std::size_t>(a1.count));
-            qnf_series_axis_points(&s, 1, 0, p1.data(), a1.count);
-        }
-        const uint64_t inner = axes == 2 ? a1.count : 1;
-        uint64_t i = 0;
-        each_chunk(s, -1, [&](double v) {
-            out << prefix << csv_field(metric) << ',' << qnf_series_name(&s) << ',' << a0.name << '='
-                << number(p0[static_cast<std::size_t>(axes == 2 ? i / inner : i)], "%.17g") << ',' << a0.unit << ',';
-            if (axes == 2) out << a1.name << '=' << number(p1[static_cast<std::size_t>(i % inner)], "%.17g");
-            out << ',' << number(v, "%.17g") << ',' << qnf_series_unit(&s) << '\n';
-            ++i;
-        });
-    }
+// A number of a CSV table: the shortest text that reads back as the same
+// double; "-inf" for the level of silence (as Python and pandas read it),
+// empty when there is none.
+std::string csv_number(double v) {
+    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+    std::string text;
+    append_json_number(text, v);
+    return text == "null" ? std::string() : text;
 }
 
-constexpr const char *csv_header = "file,channel,calibration,metric,quantity,axis,axis_unit,axis2,value,unit\n";
+// The index of a metric in the file layer's table.
+uint64_t metric_index(const std::string &name) {
+    for (uint64_t i = 0; i < qnf_metric_count(); ++i) {
+        qnf_metric_info m{};
+        if (qnf_metric_describe(i, &m) == QN_STATUS_SUCCESS && name == m.name) return i;
+    }
+    return UINT64_MAX;
+}
+
+const qnf_metric_result *metric_named(const qnf_channel_result &c, const std::string &name) {
+    for (uint64_t i = 0; i < qnf_channel_metric_count(&c); ++i)
+        if (name == qnf_metric_name(qnf_channel_metric(&c, i))) return qnf_channel_metric(&c, i);
+    return nullptr;
+}
+
+// Every failure of a channel (and of its file's series file), as the
+// error column gives them: "metric: reason", joined by "; ".
+std::string channel_errors(const qnf_file_result &f, const qnf_channel_result &c) {
+    std::string text;
+    const auto add = [&](const std::string &what, const char *reason) {
+        if (reason != nullptr) text += (text.empty() ? "" : "; ") + what + ": " + reason;
+    };
+    add("input", qnf_channel_error(&c));
+    each_metric(c, [&](const qnf_metric_result &m) { add(qnf_metric_name(&m), qnf_metric_error(&m)); });
+    if (const char *e = qnf_file_series_error(&f)) text += (text.empty() ? "" : "; ") + std::string(e);
+    return text;
+}
+
+// The metrics' series with a value per frame ("time"), the columns of the
+// metric's table of series.
+std::vector<std::string> time_series_of(const std::string &metric) {
+    std::vector<std::string> names;
+    const uint64_t index = metric_index(metric);
+    qnf_metric_info info{};
+    if (qnf_metric_describe(index, &info) != QN_STATUS_SUCCESS) return names;
+    for (uint64_t k = 0; k < info.series_count; ++k) {
+        const char *name = nullptr, *unit = nullptr, *axes = nullptr;
+        if (qnf_metric_series_info(index, k, &name, &unit, &axes) == QN_STATUS_SUCCESS && std::string(axes) == "time")
+            names.emplace_back(name);
+    }
+    return names;
+}
+
+const qnf_series *series_named(const qnf_metric_result &m, const std::string &name) {
+    for (uint64_t i = 0; i < qnf_metric_series_count(&m); ++i)
+        if (name == qnf_series_name(qnf_metric_series(&m, i))) return qnf_metric_series(&m, i);
+    return nullptr;
+}
 
 }  // namespace
 
@@ -182,15 +221,20 @@ bool report_failures(const qnf_results &results) {
             std::fprintf(stderr, "quarnelo: %s: %s\n", path, error);
             any = true;
         }
-        each_channel(f, [&](const qnf_channel_result &c) {
-            const int number = qnf_channel_number(&c);
+        if (const char *error = qnf_file_series_error(&f)) {
+            std::fprintf(stderr, "quarnelo: %s: %s\n", path, error);
+            any = true;
+        }
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
+            const std::string where =
+                qnf_channel_number(&c) == 0 ? std::string("binaural") : "channel " + channel_label(c);
             if (const char *error = qnf_channel_error(&c)) {
-                std::fprintf(stderr, "quarnelo: %s: channel %d: input: %s\n", path, number, error);
+                std::fprintf(stderr, "quarnelo: %s: %s: input: %s\n", path, where.c_str(), error);
                 any = true;
             }
             each_metric(c, [&](const qnf_metric_result &m) {
                 if (const char *error = qnf_metric_error(&m)) {
-                    std::fprintf(stderr, "quarnelo: %s: channel %d: %s: %s\n", path, number, qnf_metric_name(&m),
+                    std::fprintf(stderr, "quarnelo: %s: %s: %s: %s\n", path, where.c_str(), qnf_metric_name(&m),
                                  error);
                     any = true;
                 }
@@ -206,6 +250,8 @@ void write_json(std::ostream &out, const qnf_results &results, const report_opti
     doc["tool"] = "quarnelo";
     doc["library_version"] = qn_version_string();
     doc["field"] = options.field;
+    doc["sharpness_weighting"] = options.sharpness_weighting;
+    // JSON has no infinity: a level of silence (-inf dB) is written null.
     doc["files"] = nlohmann::json::array();
     each_file(results, [&](const qnf_file_result &f) {
         nlohmann::json jf;
@@ -220,11 +266,13 @@ void write_json(std::ostream &out, const qnf_results &results, const report_opti
         jf["sample_rate"] = format.sample_rate;
         jf["resampled_to_48k"] = format.resampled != 0;
         jf["channels"] = format.channels;
+        jf["start_s"] = qnf_file_start(&f);
         jf["duration_s"] = qnf_file_duration(&f);
-        jf["results"] = nlohmann::json::array();
-        each_channel(f, [&](const qnf_channel_result &c) {
+        if (const char *path = qnf_file_series_file(&f)) jf["series_file"] = path;
+        if (const char *error = qnf_file_series_error(&f)) jf["series_error"] = error;
+        const auto channel_json = [&](const qnf_channel_result &c) {
             nlohmann::json jc;
-            jc["channel"] = qnf_channel_number(&c);
+            if (qnf_channel_number(&c) != 0) jc["channel"] = qnf_channel_number(&c);
             jc["calibration"] = qnf_channel_calibration(&c);
             jc["metrics"] = nlohmann::json::object();
             jc["errors"] = nlohmann::json::array();
@@ -235,23 +283,108 @@ void write_json(std::ostream &out, const qnf_results &results, const report_opti
                 else
                     jc["metrics"][qnf_metric_name(&m)] = metric_json(m, options.series, arrays);
             });
-            jf["results"].push_back(std::move(jc));
-        });
+            return jc;
+        };
+        jf["results"] = nlohmann::json::array();
+        each_channel(f, [&](const qnf_channel_result &c) { jf["results"].push_back(channel_json(c)); });
+        // The two ears of a head recording combined, beside the channels.
+        if (const qnf_channel_result *b = qnf_file_binaural(&f)) jf["binaural"] = channel_json(*b);
         doc["files"].push_back(std::move(jf));
     });
     write_with_arrays(out, doc, arrays);
 }
 
 void write_csv(std::ostream &out, const qnf_results &results, const report_options &options) {
-    out << csv_header;
+    // The columns of every selected metric's single values, with the
+    // percentiles asked for.
+    std::vector<std::pair<std::string, std::string>> columns;  // metric, quantity
+    out << "file,channel,sample_rate,duration_s,calibration";
+    for (const std::string &metric : options.metrics) {
+        const uint64_t index = metric_index(metric);
+        for (uint64_t q = 0; q < qnf_options_quantity_count(options.options, index); ++q) {
+            const char *name = nullptr, *unit = nullptr;
+            if (qnf_options_quantity(options.options, index, q, &name, &unit) != QN_STATUS_SUCCESS) continue;
+            columns.emplace_back(metric, name);
+            out << ',' << csv_field(metric + "." + name);
+        }
+    }
+    out << ",error\n";
     each_file(results, [&](const qnf_file_result &f) {
-        if (qnf_file_error(&f) != nullptr) return;  // reported on stderr
-        each_channel(f, [&](const qnf_channel_result &c) {
-            const std::string prefix = csv_field(qnf_file_path(&f)) + ',' + std::to_string(qnf_channel_number(&c)) +
-                                       ',' + csv_field(qnf_channel_calibration(&c)) + ',';
-            each_metric(c, [&](const qnf_metric_result &m) {
-                if (qnf_metric_error(&m) == nullptr) csv_rows(out, prefix, m, options.series);
-            });
+        const std::string file = csv_field(qnf_file_path(&f));
+        if (const char *error = qnf_file_error(&f)) {
+            out << file << ",,,,";
+            for (std::size_t i = 0; i < columns.size(); ++i) out << ',';
+            out << ',' << csv_field(error) << '\n';
+            return;
+        }
+        qnf_format format{};
+        qnf_file_format(&f, &format);
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
+            out << file << ',' << channel_label(c) << ',' << format.sample_rate << ','
+                << csv_number(qnf_file_duration(&f)) << ',' << csv_field(qnf_channel_calibration(&c));
+            for (const auto &[metric, quantity] : columns) {
+                out << ',';
+                const qnf_metric_result *m = metric_named(c, metric);
+                if (m == nullptr) continue;
+                each_value(*m, [&](const char *name, double value, const char *) {
+                    if (quantity == name) out << csv_number(value);
+                });
+            }
+            out << ',' << csv_field(channel_errors(f, c)) << '\n';
+        });
+    });
+}
+
+bool has_series_table(const std::string &metric) { return !time_series_of(metric).empty(); }
+
+void write_series_table(std::ostream &out, const qnf_results &results, const std::string &metric) {
+    const std::vector<std::string> names = time_series_of(metric);
+    out << "file,channel,time_s";
+    for (const std::string &n : names) out << ',' << csv_field(n);
+    out << ",error\n";
+    const std::string empty_values(names.size(), ',');
+    each_file(results, [&](const qnf_file_result &f) {
+        const std::string file = csv_field(qnf_file_path(&f));
+        if (const char *error = qnf_file_error(&f)) {
+            out << file << ",," << empty_values << ',' << csv_field(error) << '\n';
+            return;
+        }
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
+            const qnf_metric_result *m = metric_named(c, metric);
+            if (m == nullptr && qnf_channel_number(&c) == 0) return;  // a metric with no binaural value
+            const std::string channel = channel_label(c);
+            const char *error = qnf_channel_error(&c);
+            if (error == nullptr && m != nullptr) error = qnf_metric_error(m);
+            std::vector<const qnf_series *> series;
+            for (const std::string &n : names) series.push_back(m == nullptr ? nullptr : series_named(*m, n));
+            if (error != nullptr || series.empty() || series[0] == nullptr) {
+                const std::string reason =
+                    error != nullptr ? std::string(error) : m == nullptr ? "not analysed" : "no series kept";
+                out << file << ',' << channel << ',' << empty_values << ',' << csv_field(reason) << '\n';
+                return;
+            }
+            // The series of one metric share its frames: read side by side
+            // a block of frames at a time.
+            constexpr uint64_t block = 65536;
+            const uint64_t frames = qnf_series_value_count(series[0]);
+            std::vector<double> times(static_cast<std::size_t>(block));
+            std::vector<std::vector<double>> values(series.size(), std::vector<double>(static_cast<std::size_t>(block)));
+            std::string line;
+            for (uint64_t at = 0; at < frames; at += block) {
+                const uint64_t n = std::min(block, frames - at);
+                if (qnf_series_axis_points(series[0], 0, at, times.data(), n) != QN_STATUS_SUCCESS)
+                    throw std::runtime_error("the series cannot be read back");
+                for (std::size_t k = 0; k < series.size(); ++k)
+                    if (series[k] == nullptr || qnf_series_values(series[k], at, values[k].data(), n) != QN_STATUS_SUCCESS)
+                        throw std::runtime_error("the series cannot be read back");
+                for (uint64_t i = 0; i < n; ++i) {
+                    line = file + ',' + channel + ',' + csv_number(times[static_cast<std::size_t>(i)]);
+                    for (std::size_t k = 0; k < series.size(); ++k)
+                        line += ',' + csv_number(values[k][static_cast<std::size_t>(i)]);
+                    line += ",\n";
+                    out << line;
+                }
+            }
         });
     });
 }
@@ -264,9 +397,14 @@ void write_table(std::ostream &out, const qnf_results &results, const report_opt
         out << qnf_file_path(&f) << "  " << format.sample_rate << " Hz"
             << (format.resampled != 0 ? " (resampled to 48000 Hz)" : "") << ", " << format.channels
             << (format.channels == 1 ? " channel, " : " channels, ") << number(qnf_file_duration(&f), "%.3f")
-            << " s, " << options.field << " field\n";
-        each_channel(f, [&](const qnf_channel_result &c) {
-            out << "  channel " << qnf_channel_number(&c) << "   calibration: " << qnf_channel_calibration(&c) << '\n';
+            << " s, " << options.field << " field"
+            << (options.sharpness_weighting == "din" ? "" : ", sharpness weighting " + options.sharpness_weighting)
+            << '\n';
+        each_channel_and_binaural(f, [&](const qnf_channel_result &c) {
+            if (qnf_channel_number(&c) == 0)
+                out << "  binaural (the two channels as the ears of a head recording)\n";
+            else
+                out << "  channel " << qnf_channel_number(&c) << "   calibration: " << qnf_channel_calibration(&c) << '\n';
             each_metric(c, [&](const qnf_metric_result &m) {
                 bool first = true;
                 each_value(m, [&](const char *name, double value, const char *unit) {
@@ -283,7 +421,8 @@ void write_table(std::ostream &out, const qnf_results &results, const report_opt
                     out << "    " << qnf_metric_name(&m) << ": failed: " << error << '\n';
             });
         });
-        if (options.series) out << "  (series: use --format json or csv)\n";
+        if (const char *path = qnf_file_series_file(&f)) out << "  series: " << path << '\n';
+        if (options.series) out << "  (series: use --format json or csv, or --series-dir)\n";
         out << '\n';
     });
 }

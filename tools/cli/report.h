@@ -16,11 +16,24 @@ enum class output_format { table, json, csv };
 struct report_options {
     std::string field;  // "free" or "diffuse"
     bool series = false;
+    const qnf_options *options = nullptr;  // of the run: the single values' names
+    std::vector<std::string> metrics;      // selected, in order
+    std::string sharpness_weighting = "din";
 };
 
 void write_table(std::ostream &out, const qnf_results &results, const report_options &options);
 void write_json(std::ostream &out, const qnf_results &results, const report_options &options);
+// One row per file and channel (one for a file that could not be read):
+// file, channel, sample_rate, duration_s, calibration, a column per single
+// value ("loudness-time.n5") and error, the layout of the Python batch.
 void write_csv(std::ostream &out, const qnf_results &results, const report_options &options);
+
+// The tidy table of a metric's series with a value per frame: file,
+// channel, time_s, a column per series, error; a row per frame, and one
+// per file or channel that has none with the reason. A metric without such
+// series has none.
+bool has_series_table(const std::string &metric);
+void write_series_table(std::ostream &out, const qnf_results &results, const std::string &metric);
 
 // One line per failure on standard error, naming the file and the reason;
 // true when there was one.

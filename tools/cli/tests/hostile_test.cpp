@@ -77,19 +77,16 @@ TEST(CliHostile, FilesThatClaimTooMuchAreRefusedBeforeReading) {
     std::string huge_flac = flac;
     huge_flac[21] = static_cast<char>(huge_flac[21] | 0x0F);
     huge_flac.replace(22, 4, "\xFF\xFF\xFF\xFF");
-    // A 400 kB WAV declared at 1 Hz (48000-fold when resampled), and at
-    // 1 kHz, when it resamples to more than the memory allowed.
+    // A 400 kB WAV declared at 1 Hz (48000-fold when resampled).
     const std::string wav = file_bytes(write_audio("long8k.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1,
                                                    std::vector<double>(200000, 0.01)));
     const std::string at_1hz = patched(patched(wav, 24, le32(1)), 28, le32(2));
-    const std::string at_1khz = patched(patched(wav, 24, le32(1000)), 28, le32(2000));
     // A WAV whose data chunk claims 4 GB.
     const std::string claims_4g = patched(file_bytes(good_file()), 40, le32(0xFFFFFFF0u));
 
     expect_batch_survives("--max-memory 300M", good_file(),
                           {{write_bytes("huge.flac", huge_flac), "more than the 300 MB allowed"},
                            {write_bytes("at1hz.wav", at_1hz), "sample rate 1 Hz is outside"},
-                           {write_bytes("at1khz.wav", at_1khz), "more than the 300 MB allowed"},
                            {write_bytes("claims4g.wav", claims_4g), "truncated"}});
 }
 
@@ -340,25 +337,21 @@ TEST(CliHostile, LevelsAbove120DbAtLowFrequenciesAreNamed) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-TEST(CliHostile, MemoryTheSystemRefusesFailsThatFileOnly) {
-    // 4 minutes of audio with no limit of the tool's own, under an address
-    // space of 200 MB: the loudness, read block by block, fits; the
-    // ECMA-418-2 tonality, which holds the whole channel and its outputs,
-    // does not.
-    const fs::path big = write_audio("four_minutes.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
-                                     std::vector<double>(240 * 48000, 0.01));
+TEST(CliHostile, EcmaMetricsOfAHeadRecordingRunInASmallAddressSpace) {
+    // Under an address space of 200 MB (with no limit of the tool's own),
+    // every ECMA-418-2 metric of both ears and their binaural values: the
+    // hearing model runs through a stream of fixed working memory.
+    const std::vector<double> x = test_signal(48000, 2, 6.0);
+    const fs::path stereo = write_audio("head.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, x);
     const run_result r = run_command("ulimit -v 200000; " + cli() +
-                                     " analyze --format json -j 1 --max-memory 1T --metrics loudness,tonality-ecma " +
-                                     quoted(big.string()) + " " + quoted(good_file().string()));
-    ASSERT_EQ(r.status, 1) << r.err;
-    const std::string line = line_about(r.err, big.string());
-    EXPECT_TRUE(line.find("out of memory") != std::string::npos || line.find("allocation") != std::string::npos)
-        << r.err;
-    const auto doc = nlohmann::json::parse(r.out);
-    EXPECT_TRUE(doc.at("files").at(0).at("results").at(0).at("metrics").contains("loudness"))
-        << "the metrics that fit are kept";
-    EXPECT_TRUE(doc.at("files").at(1).at("results").at(0).at("errors").empty());
-    fs::remove(big);
+                                     " analyze --format json -j 1 --max-memory 1T "
+                                     "--metrics tonality-ecma,loudness-ecma,roughness-ecma " +
+                                     quoted(stereo.string()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto file = nlohmann::json::parse(r.out).at("files").at(0);
+    for (int c = 0; c < 2; ++c) EXPECT_EQ(file.at("results").at(c).at("metrics").size(), 3u);
+    EXPECT_TRUE(file.at("binaural").at("metrics").contains("loudness-ecma"));
+    EXPECT_TRUE(file.at("binaural").at("metrics").contains("roughness-ecma"));
 }
 #endif
 
@@ -391,6 +384,9 @@ TEST(CliHostile, WhatLibrariesPrintStaysOutOfTheReport) {
     EXPECT_NE(r.err.find("Error"), std::string::npos) << "the decoder's words go to stderr";
 }
 
+// A sanitizer's shadow memory takes more address space than these limits
+// allow: under one, only the tests without ulimit -v run.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(CliHostile, EveryFileHasItsLineWhenTheAddressSpaceRunsOut) {
     // Many threads asked for under a small address-space limit, with no
     // limit of the tool's own: allocations fail in the readers, the
@@ -416,6 +412,8 @@ TEST(CliHostile, EveryFileHasItsLineWhenTheAddressSpaceRunsOut) {
     }
 }
 
+#endif
+
 TEST(CliHostile, EndlessStandardInputIsRefusedBeforeItTakesMuch) {
     // Standard input is held in memory: beyond 512 MiB it is refused, however
     // much --max-memory allows.
@@ -424,15 +422,14 @@ TEST(CliHostile, EndlessStandardInputIsRefusedBeforeItTakesMuch) {
     EXPECT_NE(r.err.find("standard input holds more than 537 MB"), std::string::npos) << r.err;
 }
 
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(CliHostile, DefaultMemoryAllowedKeepsWithinTheAddressSpaceLimit) {
-    // Five minutes for the ECMA-418-2 tonality, which holds the channel
-    // whole: far more than half of a 400 MB address space, so refused
-    // before it is read, by name, without --max-memory.
-    const fs::path five = write_audio("five_minutes.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
-                                      std::vector<double>(300 * 48000, 0.01));
-    const run_result r = run_command("ulimit -v 400000; " + cli() + " analyze --format json --metrics tonality-ecma " +
-                                     quoted(five.string()));
+    // Under a 400 MB address space the tool allows itself half of it
+    // without --max-memory: standard input beyond that is refused before
+    // it is held, by the limit's name.
+    const run_result r = run_command("ulimit -v 400000; head -c 250000000 /dev/zero | " + cli() +
+                                     " analyze --format json --metrics loudness -");
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(line_about(r.err, five.string()).find("allowed (--max-memory)"), std::string::npos) << r.err;
-    fs::remove(five);
+    EXPECT_NE(r.err.find("standard input holds more than 205 MB"), std::string::npos) << r.err;
 }
+#endif
