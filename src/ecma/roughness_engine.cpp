@@ -1,6 +1,7 @@
 // The ECMA-418-2 roughness engine, in memory that does not grow with the
 // signal. The band signals (band_signals.h) keep the last 16384 samples of
-// each band, which is one block. As soon as a block's samples are in, its
+// each band, which is one block, or more when another metric reads longer
+// blocks. As soon as a block's samples are in, its
 // 53 modulation spectra are made, averaged over neighbouring bands,
 // weighted against the noise floor and turned into raw roughness; the
 // spectra are then forgotten. The interpolation to frames needs only the
@@ -230,20 +231,21 @@ void fill_phase_factors(roughness_work &w) {
 }
 
 // Reads a band's block from its ring once, the oldest sample at ring
-// index `start` (the ring one block long): phase 0 and the pairs of odd
-// phases into the buffers of band_spectrum_fast, and the block's
+// index `start` (the ring `span` samples long, a block or more): phase 0
+// and the pairs of odd phases into the buffers of band_spectrum_fast, and
+// the block's
 // effective pressure, max(x, 0) squared and summed in eight interleaved
 // sums in the block's order (so that the sum runs at the speed of the
 // loads; the arrangement is the same on every vector path).
-double split_block(const double *row, std::size_t start, roughness_work &w) {
+double split_block(const double *row, std::size_t start, std::size_t span, roughness_work &w) {
     const __m128d zero = _mm_setzero_pd();
     __m128d acc[4] = {zero, zero, zero, zero};
     double joined[phase_count];
     for (std::size_t t = 0; t < points; ++t) {
-        const std::size_t at = (start + t * phase_count) % block;
+        const std::size_t at = (start + t * phase_count) % span;
         const double *x = row + at;
-        if (at + phase_count > block) {  // these 32 samples wrap round the ring
-            const std::size_t head = block - at;
+        if (at + phase_count > span) {  // these 32 samples wrap round the ring
+            const std::size_t head = span - at;
             std::memcpy(joined, row + at, head * sizeof(double));
             std::memcpy(joined + head, row, (phase_count - head) * sizeof(double));
             x = joined;
@@ -345,7 +347,7 @@ void copy_blocks4(const engine &e, int first_band, std::size_t start, double *po
 }
 
 // Raw roughness of every band of the block that ends at position `end`,
-// the last sample the band signals hold (their ring is one block long).
+// the last sample the band signals hold.
 qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64_t end, double *raw) {
     roughness_work &w = *e.w;
     e.ring = signals.rows.get();
@@ -360,7 +362,7 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
         const int count = std::min(group, bands - first);
         double pressure[copy_group];
         if (!literal) {
-            pressure[0] = split_block(ring_row(e, first), start, w);
+            pressure[0] = split_block(ring_row(e, first), start, static_cast<std::size_t>(e.ring_span), w);
         } else if (count == copy_group) {
             copy_blocks4(e, first, start, pressure);
         } else {
