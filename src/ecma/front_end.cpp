@@ -45,6 +45,38 @@ double qn_ecma_effective_pressure(const double *block, std::size_t count) noexce
 // ---------------------------------------------------------------------------
 // Outer and middle ear filter
 
+namespace {
+
+// Sections First ... 7 over `count` samples in place, from the states in
+// `state`; each section in transposed direct form II.
+template <int First>
+void run_sections(qn_ecma_ear_state *state, double *out, std::size_t count) {
+    constexpr int n = ear_section_count - First;
+    double s1[n], s2[n];
+    for (int s = 0; s < n; ++s) {
+        s1[s] = state->s1[First + s];
+        s2[s] = state->s2[First + s];
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        double v = out[j];
+#pragma GCC unroll 8
+        for (int s = 0; s < n; ++s) {
+            const ear_section &c = ear_sections[First + s];
+            const double y = c.b0 * v + s1[s];
+            s1[s] = (c.b1 * v - c.a1 * y) + s2[s];
+            s2[s] = c.b2 * v - c.a2 * y;
+            v = y;
+        }
+        out[j] = v;
+    }
+    for (int s = 0; s < n; ++s) {
+        state->s1[First + s] = s1[s];
+        state->s2[First + s] = s2[s];
+    }
+}
+
+}  // namespace
+
 void qn_ecma_ear_start(qn_ecma_ear_state *state, qn_sound_field field) noexcept {
     *state = qn_ecma_ear_state{};
     state->first_section = field == QN_SOUND_FIELD_DIFFUSE ? ear_first_diffuse_section : 0;
@@ -64,24 +96,15 @@ bool qn_ecma_ear_run(qn_ecma_ear_state *state, const double *x, std::size_t coun
             out[i] = x[i];
         }
     }
-    // One section at a time over the run, in place: each section's output at
-    // a sample depends only on its input up to that sample, so this gives the
-    // bits of any other cut of the signal. A non-finite output of any section
-    // makes every later section's output at that sample non-finite (no b0 is
-    // zero), so testing the last section's outputs is testing them all.
-    for (int s = state->first_section; s < ear_section_count; ++s) {
-        const ear_section &c = ear_sections[s];
-        double s1 = state->s1[s], s2 = state->s2[s];
-        for (std::size_t j = 0; j < count; ++j) {
-            const double v = out[j];
-            const double y = c.b0 * v + s1;
-            s1 = (c.b1 * v - c.a1 * y) + s2;
-            s2 = c.b2 * v - c.a2 * y;
-            out[j] = y;
-        }
-        state->s1[s] = s1;
-        state->s2[s] = s2;
-    }
+    // Every section at each sample, in place: a section's recursion alone
+    // is a chain of dependent operations that leaves the processor idle,
+    // while the sections of one sample, and the next samples, overlap. Each
+    // section does the same arithmetic whatever the cut of the signal. A
+    // non-finite output of any section makes every later section's output
+    // at that sample non-finite (no b0 is zero), so testing the last
+    // section's outputs is testing them all.
+    if (state->first_section == 0) run_sections<0>(state, out, count);
+    else run_sections<ear_first_diffuse_section>(state, out, count);
     bool finite = true;
     for (std::size_t j = 0; j < count; ++j) finite = finite && qn_is_finite(out[j]);
     return finite;

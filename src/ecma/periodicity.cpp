@@ -19,21 +19,32 @@ constexpr double largest_pruned_value = 1e100;
 // The strongest bin of a spectrum in the packed layout of a real transform
 // of 16384: bin 0 is r0, bin 8192 the last entry, bin k between them
 // (r_k, i_k) at 2k - 1 and 2k. False when the total power is not finite.
+// The total only answers that question, and a sum of non-negative terms
+// overflows in any order alike, so it is summed in four interleaved sums
+// rather than one chain of additions.
 bool scan_full(const double *x, double *power, uint32_t *bin) {
     double best = x[0] * x[0];
     uint32_t best_bin = 0;
-    double total = best;
-    for (uint32_t k = 1; k < last_bin; ++k) {
-        const double re = x[2 * k - 1], im = x[2 * k];
+    double sums[4] = {best, 0, 0, 0};
+    uint32_t k = 1;
+    auto visit = [&](uint32_t at, double &sum) {
+        const double re = x[2 * at - 1], im = x[2 * at];
         const double pk = re * re + im * im;
-        total += pk;
+        sum += pk;
         if (pk > best) {
             best = pk;
-            best_bin = k;
+            best_bin = at;
         }
+    };
+    for (; k + 4 <= last_bin; k += 4) {
+        visit(k, sums[0]);
+        visit(k + 1, sums[1]);
+        visit(k + 2, sums[2]);
+        visit(k + 3, sums[3]);
     }
+    for (; k < last_bin; ++k) visit(k, sums[k % 4]);
     const double last = x[full_length - 1] * x[full_length - 1];
-    total += last;
+    const double total = ((sums[0] + sums[1]) + (sums[2] + sums[3])) + last;
     if (last > best) {
         best = last;
         best_bin = last_bin;

@@ -1,6 +1,7 @@
 // The ECMA-418-2 roughness engine, in memory that does not grow with the
 // signal. The band signals (band_signals.h) keep the last 16384 samples of
-// each band, which is one block. As soon as a block's samples are in, its
+// each band, which is one block, or more when another metric reads longer
+// blocks. As soon as a block's samples are in, its
 // 53 modulation spectra are made, averaged over neighbouring bands,
 // weighted against the noise floor and turned into raw roughness; the
 // spectra are then forgotten. The interpolation to frames needs only the
@@ -10,6 +11,7 @@
 #include <cfloat>
 #include <emmintrin.h>
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <memory>
 
@@ -30,6 +32,12 @@ constexpr std::size_t block = qn_ecma_rough_block;
 constexpr std::size_t half = block / 2;
 constexpr std::size_t points = qn_ecma_rough_envelope;
 constexpr std::size_t decimation = qn_ecma_rough_decimation;
+
+// The fast spectrum reads the block as 32 interleaved phases of 512
+// samples, of which it needs phase 0 and the 16 odd ones, the odd ones two
+// to a complex transform.
+constexpr std::size_t phase_count = block / points;  // 32
+constexpr std::size_t phase_pairs = phase_count / 4;  // 8
 
 // Bands copied out of their rings together (and one more row of the block
 // buffer each).
@@ -74,6 +82,13 @@ struct roughness_work {
     double fold[2 * points];       // the analytic signal's spectrum folded mod 512
     double envelope[2 * points];
     double weighted[bins];
+    // The folded analytic spectrum from the block's polyphase components
+    // (see band_spectrum_fast): for each pair of odd phases, the factors of
+    // a pair's complex transform Z at bin r and of conj(Z) at bin -r.
+    double pair_direct[phase_pairs][2 * points];
+    double pair_mirror[phase_pairs][2 * points];
+    double phase_zero[points];           // x[32 t]
+    double pairs[phase_pairs][2 * points];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
     qn_ecma_rough_band_constants constants[bands];
     double raw[history][bands];  // raw roughness by block index mod 4
     double previous[bands];      // the last frame written
@@ -87,8 +102,7 @@ struct qn_ecma_rough_engine {
     uint64_t frames;  // V, once known
     qn_ecma_rough_transforms transforms;
     qn_object_ptr<roughness_work> w;
-    qn_heap_array<double> block_buffer;  // copy_group blocks, and a complex one for the literal transforms
-    qn_fft_rplan_ptr long_real;
+    qn_heap_array<double> block_buffer;  // literal: copy_group blocks, and a complex one
     qn_fft_cplan_ptr long_complex;
     qn_fft_cplan_ptr short_complex;
     qn_fft_rplan_ptr short_real;
@@ -126,27 +140,61 @@ bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
     return true;
 }
 
-// Fast form: a real transform of the block, its analytic spectrum (bins
-// 1 ... 8191 doubled, the negative ones dropped) folded modulo 512, whose
-// inverse of length 512 is the analytic signal at every 32nd sample.
-bool band_spectrum_fast(engine &e, double *x, double loudness, double *spectrum) {
+// Fast form. The analytic signal at every 32nd sample is the inverse of
+// length 512 of the block's analytic spectrum Y folded modulo 512: bins
+// 1 ... 8191 doubled, bins 0 and 8192 once. Summed over the bins of one
+// residue r, the doubled half spectrum is
+//   Y[r] = sum_n x[n] w^(n r) c(n mod 32) - 2 [r = 0] sum_(n odd) x[n],
+// w = e^(-2 pi i / 16384), where c = 2 sum_(t < 16) e^(-2 pi i n t / 32) is
+// 32 for n = 0, 4 / (1 - e^(-i pi n / 16)) for odd n and 0 for the other
+// even n. Split into the 32 phases of the block, x[n0 + 32 n1], that is
+// the 512-point transforms F of phase 0 and the 16 odd phases, weighted by
+// c(n0) w^(n0 r) and added: 8 complex transforms of two phases each and a
+// real one, instead of a transform of 16384 whose bins are folded.
+// The phases come from split_block.
+bool band_spectrum_fast(engine &e, double loudness, double *spectrum) {
     roughness_work &w = *e.w;
-    if (!qn_fft_rforward(e.long_real.get(), x, 1.0)) return false;
     double *y = w.fold;
-    y[0] = x[0];
+    double *z = w.phase_zero;
+    constexpr double c0 = phase_count;
+    if (!qn_fft_rforward(e.short_real.get(), z, 1.0)) return false;
+    y[0] = c0 * z[0];
     y[1] = 0;
-    for (std::size_t k = 1; k < points; ++k) {
-        y[2 * k] = 2 * x[2 * k - 1];
-        y[2 * k + 1] = 2 * x[2 * k];
+    for (std::size_t k = 1; k < points / 2; ++k) {
+        y[2 * k] = c0 * z[2 * k - 1];
+        y[2 * k + 1] = c0 * z[2 * k];
+        y[2 * (points - k)] = c0 * z[2 * k - 1];
+        y[2 * (points - k) + 1] = -(c0 * z[2 * k]);
     }
-    for (std::size_t base = points; base < half; base += points) {
+    y[points] = c0 * z[points - 1];
+    y[points + 1] = 0;
+    // Phases 4p + 1 and 4p + 3 as the real and imaginary parts of one
+    // transform Z: their transforms are (Z[r] + conj Z[-r]) / 2 and
+    // (Z[r] - conj Z[-r]) / 2i, folded into the pair's factors.
+    double odd_sum = 0;
+    for (std::size_t p = 0; p < phase_pairs; ++p) {
+        z = w.pairs[p];
+        if (!qn_fft_cforward(e.short_complex.get(), z, 1.0)) return false;
+        odd_sum += z[0] + z[1];  // bin 0: the sums of the two phases
+        const double *u = w.pair_direct[p];
+        const double *v = w.pair_mirror[p];
+        // y[r] += u[r] Z[r] + v[r] conj Z[-r], a complex value to a vector:
+        // (ur zr - ui zi, ur zi + ui zr) as (ur, ur) (zr, zi) + (-ui, ui)
+        // (zi, zr), which rounds as the products written out do (a - b is
+        // a + (-b)).
+        const __m128d flip_low = _mm_set_pd(0.0, -0.0), flip_high = _mm_set_pd(-0.0, 0.0);
         for (std::size_t r = 0; r < points; ++r) {
-            const std::size_t k = base + r;
-            y[2 * r] += 2 * x[2 * k - 1];
-            y[2 * r + 1] += 2 * x[2 * k];
+            const std::size_t m = (points - r) % points;
+            const __m128d zv = _mm_loadu_pd(z + 2 * r);
+            const __m128d mv = _mm_xor_pd(_mm_loadu_pd(z + 2 * m), flip_high);  // conj Z[-r]
+            const __m128d ur = _mm_set1_pd(u[2 * r]), ui = _mm_xor_pd(_mm_set1_pd(u[2 * r + 1]), flip_low);
+            const __m128d vr = _mm_set1_pd(v[2 * r]), vi = _mm_xor_pd(_mm_set1_pd(v[2 * r + 1]), flip_low);
+            const __m128d direct = _mm_add_pd(_mm_mul_pd(ur, zv), _mm_mul_pd(ui, _mm_shuffle_pd(zv, zv, 1)));
+            const __m128d mirror = _mm_add_pd(_mm_mul_pd(vr, mv), _mm_mul_pd(vi, _mm_shuffle_pd(mv, mv, 1)));
+            _mm_storeu_pd(y + 2 * r, _mm_add_pd(_mm_loadu_pd(y + 2 * r), _mm_add_pd(direct, mirror)));
         }
     }
-    y[0] += x[block - 1];  // bin 8192, not doubled
+    y[0] -= 2 * odd_sum;
     if (!qn_fft_cbackward(e.short_complex.get(), y, 1.0 / static_cast<double>(block))) return false;
     // |z| as sqrt(re^2 + im^2), hypot only where the squares overflow.
     for (std::size_t j = 0; j < points; ++j) {
@@ -155,6 +203,66 @@ bool band_spectrum_fast(engine &e, double *x, double loudness, double *spectrum)
         y[2 * j] = magnitude <= DBL_MAX ? magnitude : std::hypot(re, im);
     }
     return envelope_spectrum_fast(e, loudness, spectrum);
+}
+
+// The factors of band_spectrum_fast for the pair of phases a = 4p + 1 and
+// b = 4p + 3: with T(n0, r) = c(n0) w^(n0 r), Z[r] takes (T(a) - i T(b)) / 2
+// and conj Z[-r] takes (T(a) + i T(b)) / 2.
+void fill_phase_factors(roughness_work &w) {
+    for (std::size_t p = 0; p < phase_pairs; ++p) {
+        const double phase[2] = {static_cast<double>(4 * p + 1), static_cast<double>(4 * p + 3)};
+        std::complex<double> weight[2];
+        for (int i = 0; i < 2; ++i) weight[i] = 4.0 / (1.0 - std::polar(1.0, -M_PI * phase[i] / 16.0));
+        for (std::size_t r = 0; r < points; ++r) {
+            std::complex<double> t[2];
+            for (int i = 0; i < 2; ++i) {
+                // n0 r < 16384: the angle is exact before the division.
+                const double turns = phase[i] * static_cast<double>(r) / static_cast<double>(block);
+                t[i] = weight[i] * std::polar(1.0, -2.0 * M_PI * turns);
+            }
+            const std::complex<double> i_tb = std::complex<double>(0, 1) * t[1];
+            const std::complex<double> direct = (t[0] - i_tb) / 2.0, mirror = (t[0] + i_tb) / 2.0;
+            w.pair_direct[p][2 * r] = direct.real();
+            w.pair_direct[p][2 * r + 1] = direct.imag();
+            w.pair_mirror[p][2 * r] = mirror.real();
+            w.pair_mirror[p][2 * r + 1] = mirror.imag();
+        }
+    }
+}
+
+// Reads a band's block from its ring once, the oldest sample at ring
+// index `start` (the ring `span` samples long, a block or more): phase 0
+// and the pairs of odd phases into the buffers of band_spectrum_fast, and
+// the block's
+// effective pressure, max(x, 0) squared and summed in eight interleaved
+// sums in the block's order (so that the sum runs at the speed of the
+// loads; the arrangement is the same on every vector path).
+double split_block(const double *row, std::size_t start, std::size_t span, roughness_work &w) {
+    const __m128d zero = _mm_setzero_pd();
+    __m128d acc[4] = {zero, zero, zero, zero};
+    double joined[phase_count];
+    for (std::size_t t = 0; t < points; ++t) {
+        const std::size_t at = (start + t * phase_count) % span;
+        const double *x = row + at;
+        if (at + phase_count > span) {  // these 32 samples wrap round the ring
+            const std::size_t head = span - at;
+            std::memcpy(joined, row + at, head * sizeof(double));
+            std::memcpy(joined + head, row, (phase_count - head) * sizeof(double));
+            x = joined;
+        }
+        for (std::size_t i = 0; i < phase_count / 2; ++i) {
+            const __m128d v = _mm_max_pd(_mm_loadu_pd(x + 2 * i), zero);
+            acc[i % 4] = _mm_add_pd(acc[i % 4], _mm_mul_pd(v, v));
+        }
+        w.phase_zero[t] = x[0];
+        for (std::size_t p = 0; p < phase_pairs; ++p) {
+            w.pairs[p][2 * t] = x[4 * p + 1];
+            w.pairs[p][2 * t + 1] = x[4 * p + 3];
+        }
+    }
+    double lanes[2];
+    _mm_storeu_pd(lanes, _mm_add_pd(_mm_add_pd(acc[0], acc[1]), _mm_add_pd(acc[2], acc[3])));
+    return std::sqrt(2.0 * (lanes[0] + lanes[1]) / static_cast<double>(block));
 }
 
 // Literal form: the analytic signal by two complex transforms of 16384, its
@@ -186,6 +294,11 @@ bool band_spectrum_literal(engine &e, const double *x, double loudness, double *
     const double g = energy > 0 ? loudness * loudness / energy : 0.0;
     for (int m = 0; m < bins; ++m) spectrum[m] = g * (u[2 * m] * u[2 * m] + u[2 * m + 1] * u[2 * m + 1]);
     return true;
+}
+
+// The ring of a band while a block is taken.
+const double *ring_row(const engine &e, int band) {
+    return e.ring + static_cast<std::size_t>(band) * e.ring_stride;
 }
 
 // Copies the blocks of neighbouring bands out of their rings (the oldest
@@ -234,19 +347,27 @@ void copy_blocks4(const engine &e, int first_band, std::size_t start, double *po
 }
 
 // Raw roughness of every band of the block that ends at position `end`,
-// the last sample the band signals hold (their ring is one block long).
+// the last sample the band signals hold.
 qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64_t end, double *raw) {
     roughness_work &w = *e.w;
     e.ring = signals.rows.get();
     e.ring_stride = signals.stride;
     e.ring_span = signals.span;
     const std::size_t start = static_cast<std::size_t>(qn_ecma_band_block_start(signals, end, block));
+    const bool literal = e.transforms == qn_ecma_rough_transforms::literal;
     double max_loudness = 0;
-    for (int first = 0; first < bands; first += copy_group) {
-        const int count = std::min(copy_group, bands - first);
+    // The fast form takes one band at a time, split into its phases.
+    const int group = literal ? copy_group : 1;
+    for (int first = 0; first < bands; first += group) {
+        const int count = std::min(group, bands - first);
         double pressure[copy_group];
-        if (count == copy_group) copy_blocks4(e, first, start, pressure);
-        else copy_block(e, first, start, pressure);
+        if (!literal) {
+            pressure[0] = split_block(ring_row(e, first), start, static_cast<std::size_t>(e.ring_span), w);
+        } else if (count == copy_group) {
+            copy_blocks4(e, first, start, pressure);
+        } else {
+            copy_block(e, first, start, pressure);
+        }
         for (int l = 0; l < count; ++l) {
             const int b = first + l;
             const double loudness = qn_ecma_specific_loudness(b, pressure[l]);
@@ -258,10 +379,10 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
                 std::fill(spectrum, spectrum + bins, 0.0);
                 continue;
             }
-            double *row = e.block_buffer.get() + static_cast<std::size_t>(l) * block;
-            const bool done = e.transforms == qn_ecma_rough_transforms::literal
-                                  ? band_spectrum_literal(e, row, loudness, spectrum)
-                                  : band_spectrum_fast(e, row, loudness, spectrum);
+            const bool done =
+                literal ? band_spectrum_literal(e, e.block_buffer.get() + static_cast<std::size_t>(l) * block, loudness,
+                                                spectrum)
+                        : band_spectrum_fast(e, loudness, spectrum);
             if (!done) return QN_STATUS_NUMERICAL_FAILURE;
         }
     }
@@ -386,14 +507,16 @@ qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transfo
     e.sink = sink;
     const bool literal = transforms == qn_ecma_rough_transforms::literal;
     e.w = qn_make_object<roughness_work>();
-    e.block_buffer = qn_alloc_array<double>((copy_group + (literal ? 2 : 0)) * block);
-    if (literal) e.long_complex.reset(qn_fft_cplan_make(block));
-    else e.long_real.reset(qn_fft_rplan_make(block));
-    if (!literal) e.short_real.reset(qn_fft_rplan_make(points));
+    // The fast form reads the blocks in their rings; the literal one copies
+    // them out.
+    if (literal) {
+        e.block_buffer = qn_alloc_array<double>((copy_group + 2) * block);
+        e.long_complex.reset(qn_fft_cplan_make(block));
+    } else {
+        e.short_real.reset(qn_fft_rplan_make(points));
+    }
     e.short_complex.reset(qn_fft_cplan_make(points));
-    if (!e.w || !e.block_buffer || !e.short_complex || (literal ? !e.long_complex : !e.long_real) ||
-        (!literal && !e.short_real))
-        return nullptr;
+    if (!e.w || !e.short_complex || (literal ? !e.block_buffer || !e.long_complex : !e.short_real)) return nullptr;
 
     // Constants of the analysis.
     roughness_work &w = *e.w;
@@ -402,6 +525,7 @@ qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transfo
                       0.6123724356957945;  // sqrt(3/8), the window's RMS
     for (int m = 0; m < bins; ++m) w.envelope_weight[m] = std::min(0.1891 * std::exp(0.012 * m), 1.0);
     for (int b = 0; b < bands; ++b) w.constants[b] = qn_ecma_rough_constants(b);
+    if (!literal) fill_phase_factors(w);
     e.rise = std::exp(-rise_rate);
     e.fall = std::exp(-fall_rate);
     return made.release();

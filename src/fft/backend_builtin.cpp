@@ -31,6 +31,9 @@ bool qn_fft_cforward(qn_fft_cplan *plan, double *data, double scale) noexcept {
 bool qn_fft_cbackward(qn_fft_cplan *plan, double *data, double scale) noexcept {
     return qn_fft_builtin_cbackward(engine(plan), data, scale);
 }
+bool qn_fft_cforward_ends(qn_fft_cplan *plan, double *data, std::size_t keep, double scale) noexcept {
+    return qn_fft_builtin_cforward_ends(engine(plan), data, keep, scale);
+}
 
 qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept {
     return reinterpret_cast<qn_fft_rplan *>(qn_fft_builtin_rplan_make(n));

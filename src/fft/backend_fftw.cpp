@@ -130,6 +130,11 @@ bool qn_fft_cbackward(qn_fft_cplan *plan, double *data, double scale) noexcept {
     return plan != nullptr && run_complex(plan, plan->backward, data, scale);
 }
 
+// FFTW's plans have no pruned form: the full transform.
+bool qn_fft_cforward_ends(qn_fft_cplan *plan, double *data, std::size_t, double scale) noexcept {
+    return qn_fft_cforward(plan, data, scale);
+}
+
 qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept {
     if (n == 0 || n > INT_MAX) return nullptr;
     qn_object_ptr<qn_fft_rplan> plan = qn_make_object<qn_fft_rplan>();

@@ -1,6 +1,7 @@
 // Planning and execution of the built-in transforms.
 #include "fft/builtin.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -387,6 +388,71 @@ bool qn_fft_builtin_cforward(qn_fft_builtin_cplan *plan, double *data, double sc
 bool qn_fft_builtin_cbackward(qn_fft_builtin_cplan *plan, double *data, double scale) noexcept {
     if (plan == nullptr || data == nullptr) return false;
     core_run(plan->c, data, data, place_apart(plan->work.base, data), scale, false);
+    return true;
+}
+
+// The longest sub-transform a pruned forward transform evaluates directly.
+constexpr std::size_t k_most_direct = 64;
+
+// In a decimation-in-frequency Stockham transform the passes done so far,
+// of radices whose product is s, leave for each q < s the sub-transform of
+// length m = n / s over x[q + s p], p < m, whose output t is bin q + s t.
+// Once s >= keep, bin k < keep is output 0 of its sub-transform (the sum of
+// its values) and bin k > n - keep output m - 1 (the values turned by
+// e^(+2 pi i p / m)): those bins are evaluated directly and the remaining
+// passes skipped.
+bool qn_fft_builtin_cforward_ends(qn_fft_builtin_cplan *plan, double *data, std::size_t keep,
+                                  double scale) noexcept {
+    if (plan == nullptr || data == nullptr) return false;
+    const core &c = plan->c;
+    if (c.kind != core_kind::stockham || keep == 0 || 2 * keep >= c.n)
+        return qn_fft_builtin_cforward(plan, data, scale);
+    // s >= 2 keep keeps the low and the high sub-transforms apart, so that
+    // each bin is written over an input of its own sub-transform only.
+    std::size_t done = 0, s = 1;
+    while (done < c.st.pass_count && s < 2 * keep) s *= c.st.passes[done++].radix;
+    const std::size_t n = c.n, m = n / s;
+    // Two passes left at least, and few enough values per bin that the
+    // direct sums cost less than the passes they replace.
+    if (done + 2 > c.st.pass_count || m > k_most_direct) return qn_fft_builtin_cforward(plan, data, scale);
+    qn_fft_stockham head = c.st;
+    head.pass_count = done;
+    // The kernels may run a last pass in place, which only a pass without
+    // twiddles allows: the buffers are chosen so that they never need to,
+    // and the passes end in `src`.
+    double *other = place_apart(plan->work.base, data);
+    const double *src = data;
+    if ((done - 1) % 2 == 0) {
+        c.kernels->run(&head, data, other, data, 1.0, true);
+        src = other;
+    } else {
+        c.kernels->run(&head, data, data, other, 1.0, true);
+    }
+    for (std::size_t q = 0; q < keep; ++q) {
+        double re = 0, im = 0;
+        for (std::size_t p = 0; p < m; ++p) {
+            re += src[2 * (q + s * p)];
+            im += src[2 * (q + s * p) + 1];
+        }
+        data[2 * q] = re * scale;
+        data[2 * q + 1] = im * scale;
+    }
+    double turn[2 * k_most_direct];  // e^(+2 pi i p / m)
+    for (std::size_t p = 0; p < m; ++p) {
+        const double angle = 2 * M_PI * static_cast<double>(p) / static_cast<double>(m);
+        turn[2 * p] = std::cos(angle);
+        turn[2 * p + 1] = std::sin(angle);
+    }
+    for (std::size_t q = s - keep + 1; q < s; ++q) {
+        double re = 0, im = 0;
+        for (std::size_t p = 0; p < m; ++p) {
+            const double xr = src[2 * (q + s * p)], xi = src[2 * (q + s * p) + 1];
+            re += xr * turn[2 * p] - xi * turn[2 * p + 1];
+            im += xr * turn[2 * p + 1] + xi * turn[2 * p];
+        }
+        data[2 * (q + s * (m - 1))] = re * scale;
+        data[2 * (q + s * (m - 1)) + 1] = im * scale;
+    }
     return true;
 }
 

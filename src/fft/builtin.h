@@ -34,6 +34,8 @@ void qn_fft_builtin_cplan_free(qn_fft_builtin_cplan *plan) noexcept;
 std::size_t qn_fft_builtin_cplan_length(const qn_fft_builtin_cplan *plan) noexcept;
 bool qn_fft_builtin_cforward(qn_fft_builtin_cplan *plan, double *data, double scale) noexcept;
 bool qn_fft_builtin_cbackward(qn_fft_builtin_cplan *plan, double *data, double scale) noexcept;
+bool qn_fft_builtin_cforward_ends(qn_fft_builtin_cplan *plan, double *data, std::size_t keep,
+                                  double scale) noexcept;
 
 qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n,
                                                 qn_simd path = qn_simd_best()) noexcept;

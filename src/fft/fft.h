@@ -29,6 +29,12 @@ void qn_fft_cplan_free(qn_fft_cplan *plan) noexcept;
 std::size_t qn_fft_cplan_length(const qn_fft_cplan *plan) noexcept;
 bool qn_fft_cforward(qn_fft_cplan *plan, double *data, double scale) noexcept;
 bool qn_fft_cbackward(qn_fft_cplan *plan, double *data, double scale) noexcept;
+// The forward transform where only the lowest and highest bins are wanted:
+// X[k] for k < keep and for n - keep < k, to rounding as the full
+// transform; the other bins are left without meaning. Cheaper than the
+// full transform when keep is small beside n (the last passes are then
+// evaluated at the wanted bins only); otherwise the full transform.
+bool qn_fft_cforward_ends(qn_fft_cplan *plan, double *data, std::size_t keep, double scale) noexcept;
 
 qn_fft_rplan *qn_fft_rplan_make(std::size_t n) noexcept;
 void qn_fft_rplan_free(qn_fft_rplan *plan) noexcept;

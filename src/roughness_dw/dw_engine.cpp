@@ -255,7 +255,9 @@ void pair_of_channels(workspace &w, const qn_dw_setup &s, int a, int b, double p
         return;
     }
     w.kernels->rectify(z, 2 * n);
-    if (!qn_fft_cforward(w.complex_plan.get(), z, 1.0)) {
+    // Only the envelope bins below weight_bins and their mirror images are
+    // read: the transform's last passes are pruned to them.
+    if (!qn_fft_cforward_ends(w.complex_plan.get(), z, static_cast<std::size_t>(s.weight_bins), 1.0)) {
         w.transform_failed = true;
         return;
     }

@@ -731,3 +731,47 @@ TEST(FftBuiltin, MissingPathsAreRefused) {
     }
     if (checked == 0) GTEST_SKIP() << "this processor has every path";
 }
+
+namespace {
+
+// The pruned forward transform at its wanted bins against the full one, on
+// every path, with the bits the same on every path.
+TEST(FftBuiltin, PrunedForwardMatchesTheFullTransformAtItsEnds) {
+    struct pruned_case {
+        std::size_t n, keep;
+    };
+    // Pruned (9600 with the Daniel-Weber envelope bins, powers of two),
+    // and lengths and keeps that take the full transform (too few passes
+    // left, keep too large, Bluestein's lengths, keep 0).
+    const pruned_case cases[] = {{9600, 130}, {9600, 1}, {9600, 40}, {8192, 100}, {4096, 3},
+                                 {4800, 150}, {64, 8},   {9600, 4800}, {1009, 20}, {9600, 0}};
+    for (const pruned_case &c : cases) {
+        const std::vector<double> x = random_values(2 * c.n, c.n + c.keep);
+        std::vector<double> baseline_bits;
+        for (qn_simd path : qn_simd_paths) {
+            if (!qn_simd_available(path)) continue;
+            qn_fft_builtin_cplan *plan = qn_fft_builtin_cplan_make(c.n, path);
+            ASSERT_NE(plan, nullptr);
+            std::vector<double> full = x, ends = x;
+            ASSERT_TRUE(qn_fft_builtin_cforward(plan, full.data(), 0.5));
+            ASSERT_TRUE(qn_fft_builtin_cforward_ends(plan, ends.data(), c.keep, 0.5));
+            qn_fft_builtin_cplan_free(plan);
+            double peak = 0;
+            for (double v : full) peak = std::max(peak, std::fabs(v));
+            std::vector<double> wanted;
+            for (std::size_t k = 0; k < c.n; ++k) {
+                if (k >= c.keep && k + c.keep <= c.n) continue;
+                for (int part = 0; part < 2; ++part) {
+                    EXPECT_NEAR(ends[2 * k + part], full[2 * k + part], 1e-13 * peak)
+                        << "n " << c.n << " keep " << c.keep << " bin " << k << " " << qn_simd_name(path);
+                    wanted.push_back(ends[2 * k + part]);
+                }
+            }
+            if (baseline_bits.empty()) baseline_bits = wanted;
+            EXPECT_EQ(std::memcmp(wanted.data(), baseline_bits.data(), wanted.size() * sizeof(double)), 0)
+                << "n " << c.n << " keep " << c.keep << " " << qn_simd_name(path);
+        }
+    }
+}
+
+}  // namespace
