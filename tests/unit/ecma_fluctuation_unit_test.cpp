@@ -213,14 +213,18 @@ TEST(EcmaFluctuationUnit, LinesTooCloseToTellApart) {
 
 TEST(EcmaFluctuationUnit, MedianOnEveryPath) {
     const auto noise = qn_test::uniform_values(points, 11);
-    std::vector<double> smooth(points), ties(points, 0.25), steps(points), zero(points, 0.0);
+    // Rising and falling runs enter above or below the whole window.
+    std::vector<double> smooth(points), ties(points, 0.25), steps(points), zero(points, 0.0), rising(points),
+        falling(points);
     for (int n = 0; n < points; ++n) {
         smooth[n] = 0.03 * (1 + 0.9 * std::sin(2 * M_PI * 4 * n / rate)) + 0.001 * noise[n];
         steps[n] = std::round(4 * std::fabs(noise[n])) / 4;
+        rising[n] = 1e-3 * n;
+        falling[n] = 1e-3 * (points - n);
     }
     std::vector<double> rough(noise.begin(), noise.end());
     for (double &v : rough) v = std::fabs(v);
-    for (const auto *x : {&smooth, &rough, &ties, &steps, &zero}) {
+    for (const auto *x : {&smooth, &rough, &ties, &steps, &zero, &rising, &falling}) {
         std::vector<double> expected(points, 0.0);
         for (int i = 64; i < points - 64; ++i) {
             std::vector<double> w(x->begin() + i - 16, x->begin() + i + 17);
