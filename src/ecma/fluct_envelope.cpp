@@ -50,16 +50,14 @@ struct qn_ecma_fluct_envelope_work {
     qn_fft_rplan *short_plan = nullptr;  // 2048 real
     qn_fft_cplan *long_plan = nullptr;   // 65536 complex, literal form
     double *complex_block = nullptr;     // 2 x 65536, literal form
-    // Fast form: a segment's odd phases x(32 m + p), p = 1, 3 ... 31, padded
-    // with zeros to 2048, then their spectra. Rows a cache line longer than
-    // 16 kB, which the gather's 16 streams would all map to the same cache
-    // sets.
-    double phase[odd_phases][points + 8];
+    // Fast form: one odd phase of a segment, x(32 m + p), padded with zeros
+    // to 2048, then its spectrum; each phase is gathered, transformed and
+    // added to the fold in turn while it is in the first-level cache.
+    double phase[points];
     double imaginary[points];  // -i O packed, then the imaginary part
     // k = 2 c_p exp(-2 pi i r p / 65536) for the odd phases and r = 0 ...
-    // 1024, laid out for the kernels' complex products on (re, im) pairs:
-    // Re k at both places of pair r, and -Im k, +Im k.
-    double kernel_re[odd_phases][2 * (half + 1)], kernel_im[odd_phases][2 * (half + 1)];
+    // 1024, as (re, im) pairs.
+    double kernel[odd_phases][2 * (half + 1)];
     const qn_ecma_fluct_kernels *kernels = nullptr;
 };
 
@@ -94,10 +92,8 @@ qn_ecma_fluct_envelope_work *qn_ecma_fluct_envelope_make(qn_ecma_fluct_transform
             // r p < 65536: the angle of the twiddle is exact before the scale.
             const double angle = -2 * M_PI * static_cast<double>(r * (2 * j + 1)) / static_cast<double>(block);
             const double tr = std::cos(angle), ti = std::sin(angle);
-            const double k_re = c_re * tr - c_im * ti, k_im = c_re * ti + c_im * tr;
-            work->kernel_re[j][2 * r] = work->kernel_re[j][2 * r + 1] = k_re;
-            work->kernel_im[j][2 * r] = -k_im;
-            work->kernel_im[j][2 * r + 1] = k_im;
+            work->kernel[j][2 * r] = c_re * tr - c_im * ti;
+            work->kernel[j][2 * r + 1] = c_re * ti + c_im * tr;
         }
     }
     return work.release();
@@ -113,32 +109,25 @@ void qn_ecma_fluct_envelope_free(qn_ecma_fluct_envelope_work *work) noexcept {
 
 bool qn_ecma_fluct_segment_fold(qn_ecma_fluct_envelope_work *w, const double *ring, std::size_t mask, std::size_t start,
                            double *fold, double *instants) noexcept {
-    for (std::size_t m = 0; m < segment_points; ++m) {
-        const std::size_t at = (start + decimation * m) & mask;
-        instants[m] = ring[at];
-        if (at + decimation <= mask + 1) {  // the 32 samples do not wrap
-            const double *x = ring + at;
-            for (std::size_t j = 0; j < odd_phases; ++j) w->phase[j][m] = x[2 * j + 1];
-        } else {
-            for (std::size_t j = 0; j < odd_phases; ++j) w->phase[j][m] = ring[(at + 2 * j + 1) & mask];
-        }
-    }
+    for (std::size_t m = 0; m < segment_points; ++m) instants[m] = ring[(start + decimation * m) & mask];
     double *fr = fold;  // (re, im) pairs, bins 0 ... 1024
     std::fill(fr, fr + 2 * (half + 1), 0.0);
     double undoubled = 0;  // sum of X_p(0) over the odd phases
+    double *x = w->phase;
     for (std::size_t j = 0; j < odd_phases; ++j) {
-        double *x = w->phase[j];
+        const std::size_t first = start + 2 * j + 1;
+        for (std::size_t m = 0; m < segment_points; ++m) x[m] = ring[(first + decimation * m) & mask];
         std::fill(x + segment_points, x + points, 0.0);
         if (!qn_fft_rforward(w->short_plan, x, 1.0)) return false;
-        const double *kr = w->kernel_re[j], *ki = w->kernel_im[j];
+        const double *k = w->kernel[j];
         // Bins 0 and 1024 are real; bins 1 ... 1023 are (re, im) pairs from
         // x[1] on, so x - 1 has bin r at 2 r.
-        fr[0] += kr[0] * x[0];
-        fr[1] += ki[1] * x[0];
+        fr[0] += k[0] * x[0];
+        fr[1] += k[1] * x[0];
         undoubled += x[0];
-        w->kernels->accumulate(fr, x - 1, kr, ki);
-        fr[2 * half] += kr[2 * half] * x[points - 1];
-        fr[2 * half + 1] += ki[2 * half + 1] * x[points - 1];
+        w->kernels->accumulate(fr, x - 1, k);
+        fr[2 * half] += k[2 * half] * x[points - 1];
+        fr[2 * half + 1] += k[2 * half + 1] * x[points - 1];
     }
     fr[0] -= 2 * undoubled;
     return true;

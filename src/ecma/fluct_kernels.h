@@ -12,10 +12,10 @@ struct qn_ecma_fluct_kernels {
     // out[i] = the median of x[i - 16] ... x[i + 16] for 64 <= i < 1984,
     // the values 48 ... 1999 of x being neither NaN nor infinite.
     void (*median)(const double *x, double *out) noexcept;
-    // fold[i] += (re[i] * y[i] + im[i] * y[i ^ 1]) for 2 <= i < 2048: a
-    // complex product and sum on (re, im) pairs, with re[i] = Re k at both
-    // places of a pair and im[i] = -Im k, +Im k.
-    void (*accumulate)(double *fold, const double *y, const double *re, const double *im) noexcept;
+    // fold += k y for the complex values of (re, im) pairs 1 ... 1023
+    // (doubles 2 ... 2047): fold[2 r] += Re k Re y + (-Im k) Im y and
+    // fold[2 r + 1] += Re k Im y + Im k Re y.
+    void (*accumulate)(double *fold, const double *y, const double *k) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;
