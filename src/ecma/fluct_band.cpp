@@ -144,10 +144,7 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
     work->kernels->median(envelope, smooth);
     // Rounding multiplies by 1e8: envelopes near the largest double
     // overflow here rather than pass for silence.
-    for (int i = guard; i < points - guard; ++i) {
-        smooth[i] = round_decimals(smooth[i]);
-        if (!qn_is_finite(smooth[i])) return false;
-    }
+    if (!work->kernels->round_decimals(smooth + guard, points - 2 * guard)) return false;
     int lead = 0, tail = 0;
     if (!choose_window(smooth, &lead, &tail)) return true;
 

@@ -1,6 +1,7 @@
 #include "ecma/fluct_kernels.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -9,9 +10,9 @@ namespace {
 #define QN_PATH_KERNELS "ecma/fluct_kernels.inc"
 #include "base/each_path.inc"
 
-constexpr qn_ecma_fluct_kernels plain_kernels = {plain::median, plain::accumulate};
-constexpr qn_ecma_fluct_kernels wide_kernels = {wide::median, wide::accumulate};
-constexpr qn_ecma_fluct_kernels widest_kernels = {widest::median, widest::accumulate};
+constexpr qn_ecma_fluct_kernels plain_kernels = {plain::median, plain::accumulate, plain::round_decimals};
+constexpr qn_ecma_fluct_kernels wide_kernels = {wide::median, wide::accumulate, wide::round_decimals};
+constexpr qn_ecma_fluct_kernels widest_kernels = {widest::median, widest::accumulate, widest::round_decimals};
 
 }  // namespace
 

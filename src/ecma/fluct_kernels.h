@@ -1,6 +1,7 @@
 // The fluctuation engine's loops over the samples of a block, on a chosen
 // vector path: two lanes on any x86-64, four with AVX2, eight with
-// AVX-512. A median is a selection, exact in any width, and the fold's
+// AVX-512. A median is a selection, exact in any width, a rounding to
+// whole numbers is exact, and the fold's
 // products and sums are those of the scalar method for each element (no
 // fused multiply-add), so every path gives the same bits.
 #ifndef QN_ECMA_FLUCT_KERNELS_H
@@ -16,6 +17,10 @@ struct qn_ecma_fluct_kernels {
     // (doubles 2 ... 2047): fold[2 r] += Re k Re y + (-Im k) Im y and
     // fold[2 r + 1] += Re k Im y + Im k Re y.
     void (*accumulate)(double *fold, const double *y, const double *k) noexcept;
+    // x[i] = round(x[i] * 1e8) / 1e8 for i < count, halves rounded away
+    // from zero as std::round does (the sign of a zero kept); false when a
+    // result is not finite.
+    bool (*round_decimals)(double *x, int count) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

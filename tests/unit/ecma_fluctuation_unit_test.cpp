@@ -240,6 +240,26 @@ TEST(EcmaFluctuationUnit, MedianOnEveryPath) {
     }
 }
 
+TEST(EcmaFluctuationUnit, RoundingToDecimalsOnEveryPath) {
+    // Ties (k + 0.5) 1e-8, either sign, zeros of both signs, values of
+    // every size, and the end that overflows.
+    const auto noise = qn_test::uniform_values(1000, 13);
+    std::vector<double> x = {0.0, -0.0, 1e-300, -1e-300, 4e-9, -4e-9, 5e-9, -5e-9, 1e30, -1e30, 0.045};
+    for (int k = 0; k < 400; ++k) x.push_back((k % 2 == 0 ? 1 : -1) * (k + 0.5) / 1e8);
+    for (double v : noise) x.push_back(v * std::pow(10.0, 8 * v));
+    for (qn_simd path : qn_test::simd_paths()) {
+        std::vector<double> got = x;
+        ASSERT_TRUE(qn_ecma_fluct_kernels_for(path).round_decimals(got.data(), static_cast<int>(got.size())));
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double expected = std::round(x[i] * 1e8) / 1e8;
+            ASSERT_EQ(std::memcmp(&got[i], &expected, sizeof expected), 0)
+                << qn_simd_name(path) << ": " << x[i] << " gives " << got[i] << ", not " << expected;
+        }
+        std::vector<double> huge = {1.0, 1e301, 2.0};
+        EXPECT_FALSE(qn_ecma_fluct_kernels_for(path).round_decimals(huge.data(), 3)) << qn_simd_name(path);
+    }
+}
+
 TEST(EcmaFluctuationUnit, FastEnvelopeIsTheLiteralOne) {
     // A ring of two blocks of a band-limited noise with a slow swell; the
     // block from a segment boundary and from anywhere.
