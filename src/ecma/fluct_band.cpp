@@ -160,7 +160,7 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
         s.re[k] = x[2 * k - 1];
         s.im[k] = x[2 * k];
     }
-    qn_ecma_fluct_spectrum_prepare(&s, lead, tail, work->turns);
+    qn_ecma_fluct_spectrum_prepare(&s, lead, tail, work->turns, work->path);
     if (!qn_is_finite(s.power_sum[qn_ecma_fluct_bins]) || !qn_is_finite(s.zero_rhs[qn_ecma_fluct_bins])) return false;
     const double *power = s.power;
 
@@ -330,6 +330,7 @@ qn_ecma_fluct_band_work *qn_ecma_fluct_band_work_make(qn_simd path) noexcept {
         qn_free_object(work);
         return nullptr;
     }
+    work->path = path;
     work->kernels = &qn_ecma_fluct_kernels_for(path);
     qn_ecma_fluct_turns_fill(&work->turns);
     return work;

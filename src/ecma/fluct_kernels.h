@@ -9,6 +9,18 @@
 
 #include "base/simd.h"
 
+struct qn_ecma_fluct_spectrum;
+struct qn_ecma_fluct_rate_terms;
+
+// The products of one bin that the closed-form fit of one pair sums over
+// the bins: with the pair's columns c1 = W(k; f) + W(k; -f) and c2 =
+// j (W(k; f) - W(k; -f)), the constant's column c0 = W(k; 0) and the
+// spectrum P, Re(conj(a) b) for (a, b) = (c1, c0), (c2, c0), (c1, c1),
+// (c2, c1), (c2, c2), (c1, P) and (c2, P); bins 0 ... 48.
+struct qn_ecma_fluct_pair_products {
+    double g01[49], g02[49], g11[49], g12[49], g22[49], b1[49], b2[49];
+};
+
 struct qn_ecma_fluct_kernels {
     // out[i] = the median of x[i - 16] ... x[i + 16] for 64 <= i < 1984,
     // the values 48 ... 1999 of x being neither NaN nor infinite.
@@ -21,6 +33,11 @@ struct qn_ecma_fluct_kernels {
     // from zero as std::round does (the sign of a zero kept); false when a
     // result is not finite.
     bool (*round_decimals)(double *x, int count) noexcept;
+    // The pair products of bins 0 ... bins - 1 at a rate, the kernel's sines
+    // all by angle addition (the caller evaluates the bin nearest the rate
+    // again where it needs them directly).
+    void (*pair_products)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
+                          qn_ecma_fluct_pair_products *products) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

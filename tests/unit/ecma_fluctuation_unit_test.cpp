@@ -175,6 +175,16 @@ TEST(EcmaFluctuationUnit, ClosedFormIsTheGeneralSolve) {
             EXPECT_NEAR(pair.line_re[0], general.line_re[0], 1e-9 * scale) << sp.what << ", " << f << " Hz";
             EXPECT_NEAR(pair.line_im[0], general.line_im[0], 1e-9 * scale) << sp.what << ", " << f << " Hz";
             EXPECT_NEAR(pair.error, general.error, 1e-9 * sp.s.power_sum[bins]) << sp.what << ", " << f << " Hz";
+            // The same bits on every vector path.
+            for (qn_simd path : qn_test::simd_paths()) {
+                qn_ecma_fluct_spectrum on_path = sp.s;
+                qn_ecma_fluct_spectrum_prepare(&on_path, on_path.lead, on_path.tail, turns(), path);
+                qn_ecma_fluct_fit again;
+                qn_ecma_fluct_fit_pair(on_path, f, bins, &again);
+                EXPECT_TRUE(again.constant == pair.constant && again.line_re[0] == pair.line_re[0] &&
+                            again.line_im[0] == pair.line_im[0] && again.error == pair.error)
+                    << sp.what << ", " << f << " Hz, " << qn_simd_name(path);
+            }
         }
     }
 }
