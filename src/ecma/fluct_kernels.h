@@ -7,6 +7,8 @@
 #ifndef QN_ECMA_FLUCT_KERNELS_H
 #define QN_ECMA_FLUCT_KERNELS_H
 
+#include <cstddef>
+
 #include "base/simd.h"
 
 struct qn_ecma_fluct_spectrum;
@@ -25,10 +27,13 @@ struct qn_ecma_fluct_kernels {
     // out[i] = the median of x[i - 16] ... x[i + 16] for 64 <= i < 1984,
     // the values 48 ... 1999 of x being neither NaN nor infinite.
     void (*median)(const double *x, double *out) noexcept;
-    // fold += k y for the complex values of (re, im) pairs 1 ... 1023
-    // (doubles 2 ... 2047): fold[2 r] += Re k Re y + (-Im k) Im y and
-    // fold[2 r + 1] += Re k Im y + Im k Re y.
-    void (*accumulate)(double *fold, const double *y, const double *k) noexcept;
+    // fold[i] = t_0[i] + t_1[i] + ... + t_(count-1)[i] for 2 <= i < 2048,
+    // summed from zero in that order, with t_j[i] = re_j[i] y_j[i] +
+    // im_j[i] y_j[i ^ 1] and y_j = y + j stride (re_j, im_j likewise): the
+    // complex products k_j y_j on (re, im) pairs, with re_j[i] = Re k_j at
+    // both places of a pair and im_j[i] = -Im k_j, +Im k_j.
+    void (*accumulate)(double *fold, const double *y, const double *re, const double *im, std::size_t stride,
+                       int count) noexcept;
     // x[i] = round(x[i] * 1e8) / 1e8 for i < count, halves rounded away
     // from zero as std::round does (the sign of a zero kept); false when a
     // result is not finite.
