@@ -60,8 +60,12 @@ double round_decimals(double x) { return std::round(x * decimals) / decimals; }
 
 // The window of a non-silent block: false when the block is quiet.
 bool choose_window(const double *smooth, int *lead, int *tail) {
-    double highest = 0;
-    for (int i = 0; i < points; ++i) highest = std::max(highest, smooth[i]);
+    // The largest value, in four running maxima side by side (a maximum
+    // does not depend on the order; the values are not below zero).
+    double largest[4] = {0, 0, 0, 0};
+    for (int i = 0; i < points; i += 4)
+        for (int t = 0; t < 4; ++t) largest[t] = std::max(largest[t], smooth[i + t]);
+    const double highest = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
     if (!(highest > silent_pa)) return false;
     const double threshold = round_decimals(quiet_fraction * highest);
     int first = guard, last = points - 1 - guard;
