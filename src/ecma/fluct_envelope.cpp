@@ -64,7 +64,10 @@ struct qn_ecma_fluct_envelope_work {
     double *complex_block = nullptr;     // 2 x 65536, literal form
     // Fast form: a segment's odd phases x(32 m + p), p = 1, 3 ... 31, each
     // padded with zeros to 2048 and then its spectrum, in rows of 257
-    // cache lines placed so that bin 1 of every row starts a line.
+    // cache lines (one longer than 16 kB, which the gather's 16 streams
+    // would all map to the same cache sets) placed so that bin 1 of every
+    // row starts a line, with a place before the first row, from which the
+    // fold counts the pairs.
     double phase_room[odd_phases * row + line];
     double *phases = nullptr;  // row j from phases + j row
     double imaginary[points];  // -i O packed, then the imaginary part
@@ -98,7 +101,7 @@ qn_ecma_fluct_envelope_work *qn_ecma_fluct_envelope_make(qn_ecma_fluct_transform
     }
     work->short_plan = qn_fft_rplan_make(points);
     if (work->short_plan == nullptr) return nullptr;
-    work->phases = line_start(work->phase_room, 1);
+    work->phases = line_start(work->phase_room + 1, 1);
     work->kernel_re = line_start(work->kernel_room_re, 2);
     work->kernel_im = line_start(work->kernel_room_im, 2);
     for (std::size_t j = 0; j < odd_phases; ++j) {
