@@ -60,8 +60,12 @@ double round_decimals(double x) { return std::round(x * decimals) / decimals; }
 
 // The window of a non-silent block: false when the block is quiet.
 bool choose_window(const double *smooth, int *lead, int *tail) {
-    double highest = 0;
-    for (int i = 0; i < points; ++i) highest = std::max(highest, smooth[i]);
+    // The largest value, in four running maxima side by side (a maximum
+    // does not depend on the order; the values are not below zero).
+    double largest[4] = {0, 0, 0, 0};
+    for (int i = 0; i < points; i += 4)
+        for (int t = 0; t < 4; ++t) largest[t] = std::max(largest[t], smooth[i + t]);
+    const double highest = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
     if (!(highest > silent_pa)) return false;
     const double threshold = round_decimals(quiet_fraction * highest);
     int first = guard, last = points - 1 - guard;
@@ -144,10 +148,7 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
     work->kernels->median(envelope, smooth);
     // Rounding multiplies by 1e8: envelopes near the largest double
     // overflow here rather than pass for silence.
-    for (int i = guard; i < points - guard; ++i) {
-        smooth[i] = round_decimals(smooth[i]);
-        if (!qn_is_finite(smooth[i])) return false;
-    }
+    if (!work->kernels->round_decimals(smooth + guard, points - 2 * guard)) return false;
     int lead = 0, tail = 0;
     if (!choose_window(smooth, &lead, &tail)) return true;
 
@@ -163,7 +164,7 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
         s.re[k] = x[2 * k - 1];
         s.im[k] = x[2 * k];
     }
-    qn_ecma_fluct_spectrum_prepare(&s, lead, tail, work->turns);
+    qn_ecma_fluct_spectrum_prepare(&s, lead, tail, work->turns, work->path);
     if (!qn_is_finite(s.power_sum[qn_ecma_fluct_bins]) || !qn_is_finite(s.zero_rhs[qn_ecma_fluct_bins])) return false;
     const double *power = s.power;
 
@@ -333,6 +334,7 @@ qn_ecma_fluct_band_work *qn_ecma_fluct_band_work_make(qn_simd path) noexcept {
         qn_free_object(work);
         return nullptr;
     }
+    work->path = path;
     work->kernels = &qn_ecma_fluct_kernels_for(path);
     qn_ecma_fluct_turns_fill(&work->turns);
     return work;

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 #include "base/alloc.h"
@@ -43,6 +44,17 @@ constexpr std::size_t segment_points = qn_ecma_fluct_segment_points;
 constexpr std::size_t half_fold = qn_ecma_fluct_fold_values / 2;
 static_assert(half_fold == half + 1);
 
+// Rows of the phases and of the fold's kernel: a whole number of 64-byte
+// lines, longer than a transform by one line.
+constexpr std::size_t line = 8;
+constexpr std::size_t row = points + line;
+
+// The first place in `room` from which `offset` doubles on start a line.
+double *line_start(double *room, std::size_t offset) {
+    const std::size_t at = reinterpret_cast<std::uintptr_t>(room + offset) / sizeof(double) % line;
+    return room + (line - at) % line;
+}
+
 }  // namespace
 
 struct qn_ecma_fluct_envelope_work {
@@ -50,16 +62,21 @@ struct qn_ecma_fluct_envelope_work {
     qn_fft_rplan *short_plan = nullptr;  // 2048 real
     qn_fft_cplan *long_plan = nullptr;   // 65536 complex, literal form
     double *complex_block = nullptr;     // 2 x 65536, literal form
-    // Fast form: a segment's odd phases x(32 m + p), p = 1, 3 ... 31, padded
-    // with zeros to 2048, then their spectra. Rows a cache line longer than
-    // 16 kB, which the gather's 16 streams would all map to the same cache
-    // sets.
-    double phase[odd_phases][points + 8];
+    // Fast form: a segment's odd phases x(32 m + p), p = 1, 3 ... 31, each
+    // padded with zeros to 2048 and then its spectrum, in rows of 257
+    // cache lines (one longer than 16 kB, which the gather's 16 streams
+    // would all map to the same cache sets) placed so that bin 1 of every
+    // row starts a line, with a place before the first row, from which the
+    // fold counts the pairs.
+    double phase_room[odd_phases * row + line];
+    double *phases = nullptr;  // row j from phases + j row
     double imaginary[points];  // -i O packed, then the imaginary part
     // k = 2 c_p exp(-2 pi i r p / 65536) for the odd phases and r = 0 ...
     // 1024, laid out for the kernels' complex products on (re, im) pairs:
-    // Re k at both places of pair r, and -Im k, +Im k.
-    double kernel_re[odd_phases][2 * (half + 1)], kernel_im[odd_phases][2 * (half + 1)];
+    // Re k at both places of pair r, and -Im k, +Im k; pair 1 of every row
+    // starts a cache line.
+    double kernel_room_re[odd_phases * row + line], kernel_room_im[odd_phases * row + line];
+    double *kernel_re = nullptr, *kernel_im = nullptr;  // row j from + j row
     const qn_ecma_fluct_kernels *kernels = nullptr;
 };
 
@@ -84,6 +101,9 @@ qn_ecma_fluct_envelope_work *qn_ecma_fluct_envelope_make(qn_ecma_fluct_transform
     }
     work->short_plan = qn_fft_rplan_make(points);
     if (work->short_plan == nullptr) return nullptr;
+    work->phases = line_start(work->phase_room + 1, 1);
+    work->kernel_re = line_start(work->kernel_room_re, 2);
+    work->kernel_im = line_start(work->kernel_room_im, 2);
     for (std::size_t j = 0; j < odd_phases; ++j) {
         const double p = static_cast<double>(2 * j + 1);
         // 2 c_p = 4 / (1 - exp(-i theta)), theta = pi p / 16.
@@ -95,9 +115,10 @@ qn_ecma_fluct_envelope_work *qn_ecma_fluct_envelope_make(qn_ecma_fluct_transform
             const double angle = -2 * M_PI * static_cast<double>(r * (2 * j + 1)) / static_cast<double>(block);
             const double tr = std::cos(angle), ti = std::sin(angle);
             const double k_re = c_re * tr - c_im * ti, k_im = c_re * ti + c_im * tr;
-            work->kernel_re[j][2 * r] = work->kernel_re[j][2 * r + 1] = k_re;
-            work->kernel_im[j][2 * r] = -k_im;
-            work->kernel_im[j][2 * r + 1] = k_im;
+            double *kr = work->kernel_re + j * row, *ki = work->kernel_im + j * row;
+            kr[2 * r] = kr[2 * r + 1] = k_re;
+            ki[2 * r] = -k_im;
+            ki[2 * r + 1] = k_im;
         }
     }
     return work.release();
@@ -113,34 +134,39 @@ void qn_ecma_fluct_envelope_free(qn_ecma_fluct_envelope_work *work) noexcept {
 
 bool qn_ecma_fluct_segment_fold(qn_ecma_fluct_envelope_work *w, const double *ring, std::size_t mask, std::size_t start,
                            double *fold, double *instants) noexcept {
+    // The ring read in order, 32 samples at a time, into the phases' rows.
+    double *phases = w->phases;
     for (std::size_t m = 0; m < segment_points; ++m) {
         const std::size_t at = (start + decimation * m) & mask;
         instants[m] = ring[at];
         if (at + decimation <= mask + 1) {  // the 32 samples do not wrap
             const double *x = ring + at;
-            for (std::size_t j = 0; j < odd_phases; ++j) w->phase[j][m] = x[2 * j + 1];
+            for (std::size_t j = 0; j < odd_phases; ++j) phases[j * row + m] = x[2 * j + 1];
         } else {
-            for (std::size_t j = 0; j < odd_phases; ++j) w->phase[j][m] = ring[(at + 2 * j + 1) & mask];
+            for (std::size_t j = 0; j < odd_phases; ++j) phases[j * row + m] = ring[(at + 2 * j + 1) & mask];
         }
     }
-    double *fr = fold;  // (re, im) pairs, bins 0 ... 1024
-    std::fill(fr, fr + 2 * (half + 1), 0.0);
-    double undoubled = 0;  // sum of X_p(0) over the odd phases
     for (std::size_t j = 0; j < odd_phases; ++j) {
-        double *x = w->phase[j];
+        double *x = phases + j * row;
         std::fill(x + segment_points, x + points, 0.0);
         if (!qn_fft_rforward(w->short_plan, x, 1.0)) return false;
-        const double *kr = w->kernel_re[j], *ki = w->kernel_im[j];
-        // Bins 0 and 1024 are real; bins 1 ... 1023 are (re, im) pairs from
-        // x[1] on, so x - 1 has bin r at 2 r.
+    }
+    // Bins 0 and 1024 are real; bins 1 ... 1023 are (re, im) pairs from
+    // x[1] on, so x - 1 has bin r at 2 r. Every sum over the phases in
+    // their order.
+    double *fr = fold;  // (re, im) pairs, bins 0 ... 1024
+    fr[0] = fr[1] = fr[2 * half] = fr[2 * half + 1] = 0;
+    double undoubled = 0;  // sum of X_p(0) over the odd phases
+    for (std::size_t j = 0; j < odd_phases; ++j) {
+        const double *x = phases + j * row, *kr = w->kernel_re + j * row, *ki = w->kernel_im + j * row;
         fr[0] += kr[0] * x[0];
         fr[1] += ki[1] * x[0];
         undoubled += x[0];
-        w->kernels->accumulate(fr, x - 1, kr, ki);
         fr[2 * half] += kr[2 * half] * x[points - 1];
         fr[2 * half + 1] += ki[2 * half + 1] * x[points - 1];
     }
     fr[0] -= 2 * undoubled;
+    w->kernels->accumulate(fr, phases - 1, w->kernel_re, w->kernel_im, row, static_cast<int>(odd_phases));
     return true;
 }
 

@@ -1,6 +1,9 @@
 #include "ecma/fluct_kernels.h"
 
+#include "ecma/fluctuation.h"
+
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -9,9 +12,12 @@ namespace {
 #define QN_PATH_KERNELS "ecma/fluct_kernels.inc"
 #include "base/each_path.inc"
 
-constexpr qn_ecma_fluct_kernels plain_kernels = {plain::median, plain::accumulate};
-constexpr qn_ecma_fluct_kernels wide_kernels = {wide::median, wide::accumulate};
-constexpr qn_ecma_fluct_kernels widest_kernels = {widest::median, widest::accumulate};
+constexpr qn_ecma_fluct_kernels plain_kernels = {plain::median, plain::accumulate, plain::round_decimals,
+                                                    plain::pair_products};
+constexpr qn_ecma_fluct_kernels wide_kernels = {wide::median, wide::accumulate, wide::round_decimals,
+                                                    wide::pair_products};
+constexpr qn_ecma_fluct_kernels widest_kernels = {widest::median, widest::accumulate, widest::round_decimals,
+                                                    widest::pair_products};
 
 }  // namespace
 

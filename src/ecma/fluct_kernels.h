@@ -1,21 +1,48 @@
 // The fluctuation engine's loops over the samples of a block, on a chosen
 // vector path: two lanes on any x86-64, four with AVX2, eight with
-// AVX-512. A median is a selection, exact in any width, and the fold's
+// AVX-512. A median is a selection, exact in any width, a rounding to
+// whole numbers is exact, and the fold's
 // products and sums are those of the scalar method for each element (no
 // fused multiply-add), so every path gives the same bits.
 #ifndef QN_ECMA_FLUCT_KERNELS_H
 #define QN_ECMA_FLUCT_KERNELS_H
 
+#include <cstddef>
+
 #include "base/simd.h"
+
+struct qn_ecma_fluct_spectrum;
+struct qn_ecma_fluct_rate_terms;
+
+// The products of one bin that the closed-form fit of one pair sums over
+// the bins: with the pair's columns c1 = W(k; f) + W(k; -f) and c2 =
+// j (W(k; f) - W(k; -f)), the constant's column c0 = W(k; 0) and the
+// spectrum P, Re(conj(a) b) for (a, b) = (c1, c0), (c2, c0), (c1, c1),
+// (c2, c1), (c2, c2), (c1, P) and (c2, P); bins 0 ... 48.
+struct qn_ecma_fluct_pair_products {
+    double g01[49], g02[49], g11[49], g12[49], g22[49], b1[49], b2[49];
+};
 
 struct qn_ecma_fluct_kernels {
     // out[i] = the median of x[i - 16] ... x[i + 16] for 64 <= i < 1984,
     // the values 48 ... 1999 of x being neither NaN nor infinite.
     void (*median)(const double *x, double *out) noexcept;
-    // fold[i] += (re[i] * y[i] + im[i] * y[i ^ 1]) for 2 <= i < 2048: a
-    // complex product and sum on (re, im) pairs, with re[i] = Re k at both
-    // places of a pair and im[i] = -Im k, +Im k.
-    void (*accumulate)(double *fold, const double *y, const double *re, const double *im) noexcept;
+    // fold[i] = t_0[i] + t_1[i] + ... + t_(count-1)[i] for 2 <= i < 2048,
+    // summed from zero in that order, with t_j[i] = re_j[i] y_j[i] +
+    // im_j[i] y_j[i ^ 1] and y_j = y + j stride (re_j, im_j likewise): the
+    // complex products k_j y_j on (re, im) pairs, with re_j[i] = Re k_j at
+    // both places of a pair and im_j[i] = -Im k_j, +Im k_j.
+    void (*accumulate)(double *fold, const double *y, const double *re, const double *im, std::size_t stride,
+                       int count) noexcept;
+    // x[i] = round(x[i] * 1e8) / 1e8 for i < count, halves rounded away
+    // from zero as std::round does (the sign of a zero kept); false when a
+    // result is not finite.
+    bool (*round_decimals)(double *x, int count) noexcept;
+    // The pair products of bins 0 ... bins - 1 at a rate, the kernel's sines
+    // all by angle addition (the caller evaluates the bin nearest the rate
+    // again where it needs them directly).
+    void (*pair_products)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
+                          qn_ecma_fluct_pair_products *products) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

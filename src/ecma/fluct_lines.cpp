@@ -61,16 +61,9 @@ void half_turns(const qn_ecma_fluct_turns &turns, long m, double sd, double cd, 
     *c = ca * cd - sa * sd;
 }
 
-// What the kernel needs of a rate f >= 0: u = pi f / 1500 Hz and the sines
-// and cosines of u, u N1 and u L; the rate in bins, to find the main lobe.
-struct rate_terms {
-    double rate_bins;  // f / 0.732421875 Hz
-    double v;          // f / 1500 Hz
-    double sin_one, cos_one;
-    double sin_width, cos_width;
-    double sin_length, cos_length;
-    int width;
-};
+using rate_terms = qn_ecma_fluct_rate_terms;
+
+static_assert(std::size(qn_ecma_fluct_pair_products{}.g01) == max_bins);
 
 rate_terms terms_of(const qn_ecma_fluct_spectrum &s, double rate_hz) {
     rate_terms t;
@@ -226,7 +219,8 @@ void qn_ecma_fluct_turns_fill(qn_ecma_fluct_turns *turns) noexcept {
 }
 
 void qn_ecma_fluct_spectrum_prepare(qn_ecma_fluct_spectrum *s, int lead, int tail,
-                                    const qn_ecma_fluct_turns &turns) noexcept {
+                                    const qn_ecma_fluct_turns &turns, qn_simd path) noexcept {
+    s->kernels = &qn_ecma_fluct_kernels_for(path);
     s->lead = lead;
     s->tail = tail;
     const long width = points - lead - tail;
@@ -317,19 +311,37 @@ namespace {
 void fit_pair_with(const qn_ecma_fluct_spectrum &s, const rate_terms &t, int bins, qn_ecma_fluct_fit *fit) {
     // The normal equations in one pass over the bins; the constant's own
     // entries come summed with the block.
-    double g01 = 0, g02 = 0, g11 = 0, g12 = 0, g22 = 0, b1 = 0, b2 = 0;
-    for (int k = 0; k < bins; ++k) {
+    // The products of every bin by angle addition, on the vector path; the
+    // bin within half a bin of the rate (at most one) again here, with its
+    // sines evaluated directly.
+    qn_ecma_fluct_pair_products p;
+    s.kernels->pair_products(s, t, bins, &p);
+    const double below = std::floor(t.rate_bins);
+    for (double near : {below, below + 1}) {
+        if (!(near >= 0 && near < bins && std::fabs(near - t.rate_bins) < direct_reach)) continue;
+        const int k = static_cast<int>(near);
         double ur, ui, dr, di;
         kernel_pair(s, t, k, &ur, &ui, &dr, &di);
         const double c1r = ur + dr, c1i = ui + di, c2r = -(ui - di), c2i = ur - dr;
         const double c0r = s.zero_re[k], c0i = s.zero_im[k];
-        g01 += c1r * c0r + c1i * c0i;
-        g02 += c2r * c0r + c2i * c0i;
-        g11 += c1r * c1r + c1i * c1i;
-        g12 += c2r * c1r + c2i * c1i;
-        g22 += c2r * c2r + c2i * c2i;
-        b1 += c1r * s.re[k] + c1i * s.im[k];
-        b2 += c2r * s.re[k] + c2i * s.im[k];
+        p.g01[k] = c1r * c0r + c1i * c0i;
+        p.g02[k] = c2r * c0r + c2i * c0i;
+        p.g11[k] = c1r * c1r + c1i * c1i;
+        p.g12[k] = c2r * c1r + c2i * c1i;
+        p.g22[k] = c2r * c2r + c2i * c2i;
+        p.b1[k] = c1r * s.re[k] + c1i * s.im[k];
+        p.b2[k] = c2r * s.re[k] + c2i * s.im[k];
+    }
+    // Summed in order of the bins.
+    double g01 = 0, g02 = 0, g11 = 0, g12 = 0, g22 = 0, b1 = 0, b2 = 0;
+    for (int k = 0; k < bins; ++k) {
+        g01 += p.g01[k];
+        g02 += p.g02[k];
+        g11 += p.g11[k];
+        g12 += p.g12[k];
+        g22 += p.g22[k];
+        b1 += p.b1[k];
+        b2 += p.b2[k];
     }
     const double g[9] = {s.zero_gram[bins], g01, g02, g01, g11, g12, g02, g12, g22};
     const double b[3] = {s.zero_rhs[bins], b1, b2};

@@ -98,6 +98,18 @@ struct qn_ecma_fluct_spectrum {
     // summed over bins 0 ... K - 1, by K.
     double zero_re[qn_ecma_fluct_bins], zero_im[qn_ecma_fluct_bins];
     double zero_gram[qn_ecma_fluct_bins + 1], zero_rhs[qn_ecma_fluct_bins + 1];
+    const qn_ecma_fluct_kernels *kernels;  // the vector path of the fits
+};
+
+// What the kernel needs of a rate f >= 0: u = pi f / 1500 Hz and the sines
+// and cosines of u, u N1 and u L; the rate in bins, to find the main lobe.
+struct qn_ecma_fluct_rate_terms {
+    double rate_bins;  // f / 0.732421875 Hz
+    double v;          // f / 1500 Hz
+    double sin_one, cos_one;
+    double sin_width, cos_width;
+    double sin_length, cos_length;
+    int width;
 };
 
 // sin and cos of pi m / 2048 for m < 4096 (one turn), from which the
@@ -109,10 +121,10 @@ struct qn_ecma_fluct_turns {
 void qn_ecma_fluct_turns_fill(qn_ecma_fluct_turns *turns) noexcept;
 
 // Sets the window of a spectrum whose re and im are in place, and derives
-// the power, its sums and the kernel's tables. The window must hold at
-// least one sample.
+// the power, its sums and the kernel's tables; its fits run on `path`. The
+// window must hold at least one sample.
 void qn_ecma_fluct_spectrum_prepare(qn_ecma_fluct_spectrum *spectrum, int lead, int tail,
-                                    const qn_ecma_fluct_turns &turns) noexcept;
+                                    const qn_ecma_fluct_turns &turns, qn_simd path = qn_simd_best()) noexcept;
 
 // W(k; rate) for 0 <= k < 49 at a rate in Hz (negative for the mirrored
 // line), as the solves evaluate it.
@@ -193,6 +205,7 @@ struct qn_ecma_fluct_band_work {
     qn_ecma_fluct_lines_work lines;
     qn_ecma_fluct_turns turns;
     qn_fft_rplan *plan;                      // 2048 points, real
+    qn_simd path;
     const qn_ecma_fluct_kernels *kernels;
 };
 

@@ -175,6 +175,16 @@ TEST(EcmaFluctuationUnit, ClosedFormIsTheGeneralSolve) {
             EXPECT_NEAR(pair.line_re[0], general.line_re[0], 1e-9 * scale) << sp.what << ", " << f << " Hz";
             EXPECT_NEAR(pair.line_im[0], general.line_im[0], 1e-9 * scale) << sp.what << ", " << f << " Hz";
             EXPECT_NEAR(pair.error, general.error, 1e-9 * sp.s.power_sum[bins]) << sp.what << ", " << f << " Hz";
+            // The same bits on every vector path.
+            for (qn_simd path : qn_test::simd_paths()) {
+                qn_ecma_fluct_spectrum on_path = sp.s;
+                qn_ecma_fluct_spectrum_prepare(&on_path, on_path.lead, on_path.tail, turns(), path);
+                qn_ecma_fluct_fit again;
+                qn_ecma_fluct_fit_pair(on_path, f, bins, &again);
+                EXPECT_TRUE(again.constant == pair.constant && again.line_re[0] == pair.line_re[0] &&
+                            again.line_im[0] == pair.line_im[0] && again.error == pair.error)
+                    << sp.what << ", " << f << " Hz, " << qn_simd_name(path);
+            }
         }
     }
 }
@@ -213,14 +223,18 @@ TEST(EcmaFluctuationUnit, LinesTooCloseToTellApart) {
 
 TEST(EcmaFluctuationUnit, MedianOnEveryPath) {
     const auto noise = qn_test::uniform_values(points, 11);
-    std::vector<double> smooth(points), ties(points, 0.25), steps(points), zero(points, 0.0);
+    // Rising and falling runs enter above or below the whole window.
+    std::vector<double> smooth(points), ties(points, 0.25), steps(points), zero(points, 0.0), rising(points),
+        falling(points);
     for (int n = 0; n < points; ++n) {
         smooth[n] = 0.03 * (1 + 0.9 * std::sin(2 * M_PI * 4 * n / rate)) + 0.001 * noise[n];
         steps[n] = std::round(4 * std::fabs(noise[n])) / 4;
+        rising[n] = 1e-3 * n;
+        falling[n] = 1e-3 * (points - n);
     }
     std::vector<double> rough(noise.begin(), noise.end());
     for (double &v : rough) v = std::fabs(v);
-    for (const auto *x : {&smooth, &rough, &ties, &steps, &zero}) {
+    for (const auto *x : {&smooth, &rough, &ties, &steps, &zero, &rising, &falling}) {
         std::vector<double> expected(points, 0.0);
         for (int i = 64; i < points - 64; ++i) {
             std::vector<double> w(x->begin() + i - 16, x->begin() + i + 17);
@@ -233,6 +247,26 @@ TEST(EcmaFluctuationUnit, MedianOnEveryPath) {
             EXPECT_EQ(std::memcmp(got.data() + 64, expected.data() + 64, sizeof(double) * (points - 128)), 0)
                 << qn_simd_name(path);
         }
+    }
+}
+
+TEST(EcmaFluctuationUnit, RoundingToDecimalsOnEveryPath) {
+    // Ties (k + 0.5) 1e-8, either sign, zeros of both signs, values of
+    // every size, and the end that overflows.
+    const auto noise = qn_test::uniform_values(1000, 13);
+    std::vector<double> x = {0.0, -0.0, 1e-300, -1e-300, 4e-9, -4e-9, 5e-9, -5e-9, 1e30, -1e30, 0.045};
+    for (int k = 0; k < 400; ++k) x.push_back((k % 2 == 0 ? 1 : -1) * (k + 0.5) / 1e8);
+    for (double v : noise) x.push_back(v * std::pow(10.0, 8 * v));
+    for (qn_simd path : qn_test::simd_paths()) {
+        std::vector<double> got = x;
+        ASSERT_TRUE(qn_ecma_fluct_kernels_for(path).round_decimals(got.data(), static_cast<int>(got.size())));
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double expected = std::round(x[i] * 1e8) / 1e8;
+            ASSERT_EQ(std::memcmp(&got[i], &expected, sizeof expected), 0)
+                << qn_simd_name(path) << ": " << x[i] << " gives " << got[i] << ", not " << expected;
+        }
+        std::vector<double> huge = {1.0, 1e301, 2.0};
+        EXPECT_FALSE(qn_ecma_fluct_kernels_for(path).round_decimals(huge.data(), 3)) << qn_simd_name(path);
     }
 }
 
