@@ -768,6 +768,8 @@ TEST(FftBuiltin, PrunedForwardMatchesTheFullTransformAtItsEnds) {
                 }
             }
             if (baseline_bits.empty()) baseline_bits = wanted;
+            if (wanted.empty()) continue;  // keep 0: no bin to compare, and memcmp wants real pointers
+            ASSERT_EQ(wanted.size(), baseline_bits.size());
             EXPECT_EQ(std::memcmp(wanted.data(), baseline_bits.data(), wanted.size() * sizeof(double)), 0)
                 << "n " << c.n << " keep " << c.keep << " " << qn_simd_name(path);
         }
