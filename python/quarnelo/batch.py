@@ -27,7 +27,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from . import _analysis, _files
+from . import _analysis, _files, _metrics
 from ._analysis import columns, units
 
 #: The metrics, named as ``quarnelo analyze --metrics`` names them.
@@ -429,7 +429,7 @@ def add_arguments(parser):
     parser.add_argument("--end", metavar="S", help="analyse each file up to this time, s")
     parser.add_argument("--skip", metavar="S",
                         help="seconds the statistics over frames leave out at the start (a settling time)")
-    parser.add_argument("--sharpness-weighting", choices=("din", "bismarck", "fastl", "aures"),
+    parser.add_argument("--sharpness-weighting", choices=tuple(_metrics._SHARPNESS_WEIGHTINGS),
                         help="weighting of the sharpness metric (default din)")
     parser.add_argument("--band-step", metavar="S",
                         help="interval of the series of the third-octave band levels (levels), s (default 0.1)")

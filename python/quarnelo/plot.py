@@ -68,7 +68,7 @@ _SHARPNESS_TITLES = {"din": "DIN 45692", "bismarck": "von Bismarck", "fastl": "F
 def sharpness_time(result, ax=None, **kwargs):
     """Sharpness S(t) of a :class:`quarnelo.SharpnessTime`, titled with its
     weighting."""
-    weighting = _SHARPNESS_TITLES.get(getattr(result, "weighting", "din"), "DIN 45692")
+    weighting = _SHARPNESS_TITLES.get(result.weighting, "DIN 45692")
     return _series(ax, result.time, result.sharpness, "Sharpness / acum",
                    f"Sharpness over time ({weighting})", **kwargs)
 
