@@ -340,11 +340,7 @@ void core_run(const core &c, const double *in, double *out, double *partner, dou
 // The kernels of a vector path; none for a path this processor lacks.
 const qn_fft_kernels *pick_kernels(qn_simd path) {
     if (!qn_simd_available(path)) return nullptr;
-    switch (path) {
-    case qn_simd::avx512: return &qn_fft_kernels_avx512;
-    case qn_simd::avx2: return &qn_fft_kernels_avx2;
-    default: return &qn_fft_kernels_sse2;
-    }
+    return &qn_fft_kernels_for(path);
 }
 
 

@@ -1,12 +1,14 @@
-// The passes of the built-in transform and the per-instruction-set kernels
-// that run them. The planner (builtin.cpp) fills the plain structures below;
-// kernels_sse2.cpp and kernels_avx2.cpp each provide one table of entry
-// points. This header holds declarations and aggregates only, so that the
-// file built for AVX2 shares no inline code with the rest of the library.
+// The passes of the built-in transform and the kernels that run them on
+// each vector path. The planner (builtin.cpp) fills the plain structures
+// below; kernels.cpp provides one table of entry points per path. This
+// header holds declarations and aggregates only, so that the code built for
+// AVX2 and AVX-512 shares no inline code with the rest of the library.
 #ifndef QN_FFT_KERNELS_H
 #define QN_FFT_KERNELS_H
 
 #include <cstddef>
+
+#include "base/simd.h"
 
 // Largest prime handled by a generic pass; lengths with a larger prime
 // factor go through Bluestein's algorithm.
@@ -63,8 +65,7 @@ struct qn_fft_kernels {
                      double scale) noexcept;
 };
 
-extern const qn_fft_kernels qn_fft_kernels_sse2;
-extern const qn_fft_kernels qn_fft_kernels_avx2;
-extern const qn_fft_kernels qn_fft_kernels_avx512;
+// The kernels of a path; the caller makes sure the processor runs it.
+const qn_fft_kernels &qn_fft_kernels_for(qn_simd path) noexcept;
 
 #endif

@@ -1,8 +1,7 @@
 # The FFT layer: the built-in engine is always compiled (its tests and the
 # comparison benchmark use it directly); fft.h runs on it, or on FFTW 3 when
 # QUARNELO_WITH_FFTW is on.
-list(APPEND QUARNELO_SOURCES fft/roots.cpp fft/builtin.cpp fft/kernels_sse2.cpp fft/kernels_avx2.cpp
-     fft/kernels_avx512.cpp)
+list(APPEND QUARNELO_SOURCES fft/roots.cpp fft/builtin.cpp fft/kernels.cpp)
 if(QUARNELO_WITH_FFTW)
   # Debian's libfftw3-dev. libfftw3_threads provides the planner lock
   # (fftw_make_planner_thread_safe) that keeps concurrent plan making safe.

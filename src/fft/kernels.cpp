@@ -1,0 +1,36 @@
+// The built-in transform's kernels on each vector path: kernels.inc,
+// included once per path by base/each_path.inc.
+//
+// GCC 12's AVX-512 intrinsics pass an undefined vector as the unused source
+// of their masked forms and then warn that it may be used uninitialized
+// (fixed in GCC 13); the warning is placed in the intrinsics' header, so it
+// is silenced before that header is read.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include <cstddef>
+
+#include "base/simd.h"
+#include "fft/kernels.h"
+
+namespace {
+
+#define QN_PATH_KERNELS "fft/kernels.inc"
+#include "base/each_path.inc"
+
+constexpr qn_fft_kernels plain_kernels = {plain::run, plain::real_post, plain::real_pre};
+constexpr qn_fft_kernels wide_kernels = {wide::run, wide::real_post, wide::real_pre};
+constexpr qn_fft_kernels widest_kernels = {widest::run, widest::real_post, widest::real_pre};
+
+}  // namespace
+
+const qn_fft_kernels &qn_fft_kernels_for(qn_simd path) noexcept {
+    switch (path) {
+    case qn_simd::avx512: return widest_kernels;
+    case qn_simd::avx2: return wide_kernels;
+    default: return plain_kernels;
+    }
+}
