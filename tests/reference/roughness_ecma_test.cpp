@@ -60,6 +60,7 @@ TEST(EcmaRoughnessReference, EngineMatchesTheLiteralMethod) {
             if (field == QN_SOUND_FIELD_DIFFUSE && s.name.rfind("AM 1 kHz", 0) != 0) continue;
             const auto literal = qn_test::ecma_rough_literal(s.samples, field);
             ASSERT_EQ(literal.status, QN_STATUS_SUCCESS) << s.name;
+            std::vector<double> first_path;
             for (qn_simd path : qn_test::simd_paths()) {
                 const std::string what = s.name + (field ? ", diffuse" : ", free") + ", " + qn_simd_name(path);
                 qn_status status;
@@ -81,6 +82,12 @@ TEST(EcmaRoughnessReference, EngineMatchesTheLiteralMethod) {
                         << what << ": frame " << i / bands << " band " << i % bands << ": " << fast[i] << " vs "
                         << expected;
                 }
+                // The same bits on every vector path.
+                if (first_path.empty()) first_path = fast;
+                for (std::size_t i = 0; i < fast.size(); ++i)
+                    ASSERT_TRUE(same_bits(fast[i], first_path[i]))
+                        << what << ": frame " << i / bands << " band " << i % bands << ": " << fast[i] << " vs "
+                        << first_path[i] << " on the first path";
             }
         }
     }
