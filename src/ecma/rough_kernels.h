@@ -16,10 +16,11 @@
 struct qn_ecma_rough_kernels {
     // v = t_0 + t_1 + ... + t_(rows-1), added in that order, for complex
     // values as (re, im) pairs, count doubles (a multiple of 8): t_j the
-    // product of rows j of k and z (`stride` doubles apart), as
-    // (kr zr - ki zi, kr zi + ki zr).
-    void (*accumulate)(double *v, const double *z, const double *k, std::size_t stride, uint32_t rows,
-                       uint32_t count) noexcept;
+    // product of rows j of k and z (`stride` doubles apart), with k given
+    // as kr, its real part at both places of a pair, and ki, its imaginary
+    // part as (-im, +im); the product is (kr zr - ki zi, kr zi + ki zr).
+    void (*accumulate)(double *v, const double *z, const double *kr, const double *ki, std::size_t stride,
+                       uint32_t rows, uint32_t count) noexcept;
     // Rows r < rows of x (`stride` doubles apart), m < count: a[r][m] =
     // x[r][m] / divisor for the first and last rows and ((x[r][m] +
     // x[r - 1][m]) + x[r + 1][m]) / 3 / divisor for the others (a at the

@@ -52,6 +52,15 @@ constexpr std::size_t quarters = block / qn_ecma_rough_block_hop;  // 4
 constexpr std::size_t quarter_points = points / quarters;          // 128
 constexpr std::size_t kept_quarters = quarters - 1;                // besides the newest
 
+// The rows of the pairs' transforms and of their factors, which the
+// products read side by side: 64 bytes more than a transform, so that the
+// rows fall in different sets of the first-level cache.
+constexpr std::size_t pair_stride = 2 * points + 8;
+
+// How far ahead of the samples it splits split_phases asks for the ring's
+// samples: 2 KB.
+constexpr std::size_t prefetch_distance = 8 * phase_count;
+
 // Bands copied out of their rings together (and one more row of the block
 // buffer each).
 constexpr int copy_group = 4;
@@ -94,8 +103,11 @@ struct roughness_work {
     double window[points];         // periodic Hann over its RMS
     double envelope[2 * points];
     double weighted[bins];
-    double factor[phase_pairs][2 * points];  // D_p of imaginary_part, (re, im) pairs
-    double pairs[phase_pairs][2 * points];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
+    // D_p of imaginary_part as the kernel takes it: its real part at both
+    // places of a (re, im) pair, its imaginary part as (-im, +im).
+    double factor_re[phase_pairs][pair_stride];
+    double factor_im[phase_pairs][pair_stride];
+    double pairs[phase_pairs][pair_stride];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
     double products[2 * points];            // their transforms times the factors, summed over the pairs
     double part[points];                    // the newest quarter's part, or a whole block's
     double imaginary[points];               // the block's envelope instants: imaginary parts
@@ -189,7 +201,8 @@ bool imaginary_part(engine &e, std::size_t length, double *out) {
         std::fill(z + 2 * length, z + 2 * points, 0.0);
         if (!qn_fft_cforward(e.short_complex.get(), z, 1.0)) return false;
     }
-    e.kernels->accumulate(v, &w.pairs[0][0], &w.factor[0][0], 2 * points, phase_pairs, 2 * points);
+    e.kernels->accumulate(v, &w.pairs[0][0], &w.factor_re[0][0], &w.factor_im[0][0], pair_stride, phase_pairs,
+                          2 * points);
     // Y[r] = v[r] + conj v[-r], packed for the real inverse: Y[0], then
     // re and im of Y[1] ... Y[255], then Y[256] (both real).
     out[0] = v[0] + v[0];
@@ -222,8 +235,9 @@ void fill_phase_factors(roughness_work &w) {
         }
         for (std::size_t r = 0; r < points; ++r) {
             const std::complex<double> direct = (t[0][r] - std::complex<double>(0, 1) * t[1][r]) / 2.0;
-            w.factor[p][2 * r] = direct.real();
-            w.factor[p][2 * r + 1] = direct.imag();
+            w.factor_re[p][2 * r] = w.factor_re[p][2 * r + 1] = direct.real();
+            w.factor_im[p][2 * r] = -direct.imag();
+            w.factor_im[p][2 * r + 1] = direct.imag();
         }
     }
 }
@@ -242,6 +256,10 @@ double split_phases(const double *row, std::size_t start, std::size_t span, std:
     for (std::size_t t = 0; t < length; ++t) {
         const std::size_t at = (start + t * phase_count) % span;
         const double *x = row + at;
+        // The band filters wrote these samples a quarter ago, for all bands:
+        // they have mostly left the nearer caches, so ask for them early.
+        const std::size_t ahead = (at + prefetch_distance) % span;
+        for (std::size_t l = 0; l < phase_count; l += 8) __builtin_prefetch(row + ahead + l);
         if (at + phase_count > span) {  // these 32 samples wrap round the ring
             const std::size_t head = span - at;
             std::memcpy(joined, row + at, head * sizeof(double));
