@@ -9,9 +9,9 @@ namespace {
 #define QN_PATH_KERNELS "ecma/rough_kernels.inc"
 #include "base/each_path.inc"
 
-constexpr qn_ecma_rough_kernels plain_kernels = {plain::accumulate, plain::average, plain::add4, plain::envelope};
-constexpr qn_ecma_rough_kernels wide_kernels = {wide::accumulate, wide::average, wide::add4, wide::envelope};
-constexpr qn_ecma_rough_kernels widest_kernels = {widest::accumulate, widest::average, widest::add4, widest::envelope};
+constexpr qn_ecma_rough_kernels plain_kernels = {plain::accumulate, plain::average, plain::envelope};
+constexpr qn_ecma_rough_kernels wide_kernels = {wide::accumulate, wide::average, wide::envelope};
+constexpr qn_ecma_rough_kernels widest_kernels = {widest::accumulate, widest::average, widest::envelope};
 
 }  // namespace
 

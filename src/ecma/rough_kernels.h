@@ -28,15 +28,14 @@ struct qn_ecma_rough_kernels {
     // order. False when one of them is not finite.
     bool (*average)(const double *x, uint32_t stride, uint32_t rows, uint32_t count, double divisor, double *a,
                     double *sum) noexcept;
-    // out[i] = ((a[i] + b[i]) + c[i]) + d[i] for i < count (a multiple of 8).
-    void (*add4)(const double *a, const double *b, const double *c, const double *d, uint32_t count,
-                 double *out) noexcept;
-    // The windowed magnitude of complex values given as real and imaginary
-    // parts: u[i] = |re[i] + j im[i]| window[i], the magnitude
-    // sqrt(re^2 + im^2), or hypot(re, im) where the squares overflow; and
-    // u[i]^2 added to partial[i mod 8], for i < count (a multiple of 8).
-    void (*envelope)(const double *re, const double *im, const double *window, uint32_t count, double *u,
-                     double *partial) noexcept;
+    // The windowed magnitude of complex values: u[i] = |re[i] + j im[i]|
+    // window[i], the magnitude sqrt(re^2 + im^2), or hypot(re, im) where
+    // the squares overflow; and u[i]^2 added to partial[i mod 8], for i <
+    // count (a multiple of 8). The imaginary parts are parts[0][i], or
+    // ((parts[0][i] + parts[1][i]) + parts[2][i]) + parts[3][i] when
+    // part_count is 4.
+    void (*envelope)(const double *const *parts, int part_count, const double *re, const double *window,
+                     uint32_t count, double *u, double *partial) noexcept;
 };
 
 const qn_ecma_rough_kernels &qn_ecma_rough_kernels_for(qn_simd path) noexcept;

@@ -57,10 +57,6 @@ constexpr std::size_t kept_quarters = quarters - 1;                // besides th
 // rows fall in different sets of the first-level cache.
 constexpr std::size_t pair_stride = 2 * points + 8;
 
-// How far ahead of the samples it splits split_phases asks for the ring's
-// samples: 2 KB.
-constexpr std::size_t prefetch_distance = 8 * phase_count;
-
 // Bands copied out of their rings together (and one more row of the block
 // buffer each).
 constexpr int copy_group = 4;
@@ -110,7 +106,6 @@ struct roughness_work {
     double pairs[phase_pairs][pair_stride];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
     double products[2 * points];            // their transforms times the factors, summed over the pairs
     double part[points];                    // the newest quarter's part, or a whole block's
-    double imaginary[points];               // the block's envelope instants: imaginary parts
     double real[points];                    // ... and real parts, of the last block
     qn_ecma_rough_band_constants constants[bands];
     double raw[history][bands];  // raw roughness by block index mod 4
@@ -256,10 +251,6 @@ double split_phases(const double *row, std::size_t start, std::size_t span, std:
     for (std::size_t t = 0; t < length; ++t) {
         const std::size_t at = (start + t * phase_count) % span;
         const double *x = row + at;
-        // The band filters wrote these samples a quarter ago, for all bands:
-        // they have mostly left the nearer caches, so ask for them early.
-        const std::size_t ahead = (at + prefetch_distance) % span;
-        for (std::size_t l = 0; l < phase_count; l += 8) __builtin_prefetch(row + ahead + l);
         if (at + phase_count > span) {  // these 32 samples wrap round the ring
             const std::size_t head = span - at;
             std::memcpy(joined, row + at, head * sizeof(double));
@@ -281,15 +272,17 @@ double split_phases(const double *row, std::size_t start, std::size_t span, std:
     return lanes[0] + lanes[1];
 }
 
-// The windowed envelope of a block into w.envelope from the real and
-// imaginary parts at its instants, in `pieces` runs of 512 / pieces;
-// returns its energy, the eight partial sums added pairwise.
-double block_envelope(engine &e, const double *const *real, const double *imaginary, std::size_t pieces) {
+// The windowed envelope of a block into w.envelope, in `pieces` runs of
+// 512 / pieces instants: run s has its real parts at real[s] and its
+// imaginary parts at parts[s] (part_count of them to be added, rough_kernels.h).
+// Returns its energy, the eight partial sums added pairwise.
+double block_envelope(engine &e, const double *const (*parts)[quarters], int part_count, const double *const *real,
+                      std::size_t pieces) {
     roughness_work &w = *e.w;
     double partial[8] = {};
     const std::size_t run = points / pieces;
     for (std::size_t s = 0; s < pieces; ++s)
-        e.kernels->envelope(real[s], imaginary + s * run, w.window + s * run, static_cast<uint32_t>(run),
+        e.kernels->envelope(parts[s], part_count, real[s], w.window + s * run, static_cast<uint32_t>(run),
                             w.envelope + s * run, partial);
     return ((partial[0] + partial[1]) + (partial[2] + partial[3])) + ((partial[4] + partial[5]) + (partial[6] + partial[7]));
 }
@@ -322,13 +315,14 @@ bool quarter_block(engine &e, int band, uint64_t i, std::size_t start, double *l
         // Instants 128 s ... 128 s + 127 take quarter i - 4 + k at its
         // instants 128 (s - k) mod 512 on.
         const double *part[quarters] = {kept.part[kept_at[0]], kept.part[kept_at[1]], kept.part[kept_at[2]], w.part};
-        for (std::size_t s = 0; s < quarters; ++s) {
-            const auto at = [&](std::size_t k) { return part[k] + quarter_points * ((s + quarters - k) % quarters); };
-            e.kernels->add4(at(0), at(1), at(2), at(3), quarter_points, w.imaginary + s * quarter_points);
-        }
+        const double *parts[quarters][quarters];
         const double *real[quarters];
-        for (std::size_t s = 0; s < quarters; ++s) real[s] = kept.real[real_at[s]];
-        const double energy = block_envelope(e, real, w.imaginary, quarters);
+        for (std::size_t s = 0; s < quarters; ++s) {
+            for (std::size_t k = 0; k < quarters; ++k)
+                parts[s][k] = part[k] + quarter_points * ((s + quarters - k) % quarters);
+            real[s] = kept.real[real_at[s]];
+        }
+        const double energy = block_envelope(e, parts, quarters, real, quarters);
         done = envelope_spectrum_fast(e, *loudness, energy, spectrum);
     }
     // The newest quarter takes the oldest one's place.
@@ -348,8 +342,9 @@ bool whole_block(engine &e, int band, std::size_t start, double *loudness, doubl
         return true;
     }
     if (!imaginary_part(e, points, w.part)) return false;
+    const double *parts[1][quarters] = {{w.part}};
     const double *real[1] = {w.real};
-    const double energy = block_envelope(e, real, w.part, 1);
+    const double energy = block_envelope(e, parts, 1, real, 1);
     return envelope_spectrum_fast(e, *loudness, energy, spectrum);
 }
 
