@@ -240,13 +240,18 @@ void fill_phase_factors(roughness_work &w) {
 // Reads 32 `length` samples of a band from its ring, the oldest at ring
 // index `start` (the ring `span` samples long, a block or more): phase 0
 // into `real` and the pairs of odd phases into w.pairs; returns the sum
-// of max(x, 0)^2 over them, in eight interleaved sums in the samples'
-// order (so that the sum runs at the speed of the loads; the arrangement
-// is the same on every vector path).
+// of max(x, 0)^2 over them. Each run of 32 samples is read as 16 vectors
+// of two: their upper halves, two at a time, are a pair's (x[4p + 1],
+// x[4p + 3]). The sum is kept as 16 interleaved sums, eight vectors of
+// them, so that the additions do not wait on each other, and these are
+// added pairwise at the end; the arrangement is the same on every vector
+// path.
 double split_phases(const double *row, std::size_t start, std::size_t span, std::size_t length, double *real,
                     roughness_work &w) {
+    constexpr std::size_t sums = 8;
     const __m128d zero = _mm_setzero_pd();
-    __m128d acc[4] = {zero, zero, zero, zero};
+    __m128d acc[sums];
+    for (std::size_t i = 0; i < sums; ++i) acc[i] = zero;
     double joined[phase_count];
     for (std::size_t t = 0; t < length; ++t) {
         const std::size_t at = (start + t * phase_count) % span;
@@ -257,18 +262,20 @@ double split_phases(const double *row, std::size_t start, std::size_t span, std:
             std::memcpy(joined + head, row, (phase_count - head) * sizeof(double));
             x = joined;
         }
+        __m128d v[phase_count / 2];
         for (std::size_t i = 0; i < phase_count / 2; ++i) {
-            const __m128d v = _mm_max_pd(_mm_loadu_pd(x + 2 * i), zero);
-            acc[i % 4] = _mm_add_pd(acc[i % 4], _mm_mul_pd(v, v));
+            v[i] = _mm_loadu_pd(x + 2 * i);
+            const __m128d positive = _mm_max_pd(v[i], zero);
+            acc[i % sums] = _mm_add_pd(acc[i % sums], _mm_mul_pd(positive, positive));
         }
-        real[t] = x[0];
-        for (std::size_t p = 0; p < phase_pairs; ++p) {
-            w.pairs[p][2 * t] = x[4 * p + 1];
-            w.pairs[p][2 * t + 1] = x[4 * p + 3];
-        }
+        _mm_store_sd(real + t, v[0]);
+        for (std::size_t p = 0; p < phase_pairs; ++p)
+            _mm_storeu_pd(w.pairs[p] + 2 * t, _mm_unpackhi_pd(v[2 * p], v[2 * p + 1]));
     }
+    for (std::size_t width = sums / 2; width > 0; width /= 2)
+        for (std::size_t i = 0; i < width; ++i) acc[i] = _mm_add_pd(acc[i], acc[i + width]);
     double lanes[2];
-    _mm_storeu_pd(lanes, _mm_add_pd(_mm_add_pd(acc[0], acc[1]), _mm_add_pd(acc[2], acc[3])));
+    _mm_storeu_pd(lanes, acc[0]);
     return lanes[0] + lanes[1];
 }
 
