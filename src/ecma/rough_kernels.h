@@ -24,8 +24,8 @@ struct qn_ecma_rough_kernels {
     // Rows r < rows of x (`stride` doubles apart), m < count: a[r][m] =
     // x[r][m] / divisor for the first and last rows and ((x[r][m] +
     // x[r - 1][m]) + x[r + 1][m]) / 3 / divisor for the others (a at the
-    // same places as x); sum[m] their sum over the rows, in the rows'
-    // order. False when one of them is not finite.
+    // same places as x, or in place: a may be x); sum[m] their sum over
+    // the rows, in the rows' order. False when one of them is not finite.
     bool (*average)(const double *x, uint32_t stride, uint32_t rows, uint32_t count, double divisor, double *a,
                     double *sum) noexcept;
     // The windowed magnitude of complex values: u[i] = |re[i] + j im[i]|

@@ -91,8 +91,7 @@ constexpr int history = 4;
 
 // Everything of fixed size the engine holds, in one heap block.
 struct roughness_work {
-    double spectrum[bands][bins];  // modulation power of each band
-    double averaged[bands][bins];  // averaged over neighbours and normalised
+    double spectrum[bands][bins];  // modulation power of each band, then averaged over neighbours and normalised
     double loudness[bands];        // specific loudness of each band
     double sum[bins], weight[bins], gain[bins], sorted[floor_bins];
     double envelope_weight[bins];  // min(0.1891 exp(0.012 m), 1)
@@ -106,19 +105,20 @@ struct roughness_work {
     double pairs[phase_pairs][pair_stride];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
     double products[2 * points];            // their transforms times the factors, summed over the pairs
     double part[points];                    // the newest quarter's part, or a whole block's
+    double newest_real[quarter_points];     // the newest quarter's x[32 t]
     double real[points];                    // ... and real parts, of the last block
     qn_ecma_rough_band_constants constants[bands];
     double raw[history][bands];  // raw roughness by block index mod 4
     double previous[bands];      // the last frame written
 };
 
-// What the fast form keeps of a band's last quarters, quarter q in place
-// (q + 4) mod 3 of `part` and (q + 4) mod 4 of the others (quarters before
-// the signal, q >= -4, are zeros).
+// What the fast form keeps of a band's three quarters before the newest,
+// quarter q in place (q + 4) mod 3 (quarters before the signal, q >= -4,
+// are zeros).
 struct band_quarters {
-    double part[kept_quarters][points];       // imaginary parts at the block's 512 instants
-    double real[quarters][quarter_points];    // x[32 t]: the real parts at its own 128
-    double power[quarters];                   // sum of max(x, 0)^2
+    double part[kept_quarters][points];           // imaginary parts at the block's 512 instants
+    double real[kept_quarters][quarter_points];   // x[32 t]: the real parts at its own 128
+    double power[kept_quarters];                  // sum of max(x, 0)^2
 };
 
 }  // namespace
@@ -304,36 +304,35 @@ double pressure_of(double power) { return std::sqrt(2.0 * power / static_cast<do
 bool quarter_block(engine &e, int band, uint64_t i, std::size_t start, double *loudness, double *spectrum) {
     roughness_work &w = *e.w;
     band_quarters &kept = e.quarters[static_cast<std::size_t>(band)];
-    // The places of quarters i - 4 ... i - 1.
+    // The places of quarters i - 4, i - 3 and i - 2.
     const std::size_t kept_at[kept_quarters] = {i % 3, (i + 1) % 3, (i + 2) % 3};
-    std::size_t real_at[quarters];
-    for (std::size_t s = 0; s < quarters; ++s) real_at[s] = (i + s) % 4;
-    const std::size_t newest = real_at[quarters - 1];
-    kept.power[newest] = split_phases(e.ring + static_cast<std::size_t>(band) * e.ring_stride, start,
-                                      static_cast<std::size_t>(e.ring_span), quarter_points, kept.real[newest], w);
+    const double newest_power = split_phases(e.ring + static_cast<std::size_t>(band) * e.ring_stride, start,
+                                             static_cast<std::size_t>(e.ring_span), quarter_points, w.newest_real, w);
     if (!imaginary_part(e, quarter_points, w.part)) return false;
-    const double power = ((kept.power[real_at[0]] + kept.power[real_at[1]]) + kept.power[real_at[2]]) +
-                         kept.power[real_at[3]];
+    const double power =
+        ((kept.power[kept_at[0]] + kept.power[kept_at[1]]) + kept.power[kept_at[2]]) + newest_power;
     *loudness = qn_ecma_specific_loudness(band, pressure_of(power));
     bool done = true;
     if (*loudness == 0 || !qn_is_finite(*loudness)) {
         std::fill(spectrum, spectrum + bins, 0.0);
     } else {
         // Instants 128 s ... 128 s + 127 take quarter i - 4 + k at its
-        // instants 128 (s - k) mod 512 on.
+        // instants 128 (s - k) mod 512 on, and their real parts from
+        // quarter i - 4 + s.
         const double *part[quarters] = {kept.part[kept_at[0]], kept.part[kept_at[1]], kept.part[kept_at[2]], w.part};
+        const double *real[quarters] = {kept.real[kept_at[0]], kept.real[kept_at[1]], kept.real[kept_at[2]],
+                                        w.newest_real};
         const double *parts[quarters][quarters];
-        const double *real[quarters];
-        for (std::size_t s = 0; s < quarters; ++s) {
+        for (std::size_t s = 0; s < quarters; ++s)
             for (std::size_t k = 0; k < quarters; ++k)
                 parts[s][k] = part[k] + quarter_points * ((s + quarters - k) % quarters);
-            real[s] = kept.real[real_at[s]];
-        }
         const double energy = block_envelope(e, parts, quarters, real, quarters);
         done = envelope_spectrum_fast(e, *loudness, energy, spectrum);
     }
     // The newest quarter takes the oldest one's place.
     std::memcpy(kept.part[kept_at[0]], w.part, sizeof w.part);
+    std::memcpy(kept.real[kept_at[0]], w.newest_real, sizeof w.newest_real);
+    kept.power[kept_at[0]] = newest_power;
     return done;
 }
 
@@ -487,7 +486,7 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
 
     // Average over the band and its two neighbours (the outer bands stand
     // alone), relative to the loudest band, and sum over the bands.
-    if (!e.kernels->average(&w.spectrum[0][0], bins, bands, bins, max_loudness, &w.averaged[0][0], w.sum))
+    if (!e.kernels->average(&w.spectrum[0][0], bins, bands, bins, max_loudness, &w.spectrum[0][0], w.sum))
         return QN_STATUS_NUMERICAL_FAILURE;
     // The median of bins 2 ... 255 is the noise floor. The values are
     // finite or +infinity (sums of non-negative finite values), so they sort.
@@ -503,7 +502,7 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
     for (int m = 0; m < bins; ++m)
         w.gain[m] = w.weight[m] >= threshold ? std::min(std::max(w.weight[m] - weight_offset, 0.0), 1.0) : 0.0;
     for (int b = 0; b < bands; ++b) {
-        for (int m = 0; m < bins; ++m) w.weighted[m] = w.averaged[b][m] * w.gain[m];
+        for (int m = 0; m < bins; ++m) w.weighted[m] = w.spectrum[b][m] * w.gain[m];
         raw[b] = qn_ecma_band_roughness_with(w.weighted, w.constants[b]);
         if (!qn_is_finite(raw[b])) return QN_STATUS_NUMERICAL_FAILURE;
     }
