@@ -10,11 +10,10 @@
 //
 // Consecutive blocks share three quarters of their samples. The fast form
 // transforms each quarter of a band once, when it arrives, into what it
-// adds to the envelope of any block it lies in (quarter_part), and keeps
-// the last three quarters' parts: a block's envelope is then the sum of
-// four of them.
+// adds to the envelope of any block it lies in (imaginary_part,
+// quarter_block), and keeps the last three quarters' parts: a block's
+// envelope is then the sum of four of them.
 #include <algorithm>
-#include <cfloat>
 #include <emmintrin.h>
 #include <cmath>
 #include <complex>
@@ -91,7 +90,7 @@ constexpr int history = 4;
 
 // Everything of fixed size the engine holds, in one heap block.
 struct roughness_work {
-    double spectrum[bands][bins];  // modulation power of each band, then averaged over neighbours and normalised
+    double spectrum[bands][bins];  // modulation power of each band; then averaged over neighbours, normalised
     double loudness[bands];        // specific loudness of each band
     double sum[bins], weight[bins], gain[bins], sorted[floor_bins];
     double envelope_weight[bins];  // min(0.1891 exp(0.012 m), 1)
@@ -291,7 +290,8 @@ double block_envelope(engine &e, const double *const (*parts)[quarters], int par
     for (std::size_t s = 0; s < pieces; ++s)
         e.kernels->envelope(parts[s], part_count, real[s], w.window + s * run, static_cast<uint32_t>(run),
                             w.envelope + s * run, partial);
-    return ((partial[0] + partial[1]) + (partial[2] + partial[3])) + ((partial[4] + partial[5]) + (partial[6] + partial[7]));
+    return ((partial[0] + partial[1]) + (partial[2] + partial[3])) +
+           ((partial[4] + partial[5]) + (partial[6] + partial[7]));
 }
 
 // Effective pressure of a block from its sum of max(x, 0)^2.

@@ -82,14 +82,17 @@ TEST(EcmaRoughKernels, BandAverage) {
         }
         for (qn_simd path : qn_test::simd_paths()) {
             for (bool in_place : {false, true}) {
-                const std::string what = std::string(c.name) + ", " + qn_simd_name(path) + (in_place ? ", in place" : "");
+                const std::string what =
+                    std::string(c.name) + ", " + qn_simd_name(path) + (in_place ? ", in place" : "");
                 std::vector<double> a = in_place ? x : std::vector<double>(x.size()), sum(count);
                 const bool finite = qn_ecma_rough_kernels_for(path).average(in_place ? a.data() : x.data(), stride,
                                                                             rows, count, divisor, a.data(), sum.data());
                 EXPECT_EQ(finite, c.finite) << what;
                 if (!c.finite) continue;
-                for (std::size_t i = 0; i < a.size(); ++i) ASSERT_TRUE(same_bits(a[i], a_expected[i])) << what << " " << i;
-                for (uint32_t m = 0; m < count; ++m) ASSERT_TRUE(same_bits(sum[m], sum_expected[m])) << what << " " << m;
+                for (std::size_t i = 0; i < a.size(); ++i)
+                    ASSERT_TRUE(same_bits(a[i], a_expected[i])) << what << " " << i;
+                for (uint32_t m = 0; m < count; ++m)
+                    ASSERT_TRUE(same_bits(sum[m], sum_expected[m])) << what << " " << m;
             }
         }
     }
