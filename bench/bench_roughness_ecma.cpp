@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "ecma/rough_kernels.h"
 #include "ecma/roughness.h"
 #include "quarnelo.h"
 
@@ -87,3 +88,21 @@ static void BM_RoughnessEcmaLiteralTransforms6s(benchmark::State &state) {
     run(state, 6, qn_ecma_rough_transforms::literal);
 }
 BENCHMARK(BM_RoughnessEcmaLiteralTransforms6s)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The engine's sum of the pairs' products for one quarter of one band, on
+// each vector path: eight rows of 512 complex values and their factors.
+
+template <qn_simd Path>
+static void BM_RoughnessEcmaProducts(benchmark::State &state) {
+    if (!qn_bench::take_path(state, Path)) return;
+    constexpr std::size_t stride = 1032, rows = 8, count = 1024;
+    std::vector<double> z(rows * stride, 0.5), kr(rows * stride, 0.25), ki(rows * stride, -0.125), v(count);
+    const qn_ecma_rough_kernels &k = qn_ecma_rough_kernels_for(Path);
+    for (auto _ : state) {
+        k.accumulate(v.data(), z.data(), kr.data(), ki.data(), stride, rows, count);
+        benchmark::DoNotOptimize(v.data());
+    }
+}
+BENCHMARK(BM_RoughnessEcmaProducts<qn_simd::baseline>);
+BENCHMARK(BM_RoughnessEcmaProducts<qn_simd::avx2>);
+BENCHMARK(BM_RoughnessEcmaProducts<qn_simd::avx512>);

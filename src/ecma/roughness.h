@@ -81,10 +81,12 @@ double qn_ecma_band_roughness_with(const double *spectrum, const qn_ecma_rough_b
 // ---------------------------------------------------------------------------
 // Engine
 
-// How the modulation spectrum of a block is computed: `fast` by a real
-// transform of the block and the analytic signal evaluated only at the 512
-// envelope instants; `literal` by two complex transforms of 16384 and one of
-// 512, as the method is written (for tests and benchmarks).
+// How the modulation spectrum of a block is computed: `fast` from the
+// envelope's imaginary part at the 512 envelope instants, made for each
+// quarter block once, when it arrives, and summed over the block's four
+// quarters (its real part is the samples themselves); `literal` by two
+// complex transforms of 16384 and one of 512, as the method is written
+// (for tests and benchmarks).
 enum class qn_ecma_rough_transforms : uint8_t { fast, literal };
 
 // The analysis as a state that runs on while the band signals arrive
@@ -113,7 +115,8 @@ void qn_ecma_rough_engine_free(qn_ecma_rough_engine *engine) noexcept;
 uint64_t qn_ecma_rough_next_block_end(const qn_ecma_rough_engine &engine) noexcept;
 
 // Takes every block that ends within the band signals, and hands on every
-// frame that becomes complete. QN_STATUS_NUMERICAL_FAILURE when a value is
+// frame that becomes complete. The engine's vector kernels run on the band
+// signals' vector path (the same bits on every path). QN_STATUS_NUMERICAL_FAILURE when a value is
 // not finite; the engine is then of no further use.
 qn_status qn_ecma_rough_advance(qn_ecma_rough_engine *engine, const qn_ecma_band_signals &signals) noexcept;
 
@@ -133,7 +136,7 @@ inline constexpr uint64_t qn_ecma_rough_frames_by(uint64_t end) { return end / q
 // Runs the analysis over a signal the caller has checked (pointer aside,
 // which is checked here with the samples): n within the bounds above, a
 // valid sound field, and room for 53 * frames doubles at `out`. Writes the
-// output as it goes, frame by frame. Working memory is about 7 MB whatever
+// output as it goes, frame by frame. Working memory is about 8 MB whatever
 // n is. The statuses are those of the signal check (null signal,
 // non-finite sample), QN_STATUS_ALLOCATION_FAILED and
 // QN_STATUS_NUMERICAL_FAILURE.

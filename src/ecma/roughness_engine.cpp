@@ -7,8 +7,13 @@
 // spectra are then forgotten. The interpolation to frames needs only the
 // neighbouring blocks, so each frame is finished as soon as the block two
 // after its interval is known, and handed on.
+//
+// Consecutive blocks share three quarters of their samples. The fast form
+// transforms each quarter of a band once, when it arrives, into what it
+// adds to the envelope of any block it lies in (imaginary_part,
+// quarter_block), and keeps the last three quarters' parts: a block's
+// envelope is then the sum of four of them.
 #include <algorithm>
-#include <cfloat>
 #include <emmintrin.h>
 #include <cmath>
 #include <complex>
@@ -19,6 +24,7 @@
 #include "ecma/frame_sink.h"
 #include "ecma/front_end.h"
 #include "ecma/pchip.h"
+#include "ecma/rough_kernels.h"
 #include "ecma/roughness.h"
 #include "fft/fft.h"
 #include "base/alloc.h"
@@ -33,11 +39,22 @@ constexpr std::size_t half = block / 2;
 constexpr std::size_t points = qn_ecma_rough_envelope;
 constexpr std::size_t decimation = qn_ecma_rough_decimation;
 
-// The fast spectrum reads the block as 32 interleaved phases of 512
-// samples, of which it needs phase 0 and the 16 odd ones, the odd ones two
+// The fast form reads the block as 32 interleaved phases of 512 samples,
+// of which it needs phase 0 (the envelope's real part, as it stands) and
+// the 16 odd ones (which alone make its imaginary part), the odd ones two
 // to a complex transform.
-constexpr std::size_t phase_count = block / points;  // 32
+constexpr std::size_t phase_count = block / points;   // 32
 constexpr std::size_t phase_pairs = phase_count / 4;  // 8
+
+// A quarter block, the hop: 128 samples of each phase.
+constexpr std::size_t quarters = block / qn_ecma_rough_block_hop;  // 4
+constexpr std::size_t quarter_points = points / quarters;          // 128
+constexpr std::size_t kept_quarters = quarters - 1;                // besides the newest
+
+// The rows of the pairs' transforms and of their factors, which the
+// products read side by side: 64 bytes more than a transform, so that the
+// rows fall in different sets of the first-level cache.
+constexpr std::size_t pair_stride = 2 * points + 8;
 
 // Bands copied out of their rings together (and one more row of the block
 // buffer each).
@@ -73,25 +90,34 @@ constexpr int history = 4;
 
 // Everything of fixed size the engine holds, in one heap block.
 struct roughness_work {
-    double spectrum[bands][bins];  // modulation power of each band
-    double averaged[bands][bins];  // averaged over neighbours and normalised
+    double spectrum[bands][bins];  // modulation power of each band; then averaged over neighbours, normalised
     double loudness[bands];        // specific loudness of each band
     double sum[bins], weight[bins], gain[bins], sorted[floor_bins];
     double envelope_weight[bins];  // min(0.1891 exp(0.012 m), 1)
     double window[points];         // periodic Hann over its RMS
-    double fold[2 * points];       // the analytic signal's spectrum folded mod 512
     double envelope[2 * points];
     double weighted[bins];
-    // The folded analytic spectrum from the block's polyphase components
-    // (see band_spectrum_fast): for each pair of odd phases, the factors of
-    // a pair's complex transform Z at bin r and of conj(Z) at bin -r.
-    double pair_direct[phase_pairs][2 * points];
-    double pair_mirror[phase_pairs][2 * points];
-    double phase_zero[points];           // x[32 t]
-    double pairs[phase_pairs][2 * points];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
+    // D_p of imaginary_part as the kernel takes it: its real part at both
+    // places of a (re, im) pair, its imaginary part as (-im, +im).
+    double factor_re[phase_pairs][pair_stride];
+    double factor_im[phase_pairs][pair_stride];
+    double pairs[phase_pairs][pair_stride];  // x[4p + 1 + 32 t] and x[4p + 3 + 32 t], interleaved
+    double products[2 * points];            // their transforms times the factors, summed over the pairs
+    double part[points];                    // the newest quarter's part, or a whole block's
+    double newest_real[quarter_points];     // the newest quarter's x[32 t]
+    double real[points];                    // ... and real parts, of the last block
     qn_ecma_rough_band_constants constants[bands];
     double raw[history][bands];  // raw roughness by block index mod 4
     double previous[bands];      // the last frame written
+};
+
+// What the fast form keeps of a band's three quarters before the newest,
+// quarter q in place (q + 4) mod 3 (quarters before the signal, q >= -4,
+// are zeros).
+struct band_quarters {
+    double part[kept_quarters][points];           // imaginary parts at the block's 512 instants
+    double real[kept_quarters][quarter_points];   // x[32 t]: the real parts at its own 128
+    double power[kept_quarters];                  // sum of max(x, 0)^2
 };
 
 }  // namespace
@@ -102,10 +128,12 @@ struct qn_ecma_rough_engine {
     uint64_t frames;  // V, once known
     qn_ecma_rough_transforms transforms;
     qn_object_ptr<roughness_work> w;
-    qn_heap_array<double> block_buffer;  // literal: copy_group blocks, and a complex one
+    qn_heap_array<band_quarters> quarters;  // fast: one per band
+    qn_heap_array<double> block_buffer;     // literal: copy_group blocks, and a complex one
     qn_fft_cplan_ptr long_complex;
     qn_fft_cplan_ptr short_complex;
     qn_fft_rplan_ptr short_real;
+    const qn_ecma_rough_kernels *kernels;  // on the band signals' vector path
     const double *ring;    // the band signals' rows, while a block is taken
     uint64_t ring_stride;
     uint64_t ring_span;  // samples each row keeps: a block, or more for another metric's longer blocks
@@ -120,17 +148,11 @@ namespace {
 
 using engine = qn_ecma_rough_engine;
 
-// The envelope's power spectrum from its 512 values in w.envelope (real
-// parts of complex pairs): windowed, scaled so that its sum is the square
-// of the block's loudness.
-bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
-    roughness_work &w = *e.w;
-    double *u = w.envelope;
-    double energy = 0;
-    for (std::size_t j = 0; j < points; ++j) {
-        u[j] = w.fold[2 * j] * w.window[j];
-        energy += u[j] * u[j];
-    }
+// The envelope's power spectrum from its 512 windowed values in
+// w.envelope and their energy: scaled so that its sum is the square of the
+// block's loudness.
+bool envelope_spectrum_fast(engine &e, double loudness, double energy, double *spectrum) {
+    double *u = e.w->envelope;
     if (!qn_fft_rforward(e.short_real.get(), u, 1.0)) return false;
     const double g = energy > 0 ? loudness * loudness / energy : 0.0;
     spectrum[0] = g * (u[0] * u[0]);
@@ -140,108 +162,97 @@ bool envelope_spectrum_fast(engine &e, double loudness, double *spectrum) {
     return true;
 }
 
-// Fast form. The analytic signal at every 32nd sample is the inverse of
-// length 512 of the block's analytic spectrum Y folded modulo 512: bins
-// 1 ... 8191 doubled, bins 0 and 8192 once. Summed over the bins of one
-// residue r, the doubled half spectrum is
-//   Y[r] = sum_n x[n] w^(n r) c(n mod 32) - 2 [r = 0] sum_(n odd) x[n],
-// w = e^(-2 pi i / 16384), where c = 2 sum_(t < 16) e^(-2 pi i n t / 32) is
-// 32 for n = 0, 4 / (1 - e^(-i pi n / 16)) for odd n and 0 for the other
-// even n. Split into the 32 phases of the block, x[n0 + 32 n1], that is
-// the 512-point transforms F of phase 0 and the 16 odd phases, weighted by
-// c(n0) w^(n0 r) and added: 8 complex transforms of two phases each and a
-// real one, instead of a transform of 16384 whose bins are folded.
-// The phases come from split_block.
-bool band_spectrum_fast(engine &e, double loudness, double *spectrum) {
+// Fast form. The analytic signal at every 32nd sample of the block is the
+// inverse of length 512 of the block's analytic spectrum folded modulo 512
+// (bins 1 ... 8191 doubled, bins 0 and 8192 once), over 16384. Its real
+// part is the sample itself; its imaginary part H has the folded transform
+//   Y[r] = sum_(n odd) x[n] d(n mod 32) w^(n r),  w = e^(-2 pi i / 16384),
+//   d(n0) = -2 e^(i pi n0 / 32) / sin(pi n0 / 32),
+// for r = 1 ... 511, and Y[0] = sum_(n odd) x[n] Re d(n mod 32): the even
+// samples other than the phase-0 ones add nothing to the fold, and the
+// phase-0 ones only to the real part. Split into the 16 odd phases
+// x[n0 + 32 n1], Y is the 512-point transforms F of the phases times
+// T(n0, r) = d(n0) w^(n0 r), summed; T is Hermitian in r (T(n0, 0) being
+// the real Re d), as is Y, so H is real.
+//
+// Phases a = 4p + 1 and b = 4p + 3 are the real and imaginary parts of one
+// transform Z, and F_a T_a + F_b T_b = D Z[r] + conj(D[-r] Z[-r]) with D =
+// (T_a - i T_b) / 2. So v = sum_p D_p Z_p over all 512 bins, Y[r] = v[r] +
+// conj v[-r] for r = 0 ... 256, and a real inverse of Y gives H.
+//
+// A sample n = 4096 q + m of the block adds its m's share shifted by
+// w^(4096 q r) = (-i)^(q r), which is a turn of 128 q instants in H: each
+// quarter's part is made once, as if it began a block (its 128 samples of
+// each phase, the other 384 zero), and turned into place in each block.
+//
+// Makes H into `out` from the phases in w.pairs, `length` (128 or 512)
+// samples of each.
+bool imaginary_part(engine &e, std::size_t length, double *out) {
     roughness_work &w = *e.w;
-    double *y = w.fold;
-    double *z = w.phase_zero;
-    constexpr double c0 = phase_count;
-    if (!qn_fft_rforward(e.short_real.get(), z, 1.0)) return false;
-    y[0] = c0 * z[0];
-    y[1] = 0;
-    for (std::size_t k = 1; k < points / 2; ++k) {
-        y[2 * k] = c0 * z[2 * k - 1];
-        y[2 * k + 1] = c0 * z[2 * k];
-        y[2 * (points - k)] = c0 * z[2 * k - 1];
-        y[2 * (points - k) + 1] = -(c0 * z[2 * k]);
-    }
-    y[points] = c0 * z[points - 1];
-    y[points + 1] = 0;
-    // Phases 4p + 1 and 4p + 3 as the real and imaginary parts of one
-    // transform Z: their transforms are (Z[r] + conj Z[-r]) / 2 and
-    // (Z[r] - conj Z[-r]) / 2i, folded into the pair's factors.
-    double odd_sum = 0;
+    double *v = w.products;
     for (std::size_t p = 0; p < phase_pairs; ++p) {
-        z = w.pairs[p];
+        double *z = w.pairs[p];
+        std::fill(z + 2 * length, z + 2 * points, 0.0);
         if (!qn_fft_cforward(e.short_complex.get(), z, 1.0)) return false;
-        odd_sum += z[0] + z[1];  // bin 0: the sums of the two phases
-        const double *u = w.pair_direct[p];
-        const double *v = w.pair_mirror[p];
-        // y[r] += u[r] Z[r] + v[r] conj Z[-r], a complex value to a vector:
-        // (ur zr - ui zi, ur zi + ui zr) as (ur, ur) (zr, zi) + (-ui, ui)
-        // (zi, zr), which rounds as the products written out do (a - b is
-        // a + (-b)).
-        const __m128d flip_low = _mm_set_pd(0.0, -0.0), flip_high = _mm_set_pd(-0.0, 0.0);
-        for (std::size_t r = 0; r < points; ++r) {
-            const std::size_t m = (points - r) % points;
-            const __m128d zv = _mm_loadu_pd(z + 2 * r);
-            const __m128d mv = _mm_xor_pd(_mm_loadu_pd(z + 2 * m), flip_high);  // conj Z[-r]
-            const __m128d ur = _mm_set1_pd(u[2 * r]), ui = _mm_xor_pd(_mm_set1_pd(u[2 * r + 1]), flip_low);
-            const __m128d vr = _mm_set1_pd(v[2 * r]), vi = _mm_xor_pd(_mm_set1_pd(v[2 * r + 1]), flip_low);
-            const __m128d direct = _mm_add_pd(_mm_mul_pd(ur, zv), _mm_mul_pd(ui, _mm_shuffle_pd(zv, zv, 1)));
-            const __m128d mirror = _mm_add_pd(_mm_mul_pd(vr, mv), _mm_mul_pd(vi, _mm_shuffle_pd(mv, mv, 1)));
-            _mm_storeu_pd(y + 2 * r, _mm_add_pd(_mm_loadu_pd(y + 2 * r), _mm_add_pd(direct, mirror)));
-        }
     }
-    y[0] -= 2 * odd_sum;
-    if (!qn_fft_cbackward(e.short_complex.get(), y, 1.0 / static_cast<double>(block))) return false;
-    // |z| as sqrt(re^2 + im^2), hypot only where the squares overflow.
-    for (std::size_t j = 0; j < points; ++j) {
-        const double re = y[2 * j], im = y[2 * j + 1];
-        const double magnitude = std::sqrt(re * re + im * im);
-        y[2 * j] = magnitude <= DBL_MAX ? magnitude : std::hypot(re, im);
+    e.kernels->accumulate(v, &w.pairs[0][0], &w.factor_re[0][0], &w.factor_im[0][0], pair_stride, phase_pairs,
+                          2 * points);
+    // Y[r] = v[r] + conj v[-r], packed for the real inverse: Y[0], then
+    // re and im of Y[1] ... Y[255], then Y[256] (both real).
+    out[0] = v[0] + v[0];
+    for (std::size_t r = 1; r < points / 2; ++r) {
+        const std::size_t m = points - r;
+        out[2 * r - 1] = v[2 * r] + v[2 * m];
+        out[2 * r] = v[2 * r + 1] - v[2 * m + 1];
     }
-    return envelope_spectrum_fast(e, loudness, spectrum);
+    out[points - 1] = v[points] + v[points];
+    return qn_fft_rbackward(e.short_real.get(), out, 1.0 / static_cast<double>(block));
 }
 
-// The factors of band_spectrum_fast for the pair of phases a = 4p + 1 and
-// b = 4p + 3: with T(n0, r) = c(n0) w^(n0 r), Z[r] takes (T(a) - i T(b)) / 2
-// and conj Z[-r] takes (T(a) + i T(b)) / 2.
+// The factors D_p of imaginary_part for the pairs of phases a = 4p + 1 and
+// b = 4p + 3.
 void fill_phase_factors(roughness_work &w) {
     for (std::size_t p = 0; p < phase_pairs; ++p) {
-        const double phase[2] = {static_cast<double>(4 * p + 1), static_cast<double>(4 * p + 3)};
-        std::complex<double> weight[2];
-        for (int i = 0; i < 2; ++i) weight[i] = 4.0 / (1.0 - std::polar(1.0, -M_PI * phase[i] / 16.0));
-        for (std::size_t r = 0; r < points; ++r) {
-            std::complex<double> t[2];
-            for (int i = 0; i < 2; ++i) {
+        std::complex<double> t[2][points];
+        for (int i = 0; i < 2; ++i) {
+            const double n0 = static_cast<double>(4 * p + 1 + 2 * static_cast<std::size_t>(i));
+            const double s = std::sin(M_PI * n0 / 32.0);
+            const std::complex<double> d = -2.0 * std::polar(1.0, M_PI * n0 / 32.0) / s;
+            t[i][0] = d.real();
+            for (std::size_t r = 1; r < points / 2; ++r) {
                 // n0 r < 16384: the angle is exact before the division.
-                const double turns = phase[i] * static_cast<double>(r) / static_cast<double>(block);
-                t[i] = weight[i] * std::polar(1.0, -2.0 * M_PI * turns);
+                const double turns = n0 * static_cast<double>(r) / static_cast<double>(block);
+                t[i][r] = d * std::polar(1.0, -2.0 * M_PI * turns);
+                t[i][points - r] = std::conj(t[i][r]);
             }
-            const std::complex<double> i_tb = std::complex<double>(0, 1) * t[1];
-            const std::complex<double> direct = (t[0] - i_tb) / 2.0, mirror = (t[0] + i_tb) / 2.0;
-            w.pair_direct[p][2 * r] = direct.real();
-            w.pair_direct[p][2 * r + 1] = direct.imag();
-            w.pair_mirror[p][2 * r] = mirror.real();
-            w.pair_mirror[p][2 * r + 1] = mirror.imag();
+            t[i][points / 2] = -2.0 / s;  // d w^(256 n0), which is real
+        }
+        for (std::size_t r = 0; r < points; ++r) {
+            const std::complex<double> direct = (t[0][r] - std::complex<double>(0, 1) * t[1][r]) / 2.0;
+            w.factor_re[p][2 * r] = w.factor_re[p][2 * r + 1] = direct.real();
+            w.factor_im[p][2 * r] = -direct.imag();
+            w.factor_im[p][2 * r + 1] = direct.imag();
         }
     }
 }
 
-// Reads a band's block from its ring once, the oldest sample at ring
+// Reads 32 `length` samples of a band from its ring, the oldest at ring
 // index `start` (the ring `span` samples long, a block or more): phase 0
-// and the pairs of odd phases into the buffers of band_spectrum_fast, and
-// the block's
-// effective pressure, max(x, 0) squared and summed in eight interleaved
-// sums in the block's order (so that the sum runs at the speed of the
-// loads; the arrangement is the same on every vector path).
-double split_block(const double *row, std::size_t start, std::size_t span, roughness_work &w) {
+// into `real` and the pairs of odd phases into w.pairs; returns the sum
+// of max(x, 0)^2 over them. Each run of 32 samples is read as 16 vectors
+// of two: their upper halves, two at a time, are a pair's (x[4p + 1],
+// x[4p + 3]). The sum is kept as 16 interleaved sums, eight vectors of
+// them, so that the additions do not wait on each other, and these are
+// added pairwise at the end; the arrangement is the same on every vector
+// path.
+double split_phases(const double *row, std::size_t start, std::size_t span, std::size_t length, double *real,
+                    roughness_work &w) {
+    constexpr std::size_t sums = 8;
     const __m128d zero = _mm_setzero_pd();
-    __m128d acc[4] = {zero, zero, zero, zero};
+    __m128d acc[sums];
+    for (std::size_t i = 0; i < sums; ++i) acc[i] = zero;
     double joined[phase_count];
-    for (std::size_t t = 0; t < points; ++t) {
+    for (std::size_t t = 0; t < length; ++t) {
         const std::size_t at = (start + t * phase_count) % span;
         const double *x = row + at;
         if (at + phase_count > span) {  // these 32 samples wrap round the ring
@@ -250,19 +261,97 @@ double split_block(const double *row, std::size_t start, std::size_t span, rough
             std::memcpy(joined + head, row, (phase_count - head) * sizeof(double));
             x = joined;
         }
+        __m128d v[phase_count / 2];
         for (std::size_t i = 0; i < phase_count / 2; ++i) {
-            const __m128d v = _mm_max_pd(_mm_loadu_pd(x + 2 * i), zero);
-            acc[i % 4] = _mm_add_pd(acc[i % 4], _mm_mul_pd(v, v));
+            v[i] = _mm_loadu_pd(x + 2 * i);
+            const __m128d positive = _mm_max_pd(v[i], zero);
+            acc[i % sums] = _mm_add_pd(acc[i % sums], _mm_mul_pd(positive, positive));
         }
-        w.phase_zero[t] = x[0];
-        for (std::size_t p = 0; p < phase_pairs; ++p) {
-            w.pairs[p][2 * t] = x[4 * p + 1];
-            w.pairs[p][2 * t + 1] = x[4 * p + 3];
-        }
+        _mm_store_sd(real + t, v[0]);
+        for (std::size_t p = 0; p < phase_pairs; ++p)
+            _mm_storeu_pd(w.pairs[p] + 2 * t, _mm_unpackhi_pd(v[2 * p], v[2 * p + 1]));
     }
+    for (std::size_t width = sums / 2; width > 0; width /= 2)
+        for (std::size_t i = 0; i < width; ++i) acc[i] = _mm_add_pd(acc[i], acc[i + width]);
     double lanes[2];
-    _mm_storeu_pd(lanes, _mm_add_pd(_mm_add_pd(acc[0], acc[1]), _mm_add_pd(acc[2], acc[3])));
-    return std::sqrt(2.0 * (lanes[0] + lanes[1]) / static_cast<double>(block));
+    _mm_storeu_pd(lanes, acc[0]);
+    return lanes[0] + lanes[1];
+}
+
+// The windowed envelope of a block into w.envelope, in `pieces` runs of
+// 512 / pieces instants: run s has its real parts at real[s] and its
+// imaginary parts at parts[s] (part_count of them to be added, rough_kernels.h).
+// Returns its energy, the eight partial sums added pairwise.
+double block_envelope(engine &e, const double *const (*parts)[quarters], int part_count, const double *const *real,
+                      std::size_t pieces) {
+    roughness_work &w = *e.w;
+    double partial[8] = {};
+    const std::size_t run = points / pieces;
+    for (std::size_t s = 0; s < pieces; ++s)
+        e.kernels->envelope(parts[s], part_count, real[s], w.window + s * run, static_cast<uint32_t>(run),
+                            w.envelope + s * run, partial);
+    return ((partial[0] + partial[1]) + (partial[2] + partial[3])) +
+           ((partial[4] + partial[5]) + (partial[6] + partial[7]));
+}
+
+// Effective pressure of a block from its sum of max(x, 0)^2.
+double pressure_of(double power) { return std::sqrt(2.0 * power / static_cast<double>(block)); }
+
+// Fast form, a block that ends on a quarter's end (every block but a last
+// one that ends with the signal elsewhere): block i, whose newest quarter
+// q = i - 1 starts at ring index `start`. Makes and keeps the quarter's
+// part, and the band's loudness and modulation spectrum.
+bool quarter_block(engine &e, int band, uint64_t i, std::size_t start, double *loudness, double *spectrum) {
+    roughness_work &w = *e.w;
+    band_quarters &kept = e.quarters[static_cast<std::size_t>(band)];
+    // The places of quarters i - 4, i - 3 and i - 2.
+    const std::size_t kept_at[kept_quarters] = {i % 3, (i + 1) % 3, (i + 2) % 3};
+    const double newest_power = split_phases(e.ring + static_cast<std::size_t>(band) * e.ring_stride, start,
+                                             static_cast<std::size_t>(e.ring_span), quarter_points, w.newest_real, w);
+    if (!imaginary_part(e, quarter_points, w.part)) return false;
+    const double power =
+        ((kept.power[kept_at[0]] + kept.power[kept_at[1]]) + kept.power[kept_at[2]]) + newest_power;
+    *loudness = qn_ecma_specific_loudness(band, pressure_of(power));
+    bool done = true;
+    if (*loudness == 0 || !qn_is_finite(*loudness)) {
+        std::fill(spectrum, spectrum + bins, 0.0);
+    } else {
+        // Instants 128 s ... 128 s + 127 take quarter i - 4 + k at its
+        // instants 128 (s - k) mod 512 on, and their real parts from
+        // quarter i - 4 + s.
+        const double *part[quarters] = {kept.part[kept_at[0]], kept.part[kept_at[1]], kept.part[kept_at[2]], w.part};
+        const double *real[quarters] = {kept.real[kept_at[0]], kept.real[kept_at[1]], kept.real[kept_at[2]],
+                                        w.newest_real};
+        const double *parts[quarters][quarters];
+        for (std::size_t s = 0; s < quarters; ++s)
+            for (std::size_t k = 0; k < quarters; ++k)
+                parts[s][k] = part[k] + quarter_points * ((s + quarters - k) % quarters);
+        const double energy = block_envelope(e, parts, quarters, real, quarters);
+        done = envelope_spectrum_fast(e, *loudness, energy, spectrum);
+    }
+    // The newest quarter takes the oldest one's place.
+    std::memcpy(kept.part[kept_at[0]], w.part, sizeof w.part);
+    std::memcpy(kept.real[kept_at[0]], w.newest_real, sizeof w.newest_real);
+    kept.power[kept_at[0]] = newest_power;
+    return done;
+}
+
+// Fast form, a block that does not end on a quarter's end (the last one):
+// the whole block at once, from ring index `start`.
+bool whole_block(engine &e, int band, std::size_t start, double *loudness, double *spectrum) {
+    roughness_work &w = *e.w;
+    const double power = split_phases(e.ring + static_cast<std::size_t>(band) * e.ring_stride, start,
+                                      static_cast<std::size_t>(e.ring_span), points, w.real, w);
+    *loudness = qn_ecma_specific_loudness(band, pressure_of(power));
+    if (*loudness == 0 || !qn_is_finite(*loudness)) {
+        std::fill(spectrum, spectrum + bins, 0.0);
+        return true;
+    }
+    if (!imaginary_part(e, points, w.part)) return false;
+    const double *parts[1][quarters] = {{w.part}};
+    const double *real[1] = {w.real};
+    const double energy = block_envelope(e, parts, 1, real, 1);
+    return envelope_spectrum_fast(e, *loudness, energy, spectrum);
 }
 
 // Literal form: the analytic signal by two complex transforms of 16384, its
@@ -294,11 +383,6 @@ bool band_spectrum_literal(engine &e, const double *x, double loudness, double *
     const double g = energy > 0 ? loudness * loudness / energy : 0.0;
     for (int m = 0; m < bins; ++m) spectrum[m] = g * (u[2 * m] * u[2 * m] + u[2 * m + 1] * u[2 * m + 1]);
     return true;
-}
-
-// The ring of a band while a block is taken.
-const double *ring_row(const engine &e, int band) {
-    return e.ring + static_cast<std::size_t>(band) * e.ring_stride;
 }
 
 // Copies the blocks of neighbouring bands out of their rings (the oldest
@@ -346,44 +430,53 @@ void copy_blocks4(const engine &e, int first_band, std::size_t start, double *po
     for (int l = 0; l < 4; ++l) power[l] = std::sqrt(2.0 * sum[l] / static_cast<double>(block));
 }
 
-// Raw roughness of every band of the block that ends at position `end`,
+// Raw roughness of every band of block i, which ends at position `end`,
 // the last sample the band signals hold.
-qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64_t end, double *raw) {
+qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64_t i, uint64_t end, double *raw) {
     roughness_work &w = *e.w;
     e.ring = signals.rows.get();
     e.ring_stride = signals.stride;
     e.ring_span = signals.span;
-    const std::size_t start = static_cast<std::size_t>(qn_ecma_band_block_start(signals, end, block));
-    const bool literal = e.transforms == qn_ecma_rough_transforms::literal;
+    e.kernels = &qn_ecma_rough_kernels_for(signals.bank.path);
     double max_loudness = 0;
-    // The fast form takes one band at a time, split into its phases.
-    const int group = literal ? copy_group : 1;
-    for (int first = 0; first < bands; first += group) {
-        const int count = std::min(group, bands - first);
-        double pressure[copy_group];
-        if (!literal) {
-            pressure[0] = split_block(ring_row(e, first), start, static_cast<std::size_t>(e.ring_span), w);
-        } else if (count == copy_group) {
-            copy_blocks4(e, first, start, pressure);
-        } else {
-            copy_block(e, first, start, pressure);
-        }
-        for (int l = 0; l < count; ++l) {
-            const int b = first + l;
-            const double loudness = qn_ecma_specific_loudness(b, pressure[l]);
-            if (!qn_is_finite(loudness)) return QN_STATUS_NUMERICAL_FAILURE;
+    if (e.transforms == qn_ecma_rough_transforms::fast) {
+        // One band at a time: its newest quarter, or the whole block.
+        const bool on_quarter = end == qn_ecma_rough_block_hop * i;
+        const uint64_t length = on_quarter ? qn_ecma_rough_block_hop : block;
+        const std::size_t start = static_cast<std::size_t>(qn_ecma_band_block_start(signals, end, length));
+        for (int b = 0; b < bands; ++b) {
+            double loudness = 0;
+            const bool done = on_quarter ? quarter_block(e, b, i, start, &loudness, w.spectrum[b])
+                                         : whole_block(e, b, start, &loudness, w.spectrum[b]);
+            if (!qn_is_finite(loudness) || !done) return QN_STATUS_NUMERICAL_FAILURE;
             w.loudness[b] = loudness;
             if (loudness > max_loudness) max_loudness = loudness;
-            double *spectrum = w.spectrum[b];
-            if (loudness == 0) {
-                std::fill(spectrum, spectrum + bins, 0.0);
-                continue;
+        }
+    } else {
+        const std::size_t start = static_cast<std::size_t>(qn_ecma_band_block_start(signals, end, block));
+        for (int first = 0; first < bands; first += copy_group) {
+            const int count = std::min(copy_group, bands - first);
+            double pressure[copy_group];
+            if (count == copy_group) {
+                copy_blocks4(e, first, start, pressure);
+            } else {
+                copy_block(e, first, start, pressure);
             }
-            const bool done =
-                literal ? band_spectrum_literal(e, e.block_buffer.get() + static_cast<std::size_t>(l) * block, loudness,
-                                                spectrum)
-                        : band_spectrum_fast(e, loudness, spectrum);
-            if (!done) return QN_STATUS_NUMERICAL_FAILURE;
+            for (int l = 0; l < count; ++l) {
+                const int b = first + l;
+                const double loudness = qn_ecma_specific_loudness(b, pressure[l]);
+                if (!qn_is_finite(loudness)) return QN_STATUS_NUMERICAL_FAILURE;
+                w.loudness[b] = loudness;
+                if (loudness > max_loudness) max_loudness = loudness;
+                double *spectrum = w.spectrum[b];
+                if (loudness == 0) {
+                    std::fill(spectrum, spectrum + bins, 0.0);
+                    continue;
+                }
+                if (!band_spectrum_literal(e, e.block_buffer.get() + static_cast<std::size_t>(l) * block, loudness,
+                                           spectrum))
+                    return QN_STATUS_NUMERICAL_FAILURE;
+            }
         }
     }
     if (max_loudness == 0) {
@@ -393,17 +486,8 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
 
     // Average over the band and its two neighbours (the outer bands stand
     // alone), relative to the loudest band, and sum over the bands.
-    std::fill(w.sum, w.sum + bins, 0.0);
-    for (int b = 0; b < bands; ++b) {
-        for (int m = 0; m < bins; ++m) {
-            const double v = b == 0 || b == bands - 1
-                                 ? w.spectrum[b][m] / max_loudness
-                                 : ((w.spectrum[b][m] + w.spectrum[b - 1][m] + w.spectrum[b + 1][m]) / 3) / max_loudness;
-            if (!qn_is_finite(v)) return QN_STATUS_NUMERICAL_FAILURE;
-            w.averaged[b][m] = v;
-            w.sum[m] += v;
-        }
-    }
+    if (!e.kernels->average(&w.spectrum[0][0], bins, bands, bins, max_loudness, &w.spectrum[0][0], w.sum))
+        return QN_STATUS_NUMERICAL_FAILURE;
     // The median of bins 2 ... 255 is the noise floor. The values are
     // finite or +infinity (sums of non-negative finite values), so they sort.
     std::copy(w.sum + floor_first_bin, w.sum + floor_first_bin + floor_bins, w.sorted);
@@ -418,7 +502,7 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
     for (int m = 0; m < bins; ++m)
         w.gain[m] = w.weight[m] >= threshold ? std::min(std::max(w.weight[m] - weight_offset, 0.0), 1.0) : 0.0;
     for (int b = 0; b < bands; ++b) {
-        for (int m = 0; m < bins; ++m) w.weighted[m] = w.averaged[b][m] * w.gain[m];
+        for (int m = 0; m < bins; ++m) w.weighted[m] = w.spectrum[b][m] * w.gain[m];
         raw[b] = qn_ecma_band_roughness_with(w.weighted, w.constants[b]);
         if (!qn_is_finite(raw[b])) return QN_STATUS_NUMERICAL_FAILURE;
     }
@@ -489,7 +573,7 @@ qn_status finish_interval(engine &e, uint64_t i) {
 // whose slopes it completes: interval i - 2 has both its slopes once block
 // i is in.
 qn_status take_block(engine &e, const qn_ecma_band_signals &signals, uint64_t i, uint64_t end) {
-    const qn_status status = block_roughness(e, signals, end, e.w->raw[i % history]);
+    const qn_status status = block_roughness(e, signals, i, end, e.w->raw[i % history]);
     if (status != QN_STATUS_SUCCESS) return status;
     e.next_block = i + 1;
     return i >= 2 ? finish_interval(e, i - 2) : QN_STATUS_SUCCESS;
@@ -513,10 +597,12 @@ qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transfo
         e.block_buffer = qn_alloc_array<double>((copy_group + 2) * block);
         e.long_complex.reset(qn_fft_cplan_make(block));
     } else {
+        e.quarters = qn_alloc_array_zeroed<band_quarters>(bands);
         e.short_real.reset(qn_fft_rplan_make(points));
     }
     e.short_complex.reset(qn_fft_cplan_make(points));
-    if (!e.w || !e.short_complex || (literal ? !e.block_buffer || !e.long_complex : !e.short_real)) return nullptr;
+    if (!e.w || !e.short_complex || (literal ? !e.block_buffer || !e.long_complex : !e.quarters || !e.short_real))
+        return nullptr;
 
     // Constants of the analysis.
     roughness_work &w = *e.w;
