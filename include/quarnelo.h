@@ -1277,7 +1277,7 @@ QN_API QN_NODISCARD qn_status qn_ecma_roughness_frame_count(uint64_t sample_coun
  * Otherwise QN_STATUS_SUCCESS. After failures 1 to 10 nothing is written to
  * `out`. The output is written frame by frame as the analysis proceeds, so
  * after failure 12 the first frames may hold values. Working memory is
- * about 7 MB whatever the length of the signal. */
+ * about 8 MB whatever the length of the signal. */
 QN_API QN_NODISCARD qn_status qn_roughness_ecma(const double *samples, uint64_t sample_count,
                                                 int32_t sample_rate, qn_sound_field sound_field,
                                                 double *out, uint64_t capacity,
