@@ -134,23 +134,26 @@ void qn_ecma_fluct_envelope_free(qn_ecma_fluct_envelope_work *work) noexcept {
 
 bool qn_ecma_fluct_segment_fold(qn_ecma_fluct_envelope_work *w, const double *ring, std::size_t mask, std::size_t start,
                            double *fold, double *instants) noexcept {
-    // The ring read in order, 32 samples at a time, into the phases' rows.
+    // The ring read in order, 32 samples at a time, into the phases' rows:
+    // the groups up to the ring's end as one run, a group across it one
+    // sample at a time.
     double *phases = w->phases;
-    for (std::size_t m = 0; m < segment_points; ++m) {
+    for (std::size_t m = 0; m < segment_points;) {
         const std::size_t at = (start + decimation * m) & mask;
-        instants[m] = ring[at];
-        if (at + decimation <= mask + 1) {  // the 32 samples do not wrap
-            const double *x = ring + at;
-            for (std::size_t j = 0; j < odd_phases; ++j) phases[j * row + m] = x[2 * j + 1];
+        if (at + decimation <= mask + 1) {
+            const std::size_t run = std::min(segment_points - m, (mask + 1 - at) / decimation);
+            w->kernels->gather_phases(ring + at, run, phases + m, row, instants + m);
+            m += run;
         } else {
+            instants[m] = ring[at];
             for (std::size_t j = 0; j < odd_phases; ++j) phases[j * row + m] = ring[(at + 2 * j + 1) & mask];
+            ++m;
         }
     }
-    for (std::size_t j = 0; j < odd_phases; ++j) {
-        double *x = phases + j * row;
-        std::fill(x + segment_points, x + points, 0.0);
-        if (!qn_fft_rforward(w->short_plan, x, 1.0)) return false;
-    }
+    // Each phase padded with zeros to 2048: the transform takes them as
+    // such, unwritten.
+    for (std::size_t j = 0; j < odd_phases; ++j)
+        if (!qn_fft_rforward_filled(w->short_plan, phases + j * row, segment_points, 1.0)) return false;
     // Bins 0 and 1024 are real; bins 1 ... 1023 are (re, im) pairs from
     // x[1] on, so x - 1 has bin r at 2 r. Every sum over the phases in
     // their order.

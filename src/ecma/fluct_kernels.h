@@ -43,6 +43,10 @@ struct qn_ecma_fluct_kernels {
     // again where it needs them directly).
     void (*pair_products)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
                           qn_ecma_fluct_pair_products *products) noexcept;
+    // The odd phases of `count` groups of 32 samples, by phase: rows[j row
+    // + m] = x[32 m + 2 j + 1] for j < 16, and instants[m] = x[32 m].
+    void (*gather_phases)(const double *x, std::size_t count, double *rows, std::size_t row,
+                          double *instants) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

@@ -32,4 +32,4 @@ namespace {
 #pragma GCC pop_options
 #endif
 
-const qn_fft_kernels qn_fft_kernels_avx2 = {run, real_post, real_pre};
+const qn_fft_kernels qn_fft_kernels_avx2 = {run, run_pruned, real_post, real_pre};

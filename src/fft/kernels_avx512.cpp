@@ -83,4 +83,4 @@ inline void store_spread(double *p, std::size_t stride, cv4 a) {
 #pragma GCC pop_options
 #endif
 
-const qn_fft_kernels qn_fft_kernels_avx512 = {run, real_post, real_pre};
+const qn_fft_kernels qn_fft_kernels_avx512 = {run, run_pruned, real_post, real_pre};

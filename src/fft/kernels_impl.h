@@ -226,12 +226,17 @@ void pass_mid(const qn_fft_pass &ps, const double *x, double *y) {
 }
 
 // The first pass (s = 1, m > 1) for one butterfly p, one value per register.
-template <std::size_t R, bool Fwd>
+// Inputs j >= Live of every butterfly are zeros that are not read (Live = r
+// reads them all): the butterfly then runs on zeros the compiler knows, and
+// it keeps every operation whose result could differ from its operand (an
+// x + 0 turns -0 into +0), so the bits are those of the zeros read.
+template <std::size_t R, bool Fwd, std::size_t Live = R>
 inline void pass_first_one(const qn_fft_pass &ps, const double *x, double *y, std::size_t p) {
     const std::size_t r = R == 0 ? ps.radix : R;
+    const std::size_t live = R == 0 ? r : Live;
     const std::size_t m = ps.m;
     cv1 a[slots<R>];
-    for (std::size_t j = 0; j < r; ++j) a[j] = cv1::load(x + 2 * (p + j * m));
+    for (std::size_t j = 0; j < r; ++j) a[j] = j < live ? cv1::load(x + 2 * (p + j * m)) : cv1::splat(0.0);
     butterfly<R, Fwd>(a, ps);
     const double *w = ps.twiddles + (p / 2) * (r - 1) * 4 + (p % 2) * 2;
     double *yp = y + 2 * r * p;
@@ -242,16 +247,17 @@ inline void pass_first_one(const qn_fft_pass &ps, const double *x, double *y, st
 // The first pass: every butterfly has its own twiddles. With two values per
 // register the butterflies p and p + 1 share the registers, and their
 // outputs, which lie r values apart, are untangled on the way out.
-template <std::size_t R, bool Fwd>
+template <std::size_t R, bool Fwd, std::size_t Live = R>
 void pass_first(const qn_fft_pass &ps, const double *x, double *y) {
     const std::size_t m = ps.m;
     std::size_t p = 0;
 #if QN_FFT_HAVE_CV4
     {
         const std::size_t r = R == 0 ? ps.radix : R;
+        const std::size_t live = R == 0 ? r : Live;
         cv4 a[slots<R>];
         for (; p + 4 <= m; p += 4) {
-            for (std::size_t j = 0; j < r; ++j) a[j] = cv4::load(x + 2 * (p + j * m));
+            for (std::size_t j = 0; j < r; ++j) a[j] = j < live ? cv4::load(x + 2 * (p + j * m)) : cv4::splat(0.0);
             butterfly<R, Fwd>(a, ps);
             const double *w0 = ps.twiddles + (p / 2) * (r - 1) * 4;
             const double *w1 = w0 + (r - 1) * 4;
@@ -270,9 +276,10 @@ void pass_first(const qn_fft_pass &ps, const double *x, double *y) {
 #endif
 #if QN_FFT_HAVE_CV2
     const std::size_t r = R == 0 ? ps.radix : R;
+    const std::size_t live = R == 0 ? r : Live;
     cv2 a[slots<R>];
     for (; p + 2 <= m; p += 2) {
-        for (std::size_t j = 0; j < r; ++j) a[j] = cv2::load(x + 2 * (p + j * m));
+        for (std::size_t j = 0; j < r; ++j) a[j] = j < live ? cv2::load(x + 2 * (p + j * m)) : cv2::splat(0.0);
         butterfly<R, Fwd>(a, ps);
         const double *w = ps.twiddles + (p / 2) * (r - 1) * 4;
         for (std::size_t k = 1; k < r; ++k) {
@@ -291,7 +298,7 @@ void pass_first(const qn_fft_pass &ps, const double *x, double *y) {
         }
     }
 #endif
-    for (; p < m; ++p) pass_first_one<R, Fwd>(ps, x, y, p);
+    for (; p < m; ++p) pass_first_one<R, Fwd, Live>(ps, x, y, p);
 }
 
 template <std::size_t R, bool Fwd>
@@ -350,16 +357,32 @@ void run_pass(const qn_fft_pass &ps, const double *x, double *y, double scale) {
 // first pass write over its own input, the last pass runs in place instead
 // (it has no twiddles: each butterfly reads and writes the same r values),
 // and the others alternate one step shifted. No pass copies.
+//
+// With `live` > 0 the first pass is a forward pass with s = 1 and m > 1 of
+// radix 8, 4 or 2 whose inputs j >= live / m of every butterfly are zeros
+// (live a multiple of m, less than r m): they are taken as such, not read.
 template <bool Fwd>
 void run_passes(const qn_fft_stockham *plan, const double *in, double *out, double *work,
-                double scale) {
+                double scale, std::size_t live = 0) {
     const std::size_t count = plan->pass_count;
     const bool clash = in == ((count - 1) % 2 == 0 ? out : work);
     const std::size_t alternating = clash ? count - 1 : count;
     const double *src = in;
     for (std::size_t i = 0; i < alternating; ++i) {
         double *dst = (alternating - 1 - i) % 2 == 0 ? out : work;
-        run_pass<Fwd>(plan->passes[i], src, dst, i + 1 == count ? scale : 1.0);
+        if (i == 0 && live > 0) {
+            const qn_fft_pass &ps = plan->passes[0];
+            switch (ps.radix * 8 + live / ps.m) {
+            case 8 * 8 + 1: pass_first<8, true, 1>(ps, src, dst); break;
+            case 8 * 8 + 2: pass_first<8, true, 2>(ps, src, dst); break;
+            case 8 * 8 + 4: pass_first<8, true, 4>(ps, src, dst); break;
+            case 4 * 8 + 1: pass_first<4, true, 1>(ps, src, dst); break;
+            case 4 * 8 + 2: pass_first<4, true, 2>(ps, src, dst); break;
+            default: pass_first<2, true, 1>(ps, src, dst); break;
+            }
+        } else {
+            run_pass<Fwd>(plan->passes[i], src, dst, i + 1 == count ? scale : 1.0);
+        }
         src = dst;
     }
     if (clash) run_pass<Fwd>(plan->passes[count - 1], src, out, scale);
@@ -369,6 +392,11 @@ void run(const qn_fft_stockham *plan, const double *in, double *out, double *wor
          bool forward) noexcept {
     if (forward) run_passes<true>(plan, in, out, work, scale);
     else run_passes<false>(plan, in, out, work, scale);
+}
+
+void run_pruned(const qn_fft_stockham *plan, const double *in, double *out, double *work, double scale,
+                std::size_t live) noexcept {
+    run_passes<true>(plan, in, out, work, scale, live);
 }
 
 // --------------------------------------------------------- real transforms

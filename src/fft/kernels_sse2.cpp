@@ -32,4 +32,4 @@ inline cv1 addsub(cv1 a, cv1 b) { return a + flip_re(b); }
 #define QN_FFT_HAVE_CV4 0
 #include "fft/kernels_impl.h"
 
-const qn_fft_kernels qn_fft_kernels_sse2 = {run, real_post, real_pre};
+const qn_fft_kernels qn_fft_kernels_sse2 = {run, run_pruned, real_post, real_pre};

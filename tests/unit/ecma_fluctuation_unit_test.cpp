@@ -250,6 +250,25 @@ TEST(EcmaFluctuationUnit, MedianOnEveryPath) {
     }
 }
 
+TEST(EcmaFluctuationUnit, PhasesGatheredOnEveryPath) {
+    // Whole vectors of groups and a remainder; rows longer than the groups.
+    const auto x = qn_test::uniform_values(32 * 515, 17);
+    constexpr std::size_t row = 530;
+    for (std::size_t count : {std::size_t{515}, std::size_t{7}, std::size_t{1}}) {
+        std::vector<double> rows(16 * row, -1.0), instants(count, -1.0);
+        for (std::size_t m = 0; m < count; ++m) {
+            instants[m] = x[32 * m];
+            for (std::size_t j = 0; j < 16; ++j) rows[j * row + m] = x[32 * m + 2 * j + 1];
+        }
+        for (qn_simd path : qn_test::simd_paths()) {
+            std::vector<double> got_rows(16 * row, -1.0), got_instants(count, -1.0);
+            qn_ecma_fluct_kernels_for(path).gather_phases(x.data(), count, got_rows.data(), row, got_instants.data());
+            EXPECT_EQ(got_rows, rows) << count << " groups, " << qn_simd_name(path);
+            EXPECT_EQ(got_instants, instants) << count << " groups, " << qn_simd_name(path);
+        }
+    }
+}
+
 TEST(EcmaFluctuationUnit, RoundingToDecimalsOnEveryPath) {
     // Ties (k + 0.5) 1e-8, either sign, zeros of both signs, values of
     // every size, and the end that overflows.
