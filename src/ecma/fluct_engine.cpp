@@ -79,6 +79,7 @@ struct qn_ecma_fluct_engine {
     qn_ecma_fluct_band_work *band_work = nullptr;
     const qn_ecma_band_signals *signals = nullptr;  // during a call of advance or finish
     uint64_t next_point = 0;      // the hop grid's points taken: block l ends at 16384 l
+    int tapped = 0;               // bands whose segment ending at next_point is folded
     uint64_t next_block = 0;      // blocks analysed
     uint64_t next_frame = 0;      // frames interpolated
     uint64_t finished_frame = 0;  // frames handed on
@@ -122,15 +123,15 @@ std::size_t ring_index(const qn_ecma_band_signals &signals, uint64_t p) {
     return static_cast<std::size_t>((p + signals.span - lead) & (signals.span - 1));
 }
 
-// The folds of the segment that ends at buffer index `end`: one of the hop
-// grid's (kept by its index), or, with `place` set, segment `place` of the
-// last block (added to that block's fold).
-bool fold_segment(qn_ecma_fluct_engine &e, uint64_t end, int place) {
-    const qn_ecma_band_signals &signals = *e.signals;
+// The folds of bands first ... last - 1 in the segment that ends at buffer
+// index `end`: one of the hop grid's (kept by its index), or, with `place`
+// set, segment `place` of the last block (added to that block's fold).
+bool fold_segment(qn_ecma_fluct_engine &e, const qn_ecma_band_signals &signals, uint64_t end, int place,
+                  int first = 0, int last = bands) {
     const uint64_t start = end - segment;
     const std::size_t mask = static_cast<std::size_t>(signals.span - 1);
     const std::size_t at = ring_index(signals, start);
-    for (int b = 0; b < bands; ++b) {
+    for (int b = first; b < last; ++b) {
         const double *row = qn_ecma_band_row(signals, b);
         if (place < 0) {
             const uint64_t index = start / segment;
@@ -266,7 +267,9 @@ bool finish_interval(qn_ecma_fluct_engine &e, uint64_t l) {
 // whose slopes are then known.
 bool take_point(qn_ecma_fluct_engine &e, uint64_t j) {
     const uint64_t end = segment * j + lead;
-    if (!e.literal && j > 0 && !fold_segment(e, end, -1)) return false;
+    // The bands the tap has not folded.
+    if (!e.literal && j > 0 && !fold_segment(e, *e.signals, end, -1, e.tapped)) return false;
+    e.tapped = 0;
     if (!analyse_block(e, j)) return false;
     return j < 2 || finish_interval(e, j - 2);
 }
@@ -346,7 +349,7 @@ qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *e, const qn_ecma_band_signa
         // ended on the hop grid.
         if (!e->literal)
             for (int q = 0; q < places; ++q)
-                if (!fold_segment(*e, n + segment * static_cast<uint64_t>(q + 1), q))
+                if (!fold_segment(*e, signals, n + segment * static_cast<uint64_t>(q + 1), q))
                     return QN_STATUS_NUMERICAL_FAILURE;
         if (!analyse_block(*e, last) || !finish_interval(*e, last - 2)) return QN_STATUS_NUMERICAL_FAILURE;
     }
@@ -359,3 +362,15 @@ qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *e, const qn_ecma_band_signa
 }
 
 uint64_t qn_ecma_fluct_frames_done(const qn_ecma_fluct_engine &e) noexcept { return e.finished_frame; }
+
+bool qn_ecma_fluct_tap(void *context, const qn_ecma_band_signals &signals, int first, int count,
+                       uint64_t reached) noexcept {
+    qn_ecma_fluct_engine &e = *static_cast<qn_ecma_fluct_engine *>(context);
+    // Only the segment that ends at the next point of the hop grid, its
+    // bands in order.
+    if (e.literal || e.n != unknown || e.next_point == 0 || reached != segment * e.next_point || first != e.tapped)
+        return true;
+    if (!fold_segment(e, signals, segment * e.next_point + lead, -1, first, first + count)) return false;
+    e.tapped = first + count;
+    return true;
+}

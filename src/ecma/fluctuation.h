@@ -328,6 +328,14 @@ qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *engine, const qn_ecma_band_
 // Frames handed on so far.
 uint64_t qn_ecma_fluct_frames_done(const qn_ecma_fluct_engine &engine) noexcept;
 
+// The tap of the band signals (band_signals.h; the context is the
+// engine): when bands first ... first + count - 1 reach the end of the
+// segment the next point of the hop grid closes, their folds are made at
+// once, while their samples are still in the cache, and the point, when
+// taken, folds only the bands left. False when a transform fails.
+bool qn_ecma_fluct_tap(void *context, const qn_ecma_band_signals &signals, int first, int count,
+                       uint64_t reached) noexcept;
+
 // The most frames the engine can have handed on once the band signals
 // reach position `end` before the signal's end is known.
 inline constexpr uint64_t qn_ecma_fluct_frames_by(uint64_t end) { return end / qn_ecma_fluct_frame_hop + 1; }
