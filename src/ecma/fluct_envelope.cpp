@@ -222,11 +222,9 @@ bool qn_ecma_fluct_fold_envelope(qn_ecma_fluct_envelope_work *w, const double *f
     y[points - 1] = fold[2 * half + 1];
     if (!qn_fft_rbackward(w->short_plan, y, 1.0 / static_cast<double>(block))) return false;
     // |z| as sqrt(re^2 + im^2), hypot only where the squares overflow.
-    for (std::size_t m = 0; m < points; ++m) {
-        const double re = instants[m], im = y[m];
-        const double magnitude = std::sqrt(re * re + im * im);
-        envelope[m] = magnitude <= DBL_MAX ? magnitude : std::hypot(re, im);
-    }
+    if (w->kernels->magnitudes(instants, y, static_cast<int>(points), envelope)) return true;
+    for (std::size_t m = 0; m < points; ++m)
+        if (!(envelope[m] <= DBL_MAX)) envelope[m] = std::hypot(instants[m], y[m]);
     return true;
 }
 

@@ -47,6 +47,9 @@ struct qn_ecma_fluct_kernels {
     // + m] = x[32 m + 2 j + 1] for j < 16, and instants[m] = x[32 m].
     void (*gather_phases)(const double *x, std::size_t count, double *rows, std::size_t row,
                           double *instants) noexcept;
+    // out[i] = sqrt(re[i]^2 + im[i]^2) for i < count, rounded once; false
+    // when a result is not finite (the squares overflowed).
+    bool (*magnitudes)(const double *re, const double *im, int count, double *out) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

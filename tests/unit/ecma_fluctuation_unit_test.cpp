@@ -269,6 +269,26 @@ TEST(EcmaFluctuationUnit, PhasesGatheredOnEveryPath) {
     }
 }
 
+TEST(EcmaFluctuationUnit, MagnitudesOnEveryPath) {
+    // Values of every size and sign, zeros of both signs, a remainder after
+    // whole vectors; then squares that overflow.
+    const auto a = qn_test::uniform_values(203, 19), b = qn_test::uniform_values(203, 23);
+    std::vector<double> re(203), im(203), expected(203);
+    for (std::size_t i = 0; i < re.size(); ++i) {
+        re[i] = i % 9 == 4 ? -0.0 : a[i] * std::pow(10.0, 100 * b[i]);
+        im[i] = b[i] * std::pow(10.0, 30 * a[i]);
+        expected[i] = std::sqrt(re[i] * re[i] + im[i] * im[i]);
+    }
+    for (qn_simd path : qn_test::simd_paths()) {
+        std::vector<double> got(re.size());
+        ASSERT_TRUE(qn_ecma_fluct_kernels_for(path).magnitudes(re.data(), im.data(), 203, got.data()));
+        EXPECT_EQ(std::memcmp(got.data(), expected.data(), sizeof(double) * got.size()), 0) << qn_simd_name(path);
+        std::vector<double> huge = {3.0, 1e200, 4.0}, small = {4.0, 1.0, 3.0};
+        EXPECT_FALSE(qn_ecma_fluct_kernels_for(path).magnitudes(huge.data(), small.data(), 3, got.data()))
+            << qn_simd_name(path);
+    }
+}
+
 TEST(EcmaFluctuationUnit, RoundingToDecimalsOnEveryPath) {
     // Ties (k + 0.5) 1e-8, either sign, zeros of both signs, values of
     // every size, and the end that overflows.
