@@ -84,7 +84,7 @@ struct qn_ecma_fluct_engine {
     uint64_t next_frame = 0;      // frames interpolated
     uint64_t finished_frame = 0;  // frames handed on
     double smoothing = 0;         // exp(-1 / 37.5)
-    double envelope[points];
+    double envelope[2][points];  // two bands' envelopes of a block
     double block_fold[fold_values];
     double block_instants[points];
     double value[history][bands];  // fluctuation of each band by block index mod 4
@@ -148,15 +148,15 @@ bool fold_segment(qn_ecma_fluct_engine &e, const qn_ecma_band_signals &signals, 
 }
 
 // The envelope of band b in block l.
-bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b) {
+bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b, double *envelope) {
     const uint64_t start = qn_ecma_fluct_block_start(l, e.blocks, e.n);
     if (e.literal)
         return qn_ecma_fluct_envelope_literal(e.envelopes, qn_ecma_band_row(*e.signals, b),
                                               static_cast<std::size_t>(e.signals->span - 1),
-                                              ring_index(*e.signals, start), e.envelope);
+                                              ring_index(*e.signals, start), envelope);
     if (e.flush && l + 1 == e.blocks)
         return qn_ecma_fluct_fold_envelope(e.envelopes, e.flush_fold + static_cast<std::size_t>(b) * fold_values,
-                                           e.flush_instants + static_cast<std::size_t>(b) * points, e.envelope);
+                                           e.flush_instants + static_cast<std::size_t>(b) * points, envelope);
     const uint64_t first = start / segment;
     const double *folds[places];
     for (int q = 0; q < places; ++q) {
@@ -166,25 +166,36 @@ bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b) {
                   e.block_instants + static_cast<std::size_t>(q) * segment_points);
     }
     qn_ecma_fluct_fold_sum(e.block_fold, folds);
-    return qn_ecma_fluct_fold_envelope(e.envelopes, e.block_fold, e.block_instants, e.envelope);
+    return qn_ecma_fluct_fold_envelope(e.envelopes, e.block_fold, e.block_instants, envelope);
 }
 
 // The fluctuation values of block l, whose samples are all in.
 bool analyse_block(qn_ecma_fluct_engine &e, uint64_t l) {
     double loudest = 0;
-    for (int b = 0; b < bands; ++b) {
-        if (!block_envelope(e, l, b)) return false;
-        qn_ecma_fluct_band_result r;
-        if (!qn_ecma_fluct_band(e.envelope, static_cast<uint64_t>(b), e.band_work, &r)) return false;
-        e.reached[b] = r.reached;
-        e.weighted[b] = r.weighted;
-        e.power[b] = r.power;
-        if (!r.reached) continue;
-        // The loudness of the pressure the band's lines account for.
-        const double loudness = qn_ecma_specific_loudness(static_cast<uint64_t>(b), std::sqrt(0.5 * r.power));
-        if (!qn_is_finite(loudness)) return false;
-        e.loudness[b] = loudness;
-        loudest = std::max(loudest, loudness);
+    // Two bands at a time, whose analyses run partly side by side.
+    for (int first = 0; first < bands; first += 2) {
+        const int count = std::min(2, bands - first);
+        const double *envelopes[2] = {e.envelope[0], e.envelope[1]};
+        uint64_t which[2];
+        qn_ecma_fluct_band_result results[2];
+        for (int j = 0; j < count; ++j) {
+            if (!block_envelope(e, l, first + j, e.envelope[j])) return false;
+            which[j] = static_cast<uint64_t>(first + j);
+        }
+        if (!qn_ecma_fluct_bands(envelopes, which, count, e.band_work, results)) return false;
+        for (int j = 0; j < count; ++j) {
+            const int b = first + j;
+            const qn_ecma_fluct_band_result &r = results[j];
+            e.reached[b] = r.reached;
+            e.weighted[b] = r.weighted;
+            e.power[b] = r.power;
+            if (!r.reached) continue;
+            // The loudness of the pressure the band's lines account for.
+            const double loudness = qn_ecma_specific_loudness(static_cast<uint64_t>(b), std::sqrt(0.5 * r.power));
+            if (!qn_is_finite(loudness)) return false;
+            e.loudness[b] = loudness;
+            loudest = std::max(loudest, loudness);
+        }
     }
     double *value = e.value[l % history];
     for (int b = 0; b < bands; ++b) {

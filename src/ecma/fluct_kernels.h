@@ -40,7 +40,8 @@ struct qn_ecma_fluct_kernels {
     bool (*round_decimals)(double *x, int count) noexcept;
     // The pair products of bins 0 ... bins - 1 at a rate, the kernel's sines
     // all by angle addition (the caller evaluates the bin nearest the rate
-    // again where it needs them directly).
+    // again where it needs them directly). Products of bins from `bins` up
+    // to the end of a vector may be written too, with no meaning.
     void (*pair_products)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
                           qn_ecma_fluct_pair_products *products) noexcept;
     // The odd phases of `count` groups of 32 samples, by phase: rows[j row

@@ -393,6 +393,15 @@ void qn_ecma_fluct_fit_pair(const qn_ecma_fluct_spectrum &s, double rate_hz, int
     fit_pair_with(s, terms_of(s, rate_hz), bins, fit);
 }
 
+qn_ecma_fluct_rate_terms qn_ecma_fluct_terms(const qn_ecma_fluct_spectrum &s, double rate_hz) noexcept {
+    return terms_of(s, rate_hz);
+}
+
+void qn_ecma_fluct_fit_pair_terms(const qn_ecma_fluct_spectrum &s, const qn_ecma_fluct_rate_terms &terms, int bins,
+                                  qn_ecma_fluct_fit *fit) noexcept {
+    fit_pair_with(s, terms, bins, fit);
+}
+
 double qn_ecma_fluct_tune_rate(const qn_ecma_fluct_spectrum &s, double start_hz) noexcept {
     const int bins = qn_ecma_fluct_solve_bins(start_hz);
     // The terms of the rates a difference step below and above the current

@@ -401,6 +401,22 @@ TEST(EcmaFluctuationUnit, BandAnalysis) {
     broken[700] = std::nan("");
     qn_ecma_fluct_band_result bad{};
     EXPECT_FALSE(qn_ecma_fluct_band(broken.data(), 17, analyse.work.get(), &bad));
+
+    // Two bands at once give each band's own result: windows of different
+    // lengths either way round, and a band with nothing to analyse.
+    const std::vector<double> *pairs[][2] = {{&swell, &half}, {&half, &swell}, {&steady, &swell}, {&swell, &silence}};
+    for (const auto &pair : pairs) {
+        const double *envelopes[2] = {pair[0]->data(), pair[1]->data()};
+        const uint64_t bands[2] = {17, 30};
+        qn_ecma_fluct_band_result both[2];
+        ASSERT_TRUE(qn_ecma_fluct_bands(envelopes, bands, 2, analyse.work.get(), both));
+        for (int j = 0; j < 2; ++j) {
+            const auto alone = analyse(*pair[j], static_cast<int>(bands[j]));
+            EXPECT_EQ(both[j].reached, alone.reached);
+            EXPECT_EQ(both[j].weighted, alone.weighted);
+            EXPECT_EQ(both[j].power, alone.power);
+        }
+    }
 }
 
 }  // namespace
