@@ -184,22 +184,29 @@ struct line {
 };
 
 
-// The smoothed envelope and, unless the block is quiet, its window
-// (*windowed). False when a value is not finite.
-bool smooth_window(const double *envelope, double *smooth, qn_ecma_fluct_band_work *work, window *w,
-                   bool *windowed) {
-    *windowed = false;
-    for (int i = 0; i < points; ++i)
-        if (!qn_is_finite(envelope[i])) return false;
-    std::fill(smooth, smooth + guard, 0.0);
-    std::fill(smooth + points - guard, smooth + points, 0.0);
+// The smoothed envelopes of `count` (1 or 2) bands and, unless a block is
+// quiet, their windows (windowed[j]). False when a value is not finite.
+bool smooth_windows(const double *const *envelopes, int count, qn_ecma_fluct_band_work *work, window *w,
+                    bool *windowed) {
+    for (int j = 0; j < count; ++j) {
+        windowed[j] = false;
+        for (int i = 0; i < points; ++i)
+            if (!qn_is_finite(envelopes[j][i])) return false;
+        double *smooth = work->smooth[j];
+        std::fill(smooth, smooth + guard, 0.0);
+        std::fill(smooth + points - guard, smooth + points, 0.0);
+    }
     // The centred running median of 33 samples; its windows lie within the
     // block wherever it is not zeroed.
-    work->kernels->median(envelope, smooth);
-    // Rounding multiplies by 1e8: envelopes near the largest double
-    // overflow here rather than pass for silence.
-    if (!work->kernels->round_decimals(smooth + guard, points - 2 * guard)) return false;
-    *windowed = choose_window(smooth, w);
+    if (count == 2) work->kernels->median_pair(envelopes[0], work->smooth[0], envelopes[1], work->smooth[1]);
+    else work->kernels->median(envelopes[0], work->smooth[0]);
+    for (int j = 0; j < count; ++j) {
+        double *smooth = work->smooth[j];
+        // Rounding multiplies by 1e8: envelopes near the largest double
+        // overflow here rather than pass for silence.
+        if (!work->kernels->round_decimals(smooth + guard, points - 2 * guard)) return false;
+        windowed[j] = choose_window(smooth, &w[j]);
+    }
     return true;
 }
 
@@ -392,10 +399,14 @@ bool analyse(const double *envelope, uint64_t band, int lead, int tail, qn_ecma_
 bool qn_ecma_fluct_bands(const double *const *envelopes, const uint64_t *bands, int count,
                          qn_ecma_fluct_band_work *work, qn_ecma_fluct_band_result *results) noexcept {
     line_fit fits[2];
+    window windows[2];
+    bool windowed[2];
+    for (int j = 0; j < count; ++j) results[j] = qn_ecma_fluct_band_result{false, 0.0, 0.0};
+    if (!smooth_windows(envelopes, count, work, windows, windowed)) return false;
     for (int j = 0; j < count; ++j) {
-        results[j] = qn_ecma_fluct_band_result{false, 0.0, 0.0};
         fits[j].smooth = work->smooth[j];
-        if (!smooth_window(envelopes[j], work->smooth[j], work, &fits[j].w, &fits[j].live)) return false;
+        fits[j].w = windows[j];
+        fits[j].live = windowed[j];
     }
     test_moves(fits, count);
     for (int j = 0; j < count; ++j)

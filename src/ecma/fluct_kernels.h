@@ -51,6 +51,8 @@ struct qn_ecma_fluct_kernels {
     // out[i] = sqrt(re[i]^2 + im[i]^2) for i < count, rounded once; false
     // when a result is not finite (the squares overflowed).
     bool (*magnitudes)(const double *re, const double *im, int count, double *out) noexcept;
+    // The medians of two series, as `median` gives each.
+    void (*median_pair)(const double *x0, double *out0, const double *x1, double *out1) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

@@ -242,9 +242,16 @@ TEST(EcmaFluctuationUnit, MedianOnEveryPath) {
             expected[i] = w[16];
         }
         for (qn_simd path : qn_test::simd_paths()) {
-            std::vector<double> got(points, 0.0);
+            std::vector<double> got(points, 0.0), first(points, 0.0), second(points, 0.0);
             qn_ecma_fluct_kernels_for(path).median(x->data(), got.data());
             EXPECT_EQ(std::memcmp(got.data() + 64, expected.data() + 64, sizeof(double) * (points - 128)), 0)
+                << qn_simd_name(path);
+            // Two series at once, this one and the noise.
+            qn_ecma_fluct_kernels_for(path).median_pair(x->data(), first.data(), rough.data(), second.data());
+            qn_ecma_fluct_kernels_for(path).median(rough.data(), got.data());
+            EXPECT_EQ(std::memcmp(first.data() + 64, expected.data() + 64, sizeof(double) * (points - 128)), 0)
+                << qn_simd_name(path);
+            EXPECT_EQ(std::memcmp(second.data() + 64, got.data() + 64, sizeof(double) * (points - 128)), 0)
                 << qn_simd_name(path);
         }
     }
