@@ -53,6 +53,19 @@ struct qn_ecma_fluct_kernels {
     bool (*magnitudes)(const double *re, const double *im, int count, double *out) noexcept;
     // The medians of two series, as `median` gives each.
     void (*median_pair)(const double *x0, double *out0, const double *x1, double *out1) noexcept;
+    // A pair's columns c1 (sum_re, sum_im) and c2 (quad_re, quad_im) at
+    // bins 0 ... bins - 1 at a rate, the kernel's sines all by angle
+    // addition like the products above; bins from `bins` to the end of a
+    // vector may be written too, with no meaning.
+    void (*pair_columns)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
+                         double *sum_re, double *sum_im, double *quad_re, double *quad_im) noexcept;
+    // The normal equations of n columns over bins 0 ... bins - 1, the
+    // columns laid out by bin (column j of bin k at re[k tn + j], im[k tn +
+    // j], tn a multiple of 8 with zeros from n on): gram[i n + j] =
+    // Re(conj(c_i) c_j) and b[i] = Re(conj(c_i) P), each summed over the
+    // bins in order, as the scalar inner product sums.
+    void (*normal_equations)(const double *re, const double *im, std::size_t tn, int n, int bins, const double *pr,
+                             const double *pi, double *gram, double *b) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

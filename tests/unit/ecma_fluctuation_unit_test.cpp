@@ -150,6 +150,44 @@ TEST(EcmaFluctuationUnit, FitsRecoverNoiselessLines) {
     EXPECT_FALSE(qn_ecma_fluct_fit_lines(s3, rates, 3, 50, work.get(), &fit));
 }
 
+TEST(EcmaFluctuationUnit, NormalEquationsOnEveryPath) {
+    // Columns laid out by bin against the inner products summed in order of
+    // the bins, for one, a few and the most columns.
+    for (int n : {1, 7, 21, 51}) {
+        for (int bins : {17, 49}) {
+            const std::size_t tn = (static_cast<std::size_t>(n) + 7) / 8 * 8;
+            const auto a = qn_test::uniform_values(2 * tn * 49, static_cast<uint64_t>(n + bins));
+            const auto p = qn_test::uniform_values(98, 5);
+            std::vector<double> re(tn * 49, 0.0), im(tn * 49, 0.0);
+            for (int k = 0; k < bins; ++k)
+                for (int j = 0; j < n; ++j) {
+                    re[k * tn + j] = a[k * tn + j];
+                    im[k * tn + j] = a[tn * 49 + k * tn + j];
+                }
+            std::vector<double> gram(static_cast<std::size_t>(n * n)), b(static_cast<std::size_t>(n));
+            for (int i = 0; i < n; ++i) {
+                double sb = 0;
+                for (int k = 0; k < bins; ++k) sb += re[k * tn + i] * p[k] + im[k * tn + i] * p[49 + k];
+                b[i] = sb;
+                for (int j = 0; j <= i; ++j) {
+                    double sg = 0;
+                    for (int k = 0; k < bins; ++k) sg += re[k * tn + i] * re[k * tn + j] + im[k * tn + i] * im[k * tn + j];
+                    gram[i * n + j] = gram[j * n + i] = sg;
+                }
+            }
+            for (qn_simd path : qn_test::simd_paths()) {
+                std::vector<double> got_gram(gram.size(), -1.0), got_b(b.size(), -1.0);
+                qn_ecma_fluct_kernels_for(path).normal_equations(re.data(), im.data(), tn, n, bins, p.data(),
+                                                                  p.data() + 49, got_gram.data(), got_b.data());
+                EXPECT_EQ(std::memcmp(got_gram.data(), gram.data(), sizeof(double) * gram.size()), 0)
+                    << n << " columns, " << bins << " bins, " << qn_simd_name(path);
+                EXPECT_EQ(std::memcmp(got_b.data(), b.data(), sizeof(double) * b.size()), 0)
+                    << n << " columns, " << bins << " bins, " << qn_simd_name(path);
+            }
+        }
+    }
+}
+
 TEST(EcmaFluctuationUnit, ClosedFormIsTheGeneralSolve) {
     const auto noise = qn_test::uniform_values(points, 3);
     auto busy = envelope_of(0.08, {{3.3, 0.03, 1.0}, {9.7, 0.01, -0.4}});
