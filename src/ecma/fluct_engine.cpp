@@ -165,7 +165,8 @@ bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b, double *envelope
         std::copy(instants_of(e, index, b), instants_of(e, index, b) + segment_points,
                   e.block_instants + static_cast<std::size_t>(q) * segment_points);
     }
-    qn_ecma_fluct_fold_sum(e.block_fold, folds);
+    // The next band's folds follow this band's in every place.
+    qn_ecma_fluct_fold_sum(e.block_fold, folds, b + 1 < bands ? fold_values : 0);
     return qn_ecma_fluct_fold_envelope(e.envelopes, e.block_fold, e.block_instants, envelope);
 }
 

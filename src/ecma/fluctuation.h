@@ -295,7 +295,10 @@ void qn_ecma_fluct_fold_add(double *sum, const double *fold, int place) noexcept
 
 // The fold of a block from its four segments' folds, in one pass (the same
 // values as adding them in order of place to zeros).
-void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds) noexcept;
+// `next`, when not 0, tells that the caller sums next the folds that lie
+// this many doubles after these: they are fetched towards the cache as
+// this sum goes (they were made a hop or more ago and have left it).
+void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds, std::size_t next = 0) noexcept;
 
 // The envelope of a block from its fold and its 2048 samples at the
 // envelope instants. False when the transform fails.
