@@ -398,9 +398,9 @@ bool analyse(const double *envelope, uint64_t band, int lead, int tail, qn_ecma_
 
 bool qn_ecma_fluct_bands(const double *const *envelopes, const uint64_t *bands, int count,
                          qn_ecma_fluct_band_work *work, qn_ecma_fluct_band_result *results) noexcept {
-    line_fit fits[2];
-    window windows[2];
-    bool windowed[2];
+    line_fit fits[2] = {};
+    window windows[2] = {};
+    bool windowed[2] = {false, false};
     for (int j = 0; j < count; ++j) results[j] = qn_ecma_fluct_band_result{false, 0.0, 0.0};
     if (!smooth_windows(envelopes, count, work, windows, windowed)) return false;
     for (int j = 0; j < count; ++j) {
