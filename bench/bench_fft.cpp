@@ -9,6 +9,7 @@
 // set in the environment.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -69,6 +70,30 @@ void BM_FftBuiltinReal(benchmark::State &state) {
     }
     qn_fft_builtin_rplan_free(plan);
     state.SetItemsProcessed(2 * state.iterations() * state.range(0));
+}
+
+// The forward real transform of 2048 samples of which the first
+// range(0) are filled and the rest zeros (the fluctuation envelope's
+// phases fill 512): skipping the zeros (1) or reading them (0).
+void BM_FftBuiltinRealFilled2048(benchmark::State &state) {
+    constexpr std::size_t n = 2048;
+    const auto filled = static_cast<std::size_t>(state.range(0));
+    const bool skip = state.range(1) != 0;
+    qn_fft_builtin_rplan *plan = qn_fft_builtin_rplan_make(n);
+    std::vector<double> signal = bench_signal(n), data(n);
+    std::fill(signal.begin() + static_cast<std::ptrdiff_t>(filled), signal.end(), 0.0);
+    for (auto _ : state) {
+        std::copy(signal.begin(), signal.begin() + static_cast<std::ptrdiff_t>(filled), data.begin());
+        if (skip) {
+            qn_fft_builtin_rforward_filled(plan, data.data(), filled, 1.0);
+        } else {
+            std::fill(data.begin() + static_cast<std::ptrdiff_t>(filled), data.end(), 0.0);
+            qn_fft_builtin_rforward(plan, data.data(), 1.0);
+        }
+        benchmark::ClobberMemory();
+    }
+    qn_fft_builtin_rplan_free(plan);
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n));
 }
 
 void BM_FftComplex(benchmark::State &state) {
@@ -230,3 +255,4 @@ BENCHMARK(BM_FftComplex)->Apply(complex_lengths);
 BENCHMARK(BM_FftReal)->Apply(real_lengths);
 BENCHMARK(BM_FftBuiltinComplexPlan)->Apply(complex_lengths);
 BENCHMARK(BM_FftBuiltinRealPlan)->Apply(real_lengths);
+BENCHMARK(BM_FftBuiltinRealFilled2048)->QN_MIN_STATISTIC->Args({512, 0})->Args({512, 1})->Args({1024, 0})->Args({1024, 1});

@@ -98,12 +98,27 @@ bool qn_ecma_band_bank_init(qn_ecma_band_bank *bank, uint32_t first_band, uint32
     return true;
 }
 
-bool qn_ecma_band_bank_run(qn_ecma_band_bank *bank, const double *input, std::size_t count, double *rows,
-                           std::size_t stride) noexcept {
-    switch (bank->path) {
-    case qn_simd::avx512: return widest::bank_run(bank, input, count, rows, stride);
-    case qn_simd::avx2: return wide::bank_run(bank, input, count, rows, stride);
+int qn_ecma_band_bank_width(const qn_ecma_band_bank &bank) noexcept {
+    switch (bank.path) {
+    case qn_simd::avx512: return 8;
+    case qn_simd::avx2: return 4;
     case qn_simd::baseline: break;
     }
-    return plain::bank_run(bank, input, count, rows, stride);
+    return 2;
+}
+
+bool qn_ecma_band_bank_run_lanes(qn_ecma_band_bank *bank, const double *input, std::size_t count, double *rows,
+                                 std::size_t stride, int first, int lanes) noexcept {
+    const int to = first + lanes;
+    switch (bank->path) {
+    case qn_simd::avx512: return widest::bank_run(bank, input, count, rows, stride, first, to);
+    case qn_simd::avx2: return wide::bank_run(bank, input, count, rows, stride, first, to);
+    case qn_simd::baseline: break;
+    }
+    return plain::bank_run(bank, input, count, rows, stride, first, to);
+}
+
+bool qn_ecma_band_bank_run(qn_ecma_band_bank *bank, const double *input, std::size_t count, double *rows,
+                           std::size_t stride) noexcept {
+    return qn_ecma_band_bank_run_lanes(bank, input, count, rows, stride, 0, static_cast<int>(bank->band_count));
 }

@@ -48,4 +48,16 @@ bool qn_ecma_band_bank_init(qn_ecma_band_bank *bank, uint32_t first_band, uint32
 bool qn_ecma_band_bank_run(qn_ecma_band_bank *bank, const double *input, std::size_t count, double *rows,
                            std::size_t stride) noexcept;
 
+// The bands that share a vector on the bank's path: 2, 4 or 8.
+int qn_ecma_band_bank_width(const qn_ecma_band_bank &bank) noexcept;
+
+// As qn_ecma_band_bank_run for lanes first ... first + lanes - 1 only
+// (bands first_band + first on, first a multiple of the width, the range
+// within the bank): their outputs to their rows, rows[j * stride + i] for
+// lane j as before, the other lanes' states and rows untouched. Running
+// every vector's lanes in turn over the same samples is the run of the
+// whole bank.
+bool qn_ecma_band_bank_run_lanes(qn_ecma_band_bank *bank, const double *input, std::size_t count, double *rows,
+                                 std::size_t stride, int first, int lanes) noexcept;
+
 #endif

@@ -10,8 +10,10 @@ namespace {
 using qn_ecma::band_count;
 
 // The ear filter's output is handed to the bank this many samples at a
-// time: small enough to stay in the first-level cache.
-constexpr uint64_t piece = 4096;
+// time: a hop of the fluctuation engine, whose segments a tap then reads
+// while the bank's rows of one vector of bands are still in the
+// second-level cache (the 53 bands' rows of a hop are not).
+constexpr uint64_t piece = 16384;
 
 // Rows a cache line longer than the span, so that the bank's 53 output
 // streams, written side by side, do not share cache sets.
@@ -31,7 +33,8 @@ bool qn_ecma_band_signals_init(qn_ecma_band_signals *bands, qn_sound_field field
     return bands->rows != nullptr && bands->filtered != nullptr;
 }
 
-bool qn_ecma_band_signals_run(qn_ecma_band_signals *bands, const double *x, uint64_t count) noexcept {
+bool qn_ecma_band_signals_run(qn_ecma_band_signals *bands, const double *x, uint64_t count,
+                              const qn_ecma_band_tap *tap) noexcept {
     uint64_t done = 0;
     while (done < count) {
         // A piece never wraps round the rings.
@@ -40,10 +43,20 @@ bool qn_ecma_band_signals_run(qn_ecma_band_signals *bands, const double *x, uint
         const std::size_t len = static_cast<std::size_t>(n);
         if (!qn_ecma_ear_run(&bands->ear, x == nullptr ? nullptr : x + done, len, bands->filtered.get()))
             return false;
-        if (!qn_ecma_band_bank_run(&bands->bank, bands->filtered.get(), len,
-                                   bands->rows.get() + static_cast<std::size_t>(offset),
-                                   static_cast<std::size_t>(bands->stride)))
-            return false;
+        double *rows = bands->rows.get() + static_cast<std::size_t>(offset);
+        const std::size_t stride = static_cast<std::size_t>(bands->stride);
+        if (tap == nullptr || done + n < count) {
+            if (!qn_ecma_band_bank_run(&bands->bank, bands->filtered.get(), len, rows, stride)) return false;
+        } else {
+            const int width = qn_ecma_band_bank_width(bands->bank);
+            for (int first = 0; first < band_count; first += width) {
+                const int lanes = std::min(width, band_count - first);
+                if (!qn_ecma_band_bank_run_lanes(&bands->bank, bands->filtered.get(), len, rows, stride, first,
+                                                 lanes) ||
+                    !tap->bands_reached(tap->context, *bands, first, lanes, bands->end + n))
+                    return false;
+            }
+        }
         done += n;
         bands->end += n;
     }

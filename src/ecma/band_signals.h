@@ -40,12 +40,26 @@ struct qn_ecma_band_signals {
 bool qn_ecma_band_signals_init(qn_ecma_band_signals *bands, qn_sound_field field, uint64_t span,
                                qn_simd path) noexcept;
 
+// Told as soon as a vector of neighbouring bands (first ... first + count
+// - 1) holds its samples up to position `reached` (the end of a run), while
+// the other bands may not yet: a reader takes those bands' newest samples
+// while they are still in the cache. False stops the run (which then
+// returns false).
+struct qn_ecma_band_tap {
+    bool (*bands_reached)(void *context, const qn_ecma_band_signals &bands, int first, int count,
+                          uint64_t reached) noexcept;
+    void *context;
+};
+
 // Filters the next `count` samples of the signal (null: that many zeros)
 // into the rings. The caller makes sure no sample still to be read is
 // overwritten, that is, that every block it will read ends at end + count
 // or later. False when a filtered sample is not finite; the bands are then
-// of no further use.
-bool qn_ecma_band_signals_run(qn_ecma_band_signals *bands, const double *x, uint64_t count) noexcept;
+// of no further use. With a tap, the run's last piece (up to 16384
+// samples) is filtered a vector of bands at a time, each handed to the tap
+// before the next is filtered.
+bool qn_ecma_band_signals_run(qn_ecma_band_signals *bands, const double *x, uint64_t count,
+                              const qn_ecma_band_tap *tap = nullptr) noexcept;
 
 // Band b's row, and the index in it of the first sample of the block of
 // `length` samples (at most the span) that ends at position `block_end`

@@ -40,7 +40,7 @@ constexpr double least_variation = 1e-3;
 // rates a third of an octave apart, 0.198 ... 6.35 Hz.
 constexpr double peak_fraction = 0.001;
 constexpr double peak_floor = 0.15;
-constexpr int grid_count = 16;
+constexpr int grid_count = qn_ecma_fluct_grid_count;
 constexpr double near_bins = 1.25;  // a maximum this close to the grid minimum is the same line
 constexpr double line_fraction = 0.05;
 
@@ -58,8 +58,14 @@ constexpr double spread_exponent = 0.43461;
 
 double round_decimals(double x) { return std::round(x * decimals) / decimals; }
 
-// The window of a non-silent block: false when the block is quiet.
-bool choose_window(const double *smooth, int *lead, int *tail) {
+// The window of a non-silent block, before the test that its envelope
+// moves: false when the block is quiet or the window too short.
+struct window {
+    int lead, tail;  // n_b, n_e
+    int a, b;        // the samples of the straight line's fit
+};
+
+bool choose_window(const double *smooth, window *w) {
     // The largest value, in four running maxima side by side (a maximum
     // does not depend on the order; the values are not below zero).
     double largest[4] = {0, 0, 0, 0};
@@ -93,30 +99,82 @@ bool choose_window(const double *smooth, int *lead, int *tail) {
     }
     const int width = points - n_b - n_e, end = points - 1 - n_e;
     if (width < shortest_window || end < latest_end) return false;
-    // The envelope must move: residuals of a straight line through it.
-    const int a = n_b + fit_margin, b = end - fit_margin;
-    const int count = b - a + 1;
-    const double centre = 0.5 * (a + b);
-    double mean = 0;
-    for (int i = a; i <= b; ++i) mean += smooth[i];
-    mean /= count;
-    if (!(mean > 0)) return false;
-    double st = 0, tt = 0;
-    for (int i = a; i <= b; ++i) {
-        const double t = i - centre;
-        st += t * (smooth[i] - mean);
-        tt += t * t;
-    }
-    const double slope = st / tt;
-    double rr = 0;
-    for (int i = a; i <= b; ++i) {
-        const double r = smooth[i] - (mean + slope * (i - centre));
-        rr += r * r;
-    }
-    if (!(std::sqrt(rr / count) / mean >= least_variation)) return false;
-    *lead = n_b;
-    *tail = n_e;
+    *w = window{n_b, n_e, n_b + fit_margin, end - fit_margin};
     return true;
+}
+
+// The test that the envelope moves in its window: the residuals of a
+// straight line through it must vary. Each sum runs in order of the
+// samples, one chain of additions after another; of two bands' envelopes
+// at once, their chains run side by side.
+struct line_fit {
+    const double *smooth;
+    window w;
+    bool live;  // not yet failed
+    double mean, slope;
+};
+
+// Sums over the samples of each live fit's window in order into sums[j]
+// (Sums: one or two accumulators, from zero), step(fit, i, sums) adding
+// sample i's terms; the two fits' samples taken in step while both have
+// them. The sums are locals so that they stay in registers (the samples
+// could otherwise be the fits' own members).
+template <class Sums, class Step>
+void sum_windows(const line_fit *fits, int count, Sums *sums, Step step) {
+    for (int j = 0; j < count; ++j) sums[j] = Sums{};
+    if (count == 2 && fits[0].live && fits[1].live) {
+        const line_fit &f = fits[0], &g = fits[1];
+        Sums x{}, y{};
+        const int common = std::min(f.w.b - f.w.a, g.w.b - g.w.a) + 1;
+        for (int k = 0; k < common; ++k) {
+            step(f, f.w.a + k, x);
+            step(g, g.w.a + k, y);
+        }
+        for (int i = f.w.a + common; i <= f.w.b; ++i) step(f, i, x);
+        for (int i = g.w.a + common; i <= g.w.b; ++i) step(g, i, y);
+        sums[0] = x;
+        sums[1] = y;
+        return;
+    }
+    for (int j = 0; j < count; ++j) {
+        if (!fits[j].live) continue;
+        Sums x{};
+        for (int i = fits[j].w.a; i <= fits[j].w.b; ++i) step(fits[j], i, x);
+        sums[j] = x;
+    }
+}
+
+void test_moves(line_fit *fits, int count) {
+    struct one {
+        double sum;
+    };
+    struct two {
+        double st, tt;
+    };
+    one means[2], squares[2];
+    two moments[2];
+    sum_windows(fits, count, means, [](const line_fit &f, int i, one &m) { m.sum += f.smooth[i]; });
+    for (int j = 0; j < count; ++j) {
+        line_fit &f = fits[j];
+        if (!f.live) continue;  // no window
+        f.mean = means[j].sum / (f.w.b - f.w.a + 1);
+        f.live = f.mean > 0;
+    }
+    sum_windows(fits, count, moments, [](const line_fit &f, int i, two &m) {
+        const double t = i - 0.5 * (f.w.a + f.w.b);
+        m.st += t * (f.smooth[i] - f.mean);
+        m.tt += t * t;
+    });
+    for (int j = 0; j < count; ++j)
+        if (fits[j].live) fits[j].slope = moments[j].st / moments[j].tt;
+    sum_windows(fits, count, squares, [](const line_fit &f, int i, one &m) {
+        const double r = f.smooth[i] - (f.mean + f.slope * (i - 0.5 * (f.w.a + f.w.b)));
+        m.sum += r * r;
+    });
+    for (int j = 0; j < count; ++j) {
+        line_fit &f = fits[j];
+        if (f.live) f.live = std::sqrt(squares[j].sum / (f.w.b - f.w.a + 1)) / f.mean >= least_variation;
+    }
 }
 
 struct line {
@@ -125,33 +183,36 @@ struct line {
     double weight;  // A w(rate)
 };
 
-double pair_error(const qn_ecma_fluct_spectrum &s, double rate, int bins) {
-    qn_ecma_fluct_fit fit;
-    qn_ecma_fluct_fit_pair(s, rate, bins, &fit);
-    return fit.error;
-}
 
-}  // namespace
-
-bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_band_work *work,
-                        qn_ecma_fluct_band_result *result) noexcept {
-    *result = qn_ecma_fluct_band_result{false, 0.0, 0.0};
-    for (int i = 0; i < points; ++i)
-        if (!qn_is_finite(envelope[i])) return false;
-
-    // The window, from the smoothed envelope.
-    double *smooth = work->smooth;
-    std::fill(smooth, smooth + guard, 0.0);
-    std::fill(smooth + points - guard, smooth + points, 0.0);
+// The smoothed envelopes of `count` (1 or 2) bands and, unless a block is
+// quiet, their windows (windowed[j]). False when a value is not finite.
+bool smooth_windows(const double *const *envelopes, int count, qn_ecma_fluct_band_work *work, window *w,
+                    bool *windowed) {
+    for (int j = 0; j < count; ++j) {
+        windowed[j] = false;
+        for (int i = 0; i < points; ++i)
+            if (!qn_is_finite(envelopes[j][i])) return false;
+        double *smooth = work->smooth[j];
+        std::fill(smooth, smooth + guard, 0.0);
+        std::fill(smooth + points - guard, smooth + points, 0.0);
+    }
     // The centred running median of 33 samples; its windows lie within the
     // block wherever it is not zeroed.
-    work->kernels->median(envelope, smooth);
-    // Rounding multiplies by 1e8: envelopes near the largest double
-    // overflow here rather than pass for silence.
-    if (!work->kernels->round_decimals(smooth + guard, points - 2 * guard)) return false;
-    int lead = 0, tail = 0;
-    if (!choose_window(smooth, &lead, &tail)) return true;
+    if (count == 2) work->kernels->median_pair(envelopes[0], work->smooth[0], envelopes[1], work->smooth[1]);
+    else work->kernels->median(envelopes[0], work->smooth[0]);
+    for (int j = 0; j < count; ++j) {
+        double *smooth = work->smooth[j];
+        // Rounding multiplies by 1e8: envelopes near the largest double
+        // overflow here rather than pass for silence.
+        if (!work->kernels->round_decimals(smooth + guard, points - 2 * guard)) return false;
+        windowed[j] = choose_window(smooth, &w[j]);
+    }
+    return true;
+}
 
+// The analysis of an envelope in its window.
+bool analyse(const double *envelope, uint64_t band, int lead, int tail, qn_ecma_fluct_band_work *work,
+             qn_ecma_fluct_band_result *result) {
     // The spectrum of the raw envelope in its window.
     double *x = work->windowed;
     std::fill(x, x + points, 0.0);
@@ -179,10 +240,17 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
     }
 
     // The single pair's error on the grid, and its deepest interior minimum.
-    double grid[grid_count + 2], grid_error[grid_count + 2];
+    const double *grid = work->grid_rate;
+    double grid_error[grid_count + 2];
+    if (work->grid_lead != lead || work->grid_tail != tail) {
+        for (int i = 1; i <= grid_count; ++i) work->grid_terms[i] = qn_ecma_fluct_terms(s, grid[i]);
+        work->grid_lead = lead;
+        work->grid_tail = tail;
+    }
     for (int i = 1; i <= grid_count; ++i) {
-        grid[i] = 0.25 * std::exp2((i - 2) / 3.0);
-        grid_error[i] = pair_error(s, grid[i], qn_ecma_fluct_solve_bins(grid[i]));
+        qn_ecma_fluct_fit grid_fit;
+        qn_ecma_fluct_fit_pair_terms(s, work->grid_terms[i], work->grid_bins[i], &grid_fit);
+        grid_error[i] = grid_fit.error;
         if (!qn_is_finite(grid_error[i])) return false;
     }
     double minimum_rate = 0;
@@ -326,6 +394,32 @@ bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_ban
     return qn_is_finite(result->weighted) && qn_is_finite(result->power);
 }
 
+}  // namespace
+
+bool qn_ecma_fluct_bands(const double *const *envelopes, const uint64_t *bands, int count,
+                         qn_ecma_fluct_band_work *work, qn_ecma_fluct_band_result *results) noexcept {
+    line_fit fits[2] = {};
+    window windows[2] = {};
+    bool windowed[2] = {false, false};
+    for (int j = 0; j < count; ++j) results[j] = qn_ecma_fluct_band_result{false, 0.0, 0.0};
+    if (!smooth_windows(envelopes, count, work, windows, windowed)) return false;
+    for (int j = 0; j < count; ++j) {
+        fits[j].smooth = work->smooth[j];
+        fits[j].w = windows[j];
+        fits[j].live = windowed[j];
+    }
+    test_moves(fits, count);
+    for (int j = 0; j < count; ++j)
+        if (fits[j].live && !analyse(envelopes[j], bands[j], fits[j].w.lead, fits[j].w.tail, work, &results[j]))
+            return false;
+    return true;
+}
+
+bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_band_work *work,
+                        qn_ecma_fluct_band_result *result) noexcept {
+    return qn_ecma_fluct_bands(&envelope, &band, 1, work, result);
+}
+
 qn_ecma_fluct_band_work *qn_ecma_fluct_band_work_make(qn_simd path) noexcept {
     qn_ecma_fluct_band_work *work = qn_alloc_object<qn_ecma_fluct_band_work>();
     if (work == nullptr) return nullptr;
@@ -337,6 +431,11 @@ qn_ecma_fluct_band_work *qn_ecma_fluct_band_work_make(qn_simd path) noexcept {
     work->path = path;
     work->kernels = &qn_ecma_fluct_kernels_for(path);
     qn_ecma_fluct_turns_fill(&work->turns);
+    for (int i = 1; i <= grid_count; ++i) {
+        work->grid_rate[i] = 0.25 * std::exp2((i - 2) / 3.0);
+        work->grid_bins[i] = qn_ecma_fluct_solve_bins(work->grid_rate[i]);
+    }
+    work->grid_lead = work->grid_tail = -1;
     return work;
 }
 

@@ -79,11 +79,12 @@ struct qn_ecma_fluct_engine {
     qn_ecma_fluct_band_work *band_work = nullptr;
     const qn_ecma_band_signals *signals = nullptr;  // during a call of advance or finish
     uint64_t next_point = 0;      // the hop grid's points taken: block l ends at 16384 l
+    int tapped = 0;               // bands whose segment ending at next_point is folded
     uint64_t next_block = 0;      // blocks analysed
     uint64_t next_frame = 0;      // frames interpolated
     uint64_t finished_frame = 0;  // frames handed on
     double smoothing = 0;         // exp(-1 / 37.5)
-    double envelope[points];
+    double envelope[2][points];  // two bands' envelopes of a block
     double block_fold[fold_values];
     double block_instants[points];
     double value[history][bands];  // fluctuation of each band by block index mod 4
@@ -122,15 +123,15 @@ std::size_t ring_index(const qn_ecma_band_signals &signals, uint64_t p) {
     return static_cast<std::size_t>((p + signals.span - lead) & (signals.span - 1));
 }
 
-// The folds of the segment that ends at buffer index `end`: one of the hop
-// grid's (kept by its index), or, with `place` set, segment `place` of the
-// last block (added to that block's fold).
-bool fold_segment(qn_ecma_fluct_engine &e, uint64_t end, int place) {
-    const qn_ecma_band_signals &signals = *e.signals;
+// The folds of bands first ... last - 1 in the segment that ends at buffer
+// index `end`: one of the hop grid's (kept by its index), or, with `place`
+// set, segment `place` of the last block (added to that block's fold).
+bool fold_segment(qn_ecma_fluct_engine &e, const qn_ecma_band_signals &signals, uint64_t end, int place,
+                  int first = 0, int last = bands) {
     const uint64_t start = end - segment;
     const std::size_t mask = static_cast<std::size_t>(signals.span - 1);
     const std::size_t at = ring_index(signals, start);
-    for (int b = 0; b < bands; ++b) {
+    for (int b = first; b < last; ++b) {
         const double *row = qn_ecma_band_row(signals, b);
         if (place < 0) {
             const uint64_t index = start / segment;
@@ -147,15 +148,15 @@ bool fold_segment(qn_ecma_fluct_engine &e, uint64_t end, int place) {
 }
 
 // The envelope of band b in block l.
-bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b) {
+bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b, double *envelope) {
     const uint64_t start = qn_ecma_fluct_block_start(l, e.blocks, e.n);
     if (e.literal)
         return qn_ecma_fluct_envelope_literal(e.envelopes, qn_ecma_band_row(*e.signals, b),
                                               static_cast<std::size_t>(e.signals->span - 1),
-                                              ring_index(*e.signals, start), e.envelope);
+                                              ring_index(*e.signals, start), envelope);
     if (e.flush && l + 1 == e.blocks)
         return qn_ecma_fluct_fold_envelope(e.envelopes, e.flush_fold + static_cast<std::size_t>(b) * fold_values,
-                                           e.flush_instants + static_cast<std::size_t>(b) * points, e.envelope);
+                                           e.flush_instants + static_cast<std::size_t>(b) * points, envelope);
     const uint64_t first = start / segment;
     const double *folds[places];
     for (int q = 0; q < places; ++q) {
@@ -164,26 +165,38 @@ bool block_envelope(qn_ecma_fluct_engine &e, uint64_t l, int b) {
         std::copy(instants_of(e, index, b), instants_of(e, index, b) + segment_points,
                   e.block_instants + static_cast<std::size_t>(q) * segment_points);
     }
-    qn_ecma_fluct_fold_sum(e.block_fold, folds);
-    return qn_ecma_fluct_fold_envelope(e.envelopes, e.block_fold, e.block_instants, e.envelope);
+    // The next band's folds follow this band's in every place.
+    qn_ecma_fluct_fold_sum(e.block_fold, folds, b + 1 < bands ? fold_values : 0);
+    return qn_ecma_fluct_fold_envelope(e.envelopes, e.block_fold, e.block_instants, envelope);
 }
 
 // The fluctuation values of block l, whose samples are all in.
 bool analyse_block(qn_ecma_fluct_engine &e, uint64_t l) {
     double loudest = 0;
-    for (int b = 0; b < bands; ++b) {
-        if (!block_envelope(e, l, b)) return false;
-        qn_ecma_fluct_band_result r;
-        if (!qn_ecma_fluct_band(e.envelope, static_cast<uint64_t>(b), e.band_work, &r)) return false;
-        e.reached[b] = r.reached;
-        e.weighted[b] = r.weighted;
-        e.power[b] = r.power;
-        if (!r.reached) continue;
-        // The loudness of the pressure the band's lines account for.
-        const double loudness = qn_ecma_specific_loudness(static_cast<uint64_t>(b), std::sqrt(0.5 * r.power));
-        if (!qn_is_finite(loudness)) return false;
-        e.loudness[b] = loudness;
-        loudest = std::max(loudest, loudness);
+    // Two bands at a time, whose analyses run partly side by side.
+    for (int first = 0; first < bands; first += 2) {
+        const int count = std::min(2, bands - first);
+        const double *envelopes[2] = {e.envelope[0], e.envelope[1]};
+        uint64_t which[2];
+        qn_ecma_fluct_band_result results[2];
+        for (int j = 0; j < count; ++j) {
+            if (!block_envelope(e, l, first + j, e.envelope[j])) return false;
+            which[j] = static_cast<uint64_t>(first + j);
+        }
+        if (!qn_ecma_fluct_bands(envelopes, which, count, e.band_work, results)) return false;
+        for (int j = 0; j < count; ++j) {
+            const int b = first + j;
+            const qn_ecma_fluct_band_result &r = results[j];
+            e.reached[b] = r.reached;
+            e.weighted[b] = r.weighted;
+            e.power[b] = r.power;
+            if (!r.reached) continue;
+            // The loudness of the pressure the band's lines account for.
+            const double loudness = qn_ecma_specific_loudness(static_cast<uint64_t>(b), std::sqrt(0.5 * r.power));
+            if (!qn_is_finite(loudness)) return false;
+            e.loudness[b] = loudness;
+            loudest = std::max(loudest, loudness);
+        }
     }
     double *value = e.value[l % history];
     for (int b = 0; b < bands; ++b) {
@@ -266,7 +279,9 @@ bool finish_interval(qn_ecma_fluct_engine &e, uint64_t l) {
 // whose slopes are then known.
 bool take_point(qn_ecma_fluct_engine &e, uint64_t j) {
     const uint64_t end = segment * j + lead;
-    if (!e.literal && j > 0 && !fold_segment(e, end, -1)) return false;
+    // The bands the tap has not folded.
+    if (!e.literal && j > 0 && !fold_segment(e, *e.signals, end, -1, e.tapped)) return false;
+    e.tapped = 0;
     if (!analyse_block(e, j)) return false;
     return j < 2 || finish_interval(e, j - 2);
 }
@@ -346,7 +361,7 @@ qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *e, const qn_ecma_band_signa
         // ended on the hop grid.
         if (!e->literal)
             for (int q = 0; q < places; ++q)
-                if (!fold_segment(*e, n + segment * static_cast<uint64_t>(q + 1), q))
+                if (!fold_segment(*e, signals, n + segment * static_cast<uint64_t>(q + 1), q))
                     return QN_STATUS_NUMERICAL_FAILURE;
         if (!analyse_block(*e, last) || !finish_interval(*e, last - 2)) return QN_STATUS_NUMERICAL_FAILURE;
     }
@@ -359,3 +374,15 @@ qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *e, const qn_ecma_band_signa
 }
 
 uint64_t qn_ecma_fluct_frames_done(const qn_ecma_fluct_engine &e) noexcept { return e.finished_frame; }
+
+bool qn_ecma_fluct_tap(void *context, const qn_ecma_band_signals &signals, int first, int count,
+                       uint64_t reached) noexcept {
+    qn_ecma_fluct_engine &e = *static_cast<qn_ecma_fluct_engine *>(context);
+    // Only the segment that ends at the next point of the hop grid, its
+    // bands in order.
+    if (e.literal || e.n != unknown || e.next_point == 0 || reached != segment * e.next_point || first != e.tapped)
+        return true;
+    if (!fold_segment(e, signals, segment * e.next_point + lead, -1, first, first + count)) return false;
+    e.tapped = first + count;
+    return true;
+}

@@ -134,23 +134,26 @@ void qn_ecma_fluct_envelope_free(qn_ecma_fluct_envelope_work *work) noexcept {
 
 bool qn_ecma_fluct_segment_fold(qn_ecma_fluct_envelope_work *w, const double *ring, std::size_t mask, std::size_t start,
                            double *fold, double *instants) noexcept {
-    // The ring read in order, 32 samples at a time, into the phases' rows.
+    // The ring read in order, 32 samples at a time, into the phases' rows:
+    // the groups up to the ring's end as one run, a group across it one
+    // sample at a time.
     double *phases = w->phases;
-    for (std::size_t m = 0; m < segment_points; ++m) {
+    for (std::size_t m = 0; m < segment_points;) {
         const std::size_t at = (start + decimation * m) & mask;
-        instants[m] = ring[at];
-        if (at + decimation <= mask + 1) {  // the 32 samples do not wrap
-            const double *x = ring + at;
-            for (std::size_t j = 0; j < odd_phases; ++j) phases[j * row + m] = x[2 * j + 1];
+        if (at + decimation <= mask + 1) {
+            const std::size_t run = std::min(segment_points - m, (mask + 1 - at) / decimation);
+            w->kernels->gather_phases(ring + at, run, phases + m, row, instants + m);
+            m += run;
         } else {
+            instants[m] = ring[at];
             for (std::size_t j = 0; j < odd_phases; ++j) phases[j * row + m] = ring[(at + 2 * j + 1) & mask];
+            ++m;
         }
     }
-    for (std::size_t j = 0; j < odd_phases; ++j) {
-        double *x = phases + j * row;
-        std::fill(x + segment_points, x + points, 0.0);
-        if (!qn_fft_rforward(w->short_plan, x, 1.0)) return false;
-    }
+    // Each phase padded with zeros to 2048: the transform takes them as
+    // such, unwritten.
+    for (std::size_t j = 0; j < odd_phases; ++j)
+        if (!qn_fft_rforward_filled(w->short_plan, phases + j * row, segment_points, 1.0)) return false;
     // Bins 0 and 1024 are real; bins 1 ... 1023 are (re, im) pairs from
     // x[1] on, so x - 1 has bin r at 2 r. Every sum over the phases in
     // their order.
@@ -183,11 +186,15 @@ void qn_ecma_fluct_fold_add(double *sum, const double *fold, int place) noexcept
     }
 }
 
-void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds) noexcept {
+void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds, std::size_t next) noexcept {
     // Bins 4 u + c: the turns (-i)^(c q) of places q = 1, 2, 3 are fixed for
     // each c, so four bins at a time need no choices.
     const double *f0 = folds[0], *f1 = folds[1], *f2 = folds[2], *f3 = folds[3];
     for (std::size_t r = 0; r + 4 <= half; r += 4) {
+        if (next != 0) {
+            // A line of each of the next folds, as far on as this one.
+            for (const double *f : {f0, f1, f2, f3}) __builtin_prefetch(f + next + 2 * r, 0, 3);
+        }
         std::size_t i = 2 * r;  // c = 0: no turns
         sum[i] = ((f0[i] + f1[i]) + f2[i]) + f3[i];
         sum[i + 1] = ((f0[i + 1] + f1[i + 1]) + f2[i + 1]) + f3[i + 1];
@@ -219,11 +226,9 @@ bool qn_ecma_fluct_fold_envelope(qn_ecma_fluct_envelope_work *w, const double *f
     y[points - 1] = fold[2 * half + 1];
     if (!qn_fft_rbackward(w->short_plan, y, 1.0 / static_cast<double>(block))) return false;
     // |z| as sqrt(re^2 + im^2), hypot only where the squares overflow.
-    for (std::size_t m = 0; m < points; ++m) {
-        const double re = instants[m], im = y[m];
-        const double magnitude = std::sqrt(re * re + im * im);
-        envelope[m] = magnitude <= DBL_MAX ? magnitude : std::hypot(re, im);
-    }
+    if (w->kernels->magnitudes(instants, y, static_cast<int>(points), envelope)) return true;
+    for (std::size_t m = 0; m < points; ++m)
+        if (!(envelope[m] <= DBL_MAX)) envelope[m] = std::hypot(instants[m], y[m]);
     return true;
 }
 

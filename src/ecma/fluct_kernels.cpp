@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -13,11 +14,11 @@ namespace {
 #include "base/each_path.inc"
 
 constexpr qn_ecma_fluct_kernels plain_kernels = {plain::median, plain::accumulate, plain::round_decimals,
-                                                    plain::pair_products};
+                                                    plain::pair_products, plain::gather_phases, plain::magnitudes, plain::median_pair, plain::pair_columns, plain::normal_equations};
 constexpr qn_ecma_fluct_kernels wide_kernels = {wide::median, wide::accumulate, wide::round_decimals,
-                                                    wide::pair_products};
+                                                    wide::pair_products, wide::gather_phases, wide::magnitudes, wide::median_pair, wide::pair_columns, wide::normal_equations};
 constexpr qn_ecma_fluct_kernels widest_kernels = {widest::median, widest::accumulate, widest::round_decimals,
-                                                    widest::pair_products};
+                                                    widest::pair_products, widest::gather_phases, widest::magnitudes, widest::median_pair, widest::pair_columns, widest::normal_equations};
 
 }  // namespace
 

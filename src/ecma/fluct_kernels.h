@@ -40,9 +40,32 @@ struct qn_ecma_fluct_kernels {
     bool (*round_decimals)(double *x, int count) noexcept;
     // The pair products of bins 0 ... bins - 1 at a rate, the kernel's sines
     // all by angle addition (the caller evaluates the bin nearest the rate
-    // again where it needs them directly).
+    // again where it needs them directly). Products of bins from `bins` up
+    // to the end of a vector may be written too, with no meaning.
     void (*pair_products)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
                           qn_ecma_fluct_pair_products *products) noexcept;
+    // The odd phases of `count` groups of 32 samples, by phase: rows[j row
+    // + m] = x[32 m + 2 j + 1] for j < 16, and instants[m] = x[32 m].
+    void (*gather_phases)(const double *x, std::size_t count, double *rows, std::size_t row,
+                          double *instants) noexcept;
+    // out[i] = sqrt(re[i]^2 + im[i]^2) for i < count, rounded once; false
+    // when a result is not finite (the squares overflowed).
+    bool (*magnitudes)(const double *re, const double *im, int count, double *out) noexcept;
+    // The medians of two series, as `median` gives each.
+    void (*median_pair)(const double *x0, double *out0, const double *x1, double *out1) noexcept;
+    // A pair's columns c1 (sum_re, sum_im) and c2 (quad_re, quad_im) at
+    // bins 0 ... bins - 1 at a rate, the kernel's sines all by angle
+    // addition like the products above; bins from `bins` to the end of a
+    // vector may be written too, with no meaning.
+    void (*pair_columns)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
+                         double *sum_re, double *sum_im, double *quad_re, double *quad_im) noexcept;
+    // The normal equations of n columns over bins 0 ... bins - 1, the
+    // columns laid out by bin (column j of bin k at re[k tn + j], im[k tn +
+    // j], tn a multiple of 8 with zeros from n on): gram[i n + j] =
+    // Re(conj(c_i) c_j) and b[i] = Re(conj(c_i) P), each summed over the
+    // bins in order, as the scalar inner product sums.
+    void (*normal_equations)(const double *re, const double *im, std::size_t tn, int n, int bins, const double *pr,
+                             const double *pi, double *gram, double *b) noexcept;
 };
 
 const qn_ecma_fluct_kernels &qn_ecma_fluct_kernels_for(qn_simd path) noexcept;

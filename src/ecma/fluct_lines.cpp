@@ -64,6 +64,7 @@ void half_turns(const qn_ecma_fluct_turns &turns, long m, double sd, double cd, 
 using rate_terms = qn_ecma_fluct_rate_terms;
 
 static_assert(std::size(qn_ecma_fluct_pair_products{}.g01) == max_bins);
+static_assert(std::size(qn_ecma_fluct_lines_work{}.by_bin_re) >= max_bins * ((max_unknowns + 7) / 8 * 8));
 
 rate_terms terms_of(const qn_ecma_fluct_spectrum &s, double rate_hz) {
     rate_terms t;
@@ -105,11 +106,17 @@ inline void kernel_pair(const qn_ecma_fluct_spectrum &s, const rate_terms &t, in
     *down_im = mi * down;
 }
 
-// The columns of a pair: W(k; f) + W(k; -f) and j (W(k; f) - W(k; -f)).
+// The columns of a pair: W(k; f) + W(k; -f) and j (W(k; f) - W(k; -f)),
+// on the vector path, and again here the bin within half a bin of the
+// rate (at most one), with its sines evaluated directly.
 void pair_columns(const qn_ecma_fluct_spectrum &s, double rate_hz, int bins, double *sum_re, double *sum_im,
                   double *quad_re, double *quad_im) {
     const rate_terms t = terms_of(s, rate_hz);
-    for (int k = 0; k < bins; ++k) {
+    s.kernels->pair_columns(s, t, bins, sum_re, sum_im, quad_re, quad_im);
+    const double below = std::floor(t.rate_bins);
+    for (double near : {below, below + 1}) {
+        if (!(near >= 0 && near < bins && std::fabs(near - t.rate_bins) < direct_reach)) continue;
+        const int k = static_cast<int>(near);
         double ur, ui, dr, di;
         kernel_pair(s, t, k, &ur, &ui, &dr, &di);
         sum_re[k] = ur + dr;
@@ -117,30 +124,6 @@ void pair_columns(const qn_ecma_fluct_spectrum &s, double rate_hz, int bins, dou
         quad_re[k] = -(ui - di);
         quad_im[k] = ur - dr;
     }
-}
-
-// Re(conj(a) b) summed over the bins.
-double inner(const double *ar, const double *ai, const double *br, const double *bi, int bins) {
-    double sum = 0;
-    for (int k = 0; k < bins; ++k) sum += ar[k] * br[k] + ai[k] * bi[k];
-    return sum;
-}
-
-// Four of them at once against the same a, each summed in order of the
-// bins as above: four independent chains of additions instead of one.
-void inner4(const double *ar, const double *ai, const double *const *br, const double *const *bi, int bins,
-            double *out) {
-    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-    for (int k = 0; k < bins; ++k) {
-        s0 += ar[k] * br[0][k] + ai[k] * bi[0][k];
-        s1 += ar[k] * br[1][k] + ai[k] * bi[1][k];
-        s2 += ar[k] * br[2][k] + ai[k] * bi[2][k];
-        s3 += ar[k] * br[3][k] + ai[k] * bi[3][k];
-    }
-    out[0] = s0;
-    out[1] = s1;
-    out[2] = s2;
-    out[3] = s3;
 }
 
 // The residual error x' G x - 2 b' x + sum |P|^2 of a solution.
@@ -281,19 +264,19 @@ bool qn_ecma_fluct_fit_lines(const qn_ecma_fluct_spectrum &s, const double *rate
     for (int m = 0; m < count; ++m)
         pair_columns(s, rates_hz[m], bins, col_re[2 * m + 1], col_im[2 * m + 1], col_re[2 * m + 2],
                      col_im[2 * m + 2]);
-    double b[max_unknowns], x[max_unknowns];
-    for (int i = 0; i < n; ++i) {
-        b[i] = inner(col_re[i], col_im[i], s.re, s.im, bins);
-        int j = 0;
-        for (; j + 4 <= i + 1; j += 4) {
-            const double *br[4] = {col_re[j], col_re[j + 1], col_re[j + 2], col_re[j + 3]};
-            const double *bi[4] = {col_im[j], col_im[j + 1], col_im[j + 2], col_im[j + 3]};
-            double v[4];
-            inner4(col_re[i], col_im[i], br, bi, bins, v);
-            for (int t = 0; t < 4; ++t) gram[i * n + j + t] = gram[(j + t) * n + i] = v[t];
+    // The columns laid out by bin, for the normal equations on the vector
+    // path: a whole number of vectors of columns, the spare ones zero.
+    const std::size_t tn = (static_cast<std::size_t>(n) + 7) & ~std::size_t{7};
+    for (int k = 0; k < bins; ++k) {
+        double *tr = work->by_bin_re + static_cast<std::size_t>(k) * tn, *ti = work->by_bin_im + static_cast<std::size_t>(k) * tn;
+        for (int j = 0; j < n; ++j) {
+            tr[j] = col_re[j][k];
+            ti[j] = col_im[j][k];
         }
-        for (; j <= i; ++j) gram[i * n + j] = gram[j * n + i] = inner(col_re[i], col_im[i], col_re[j], col_im[j], bins);
+        for (std::size_t j = static_cast<std::size_t>(n); j < tn; ++j) tr[j] = ti[j] = 0;
     }
+    double b[max_unknowns], x[max_unknowns];
+    s.kernels->normal_equations(work->by_bin_re, work->by_bin_im, tn, n, bins, s.re, s.im, gram, b);
     std::memcpy(g, gram, sizeof(double) * static_cast<std::size_t>(n * n));
     solve_normal(g, b, x, n);
     fit->constant = x[0];
@@ -391,6 +374,15 @@ rate_terms shifted(const rate_terms &t, const rate_terms &d) {
 void qn_ecma_fluct_fit_pair(const qn_ecma_fluct_spectrum &s, double rate_hz, int bins,
                             qn_ecma_fluct_fit *fit) noexcept {
     fit_pair_with(s, terms_of(s, rate_hz), bins, fit);
+}
+
+qn_ecma_fluct_rate_terms qn_ecma_fluct_terms(const qn_ecma_fluct_spectrum &s, double rate_hz) noexcept {
+    return terms_of(s, rate_hz);
+}
+
+void qn_ecma_fluct_fit_pair_terms(const qn_ecma_fluct_spectrum &s, const qn_ecma_fluct_rate_terms &terms, int bins,
+                                  qn_ecma_fluct_fit *fit) noexcept {
+    fit_pair_with(s, terms, bins, fit);
 }
 
 double qn_ecma_fluct_tune_rate(const qn_ecma_fluct_spectrum &s, double start_hz) noexcept {

@@ -150,6 +150,9 @@ struct qn_ecma_fluct_fit {
 struct qn_ecma_fluct_lines_work {
     double column_re[2 * qn_ecma_fluct_max_lines + 1][qn_ecma_fluct_bins];
     double column_im[2 * qn_ecma_fluct_max_lines + 1][qn_ecma_fluct_bins];
+    // The columns by bin: column j of bin k at k tn + j, tn the columns
+    // rounded up to a multiple of 8.
+    double by_bin_re[qn_ecma_fluct_bins * 56], by_bin_im[qn_ecma_fluct_bins * 56];
     double gram[(2 * qn_ecma_fluct_max_lines + 1) * (2 * qn_ecma_fluct_max_lines + 1)];
     double factor[(2 * qn_ecma_fluct_max_lines + 1) * (2 * qn_ecma_fluct_max_lines + 1)];
 };
@@ -180,6 +183,13 @@ void qn_ecma_fluct_fit_pair(const qn_ecma_fluct_spectrum &spectrum, double rate_
 // addition. Returns the tuned rate in Hz, not checked against the start.
 double qn_ecma_fluct_tune_rate(const qn_ecma_fluct_spectrum &spectrum, double start_hz) noexcept;
 
+// The kernel's terms of a rate (Hz) in a spectrum's window, which depend on
+// the rate and the window only, and the closed-form fit of one pair from
+// them: qn_ecma_fluct_fit_pair in two steps, for rates whose terms are kept.
+qn_ecma_fluct_rate_terms qn_ecma_fluct_terms(const qn_ecma_fluct_spectrum &spectrum, double rate_hz) noexcept;
+void qn_ecma_fluct_fit_pair_terms(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms,
+                                  int bins, qn_ecma_fluct_fit *fit) noexcept;
+
 // ---------------------------------------------------------------------------
 // Weighting of modulation rates
 
@@ -198,8 +208,18 @@ double qn_ecma_fluct_rate_weight(double rate_hz, double band_gain) noexcept;
 // What the band analysis needs besides the envelope: scratch, the turns, a
 // real transform of 2048 points and the median's kernel. One per engine (or
 // per thread).
+// The rates a third of an octave apart at which a single pair's error is
+// evaluated first in every block.
+inline constexpr int qn_ecma_fluct_grid_count = 16;
+
 struct qn_ecma_fluct_band_work {
-    double smooth[qn_ecma_fluct_points];     // the smoothed envelope
+    double grid_rate[qn_ecma_fluct_grid_count + 2];  // Hz, 1 ... 16
+    int grid_bins[qn_ecma_fluct_grid_count + 2];
+    // The grid's kernel terms in the window lead ... 2047 - tail, kept
+    // while blocks have that window (most have the widest one).
+    qn_ecma_fluct_rate_terms grid_terms[qn_ecma_fluct_grid_count + 2];
+    int grid_lead, grid_tail;                // -1: none kept
+    double smooth[2][qn_ecma_fluct_points];  // the smoothed envelopes of up to two bands
     double windowed[qn_ecma_fluct_points];   // the envelope in its window, then its spectrum
     qn_ecma_fluct_spectrum spectrum;
     qn_ecma_fluct_lines_work lines;
@@ -231,6 +251,12 @@ struct qn_ecma_fluct_band_result {
 // transform fails or an intermediate value is not finite.
 bool qn_ecma_fluct_band(const double *envelope, uint64_t band, qn_ecma_fluct_band_work *work,
                         qn_ecma_fluct_band_result *result) noexcept;
+
+// The analyses of `count` (1 or 2) bands of a block, each the result
+// qn_ecma_fluct_band gives; two bands' tests of their windows run side by
+// side. False when either analysis fails.
+bool qn_ecma_fluct_bands(const double *const *envelopes, const uint64_t *bands, int count,
+                         qn_ecma_fluct_band_work *work, qn_ecma_fluct_band_result *results) noexcept;
 
 // ---------------------------------------------------------------------------
 // Envelopes
@@ -269,7 +295,10 @@ void qn_ecma_fluct_fold_add(double *sum, const double *fold, int place) noexcept
 
 // The fold of a block from its four segments' folds, in one pass (the same
 // values as adding them in order of place to zeros).
-void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds) noexcept;
+// `next`, when not 0, tells that the caller sums next the folds that lie
+// this many doubles after these: they are fetched towards the cache as
+// this sum goes (they were made a hop or more ago and have left it).
+void qn_ecma_fluct_fold_sum(double *sum, const double *const *folds, std::size_t next = 0) noexcept;
 
 // The envelope of a block from its fold and its 2048 samples at the
 // envelope instants. False when the transform fails.
@@ -327,6 +356,14 @@ qn_status qn_ecma_fluct_finish(qn_ecma_fluct_engine *engine, const qn_ecma_band_
 
 // Frames handed on so far.
 uint64_t qn_ecma_fluct_frames_done(const qn_ecma_fluct_engine &engine) noexcept;
+
+// The tap of the band signals (band_signals.h; the context is the
+// engine): when bands first ... first + count - 1 reach the end of the
+// segment the next point of the hop grid closes, their folds are made at
+// once, while their samples are still in the cache, and the point, when
+// taken, folds only the bands left. False when a transform fails.
+bool qn_ecma_fluct_tap(void *context, const qn_ecma_band_signals &signals, int first, int count,
+                       uint64_t reached) noexcept;
 
 // The most frames the engine can have handed on once the band signals
 // reach position `end` before the signal's end is known.

@@ -54,10 +54,13 @@ uint64_t next_block_end(const qn_ecma_model &m) {
 // move on.
 qn_status run(qn_ecma_model &m, const double *x, uint64_t count) {
     qn_status s = advance(m);  // the blocks ending at the signal start, on the first run
+    // The fluctuation engine folds its segments' bands as they are filtered.
+    const qn_ecma_band_tap fluct_tap{qn_ecma_fluct_tap, m.fluctuation};
+    const qn_ecma_band_tap *tap = m.fluctuation != nullptr ? &fluct_tap : nullptr;
     uint64_t done = 0;
     while (s == QN_STATUS_SUCCESS && done < count) {
         const uint64_t step = std::min(count - done, next_block_end(m) - m.bands.end);
-        if (!qn_ecma_band_signals_run(&m.bands, x == nullptr ? nullptr : x + done, step))
+        if (!qn_ecma_band_signals_run(&m.bands, x == nullptr ? nullptr : x + done, step, tap))
             return QN_STATUS_NUMERICAL_FAILURE;
         done += step;
         s = advance(m);

@@ -45,6 +45,9 @@ std::size_t qn_fft_rplan_length(const qn_fft_rplan *plan) noexcept {
 bool qn_fft_rforward(qn_fft_rplan *plan, double *data, double scale) noexcept {
     return qn_fft_builtin_rforward(engine(plan), data, scale);
 }
+bool qn_fft_rforward_filled(qn_fft_rplan *plan, double *data, std::size_t filled, double scale) noexcept {
+    return qn_fft_builtin_rforward_filled(engine(plan), data, filled, scale);
+}
 bool qn_fft_rbackward(qn_fft_rplan *plan, double *data, double scale) noexcept {
     return qn_fft_builtin_rbackward(engine(plan), data, scale);
 }

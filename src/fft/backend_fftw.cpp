@@ -179,6 +179,13 @@ bool qn_fft_rforward(qn_fft_rplan *plan, double *data, double scale) noexcept {
     return true;
 }
 
+// The zeros written out, and the full transform.
+bool qn_fft_rforward_filled(qn_fft_rplan *plan, double *data, std::size_t filled, double scale) noexcept {
+    if (plan == nullptr || data == nullptr) return false;
+    if (filled < plan->n) std::memset(data + filled, 0, (plan->n - filled) * sizeof(double));
+    return qn_fft_rforward(plan, data, scale);
+}
+
 bool qn_fft_rbackward(qn_fft_rplan *plan, double *data, double scale) noexcept {
     if (plan == nullptr || data == nullptr) return false;
     const std::size_t n = plan->n;

@@ -509,6 +509,39 @@ bool qn_fft_builtin_rforward(qn_fft_builtin_rplan *plan, double *data, double sc
     return true;
 }
 
+// The samples two at a time are the complex values of the core, of which
+// the first `live` may be other than zero. A first pass of radix r over m
+// values (r butterflies' inputs j m + p, p < m) whose inputs from L m on
+// are zeros for L = 1, 2 or 4 below r skips them; the zeros up to L m are
+// written out, and lengths without such a pass take them all.
+bool qn_fft_builtin_rforward_filled(qn_fft_builtin_rplan *plan, double *data, std::size_t filled,
+                                    double scale) noexcept {
+    if (plan == nullptr || data == nullptr) return false;
+    const std::size_t n = plan->n;
+    if (filled > n) filled = n;
+    const core &c = plan->c;
+    std::size_t reach = n;  // doubles read by the transform
+    std::size_t live = 0;   // complex values the first pass reads, 0: all
+    if (n % 2 == 0 && c.kind == core_kind::stockham && c.st.pass_count >= 2) {
+        const qn_fft_pass &first = c.st.passes[0];
+        const std::size_t r = first.radix, m = first.m, values = (filled + 1) / 2;
+        if ((r == 8 || r == 4 || r == 2) && m > 1) {
+            std::size_t l = 1;
+            while (l * m < values) l *= 2;
+            if (l < r) {
+                live = l * m;
+                reach = 2 * live;
+            }
+        }
+    }
+    if (filled < reach) std::memset(data + filled, 0, (reach - filled) * sizeof(double));
+    if (live == 0) return qn_fft_builtin_rforward(plan, data, scale);
+    double *z = place_apart(plan->scratch, data);
+    c.kernels->run_pruned(&c.st, data, z, data, 1.0, live);
+    c.kernels->real_post(z, data, plan->twiddles, n / 2, scale);
+    return true;
+}
+
 bool qn_fft_builtin_rbackward(qn_fft_builtin_rplan *plan, double *data, double scale) noexcept {
     if (plan == nullptr || data == nullptr) return false;
     const std::size_t n = plan->n;

@@ -42,6 +42,8 @@ qn_fft_builtin_rplan *qn_fft_builtin_rplan_make(std::size_t n,
 void qn_fft_builtin_rplan_free(qn_fft_builtin_rplan *plan) noexcept;
 std::size_t qn_fft_builtin_rplan_length(const qn_fft_builtin_rplan *plan) noexcept;
 bool qn_fft_builtin_rforward(qn_fft_builtin_rplan *plan, double *data, double scale) noexcept;
+bool qn_fft_builtin_rforward_filled(qn_fft_builtin_rplan *plan, double *data, std::size_t filled,
+                                    double scale) noexcept;
 bool qn_fft_builtin_rbackward(qn_fft_builtin_rplan *plan, double *data, double scale) noexcept;
 
 #endif

@@ -41,6 +41,13 @@ void qn_fft_rplan_free(qn_fft_rplan *plan) noexcept;
 std::size_t qn_fft_rplan_length(const qn_fft_rplan *plan) noexcept;
 bool qn_fft_rforward(qn_fft_rplan *plan, double *data, double scale) noexcept;
 bool qn_fft_rbackward(qn_fft_rplan *plan, double *data, double scale) noexcept;
+// The forward transform of a real signal whose samples from `filled` on
+// are zeros (filled at most n): data[filled ... n - 1] need not hold them,
+// since they are taken as zeros (and may be overwritten before the
+// spectrum is). The bits of qn_fft_rforward on the signal with its zeros
+// written out; cheaper where the first pass can skip the zeros (a quarter
+// or half of the signal filled, on a length of powers of two).
+bool qn_fft_rforward_filled(qn_fft_rplan *plan, double *data, std::size_t filled, double scale) noexcept;
 
 // Owners that destroy their plan on every way out of a scope.
 struct qn_fft_cplan_deleter {

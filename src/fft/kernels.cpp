@@ -21,9 +21,9 @@ namespace {
 #define QN_PATH_KERNELS "fft/kernels.inc"
 #include "base/each_path.inc"
 
-constexpr qn_fft_kernels plain_kernels = {plain::run, plain::real_post, plain::real_pre};
-constexpr qn_fft_kernels wide_kernels = {wide::run, wide::real_post, wide::real_pre};
-constexpr qn_fft_kernels widest_kernels = {widest::run, widest::real_post, widest::real_pre};
+constexpr qn_fft_kernels plain_kernels = {plain::run, plain::run_pruned, plain::real_post, plain::real_pre};
+constexpr qn_fft_kernels wide_kernels = {wide::run, wide::run_pruned, wide::real_post, wide::real_pre};
+constexpr qn_fft_kernels widest_kernels = {widest::run, widest::run_pruned, widest::real_post, widest::real_pre};
 
 }  // namespace
 

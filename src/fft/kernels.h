@@ -53,6 +53,12 @@ struct qn_fft_kernels {
     // x == y.
     void (*run)(const qn_fft_stockham *plan, const double *in, double *out, double *work,
                 double scale, bool forward) noexcept;
+    // The forward transform as `run` does it, with the inputs from complex
+    // index `live` on taken as zeros and not read. The planner asks for it
+    // only where the first pass has radix 8, 4 or 2, m > 1, at least two
+    // passes, and live = L m for L = 1, 2 or 4, below the radix.
+    void (*run_pruned)(const qn_fft_stockham *plan, const double *in, double *out, double *work,
+                       double scale, std::size_t live) noexcept;
     // Real forward transform of length 2 h from the complex transform `z`
     // (h values) of its even/odd samples: writes the packed spectrum `out`
     // (2 h doubles). `twiddles` holds e^(-2 pi i k / (2 h)), k <= h / 2.

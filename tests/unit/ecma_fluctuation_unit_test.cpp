@@ -150,6 +150,44 @@ TEST(EcmaFluctuationUnit, FitsRecoverNoiselessLines) {
     EXPECT_FALSE(qn_ecma_fluct_fit_lines(s3, rates, 3, 50, work.get(), &fit));
 }
 
+TEST(EcmaFluctuationUnit, NormalEquationsOnEveryPath) {
+    // Columns laid out by bin against the inner products summed in order of
+    // the bins, for one, a few and the most columns.
+    for (int n : {1, 7, 21, 51}) {
+        for (int bins : {17, 49}) {
+            const std::size_t tn = (static_cast<std::size_t>(n) + 7) / 8 * 8;
+            const auto a = qn_test::uniform_values(2 * tn * 49, static_cast<uint64_t>(n + bins));
+            const auto p = qn_test::uniform_values(98, 5);
+            std::vector<double> re(tn * 49, 0.0), im(tn * 49, 0.0);
+            for (int k = 0; k < bins; ++k)
+                for (int j = 0; j < n; ++j) {
+                    re[k * tn + j] = a[k * tn + j];
+                    im[k * tn + j] = a[tn * 49 + k * tn + j];
+                }
+            std::vector<double> gram(static_cast<std::size_t>(n * n)), b(static_cast<std::size_t>(n));
+            for (int i = 0; i < n; ++i) {
+                double sb = 0;
+                for (int k = 0; k < bins; ++k) sb += re[k * tn + i] * p[k] + im[k * tn + i] * p[49 + k];
+                b[i] = sb;
+                for (int j = 0; j <= i; ++j) {
+                    double sg = 0;
+                    for (int k = 0; k < bins; ++k) sg += re[k * tn + i] * re[k * tn + j] + im[k * tn + i] * im[k * tn + j];
+                    gram[i * n + j] = gram[j * n + i] = sg;
+                }
+            }
+            for (qn_simd path : qn_test::simd_paths()) {
+                std::vector<double> got_gram(gram.size(), -1.0), got_b(b.size(), -1.0);
+                qn_ecma_fluct_kernels_for(path).normal_equations(re.data(), im.data(), tn, n, bins, p.data(),
+                                                                  p.data() + 49, got_gram.data(), got_b.data());
+                EXPECT_EQ(std::memcmp(got_gram.data(), gram.data(), sizeof(double) * gram.size()), 0)
+                    << n << " columns, " << bins << " bins, " << qn_simd_name(path);
+                EXPECT_EQ(std::memcmp(got_b.data(), b.data(), sizeof(double) * b.size()), 0)
+                    << n << " columns, " << bins << " bins, " << qn_simd_name(path);
+            }
+        }
+    }
+}
+
 TEST(EcmaFluctuationUnit, ClosedFormIsTheGeneralSolve) {
     const auto noise = qn_test::uniform_values(points, 3);
     auto busy = envelope_of(0.08, {{3.3, 0.03, 1.0}, {9.7, 0.01, -0.4}});
@@ -242,11 +280,57 @@ TEST(EcmaFluctuationUnit, MedianOnEveryPath) {
             expected[i] = w[16];
         }
         for (qn_simd path : qn_test::simd_paths()) {
-            std::vector<double> got(points, 0.0);
+            std::vector<double> got(points, 0.0), first(points, 0.0), second(points, 0.0);
             qn_ecma_fluct_kernels_for(path).median(x->data(), got.data());
             EXPECT_EQ(std::memcmp(got.data() + 64, expected.data() + 64, sizeof(double) * (points - 128)), 0)
                 << qn_simd_name(path);
+            // Two series at once, this one and the noise.
+            qn_ecma_fluct_kernels_for(path).median_pair(x->data(), first.data(), rough.data(), second.data());
+            qn_ecma_fluct_kernels_for(path).median(rough.data(), got.data());
+            EXPECT_EQ(std::memcmp(first.data() + 64, expected.data() + 64, sizeof(double) * (points - 128)), 0)
+                << qn_simd_name(path);
+            EXPECT_EQ(std::memcmp(second.data() + 64, got.data() + 64, sizeof(double) * (points - 128)), 0)
+                << qn_simd_name(path);
         }
+    }
+}
+
+TEST(EcmaFluctuationUnit, PhasesGatheredOnEveryPath) {
+    // Whole vectors of groups and a remainder; rows longer than the groups.
+    const auto x = qn_test::uniform_values(32 * 515, 17);
+    constexpr std::size_t row = 530;
+    for (std::size_t count : {std::size_t{515}, std::size_t{7}, std::size_t{1}}) {
+        std::vector<double> rows(16 * row, -1.0), instants(count, -1.0);
+        for (std::size_t m = 0; m < count; ++m) {
+            instants[m] = x[32 * m];
+            for (std::size_t j = 0; j < 16; ++j) rows[j * row + m] = x[32 * m + 2 * j + 1];
+        }
+        for (qn_simd path : qn_test::simd_paths()) {
+            std::vector<double> got_rows(16 * row, -1.0), got_instants(count, -1.0);
+            qn_ecma_fluct_kernels_for(path).gather_phases(x.data(), count, got_rows.data(), row, got_instants.data());
+            EXPECT_EQ(got_rows, rows) << count << " groups, " << qn_simd_name(path);
+            EXPECT_EQ(got_instants, instants) << count << " groups, " << qn_simd_name(path);
+        }
+    }
+}
+
+TEST(EcmaFluctuationUnit, MagnitudesOnEveryPath) {
+    // Values of every size and sign, zeros of both signs, a remainder after
+    // whole vectors; then squares that overflow.
+    const auto a = qn_test::uniform_values(203, 19), b = qn_test::uniform_values(203, 23);
+    std::vector<double> re(203), im(203), expected(203);
+    for (std::size_t i = 0; i < re.size(); ++i) {
+        re[i] = i % 9 == 4 ? -0.0 : a[i] * std::pow(10.0, 100 * b[i]);
+        im[i] = b[i] * std::pow(10.0, 30 * a[i]);
+        expected[i] = std::sqrt(re[i] * re[i] + im[i] * im[i]);
+    }
+    for (qn_simd path : qn_test::simd_paths()) {
+        std::vector<double> got(re.size());
+        ASSERT_TRUE(qn_ecma_fluct_kernels_for(path).magnitudes(re.data(), im.data(), 203, got.data()));
+        EXPECT_EQ(std::memcmp(got.data(), expected.data(), sizeof(double) * got.size()), 0) << qn_simd_name(path);
+        std::vector<double> huge = {3.0, 1e200, 4.0}, small = {4.0, 1.0, 3.0};
+        EXPECT_FALSE(qn_ecma_fluct_kernels_for(path).magnitudes(huge.data(), small.data(), 3, got.data()))
+            << qn_simd_name(path);
     }
 }
 
@@ -362,6 +446,22 @@ TEST(EcmaFluctuationUnit, BandAnalysis) {
     broken[700] = std::nan("");
     qn_ecma_fluct_band_result bad{};
     EXPECT_FALSE(qn_ecma_fluct_band(broken.data(), 17, analyse.work.get(), &bad));
+
+    // Two bands at once give each band's own result: windows of different
+    // lengths either way round, and a band with nothing to analyse.
+    const std::vector<double> *pairs[][2] = {{&swell, &half}, {&half, &swell}, {&steady, &swell}, {&swell, &silence}};
+    for (const auto &pair : pairs) {
+        const double *envelopes[2] = {pair[0]->data(), pair[1]->data()};
+        const uint64_t bands[2] = {17, 30};
+        qn_ecma_fluct_band_result both[2];
+        ASSERT_TRUE(qn_ecma_fluct_bands(envelopes, bands, 2, analyse.work.get(), both));
+        for (int j = 0; j < 2; ++j) {
+            const auto alone = analyse(*pair[j], static_cast<int>(bands[j]));
+            EXPECT_EQ(both[j].reached, alone.reached);
+            EXPECT_EQ(both[j].weighted, alone.weighted);
+            EXPECT_EQ(both[j].power, alone.power);
+        }
+    }
 }
 
 }  // namespace

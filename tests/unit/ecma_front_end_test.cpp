@@ -366,11 +366,19 @@ TEST(EcmaBandBank, LanesGiveTheWholeBufferFilterBitForBit) {
             ASSERT_TRUE(qn_ecma_band_bank_init(&bank, r.first, r.count, path));
             const std::size_t stride = noise.size() + 3;
             std::vector<double> rows(stride * r.count, 0.0);
+            // Every other run a vector of lanes at a time.
             const std::size_t sizes[] = {2048, 1, 333, 4096, 77};
+            const int width = qn_ecma_band_bank_width(bank), lanes = static_cast<int>(r.count);
             std::size_t at = 0, k = 0;
             while (at < noise.size()) {
                 const std::size_t n = std::min(sizes[k++ % std::size(sizes)], noise.size() - at);
-                ASSERT_TRUE(qn_ecma_band_bank_run(&bank, noise.data() + at, n, rows.data() + at, stride));
+                if (k % 2 == 0) {
+                    ASSERT_TRUE(qn_ecma_band_bank_run(&bank, noise.data() + at, n, rows.data() + at, stride));
+                } else {
+                    for (int first = 0; first < lanes; first += width)
+                        ASSERT_TRUE(qn_ecma_band_bank_run_lanes(&bank, noise.data() + at, n, rows.data() + at, stride,
+                                                                first, std::min(width, lanes - first)));
+                }
                 at += n;
             }
             std::vector<double> whole(noise.size());
@@ -429,11 +437,27 @@ TEST(EcmaBandSignals, EveryMetricReadsTheSequencesOfItsOwnBuffer) {
                     got[b].push_back(qn_ecma_band_row(bands, b)[p % bands.span]);
         };
         for (int b = 0; b < 53; ++b) got[b].assign(16384, 0.0);
-        const std::size_t sizes[] = {1, 4095, 300, 7000, 2};
+        // Half the runs with a tap, which must see every band once, a
+        // vector at a time in order, filled to the run's end.
+        struct tapped {
+            int next = 0;
+            uint64_t end = 0;
+        } seen;
+        const qn_ecma_band_tap tap{[](void *context, const qn_ecma_band_signals &, int first, int count,
+                                      uint64_t reached) noexcept {
+                                       auto &t = *static_cast<tapped *>(context);
+                                       const bool in_order = first == t.next && reached == t.end;
+                                       t.next = first + count;
+                                       return in_order;
+                                   },
+                                   &seen};
+        const std::size_t sizes[] = {1, 4095, 300, 7000, 2, 9000};
         std::size_t at = 0;
         for (std::size_t k = 0; at < x.size(); ++k) {
             const std::size_t n = std::min(sizes[k % std::size(sizes)], x.size() - at);
-            ASSERT_TRUE(qn_ecma_band_signals_run(&bands, x.data() + at, n));
+            seen = tapped{0, bands.end + n};
+            ASSERT_TRUE(qn_ecma_band_signals_run(&bands, x.data() + at, n, k % 2 == 0 ? &tap : nullptr));
+            EXPECT_EQ(seen.next, k % 2 == 0 ? 53 : 0);
             keep(at);
             at += n;
         }

@@ -736,6 +736,42 @@ namespace {
 
 // The pruned forward transform at its wanted bins against the full one, on
 // every path, with the bits the same on every path.
+// A real signal filled up to a point and zeros after it: the transform
+// that skips the zeros gives the bits of the full one, whatever lies in the
+// room of the zeros (NaN here) and with zeros of both signs among the
+// samples, on every path and through fft.h. Lengths with first passes of
+// radix 8, 4 and 2 and with none that skips (one pass, odd, Bluestein).
+TEST(FftBuiltin, FilledForwardIsTheFullTransform) {
+    const std::size_t lengths[] = {2048, 4096, 1024, 256, 64, 32, 12, 16, 8, 1000, 9600, 1001, 2, 1};
+    for (std::size_t n : lengths) {
+        const std::vector<double> x = random_values(n, n + 7);
+        for (std::size_t filled : {std::size_t{0}, std::size_t{1}, n / 8, n / 4, n / 4 + 1, n / 2, n / 2 + 3, n}) {
+            if (filled > n) continue;
+            std::vector<double> zeros(n, 0.0), room(n, NAN);
+            for (std::size_t i = 0; i < filled; ++i) zeros[i] = room[i] = i % 5 == 3 ? -0.0 : (i % 7 == 2 ? 0.0 : x[i]);
+            for (qn_simd path : qn_simd_paths) {
+                if (!qn_simd_available(path)) continue;
+                qn_fft_builtin_rplan *plan = qn_fft_builtin_rplan_make(n, path);
+                ASSERT_NE(plan, nullptr);
+                std::vector<double> full = zeros, skipped = room;
+                ASSERT_TRUE(qn_fft_builtin_rforward(plan, full.data(), 0.5));
+                ASSERT_TRUE(qn_fft_builtin_rforward_filled(plan, skipped.data(), filled, 0.5));
+                qn_fft_builtin_rplan_free(plan);
+                EXPECT_EQ(std::memcmp(full.data(), skipped.data(), n * sizeof(double)), 0)
+                    << "n " << n << " filled " << filled << " " << qn_simd_name(path);
+            }
+            qn_fft_rplan_ptr plan(qn_fft_rplan_make(n));
+            ASSERT_NE(plan, nullptr);
+            std::vector<double> full = zeros, skipped = room;
+            ASSERT_TRUE(qn_fft_rforward(plan.get(), full.data(), 1.0));
+            ASSERT_TRUE(qn_fft_rforward_filled(plan.get(), skipped.data(), filled, 1.0));
+            EXPECT_EQ(std::memcmp(full.data(), skipped.data(), n * sizeof(double)), 0)
+                << "fft.h n " << n << " filled " << filled;
+        }
+    }
+    EXPECT_FALSE(qn_fft_rforward_filled(nullptr, nullptr, 0, 1.0));
+}
+
 TEST(FftBuiltin, PrunedForwardMatchesTheFullTransformAtItsEnds) {
     struct pruned_case {
         std::size_t n, keep;
