@@ -57,10 +57,11 @@ bool scan_full(const double *x, double *power, uint32_t *bin) {
 
 bool full_peak(qn_ecma_periodicity *p, const double *u, uint32_t first, uint32_t count, double *power,
                uint32_t *bin) {
+    // Zeros before the window; those after it the transform takes as such.
     double *x = p->buffer.get();
-    std::memset(x, 0, full_length * sizeof(double));
+    std::memset(x, 0, first * sizeof(double));
     std::memcpy(x + first, u, count * sizeof(double));
-    if (!qn_fft_rforward(p->plan.get(), x, 1.0)) return false;
+    if (!qn_fft_rforward_filled(p->plan.get(), x, first + count, 1.0)) return false;
     return scan_full(x, power, bin);
 }
 

@@ -210,8 +210,8 @@ qn_status block_acfs(group_run &run, const engine &e, const qn_ecma_band_signals
         loudness[s] = qn_ecma_specific_loudness(group.first_filtered + first + s, std::sqrt(2.0 * energy[s] / n));
         if (!qn_is_finite(loudness[s])) return QN_STATUS_NUMERICAL_FAILURE;
         if (loudness[s] == 0) continue;
-        std::memset(w[s] + n, 0, n * sizeof(double));
-        if (!qn_fft_rforward(run.plan.get(), w[s], 1.0)) return QN_STATUS_NUMERICAL_FAILURE;
+        // The block padded with N zeros, which the transform takes as such.
+        if (!qn_fft_rforward_filled(run.plan.get(), w[s], n, 1.0)) return QN_STATUS_NUMERICAL_FAILURE;
     }
     // The power spectra in the packed layout: r0, (r_k, i_k) for k < N,
     // r_N; the imaginary entries become 0. Each total is summed in bin
