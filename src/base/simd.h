@@ -61,6 +61,13 @@ QN_TARGET_AVX512 inline qn_v8d qn_fma(qn_v8d a, qn_v8d b, qn_v8d c) {
                                                     reinterpret_cast<__m512d>(c)));
 }
 
+// Of three things made for the baseline, avx2 and avx512 paths, the one a
+// path takes: how a kernel family hands out its table of kernels.
+template <class T>
+constexpr const T &qn_simd_pick(qn_simd path, const T &plain, const T &wide, const T &widest) noexcept {
+    return path == qn_simd::avx512 ? widest : path == qn_simd::avx2 ? wide : plain;
+}
+
 // The text of a path, for test and benchmark names.
 inline constexpr const char *qn_simd_name(qn_simd path) {
     return path == qn_simd::avx512 ? "avx512" : path == qn_simd::avx2 ? "avx2" : "baseline";

@@ -16,10 +16,5 @@ constexpr qn_ecma_rough_kernels widest_kernels = {widest::accumulate, widest::av
 }  // namespace
 
 const qn_ecma_rough_kernels &qn_ecma_rough_kernels_for(qn_simd path) noexcept {
-    switch (path) {
-    case qn_simd::avx512: return widest_kernels;
-    case qn_simd::avx2: return wide_kernels;
-    case qn_simd::baseline: break;
-    }
-    return plain_kernels;
+    return qn_simd_pick(path, plain_kernels, wide_kernels, widest_kernels);
 }

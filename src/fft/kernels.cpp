@@ -28,9 +28,5 @@ constexpr qn_fft_kernels widest_kernels = {widest::run, widest::run_pruned, wide
 }  // namespace
 
 const qn_fft_kernels &qn_fft_kernels_for(qn_simd path) noexcept {
-    switch (path) {
-    case qn_simd::avx512: return widest_kernels;
-    case qn_simd::avx2: return wide_kernels;
-    default: return plain_kernels;
-    }
+    return qn_simd_pick(path, plain_kernels, wide_kernels, widest_kernels);
 }

@@ -25,10 +25,5 @@ constexpr qn_dw_kernels widest_kernels = {widest::window,        widest::compone
 }  // namespace
 
 const qn_dw_kernels &qn_dw_kernels_for(qn_simd path) noexcept {
-    switch (path) {
-    case qn_simd::avx512: return widest_kernels;
-    case qn_simd::avx2: return wide_kernels;
-    case qn_simd::baseline: break;
-    }
-    return plain_kernels;
+    return qn_simd_pick(path, plain_kernels, wide_kernels, widest_kernels);
 }
