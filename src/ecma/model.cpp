@@ -90,7 +90,7 @@ qn_status qn_ecma_model_make(const qn_ecma_model_setup &setup, qn_ecma_model **m
     }
     if (setup.roughness != nullptr) {
         span = std::max(span, qn_ecma_rough_span);
-        m->roughness = qn_ecma_rough_engine_make(setup.transforms, *setup.roughness);
+        m->roughness = qn_ecma_rough_engine_make(setup.transforms, setup.path, *setup.roughness);
         if (m->roughness == nullptr) return QN_STATUS_ALLOCATION_FAILED;
     }
     if (setup.fluctuation != nullptr) {

@@ -104,9 +104,9 @@ struct qn_ecma_frame_sink;
 // Band signals must keep this many samples for the engine: one block.
 inline constexpr uint64_t qn_ecma_rough_span = qn_ecma_rough_block;
 
-// A new engine, or null when memory is refused. Released with
-// qn_ecma_rough_engine_free (null is ignored).
-qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transforms,
+// A new engine whose kernels run on `path`, or null when memory is
+// refused. Released with qn_ecma_rough_engine_free (null is ignored).
+qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transforms, qn_simd path,
                                                 const qn_ecma_frame_sink &sink) noexcept;
 void qn_ecma_rough_engine_free(qn_ecma_rough_engine *engine) noexcept;
 

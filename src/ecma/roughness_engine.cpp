@@ -133,7 +133,7 @@ struct qn_ecma_rough_engine {
     qn_fft_cplan_ptr long_complex;
     qn_fft_cplan_ptr short_complex;
     qn_fft_rplan_ptr short_real;
-    const qn_ecma_rough_kernels *kernels;  // on the band signals' vector path
+    const qn_ecma_rough_kernels *kernels;
     const double *ring;    // the band signals' rows, while a block is taken
     uint64_t ring_stride;
     uint64_t ring_span;  // samples each row keeps: a block, or more for another metric's longer blocks
@@ -437,7 +437,6 @@ qn_status block_roughness(engine &e, const qn_ecma_band_signals &signals, uint64
     e.ring = signals.rows.get();
     e.ring_stride = signals.stride;
     e.ring_span = signals.span;
-    e.kernels = &qn_ecma_rough_kernels_for(signals.bank.path);
     double max_loudness = 0;
     if (e.transforms == qn_ecma_rough_transforms::fast) {
         // One band at a time: its newest quarter, or the whole block.
@@ -581,13 +580,14 @@ qn_status take_block(engine &e, const qn_ecma_band_signals &signals, uint64_t i,
 
 }  // namespace
 
-qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transforms,
+qn_ecma_rough_engine *qn_ecma_rough_engine_make(qn_ecma_rough_transforms transforms, qn_simd path,
                                                 const qn_ecma_frame_sink &sink) noexcept {
     qn_object_ptr<engine> made = qn_make_object<engine>();
     if (made == nullptr) return nullptr;
     engine &e = *made;
     e.n = e.blocks = e.frames = unknown;
     e.transforms = transforms;
+    e.kernels = &qn_ecma_rough_kernels_for(path);
     e.sink = sink;
     const bool literal = transforms == qn_ecma_rough_transforms::literal;
     e.w = qn_make_object<roughness_work>();
