@@ -141,9 +141,13 @@ double residual(const double *g, const double *b, const double *x, int n, double
 // Solves the symmetric positive semidefinite system g x = b (n x n, row
 // major; g is overwritten): equilibrated to a unit diagonal, factorised by
 // Cholesky with the largest remaining diagonal as pivot, stopping where the
-// pivot falls below the floor; the unknowns not reached are 0.
+// pivot falls below the floor; the unknowns not reached are 0. Only the
+// lower triangle is read and written after the scaling: a symmetric swap
+// moves its entries as a swap of whole rows and columns would, and each
+// step's update runs along rows with the pivot's column held contiguously,
+// every entry computed as g[i][k] - l_i l_k.
 void solve_normal(double *g, const double *b, double *x, int n) {
-    double scale[max_unknowns], rhs[max_unknowns];
+    double scale[max_unknowns], rhs[max_unknowns], column[max_unknowns];
     int order[max_unknowns];
     for (int i = 0; i < n; ++i) {
         scale[i] = g[i * n + i] > 0 ? 1.0 / std::sqrt(g[i * n + i]) : 0.0;
@@ -151,41 +155,45 @@ void solve_normal(double *g, const double *b, double *x, int n) {
     }
     for (int i = 0; i < n; ++i) {
         rhs[i] = scale[i] * b[i];
-        for (int j = 0; j < n; ++j) g[i * n + j] *= scale[i] * scale[j];
+        for (int j = 0; j <= i; ++j) g[i * n + j] *= scale[i] * scale[j];
     }
+    auto at = [g, n](int i, int k) -> double & { return g[i * n + k]; };  // i >= k
     // In place: the lower triangle becomes L of P' A P = L L'.
     int rank = 0;
     for (int j = 0; j < n; ++j) {
         int pivot = j;
         for (int i = j + 1; i < n; ++i)
-            if (g[i * n + i] > g[pivot * n + pivot]) pivot = i;
-        if (!(g[pivot * n + pivot] > pivot_floor)) break;
+            if (at(i, i) > at(pivot, pivot)) pivot = i;
+        if (!(at(pivot, pivot) > pivot_floor)) break;
         if (pivot != j) {
-            for (int k = 0; k < n; ++k) std::swap(g[j * n + k], g[pivot * n + k]);
-            for (int k = 0; k < n; ++k) std::swap(g[k * n + j], g[k * n + pivot]);
-            std::swap(rhs[j], rhs[pivot]);
-            std::swap(order[j], order[pivot]);
+            const int p = pivot;
+            for (int k = 0; k < j; ++k) std::swap(at(j, k), at(p, k));
+            std::swap(at(j, j), at(p, p));
+            for (int k = j + 1; k < p; ++k) std::swap(at(k, j), at(p, k));
+            for (int k = p + 1; k < n; ++k) std::swap(at(k, j), at(k, p));
+            std::swap(rhs[j], rhs[p]);
+            std::swap(order[j], order[p]);
         }
-        const double d = std::sqrt(g[j * n + j]);
-        g[j * n + j] = d;
-        for (int i = j + 1; i < n; ++i) g[i * n + j] /= d;
-        for (int i = j + 1; i < n; ++i)
-            for (int k = j + 1; k <= i; ++k) {
-                g[i * n + k] -= g[i * n + j] * g[k * n + j];
-                g[k * n + i] = g[i * n + k];
-            }
+        const double d = std::sqrt(at(j, j));
+        at(j, j) = d;
+        for (int i = j + 1; i < n; ++i) column[i] = at(i, j) /= d;
+        for (int i = j + 1; i < n; ++i) {
+            const double li = column[i];
+            double *row = g + i * n;
+            for (int k = j + 1; k <= i; ++k) row[k] -= li * column[k];
+        }
         rank = j + 1;
     }
     double z[max_unknowns];
     for (int i = 0; i < rank; ++i) {
         double v = rhs[i];
-        for (int k = 0; k < i; ++k) v -= g[i * n + k] * z[k];
-        z[i] = v / g[i * n + i];
+        for (int k = 0; k < i; ++k) v -= at(i, k) * z[k];
+        z[i] = v / at(i, i);
     }
     for (int i = rank - 1; i >= 0; --i) {
         double v = z[i];
-        for (int k = i + 1; k < rank; ++k) v -= g[k * n + i] * z[k];
-        z[i] = v / g[i * n + i];
+        for (int k = i + 1; k < rank; ++k) v -= at(k, i) * z[k];
+        z[i] = v / at(i, i);
     }
     for (int i = rank; i < n; ++i) z[i] = 0;
     for (int i = 0; i < n; ++i) x[order[i]] = scale[order[i]] * z[i];
