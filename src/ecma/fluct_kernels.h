@@ -53,12 +53,13 @@ struct qn_ecma_fluct_kernels {
     bool (*magnitudes)(const double *re, const double *im, int count, double *out) noexcept;
     // The medians of two series, as `median` gives each.
     void (*median_pair)(const double *x0, double *out0, const double *x1, double *out1) noexcept;
-    // A pair's columns c1 (sum_re, sum_im) and c2 (quad_re, quad_im) at
-    // bins 0 ... bins - 1 at a rate, the kernel's sines all by angle
-    // addition like the products above; bins from `bins` to the end of a
-    // vector may be written too, with no meaning.
+    // A pair's columns c1 and c2 at bins 0 ... bins - 1 at a rate, the
+    // kernel's sines all by angle addition like the products above, laid
+    // out by bin as the normal equations below read them: c1 of bin k at
+    // re[k tn + column], im[k tn + column], c2 next to it. Bins from `bins`
+    // to the end of a vector may be written too, with no meaning.
     void (*pair_columns)(const qn_ecma_fluct_spectrum &spectrum, const qn_ecma_fluct_rate_terms &terms, int bins,
-                         double *sum_re, double *sum_im, double *quad_re, double *quad_im) noexcept;
+                         double *re, double *im, std::size_t tn, int column) noexcept;
     // The normal equations of n columns over bins 0 ... bins - 1, the
     // columns laid out by bin (column j of bin k at re[k tn + j], im[k tn +
     // j], tn a multiple of 8 with zeros from n on): gram[i n + j] =

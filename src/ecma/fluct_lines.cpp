@@ -107,22 +107,25 @@ inline void kernel_pair(const qn_ecma_fluct_spectrum &s, const rate_terms &t, in
 }
 
 // The columns of a pair: W(k; f) + W(k; -f) and j (W(k; f) - W(k; -f)),
-// on the vector path, and again here the bin within half a bin of the
-// rate (at most one), with its sines evaluated directly.
-void pair_columns(const qn_ecma_fluct_spectrum &s, double rate_hz, int bins, double *sum_re, double *sum_im,
-                  double *quad_re, double *quad_im) {
+// laid out by bin (columns `column` and `column` + 1 of rows tn long), on
+// the vector path, and again here the bin within half a bin of the rate
+// (at most one), with its sines evaluated directly.
+void pair_columns(const qn_ecma_fluct_spectrum &s, double rate_hz, int bins, double *re, double *im,
+                  std::size_t tn, int column) {
     const rate_terms t = terms_of(s, rate_hz);
-    s.kernels->pair_columns(s, t, bins, sum_re, sum_im, quad_re, quad_im);
+    s.kernels->pair_columns(s, t, bins, re, im, tn, column);
     const double below = std::floor(t.rate_bins);
     for (double near : {below, below + 1}) {
         if (!(near >= 0 && near < bins && std::fabs(near - t.rate_bins) < direct_reach)) continue;
         const int k = static_cast<int>(near);
         double ur, ui, dr, di;
         kernel_pair(s, t, k, &ur, &ui, &dr, &di);
-        sum_re[k] = ur + dr;
-        sum_im[k] = ui + di;
-        quad_re[k] = -(ui - di);
-        quad_im[k] = ur - dr;
+        double *r = re + static_cast<std::size_t>(k) * tn + static_cast<std::size_t>(column);
+        double *i = im + static_cast<std::size_t>(k) * tn + static_cast<std::size_t>(column);
+        r[0] = ur + dr;
+        i[0] = ui + di;
+        r[1] = -(ui - di);
+        i[1] = ur - dr;
     }
 }
 
@@ -263,26 +266,18 @@ bool qn_ecma_fluct_fit_lines(const qn_ecma_fluct_spectrum &s, const double *rate
                              qn_ecma_fluct_lines_work *work, qn_ecma_fluct_fit *fit) noexcept {
     if (count < 1 || count > qn_ecma_fluct_max_lines || bins < 1 || bins > max_bins) return false;
     const int n = 2 * count + 1;
-    // Columns, one after the other: the constant, then each line's pair.
-    auto &col_re = work->column_re;
-    auto &col_im = work->column_im;
-    double *g = work->factor, *gram = work->gram;
-    std::memcpy(col_re[0], s.zero_re, sizeof(double) * static_cast<std::size_t>(bins));
-    std::memcpy(col_im[0], s.zero_im, sizeof(double) * static_cast<std::size_t>(bins));
-    for (int m = 0; m < count; ++m)
-        pair_columns(s, rates_hz[m], bins, col_re[2 * m + 1], col_im[2 * m + 1], col_re[2 * m + 2],
-                     col_im[2 * m + 2]);
     // The columns laid out by bin, for the normal equations on the vector
-    // path: a whole number of vectors of columns, the spare ones zero.
+    // path: the constant, then each line's pair, in rows of a whole number
+    // of vectors, the spare places zero.
+    double *g = work->factor, *gram = work->gram;
     const std::size_t tn = (static_cast<std::size_t>(n) + 7) & ~std::size_t{7};
     for (int k = 0; k < bins; ++k) {
         double *tr = work->by_bin_re + static_cast<std::size_t>(k) * tn, *ti = work->by_bin_im + static_cast<std::size_t>(k) * tn;
-        for (int j = 0; j < n; ++j) {
-            tr[j] = col_re[j][k];
-            ti[j] = col_im[j][k];
-        }
+        tr[0] = s.zero_re[k];
+        ti[0] = s.zero_im[k];
         for (std::size_t j = static_cast<std::size_t>(n); j < tn; ++j) tr[j] = ti[j] = 0;
     }
+    for (int m = 0; m < count; ++m) pair_columns(s, rates_hz[m], bins, work->by_bin_re, work->by_bin_im, tn, 2 * m + 1);
     double b[max_unknowns], x[max_unknowns];
     s.kernels->normal_equations(work->by_bin_re, work->by_bin_im, tn, n, bins, s.re, s.im, gram, b);
     std::memcpy(g, gram, sizeof(double) * static_cast<std::size_t>(n * n));

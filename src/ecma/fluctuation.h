@@ -148,8 +148,6 @@ struct qn_ecma_fluct_fit {
 
 // Scratch of a fit of several lines: their columns and normal equations.
 struct qn_ecma_fluct_lines_work {
-    double column_re[2 * qn_ecma_fluct_max_lines + 1][qn_ecma_fluct_bins];
-    double column_im[2 * qn_ecma_fluct_max_lines + 1][qn_ecma_fluct_bins];
     // The columns by bin: column j of bin k at k tn + j, tn the columns
     // rounded up to a multiple of 8.
     double by_bin_re[qn_ecma_fluct_bins * 56], by_bin_im[qn_ecma_fluct_bins * 56];
