@@ -164,12 +164,16 @@ int moves_clearly(const line_fit &f) {
     for (double v : sum) total += v;
     const double mean = total / count;
     if (!(mean > 0) || !qn_is_finite(mean)) return -1;
-    double st[ways] = {}, tt[ways] = {};
+    // The offsets from the centre are whole or half numbers, exact as they
+    // step on.
+    double st[ways] = {}, tt[ways] = {}, offset[ways];
+    for (int u = 0; u < ways; ++u) offset[u] = (a + u) - centre;
     for (i = a; i + ways <= b + 1; i += ways)
         for (int u = 0; u < ways; ++u) {
-            const double t = (i + u) - centre;
+            const double t = offset[u];
             st[u] += t * (s[i + u] - mean);
             tt[u] += t * t;
+            offset[u] = t + ways;
         }
     for (; i <= b; ++i) {
         const double t = i - centre;
@@ -183,10 +187,12 @@ int moves_clearly(const line_fit &f) {
     }
     const double slope = moment / spread;
     double squares[ways] = {};
+    for (int u = 0; u < ways; ++u) offset[u] = (a + u) - centre;
     for (i = a; i + ways <= b + 1; i += ways)
         for (int u = 0; u < ways; ++u) {
-            const double r = s[i + u] - (mean + slope * ((i + u) - centre));
+            const double r = s[i + u] - (mean + slope * offset[u]);
             squares[u] += r * r;
+            offset[u] += ways;
         }
     for (; i <= b; ++i) {
         const double r = s[i] - (mean + slope * (i - centre));

@@ -293,15 +293,11 @@ bool qn_ecma_fluct_fit_lines(const qn_ecma_fluct_spectrum &s, const double *rate
 
 namespace {
 
-// The closed form of a pair whose kernel terms are given.
-void fit_pair_with(const qn_ecma_fluct_spectrum &s, const rate_terms &t, int bins, qn_ecma_fluct_fit *fit) {
-    // The normal equations in one pass over the bins; the constant's own
-    // entries come summed with the block.
-    // The products of every bin by angle addition, on the vector path; the
-    // bin within half a bin of the rate (at most one) again here, with its
-    // sines evaluated directly.
-    qn_ecma_fluct_pair_products p;
-    s.kernels->pair_products(s, t, bins, &p);
+// A pair's products of every bin by angle addition, on the vector path;
+// the bin within half a bin of the rate (at most one) again here, with its
+// sines evaluated directly.
+void pair_products(const qn_ecma_fluct_spectrum &s, const rate_terms &t, int bins, qn_ecma_fluct_pair_products *p) {
+    s.kernels->pair_products(s, t, bins, p);
     const double below = std::floor(t.rate_bins);
     for (double near : {below, below + 1}) {
         if (!(near >= 0 && near < bins && std::fabs(near - t.rate_bins) < direct_reach)) continue;
@@ -310,27 +306,46 @@ void fit_pair_with(const qn_ecma_fluct_spectrum &s, const rate_terms &t, int bin
         kernel_pair(s, t, k, &ur, &ui, &dr, &di);
         const double c1r = ur + dr, c1i = ui + di, c2r = -(ui - di), c2i = ur - dr;
         const double c0r = s.zero_re[k], c0i = s.zero_im[k];
-        p.g01[k] = c1r * c0r + c1i * c0i;
-        p.g02[k] = c2r * c0r + c2i * c0i;
-        p.g11[k] = c1r * c1r + c1i * c1i;
-        p.g12[k] = c2r * c1r + c2i * c1i;
-        p.g22[k] = c2r * c2r + c2i * c2i;
-        p.b1[k] = c1r * s.re[k] + c1i * s.im[k];
-        p.b2[k] = c2r * s.re[k] + c2i * s.im[k];
+        p->g01[k] = c1r * c0r + c1i * c0i;
+        p->g02[k] = c2r * c0r + c2i * c0i;
+        p->g11[k] = c1r * c1r + c1i * c1i;
+        p->g12[k] = c2r * c1r + c2i * c1i;
+        p->g22[k] = c2r * c2r + c2i * c2i;
+        p->b1[k] = c1r * s.re[k] + c1i * s.im[k];
+        p->b2[k] = c2r * s.re[k] + c2i * s.im[k];
     }
-    // Summed in order of the bins.
-    double g01 = 0, g02 = 0, g11 = 0, g12 = 0, g22 = 0, b1 = 0, b2 = 0;
+}
+
+// A pair's normal equations: the products summed in order of the bins.
+struct pair_sums {
+    double g01, g02, g11, g12, g22, b1, b2;
+};
+
+// The sums of `count` pairs' products; the pairs' chains of additions run
+// side by side, each in order of the bins.
+template <int Count>
+void sum_products(const qn_ecma_fluct_pair_products *p, int bins, pair_sums *sums) {
+    pair_sums z[Count] = {};
     for (int k = 0; k < bins; ++k) {
-        g01 += p.g01[k];
-        g02 += p.g02[k];
-        g11 += p.g11[k];
-        g12 += p.g12[k];
-        g22 += p.g22[k];
-        b1 += p.b1[k];
-        b2 += p.b2[k];
+#pragma GCC unroll 3
+        for (int c = 0; c < Count; ++c) {
+            z[c].g01 += p[c].g01[k];
+            z[c].g02 += p[c].g02[k];
+            z[c].g11 += p[c].g11[k];
+            z[c].g12 += p[c].g12[k];
+            z[c].g22 += p[c].g22[k];
+            z[c].b1 += p[c].b1[k];
+            z[c].b2 += p[c].b2[k];
+        }
     }
-    const double g[9] = {s.zero_gram[bins], g01, g02, g01, g11, g12, g02, g12, g22};
-    const double b[3] = {s.zero_rhs[bins], b1, b2};
+    for (int c = 0; c < Count; ++c) sums[c] = z[c];
+}
+
+// The closed form of a pair from its sums: the constant's own entries come
+// summed with the block.
+void solve_pair(const qn_ecma_fluct_spectrum &s, const pair_sums &z, int bins, qn_ecma_fluct_fit *fit) {
+    const double g[9] = {s.zero_gram[bins], z.g01, z.g02, z.g01, z.g11, z.g12, z.g02, z.g12, z.g22};
+    const double b[3] = {s.zero_rhs[bins], z.b1, z.b2};
     double x[3];
     // Equilibrated: a unit diagonal, so that the determinant measures how
     // nearly alike the three columns are (1 for orthogonal ones).
@@ -355,6 +370,15 @@ void fit_pair_with(const qn_ecma_fluct_spectrum &s, const rate_terms &t, int bin
     fit->line_re[0] = x[1];
     fit->line_im[0] = x[2];
     fit->error = residual(g, b, x, 3, s.power_sum[bins]);
+}
+
+// The closed form of a pair whose kernel terms are given.
+void fit_pair_with(const qn_ecma_fluct_spectrum &s, const rate_terms &t, int bins, qn_ecma_fluct_fit *fit) {
+    qn_ecma_fluct_pair_products p;
+    pair_products(s, t, bins, &p);
+    pair_sums z;
+    sum_products<1>(&p, bins, &z);
+    solve_pair(s, z, bins, fit);
 }
 
 // The terms of the rate v + d (in units of 1500 Hz) from those of v and the
@@ -396,13 +420,21 @@ double qn_ecma_fluct_tune_rate(const qn_ecma_fluct_spectrum &s, double start_hz)
     const rate_terms down = terms_of(s, -step_delta * qn_ecma_fluct_envelope_hz);
     double x = start_hz / qn_ecma_fluct_envelope_hz;
     qn_ecma_fluct_fit fit;
+    // The three fits of a step are independent: their sums and solves run
+    // side by side.
+    qn_ecma_fluct_pair_products p[3];
+    pair_sums z[3];
     for (int step = 0; step < step_count; ++step) {
         const rate_terms here = terms_of(s, x * qn_ecma_fluct_envelope_hz);
-        fit_pair_with(s, shifted(here, down), bins, &fit);
+        pair_products(s, shifted(here, down), bins, &p[0]);
+        pair_products(s, here, bins, &p[1]);
+        pair_products(s, shifted(here, up), bins, &p[2]);
+        sum_products<3>(p, bins, z);
+        solve_pair(s, z[0], bins, &fit);
         const double below = fit.error;
-        fit_pair_with(s, here, bins, &fit);
+        solve_pair(s, z[1], bins, &fit);
         const double middle = fit.error;
-        fit_pair_with(s, shifted(here, up), bins, &fit);
+        solve_pair(s, z[2], bins, &fit);
         const double above = fit.error;
         const double first = (above - below) / (2 * step_delta);
         const double second = (above - 2 * middle + below) / (step_delta * step_delta);
