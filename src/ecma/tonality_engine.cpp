@@ -205,55 +205,26 @@ qn_status block_acfs(group_run &run, const engine &e, const qn_ecma_band_signals
     // reads head[n - l] and tail[l] for l below the lags stored.
     double energy[batch];
     e.kernels->energies(x, n, run.lags, w, head, tail, energy);
-    double loudness[batch] = {};
-    for (uint32_t s = 0; s < count; ++s) {
-        loudness[s] = qn_ecma_specific_loudness(group.first_filtered + first + s, std::sqrt(2.0 * energy[s] / n));
-        if (!qn_is_finite(loudness[s])) return QN_STATUS_NUMERICAL_FAILURE;
-        if (loudness[s] == 0) continue;
-        // The block padded with N zeros, which the transform takes as such.
-        if (!qn_fft_rforward_filled(run.plan.get(), w[s], n, 1.0)) return QN_STATUS_NUMERICAL_FAILURE;
-    }
-    // The power spectra in the packed layout: r0, (r_k, i_k) for k < N,
-    // r_N; the imaginary entries become 0. Each total is summed in bin
-    // order.
-    double total[batch];
-    for (int s = 0; s < batch; ++s) {
-        w[s][0] = w[s][0] * w[s][0];
-        total[s] = w[s][0];
-    }
-    double t0 = total[0], t1 = total[1], t2 = total[2], t3 = total[3];
-    static_assert(batch == 4);
-    for (uint32_t k = 1; k < n; ++k) {
-        const auto power = [k](double *v) {
-            const double p = v[2 * k - 1] * v[2 * k - 1] + v[2 * k] * v[2 * k];
-            v[2 * k - 1] = p;
-            v[2 * k] = 0;
-            return p;
-        };
-        t0 += power(w[0]);
-        t1 += power(w[1]);
-        t2 += power(w[2]);
-        t3 += power(w[3]);
-    }
-    total[0] = t0;
-    total[1] = t1;
-    total[2] = t2;
-    total[3] = t3;
-    for (int s = 0; s < batch; ++s) {
-        w[s][2 * n - 1] = w[s][2 * n - 1] * w[s][2 * n - 1];
-        total[s] += w[s][2 * n - 1];
-    }
     for (uint32_t s = 0; s < count; ++s) {
         double *stored = &run.acf[uint64_t{first + s} * run.lags];
-        if (loudness[s] == 0) {
+        const double loudness =
+            qn_ecma_specific_loudness(group.first_filtered + first + s, std::sqrt(2.0 * energy[s] / n));
+        if (!qn_is_finite(loudness)) return QN_STATUS_NUMERICAL_FAILURE;
+        if (loudness == 0) {
             std::memset(stored, 0, run.lags * sizeof(double));
             continue;
         }
-        if (!qn_is_finite(total[s])) return QN_STATUS_NUMERICAL_FAILURE;
-        if (!qn_fft_rbackward(run.plan.get(), w[s], 1.0 / (2.0 * n))) return QN_STATUS_NUMERICAL_FAILURE;
+        // The block padded with N zeros, which the transform takes as such;
+        // its power spectrum (r0^2, (r_k^2 + i_k^2, 0) for k < N, r_N^2)
+        // transformed back: the linear autocorrelation. The spectrum passes
+        // from one transform to the other without being stored.
+        double total = 0;
+        if (!qn_fft_rpower_backward(run.plan.get(), w[s], n, 1.0 / (2.0 * n), &total))
+            return QN_STATUS_NUMERICAL_FAILURE;
+        if (!qn_is_finite(total)) return QN_STATUS_NUMERICAL_FAILURE;
         // Normalised by the energies of the two parts that overlap at each
         // lag.
-        e.kernels->normalise(w[s], head[s], tail[s], n, run.lags, loudness[s], stored);
+        e.kernels->normalise(w[s], head[s], tail[s], n, run.lags, loudness, stored);
     }
     return QN_STATUS_SUCCESS;
 }

@@ -51,3 +51,7 @@ bool qn_fft_rforward_filled(qn_fft_rplan *plan, double *data, std::size_t filled
 bool qn_fft_rbackward(qn_fft_rplan *plan, double *data, double scale) noexcept {
     return qn_fft_builtin_rbackward(engine(plan), data, scale);
 }
+bool qn_fft_rpower_backward(qn_fft_rplan *plan, double *data, std::size_t filled, double scale,
+                            double *total) noexcept {
+    return qn_fft_builtin_rpower_backward(engine(plan), data, filled, scale, total);
+}

@@ -514,14 +514,17 @@ bool qn_fft_builtin_rforward(qn_fft_builtin_rplan *plan, double *data, double sc
 // values (r butterflies' inputs j m + p, p < m) whose inputs from L m on
 // are zeros for L = 1, 2 or 4 below r skips them; the zeros up to L m are
 // written out, and lengths without such a pass take them all.
-bool qn_fft_builtin_rforward_filled(qn_fft_builtin_rplan *plan, double *data, std::size_t filled,
-                                    double scale) noexcept {
-    if (plan == nullptr || data == nullptr) return false;
+namespace {
+
+// The complex values the first pass of a real plan of even length reads
+// when the samples from `filled` on are zeros (0: all of them), with the
+// zeros below that written out.
+std::size_t live_values(const qn_fft_builtin_rplan *plan, double *data, std::size_t filled) {
     const std::size_t n = plan->n;
     if (filled > n) filled = n;
     const core &c = plan->c;
     std::size_t reach = n;  // doubles read by the transform
-    std::size_t live = 0;   // complex values the first pass reads, 0: all
+    std::size_t live = 0;
     if (n % 2 == 0 && c.kind == core_kind::stockham && c.st.pass_count >= 2) {
         const qn_fft_pass &first = c.st.passes[0];
         const std::size_t r = first.radix, m = first.m, values = (filled + 1) / 2;
@@ -535,10 +538,48 @@ bool qn_fft_builtin_rforward_filled(qn_fft_builtin_rplan *plan, double *data, st
         }
     }
     if (filled < reach) std::memset(data + filled, 0, (reach - filled) * sizeof(double));
+    return live;
+}
+
+}  // namespace
+
+bool qn_fft_builtin_rforward_filled(qn_fft_builtin_rplan *plan, double *data, std::size_t filled,
+                                    double scale) noexcept {
+    if (plan == nullptr || data == nullptr) return false;
+    const std::size_t live = live_values(plan, data, filled);
     if (live == 0) return qn_fft_builtin_rforward(plan, data, scale);
+    const core &c = plan->c;
     double *z = place_apart(plan->scratch, data);
     c.kernels->run_pruned(&c.st, data, z, data, 1.0, live);
-    c.kernels->real_post(z, data, plan->twiddles, n / 2, scale);
+    c.kernels->real_post(z, data, plan->twiddles, plan->n / 2, scale);
+    return true;
+}
+
+bool qn_fft_builtin_rpower_backward(qn_fft_builtin_rplan *plan, double *data, std::size_t filled, double scale,
+                                    double *total) noexcept {
+    if (plan == nullptr || data == nullptr || total == nullptr) return false;
+    const std::size_t n = plan->n;
+    if (n % 2 != 0) {
+        // Odd lengths take the three steps one after another.
+        if (!qn_fft_builtin_rforward_filled(plan, data, filled, 1.0)) return false;
+        double sum = data[0] * data[0];
+        data[0] = sum;
+        for (std::size_t k = 1; 2 * k < n; ++k) {
+            const double p = data[2 * k - 1] * data[2 * k - 1] + data[2 * k] * data[2 * k];
+            data[2 * k - 1] = p;
+            data[2 * k] = 0;
+            sum += p;
+        }
+        *total = sum;
+        return qn_fft_builtin_rbackward(plan, data, scale);
+    }
+    const std::size_t live = live_values(plan, data, filled);
+    const core &c = plan->c;
+    double *z = place_apart(plan->scratch, data);
+    if (live == 0) core_run(c, data, z, data, 1.0, true);
+    else c.kernels->run_pruned(&c.st, data, z, data, 1.0, live);
+    c.kernels->real_power(z, z, plan->twiddles, n / 2, scale, total);
+    core_run(c, z, data, z, 1.0, false);
     return true;
 }
 

@@ -45,5 +45,7 @@ bool qn_fft_builtin_rforward(qn_fft_builtin_rplan *plan, double *data, double sc
 bool qn_fft_builtin_rforward_filled(qn_fft_builtin_rplan *plan, double *data, std::size_t filled,
                                     double scale) noexcept;
 bool qn_fft_builtin_rbackward(qn_fft_builtin_rplan *plan, double *data, double scale) noexcept;
+bool qn_fft_builtin_rpower_backward(qn_fft_builtin_rplan *plan, double *data, std::size_t filled, double scale,
+                                    double *total) noexcept;
 
 #endif

@@ -48,6 +48,18 @@ bool qn_fft_rbackward(qn_fft_rplan *plan, double *data, double scale) noexcept;
 // written out; cheaper where the first pass can skip the zeros (a quarter
 // or half of the signal filled, on a length of powers of two).
 bool qn_fft_rforward_filled(qn_fft_rplan *plan, double *data, std::size_t filled, double scale) noexcept;
+// The real signal of the power spectrum of a real signal (its circular
+// autocorrelation, times n): qn_fft_rforward_filled with scale 1, every
+// packed bin (r, i) replaced by (r^2 + i^2, 0) (r0 and r(n/2) by their
+// squares), then qn_fft_rbackward with `scale`, with the bits of those three
+// steps. *total gets the sum of the powers, added in an order of the
+// engine's choosing: it tells whether they are all finite, which any order
+// of adding tells alike (but for a sum within rounding of the largest
+// double). On the built-in engine the spectrum is never
+// written out: one pass takes the forward transform's output to the
+// backward transform's input.
+bool qn_fft_rpower_backward(qn_fft_rplan *plan, double *data, std::size_t filled, double scale,
+                            double *total) noexcept;
 
 // Owners that destroy their plan on every way out of a scope.
 struct qn_fft_cplan_deleter {

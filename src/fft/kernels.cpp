@@ -21,9 +21,12 @@ namespace {
 #define QN_PATH_KERNELS "fft/kernels.inc"
 #include "base/each_path.inc"
 
-constexpr qn_fft_kernels plain_kernels = {plain::run, plain::run_pruned, plain::real_post, plain::real_pre};
-constexpr qn_fft_kernels wide_kernels = {wide::run, wide::run_pruned, wide::real_post, wide::real_pre};
-constexpr qn_fft_kernels widest_kernels = {widest::run, widest::run_pruned, widest::real_post, widest::real_pre};
+constexpr qn_fft_kernels plain_kernels = {plain::run, plain::run_pruned, plain::real_post, plain::real_pre,
+                                           plain::real_power};
+constexpr qn_fft_kernels wide_kernels = {wide::run, wide::run_pruned, wide::real_post, wide::real_pre,
+                                           wide::real_power};
+constexpr qn_fft_kernels widest_kernels = {widest::run, widest::run_pruned, widest::real_post, widest::real_pre,
+                                           widest::real_power};
 
 }  // namespace
 

@@ -69,6 +69,14 @@ struct qn_fft_kernels {
     // samples at a time.
     void (*real_pre)(const double *in, double *z, const double *twiddles, std::size_t h,
                      double scale) noexcept;
+    // The two steps around a power spectrum in one pass: from the complex
+    // transform `z` of a real signal's even/odd samples, the values `out`
+    // (h complex; `out` may be `z`) whose backward transform is the real
+    // signal of its power spectrum, with the bits of real_post (scale 1),
+    // each bin replaced by (re^2 + im^2, +0), and real_pre (`scale`). The
+    // powers' sum, in no particular order, goes to *total.
+    void (*real_power)(const double *z, double *out, const double *twiddles, std::size_t h, double scale,
+                       double *total) noexcept;
 };
 
 // The kernels of a path; the caller makes sure the processor runs it.

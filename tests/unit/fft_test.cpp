@@ -772,6 +772,80 @@ TEST(FftBuiltin, FilledForwardIsTheFullTransform) {
     EXPECT_FALSE(qn_fft_rforward_filled(nullptr, nullptr, 0, 1.0));
 }
 
+// The packed spectrum of a real signal of n samples made its power
+// spectrum, as a caller would: r0^2, (r_k^2 + i_k^2, 0), r(n/2)^2; the sum
+// of the powers in order of the bins.
+double to_powers(std::vector<double> &x) {
+    const std::size_t n = x.size();
+    double sum = x[0] * x[0];
+    x[0] = sum;
+    for (std::size_t k = 1; 2 * k < n; ++k) {
+        const double p = x[2 * k - 1] * x[2 * k - 1] + x[2 * k] * x[2 * k];
+        x[2 * k - 1] = p;
+        x[2 * k] = 0;
+        sum += p;
+    }
+    if (n % 2 == 0 && n >= 2) {
+        x[n - 1] = x[n - 1] * x[n - 1];
+        sum += x[n - 1];
+    }
+    return sum;
+}
+
+// The fused forward transform, power spectrum and backward transform give
+// the bits of the three steps, on every path and through fft.h: lengths of
+// radices 8, 4, 2, 3 and 5, odd, Bluestein (2 x 1009) and tiny, partly
+// filled. The powers' total is theirs to rounding, and not finite when they
+// are not.
+TEST(FftBuiltin, PowerBackwardIsItsThreeSteps) {
+    const std::size_t lengths[] = {16384, 2048, 1024, 12, 16, 8, 2, 4, 9600, 1000, 1001, 2018, 1};
+    for (std::size_t n : lengths) {
+        const std::vector<double> x = random_values(n, n + 3);
+        for (std::size_t filled : {n / 4, n / 2, n}) {
+            std::vector<double> room(n, NAN);
+            std::copy(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(filled), room.begin());
+            std::vector<double> zeros = room;
+            std::fill(zeros.begin() + static_cast<std::ptrdiff_t>(filled), zeros.end(), 0.0);
+            const double scale = 1.0 / static_cast<double>(n);
+            for (qn_simd path : qn_simd_paths) {
+                if (!qn_simd_available(path)) continue;
+                qn_fft_builtin_rplan *plan = qn_fft_builtin_rplan_make(n, path);
+                ASSERT_NE(plan, nullptr);
+                std::vector<double> steps = zeros, fused = room;
+                ASSERT_TRUE(qn_fft_builtin_rforward(plan, steps.data(), 1.0));
+                const double sum = to_powers(steps);
+                ASSERT_TRUE(qn_fft_builtin_rbackward(plan, steps.data(), scale));
+                double total = 0;
+                ASSERT_TRUE(qn_fft_builtin_rpower_backward(plan, fused.data(), filled, scale, &total));
+                qn_fft_builtin_rplan_free(plan);
+                EXPECT_EQ(std::memcmp(steps.data(), fused.data(), n * sizeof(double)), 0)
+                    << "n " << n << " filled " << filled << " " << qn_simd_name(path);
+                EXPECT_NEAR(total, sum, 1e-12 * sum) << "n " << n << " " << qn_simd_name(path);
+            }
+            qn_fft_rplan_ptr plan(qn_fft_rplan_make(n));
+            ASSERT_NE(plan, nullptr);
+            std::vector<double> steps = zeros, fused = room;
+            ASSERT_TRUE(qn_fft_rforward(plan.get(), steps.data(), 1.0));
+            to_powers(steps);
+            ASSERT_TRUE(qn_fft_rbackward(plan.get(), steps.data(), scale));
+            double total = 0;
+            ASSERT_TRUE(qn_fft_rpower_backward(plan.get(), fused.data(), filled, scale, &total));
+            EXPECT_EQ(std::memcmp(steps.data(), fused.data(), n * sizeof(double)), 0)
+                << "fft.h n " << n << " filled " << filled;
+        }
+    }
+    for (double bad : {1e200, double(NAN), double(INFINITY)}) {
+        std::vector<double> x(2048, 0.25);
+        x[100] = bad;
+        qn_fft_rplan_ptr plan(qn_fft_rplan_make(x.size()));
+        double total = 0;
+        ASSERT_TRUE(qn_fft_rpower_backward(plan.get(), x.data(), x.size(), 1.0, &total));
+        EXPECT_FALSE(std::isfinite(total)) << bad;
+    }
+    double total = 0;
+    EXPECT_FALSE(qn_fft_rpower_backward(nullptr, nullptr, 0, 1.0, &total));
+}
+
 TEST(FftBuiltin, PrunedForwardMatchesTheFullTransformAtItsEnds) {
     struct pruned_case {
         std::size_t n, keep;
