@@ -133,8 +133,8 @@ static void BM_EcmaTonalKernels(benchmark::State &state) {
         for (int r = 0; r < 100; ++r) {
             switch (state.range(0)) {
             case 0: k.energies(xs, n, lags, ws, heads, tails, energy); break;
-            case 1: k.normalise(acf.data(), heads[0], tails[0], n, lags, 1.0, out.data()); break;
-            case 2: k.average(acf.data(), lags, 3, lags, out.data()); break;
+            case 1: k.normalise(acf.data(), heads[0], tails[0], n, lags, 1.0, 1.0, out.data()); break;
+            case 2: k.average(acf.data(), lags, 3, lags, 3.0, out.data()); break;
             default: k.powers(u.data(), count, re.data(), im.data(), bins, out.data()); break;
             }
             benchmark::DoNotOptimize(out.data());

@@ -25,13 +25,15 @@ struct qn_ecma_tonal_kernels {
     void (*energies)(const double *const *x, uint32_t n, uint32_t kept, double *const *w, double *const *head,
                      double *const *tail, double *energy) noexcept;
     // stored[l] = loudness min(max(acf[l] / (sqrt(tail[l]) sqrt(head[n - l])
-    // + 1e-12), 0), 1) where l < 3n/4, tail[l] > 0 and head[n - l] > 0, else
-    // 0, for l < lags. A NaN quotient stays NaN.
+    // + 1e-12), 0), 1) / divisor where l < 3n/4, tail[l] > 0 and head[n - l]
+    // > 0, else 0, for l < lags. A NaN quotient stays NaN.
     void (*normalise)(const double *acf, const double *head, const double *tail, uint32_t n, uint32_t lags,
-                      double loudness, double *stored) noexcept;
-    // out[l] = sum over t < count of (acf[t stride + l] / count), added in
-    // order of t, for l < lags.
-    void (*average)(const double *acf, uint64_t stride, uint32_t count, uint32_t lags, double *out) noexcept;
+                      double loudness, double divisor, double *stored) noexcept;
+    // out[l] = sum over t < count of (acf[t stride + l] / divisor), added
+    // from 0 in order of t, for l < lags. The mean of the rows with divisor
+    // count; their sum, divided by the normalisation already, with 1.
+    void (*average)(const double *acf, uint64_t stride, uint32_t count, uint32_t lags, double divisor,
+                    double *out) noexcept;
     // out[l] = ((a[l] + b[l]) + c[l]) / 3 for l < count.
     void (*mean_of_three)(const double *a, const double *b, const double *c, uint32_t count,
                           double *out) noexcept;

@@ -116,12 +116,17 @@ struct group_run {
     const qn_ecma_tonal_group *group;
     uint32_t length, hop, frames_per_hop, lags, filtered, outputs;
     bool three_blocks;
+    // The neighbours every output band averages over, where they all average
+    // over as many (0 where they do not): the stored values are then
+    // divided by that count once, as they are made, and the averages add
+    // them.
+    uint32_t shared_count;
     uint64_t blocks, next_block;
     qn_fft_rplan_ptr plan;          // real transform of 2 N
     qn_heap_array<double> work;     // a batch of blocks, 2 N each
     qn_heap_array<double> head;     // their head energies, N + 1 each
     qn_heap_array<double> tail;     // their tail energies, N + 1 each
-    qn_heap_array<double> acf;      // filtered bands x lags, of the newest block
+    qn_heap_array<double> acf;      // filtered bands x lags, of the newest block (divided by a shared count)
     qn_heap_array<double> averaged; // output bands x 3 blocks x lags
     qn_heap_array<double> window;   // three-block means of a lag window
     qn_heap_array<band_track> tracks;
@@ -180,6 +185,9 @@ bool make_group(group_run &run, int g) {
         track.snr_scale =
             group.snr_scale / std::pow(qn_ecma_band_centre_hz(track.band), group.snr_exponent);
     }
+    run.shared_count = run.tracks[0].neighbour_count;
+    for (uint32_t o = 1; o < run.outputs; ++o)
+        if (run.tracks[o].neighbour_count != run.shared_count) run.shared_count = 0;
     return true;
 }
 
@@ -224,7 +232,8 @@ qn_status block_acfs(group_run &run, const engine &e, const qn_ecma_band_signals
         if (!qn_is_finite(total)) return QN_STATUS_NUMERICAL_FAILURE;
         // Normalised by the energies of the two parts that overlap at each
         // lag.
-        e.kernels->normalise(w[s], head[s], tail[s], n, run.lags, loudness, stored);
+        e.kernels->normalise(w[s], head[s], tail[s], n, run.lags, loudness,
+                             run.shared_count != 0 ? run.shared_count : 1.0, stored);
     }
     return QN_STATUS_SUCCESS;
 }
@@ -305,12 +314,13 @@ qn_status advance(group_run &run, engine &e, const qn_ecma_band_signals &bands) 
                 block_acfs(run, e, bands, block_end, j, run.filtered - j < batch ? run.filtered - j : batch);
             if (s != QN_STATUS_SUCCESS) return s;
         }
-        // Averaged over neighbouring bands: each divided by their count,
-        // added in band order.
+        // Averaged over neighbouring bands: each divided by their count
+        // (already, where the count is shared), added in band order.
         for (uint32_t o = 0; o < run.outputs; ++o) {
             const band_track &track = run.tracks[o];
             e.kernels->average(&run.acf[uint64_t{track.first_neighbour} * run.lags], run.lags, track.neighbour_count,
-                               run.lags, &run.averaged[(uint64_t{o} * 3 + m % 3) * run.lags]);
+                               run.lags, run.shared_count != 0 ? 1.0 : track.neighbour_count,
+                               &run.averaged[(uint64_t{o} * 3 + m % 3) * run.lags]);
         }
         // A block of the low bands waits for the block after it.
         qn_status s = QN_STATUS_SUCCESS;

@@ -165,12 +165,13 @@ TEST(EcmaTonalKernels, ClampsPassNaNAndPathsAgree) {
     std::vector<std::vector<double>> results;
     for (qn_simd path : qn_test::simd_paths()) {
         std::vector<double> stored(lags, -1.0);
-        qn_ecma_tonal_kernels_for(path).normalise(acf.data(), head.data(), tail.data(), n, lags, 2.0, stored.data());
+        qn_ecma_tonal_kernels_for(path).normalise(acf.data(), head.data(), tail.data(), n, lags, 2.0, 1.0,
+                                                  stored.data());
         EXPECT_TRUE(std::isnan(stored[7])) << qn_simd_name(path);
         EXPECT_EQ(stored[0], 2.0) << "clamped at 1";
         EXPECT_EQ(stored[lags - 1], 0.0) << "clamped at 0";
         std::vector<double> averaged(lags);
-        qn_ecma_tonal_kernels_for(path).average(stored.data(), 0, 3, lags, averaged.data());
+        qn_ecma_tonal_kernels_for(path).average(stored.data(), 0, 3, lags, 3.0, averaged.data());
         EXPECT_TRUE(std::isnan(averaged[7]));
         stored.insert(stored.end(), averaged.begin(), averaged.end());
         results.push_back(stored);
@@ -241,23 +242,30 @@ TEST(EcmaTonalKernels, EveryPathGivesTheScalarBitsAtEveryLength) {
                 tail[i] = 0.25 * (n - i);
             }
             std::vector<double> stored(count + 1, -7.0), expected(count + 1, -7.0);
-            k.normalise(acf.data(), head.data(), tail.data(), n, count, 1.5, stored.data());
-            for (uint32_t l = 0; l < count; ++l) {
-                const double q = acf[l] / (std::sqrt(tail[l]) * std::sqrt(head[n - l]) + 1e-12);
-                expected[l] = l < 3 * n / 4 && tail[l] > 0 && head[n - l] > 0 ? 1.5 * (q < 0 ? 0.0 : (q > 1 ? 1.0 : q))
-                                                                             : 0.0;
+            for (double divisor : {1.0, 5.0}) {
+                k.normalise(acf.data(), head.data(), tail.data(), n, count, 1.5, divisor, stored.data());
+                for (uint32_t l = 0; l < count; ++l) {
+                    const double q = acf[l] / (std::sqrt(tail[l]) * std::sqrt(head[n - l]) + 1e-12);
+                    expected[l] = l < 3 * n / 4 && tail[l] > 0 && head[n - l] > 0
+                                      ? 1.5 * (q < 0 ? 0.0 : (q > 1 ? 1.0 : q)) / divisor
+                                      : 0.0;
+                }
+                EXPECT_TRUE(same(stored.data(), expected.data(), count + 1))
+                    << name << " normalise, lags " << count << ", divisor " << divisor;
             }
-            EXPECT_TRUE(same(stored.data(), expected.data(), count + 1)) << name << " normalise, lags " << count;
 
-            // average over three rows of a wider table.
+            // average over three rows of a wider table, and their sum.
             const uint64_t stride = count + 5;
             const auto table = qn_test::uniform_values(3 * stride, 11);
             std::vector<double> out(count + 1, -7.0);
-            k.average(table.data(), stride, 3, count, out.data());
-            for (uint32_t l = 0; l < count; ++l)
-                expected[l] = ((0 + table[l] / 3.0) + table[stride + l] / 3.0) + table[2 * stride + l] / 3.0;
-            expected[count] = -7.0;
-            EXPECT_TRUE(same(out.data(), expected.data(), count + 1)) << name << " average, lags " << count;
+            for (double divisor : {3.0, 1.0}) {
+                k.average(table.data(), stride, 3, count, divisor, out.data());
+                for (uint32_t l = 0; l < count; ++l)
+                    expected[l] = ((0 + table[l] / divisor) + table[stride + l] / divisor) + table[2 * stride + l] / divisor;
+                expected[count] = -7.0;
+                EXPECT_TRUE(same(out.data(), expected.data(), count + 1))
+                    << name << " average, lags " << count << ", divisor " << divisor;
+            }
 
             out.assign(count + 1, -7.0);
             k.mean_of_three(a.data(), b.data(), c.data(), count, out.data());
