@@ -25,6 +25,7 @@
 
 #include "fft/fft.h"
 #include "fft/aligned.h"
+#include "fft/packed_power.h"
 #include "base/alloc.h"
 
 namespace {
@@ -208,19 +209,6 @@ bool qn_fft_rpower_backward(qn_fft_rplan *plan, double *data, std::size_t filled
                             double *total) noexcept {
     if (plan == nullptr || data == nullptr || total == nullptr) return false;
     if (!qn_fft_rforward_filled(plan, data, filled, 1.0)) return false;
-    const std::size_t n = plan->n;
-    double sum = data[0] * data[0];
-    data[0] = sum;
-    for (std::size_t k = 1; 2 * k < n; ++k) {
-        const double p = data[2 * k - 1] * data[2 * k - 1] + data[2 * k] * data[2 * k];
-        data[2 * k - 1] = p;
-        data[2 * k] = 0;
-        sum += p;
-    }
-    if (n % 2 == 0) {
-        data[n - 1] = data[n - 1] * data[n - 1];
-        sum += data[n - 1];
-    }
-    *total = sum;
+    *total = qn_fft_packed_power(data, plan->n);
     return qn_fft_rbackward(plan, data, scale);
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "fft/kernels.h"
+#include "fft/packed_power.h"
 #include "fft/roots.h"
 #include "fft/aligned.h"
 #include "base/alloc.h"
@@ -562,15 +563,7 @@ bool qn_fft_builtin_rpower_backward(qn_fft_builtin_rplan *plan, double *data, st
     if (n % 2 != 0) {
         // Odd lengths take the three steps one after another.
         if (!qn_fft_builtin_rforward_filled(plan, data, filled, 1.0)) return false;
-        double sum = data[0] * data[0];
-        data[0] = sum;
-        for (std::size_t k = 1; 2 * k < n; ++k) {
-            const double p = data[2 * k - 1] * data[2 * k - 1] + data[2 * k] * data[2 * k];
-            data[2 * k - 1] = p;
-            data[2 * k] = 0;
-            sum += p;
-        }
-        *total = sum;
+        *total = qn_fft_packed_power(data, n);
         return qn_fft_builtin_rbackward(plan, data, scale);
     }
     const std::size_t live = live_values(plan, data, filled);
