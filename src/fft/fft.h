@@ -55,9 +55,9 @@ bool qn_fft_rforward_filled(qn_fft_rplan *plan, double *data, std::size_t filled
 // steps. *total gets the sum of the powers, added in an order of the
 // engine's choosing: it tells whether they are all finite, which any order
 // of adding tells alike (but for a sum within rounding of the largest
-// double). On the built-in engine the spectrum is never
-// written out: one pass takes the forward transform's output to the
-// backward transform's input.
+// double). On the built-in engine, for even n, the spectrum
+// is never written out: one pass takes the forward transform's output to
+// the backward transform's input.
 bool qn_fft_rpower_backward(qn_fft_rplan *plan, double *data, std::size_t filled, double scale,
                             double *total) noexcept;
 
