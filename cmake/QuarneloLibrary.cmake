@@ -7,7 +7,7 @@ function(quarnelo_library_settings target)
   # Decided here, not in a generator expression: the sanitizer list holds
   # commas ("address,undefined"), which a generator expression would split.
   set(optimise "")
-  if(NOT QUARNELO_SANITIZE)
+  if(QUARNELO_OPTIMIZE AND NOT QUARNELO_SANITIZE)
     set(optimise "$<$<CONFIG:RelWithDebInfo>:-O3>")
   endif()
   target_include_directories(${target}
@@ -23,8 +23,8 @@ function(quarnelo_library_settings target)
     # (Release); the default RelWithDebInfo build would otherwise stop at
     # -O2, which leaves the transforms' butterflies out of line and runs the
     # ECMA-418-2 tonality a third slower. The results are the same bits. A
-    # sanitized build, whose speed nobody measures, keeps -O2 and compiles
-    # sooner.
+    # sanitized build, or one with QUARNELO_OPTIMIZE off, keeps -O2 and
+    # compiles sooner: for trees whose speed nobody measures.
     ${optimise})
   target_compile_definitions(${target} PRIVATE QUARNELO_SHARED_BUILD)
 endfunction()
