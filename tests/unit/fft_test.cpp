@@ -20,6 +20,7 @@
 
 #include "fft/builtin.h"
 #include "fft/fft.h"
+#include "fft/packed_power.h"
 #include "support/signals.h"
 #include "support/alloc_hook.h"
 
@@ -772,26 +773,6 @@ TEST(FftBuiltin, FilledForwardIsTheFullTransform) {
     EXPECT_FALSE(qn_fft_rforward_filled(nullptr, nullptr, 0, 1.0));
 }
 
-// The packed spectrum of a real signal of n samples made its power
-// spectrum, as a caller would: r0^2, (r_k^2 + i_k^2, 0), r(n/2)^2; the sum
-// of the powers in order of the bins.
-double to_powers(std::vector<double> &x) {
-    const std::size_t n = x.size();
-    double sum = x[0] * x[0];
-    x[0] = sum;
-    for (std::size_t k = 1; 2 * k < n; ++k) {
-        const double p = x[2 * k - 1] * x[2 * k - 1] + x[2 * k] * x[2 * k];
-        x[2 * k - 1] = p;
-        x[2 * k] = 0;
-        sum += p;
-    }
-    if (n % 2 == 0 && n >= 2) {
-        x[n - 1] = x[n - 1] * x[n - 1];
-        sum += x[n - 1];
-    }
-    return sum;
-}
-
 // The fused forward transform, power spectrum and backward transform give
 // the bits of the three steps, on every path and through fft.h: lengths of
 // radices 8, 4, 2, 3 and 5, odd, Bluestein (2 x 1009) and tiny, partly
@@ -813,7 +794,7 @@ TEST(FftBuiltin, PowerBackwardIsItsThreeSteps) {
                 ASSERT_NE(plan, nullptr);
                 std::vector<double> steps = zeros, fused = room;
                 ASSERT_TRUE(qn_fft_builtin_rforward(plan, steps.data(), 1.0));
-                const double sum = to_powers(steps);
+                const double sum = qn_fft_packed_power(steps.data(), n);
                 ASSERT_TRUE(qn_fft_builtin_rbackward(plan, steps.data(), scale));
                 double total = 0;
                 ASSERT_TRUE(qn_fft_builtin_rpower_backward(plan, fused.data(), filled, scale, &total));
@@ -826,7 +807,7 @@ TEST(FftBuiltin, PowerBackwardIsItsThreeSteps) {
             ASSERT_NE(plan, nullptr);
             std::vector<double> steps = zeros, fused = room;
             ASSERT_TRUE(qn_fft_rforward(plan.get(), steps.data(), 1.0));
-            to_powers(steps);
+            qn_fft_packed_power(steps.data(), n);
             ASSERT_TRUE(qn_fft_rbackward(plan.get(), steps.data(), scale));
             double total = 0;
             ASSERT_TRUE(qn_fft_rpower_backward(plan.get(), fused.data(), filled, scale, &total));
